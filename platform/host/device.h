@@ -1,0 +1,107 @@
+// The emulated Pocket PC behind the host backend: what devicesim and the
+// tests may reach beyond platform.h. Device programs never include this.
+//
+// A device folder holds registry.db (registry, device state and journal in
+// one SQLite database, WAL, busy timeout), fs/ (the device's file system)
+// and locks/ (one flock file per named mutex).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace device {
+
+// ---- Text -----------------------------------------------------------------
+std::string ToUtf8(const std::u16string& text);
+std::u16string FromUtf8(const std::string& text);
+
+// ---- Where the device is -------------------------------------------------
+// QUADRAKEY_DEVICE, else $XDG_DATA_HOME/quadrakey/device, else
+// ~/.local/share/quadrakey/device.
+std::string DefaultFolder();
+// The folder the backend uses (QUADRAKEY_DEVICE is read once per process;
+// SetFolder overrides it, also for the programs this process starts).
+std::string Folder();
+void SetFolder(const std::string& folder);
+// True when the folder holds a device (registry.db exists).
+bool Exists();
+// Makes an empty device in the folder: registry.db with its tables, fs/,
+// locks/. False with a message in *error when it cannot.
+bool Create(std::string* error);
+
+// Host path of a device path. Each existing component is matched without
+// regard to case; missing components are kept as written.
+std::string HostPath(const std::u16string& device_path);
+
+// ---- Registry beyond the program's view ---------------------------------
+struct RegValue {
+  std::u16string name;
+  uint32_t type;
+  std::string data;  // raw bytes (REG_SZ: UTF-16LE with its zero)
+};
+// Values of a key in name order; false when the key is missing.
+bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegValue>* out);
+// Subkey names in enumeration order; false when the key is missing.
+bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out);
+bool KeyExists(plat::RegRoot root, const std::u16string& path);
+// Runs `body` as one transaction: all or nothing.
+bool Transaction(bool (*body)(void*), void* context);
+
+// ---- Device state -------------------------------------------------------
+bool IsKeyDown(int virtual_key);
+void SetKeyDown(int virtual_key, bool down);
+std::vector<int> KeysDown();
+
+struct DisplayState {
+  uint32_t orientation;  // platform value (kDmdo0 ...)
+  bool rotation_supported;
+};
+DisplayState GetDisplay();
+void SetDisplay(const DisplayState& state);
+
+bool IsSipShown();
+void SetSipShown(bool shown);
+
+plat::Window Foreground();
+// The desktop window (which shows Today) exists unless switched off.
+bool HasDesktopWindow();
+void SetHasDesktopWindow(bool present);
+
+// ---- Journal --------------------------------------------------------------
+struct JournalEntry {
+  int64_t id;
+  int64_t t_ms;        // wall clock, milliseconds since the epoch
+  int64_t pid;
+  std::string event;   // key, start, open, message, beep, sip, foreground, display
+  std::string fields;  // JSON object members, without braces: "\"vk\":33,\"up\":false"
+};
+// Appends an entry stamped now with this process's id.
+void Journal(const std::string& event, const std::string& json_fields);
+// Entries with id > after_id, oldest first.
+std::vector<JournalEntry> ReadJournal(int64_t after_id = 0);
+int64_t LastJournalId();
+void ClearJournal();
+// JSON string literal (with quotes) of a UTF-16 text.
+std::string JsonString(const std::u16string& text);
+int64_t NowMs();
+
+// ---- The shell ------------------------------------------------------------
+// Runs a command as the device's shell runs a button table entry's command:
+// a (possibly quoted) program or shortcut path, then arguments.
+bool RunShellCommand(const std::u16string& command);
+// Splits a command into the program path and the rest.
+void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args);
+// Pids of the processes started by this process so far.
+std::vector<int> StartedProcesses();
+
+// ---- Fault seam -----------------------------------------------------------
+enum class Fault { RegistryWrite, RegistryRead, FileOpen, ProcessStart, ShellOpen };
+// The next operation of that kind (in this process) fails with `error`.
+void FailNext(Fault fault, uint32_t error);
+void ClearFaults();
+
+}  // namespace device

@@ -1,0 +1,206 @@
+// Every operation the device programs need from the device.
+//
+// One interface, two backends chosen at link time: platform/host (an emulated
+// Pocket PC kept in a device folder) and platform/win32 (the real API).
+// Above this header nothing knows which one it runs on.
+//
+// Text is UTF-16 (std::u16string) everywhere. Failures follow the Win32 rule:
+// the call returns false (or an invalid result) and GetLastError() gives the
+// Win32 error number (2 for a missing file or registry value) on both backends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// ---- Errors -------------------------------------------------------------
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorBadFormat = 11;
+constexpr uint32_t kErrorInvalidData = 13;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorNoAssociation = 1155;
+
+uint32_t GetLastError();
+void SetLastError(uint32_t code);
+
+// ---- Registry -----------------------------------------------------------
+enum class RegRoot { LocalMachine, ClassesRoot };
+
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+
+// Access masks, as Win32 numbers them.
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+constexpr uint32_t kKeyRead = 0x20019;
+
+struct RegKeyObject;
+using RegKey = RegKeyObject*;  // nullptr is "no key"
+
+// Opens an existing key. Key paths compare without regard to letter case.
+RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t access);
+// Opens the key, creating it (and its parents) when missing.
+RegKey RegCreateKey(RegRoot root, const std::u16string& path, uint32_t access);
+void RegCloseKey(RegKey key);
+
+// Reads a value. With data == nullptr only *size (bytes) and *type are set.
+// When *size is too small for the data, fails with kErrorMoreData and sets
+// *size to what is needed. type may be nullptr. An empty name is the
+// default value.
+bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type,
+                   void* data, uint32_t* size);
+bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type,
+                 const void* data, uint32_t size);
+bool RegDeleteValue(RegKey key, const std::u16string& name);
+// Subkey number `index` (enumeration order). `capacity` is in characters
+// including the terminating zero; a longer name fails with kErrorMoreData.
+// Past the last subkey fails with kErrorNoMoreItems.
+bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity);
+// Deletes the key with all its values and subkeys.
+bool RegDeleteKey(RegRoot root, const std::u16string& path);
+
+// ---- Files --------------------------------------------------------------
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+
+// Device paths: '\' and '/' both separate; names match without regard to case.
+uint32_t GetFileAttributes(const std::u16string& path);
+bool DeleteFile(const std::u16string& path);
+
+struct FoundFile {
+  std::u16string name;  // as the file system reports it
+  bool is_folder;
+};
+// Lists the entries that match `pattern` (a folder path, '\', and a
+// wildcard such as "*.*"), including "." and "..". False when the folder
+// cannot be listed.
+bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out);
+
+// Text-mode streams. Wide text is written as UTF-8.
+struct TextFileObject;
+using TextFile = TextFileObject*;
+TextFile OpenTextFile(const std::u16string& path, const char* mode);  // "at", "wt", "rt"
+bool WriteTextFile(TextFile file, const std::u16string& text);
+bool FlushTextFile(TextFile file);
+// Reads the whole rest of the file as raw bytes.
+bool ReadTextFile(TextFile file, std::string* bytes);
+void CloseTextFile(TextFile file);
+
+// Writes a shortcut file whose target is the command `target`.
+bool CreateShortcut(const std::u16string& path, const std::u16string& target);
+// Full path of the Start Menu's programs folder.
+bool GetProgramsFolder(std::u16string* path);
+
+// ---- Named mutex --------------------------------------------------------
+struct MutexObject;
+using Mutex = MutexObject*;
+enum class WaitResult { Acquired, Abandoned, Timeout, Failed };
+
+// Creates the mutex, or opens it when another process already made it.
+Mutex CreateNamedMutex(const std::u16string& name);
+WaitResult WaitForMutex(Mutex mutex, uint32_t timeout_ms);
+void ReleaseMutex(Mutex mutex);
+void CloseMutex(Mutex mutex);
+
+// ---- Time and keys ------------------------------------------------------
+void Sleep(uint32_t ms);
+// Milliseconds from an arbitrary start; for measuring, not for the calendar.
+uint64_t TickCount();
+// Bit 0x8000 is set while the key is down.
+uint16_t GetAsyncKeyState(int virtual_key);
+
+constexpr uint32_t kKeyEventKeyUp = 0x2;
+constexpr uint32_t kKeyEventSilent = 0x4;
+void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags,
+                uintptr_t extra_info);
+
+// ---- Processes and the shell -------------------------------------------
+// Starts `program` with `command_line` (the text after the program's path)
+// and does not wait for it.
+bool CreateProcess(const std::u16string& program, const std::u16string& command_line);
+// Opens a shortcut, program or document as the file explorer would (verb
+// "open"). False with the last-error code set on failure.
+bool ShellOpen(const std::u16string& file);
+
+// ---- Windows, messages, sound ------------------------------------------
+using Window = uintptr_t;  // 0 is "no window"
+Window GetDesktopWindow();
+Window GetForegroundWindow();
+bool SetForegroundWindow(Window window);
+
+constexpr uint32_t kMbOk = 0x0;
+constexpr uint32_t kMbIconStop = 0x10;
+constexpr uint32_t kMbIconExclamation = 0x30;
+constexpr uint32_t kMbTopmost = 0x40000;
+constexpr int kIdOk = 1;
+// Owner-less message box. A null caption is the platform's default caption.
+int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags);
+void MessageBeep(uint32_t type);
+
+// ---- Input panel --------------------------------------------------------
+struct SipInfo {
+  uint32_t size;   // 48
+  uint32_t flags;  // bit 0: the panel is shown
+  uint8_t rest[40];
+};
+static_assert(sizeof(SipInfo) == 48, "the input panel record is 48 bytes");
+constexpr uint32_t kSpiGetSipInfo = 225;
+constexpr uint32_t kSipfOn = 0x1;
+constexpr int kSipUp = 0;
+constexpr int kSipForceDown = 2;
+bool ShSipInfo(uint32_t action, uint32_t param, SipInfo* info, uint32_t win_ini);
+bool ShSipPreference(Window window, int request);
+
+// ---- Display orientation -----------------------------------------------
+// Platform orientation values.
+constexpr uint32_t kDmdo0 = 0;
+constexpr uint32_t kDmdo90 = 1;
+constexpr uint32_t kDmdo180 = 2;
+constexpr uint32_t kDmdo270 = 4;
+constexpr int32_t kDispChangeSuccessful = 0;
+constexpr int32_t kDispChangeBadMode = -2;
+// Current orientation; false when the display cannot tell.
+bool QueryDisplayOrientation(uint32_t* orientation);
+// Applies an orientation; kDispChangeSuccessful when it took effect.
+int32_t SetDisplayOrientation(uint32_t orientation);
+
+// ---- Shell queries ------------------------------------------------------
+// Virtual-key code of the hardware button whose button table entry starts
+// the program `program_file_name`, or 0.
+uint8_t GetAppKey(const std::u16string& program_file_name);
+
+struct Version {
+  uint32_t major, minor, build, platform_id;
+};
+Version GetVersion();
+
+// ---- Characters ---------------------------------------------------------
+// The runtime's character rules, identical on both backends: letters of
+// Latin-1, Latin Extended-A, Greek and Cyrillic have case.
+bool IsCharUpper(char16_t c);
+char16_t CharToLower(char16_t c);
+char16_t CharToUpper(char16_t c);
+// Three-way comparison of whole texts, ignoring letter case.
+int CompareNoCase(const std::u16string& a, const std::u16string& b);
+
+// ---- Process ------------------------------------------------------------
+[[noreturn]] void ExitProcess(int code);
+
+}  // namespace plat
+
+// Each device program defines this; the platform's entry point calls it with
+// the command line (the text after the program's path) and exits with its
+// result.
+int DeviceMain(const std::u16string& command_line);

@@ -1,0 +1,64 @@
+// The settings store: the product's values under HKEY_LOCAL_MACHINE
+// "Software\Quadrakey", and the registry operations through which every
+// registry access of the device programs goes.
+//
+// Nothing is cached: each accessor opens the key, reads or writes one value
+// and closes it again, so every process sees the latest write.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "platform/platform.h"
+
+extern const char16_t kSettingsKey[];  // u"Software\\Quadrakey"
+
+// ---- Registry operations (true on success) --------------------------------
+// With `create` clear, opens the existing key; with it set, opens or creates.
+plat::RegKey OpenRegistryKey(plat::RegRoot root, const std::u16string& path,
+                             uint32_t access, bool create);
+// `value` is emptied first; on success it holds the text up to its first zero.
+bool ReadRegString(plat::RegRoot root, const std::u16string& path,
+                   const std::u16string& name, std::u16string& value);
+bool WriteRegString(plat::RegRoot root, const std::u16string& path,
+                    const std::u16string& name, const std::u16string& value);
+// On failure (missing, or data longer than 4 bytes) `value` keeps its content.
+bool ReadRegDword(plat::RegRoot root, const std::u16string& path,
+                  const std::u16string& name, uint32_t& value);
+bool WriteRegDword(plat::RegRoot root, const std::u16string& path,
+                   const std::u16string& name, uint32_t value);
+// Appends subkey names (or "path\name" with `full_path`) in enumeration order.
+bool ListRegSubkeys(plat::RegRoot root, const std::u16string& path, bool full_path,
+                    std::list<std::u16string>& names);
+// Deletes the key with its values and subkeys.
+bool DeleteRegKey(plat::RegRoot root, const std::u16string& path);
+
+// ---- Value names ------------------------------------------------------------
+// "ButtonA" + letter, "2" for a double press, "h" when held.
+std::u16string SlotValueName(uint32_t button, int32_t press_count, bool hold);
+// "ButtonA-" + letter + key + count and hold suffixes. Empty when the key
+// has more than 79 characters.
+std::u16string LaunchParamsValueName(const std::u16string& key, uint32_t button,
+                                     int32_t press_count, bool hold);
+// Per-button value names: template "EnabledA", "StateA" or "VirtualKeyA".
+std::u16string ButtonValueName(const char16_t* name_template, uint32_t button);
+
+// ---- Accessors --------------------------------------------------------------
+// The returned text lives in a module-owned result that the next call of the
+// same operation overwrites; copy it to keep it.
+void SetShortcut(uint32_t button, int32_t press_count, bool hold, const std::u16string& text);
+const std::u16string& GetShortcut(uint32_t button, int32_t press_count, bool hold);
+void SetLaunchParams(const std::u16string& key, uint32_t button, int32_t press_count,
+                     bool hold, const std::u16string& text);
+const std::u16string& GetLaunchParams(const std::u16string& key, uint32_t button,
+                                      int32_t press_count, bool hold);
+void SetEnabled(uint32_t button, bool enabled);
+bool GetEnabled(uint32_t button);           // true when missing
+void SetState(uint32_t button, uint32_t state);
+uint32_t GetState(uint32_t button);         // 0 when missing
+void SetVirtualKey(uint32_t button, uint32_t code);  // stores the low 8 bits
+uint32_t GetVirtualKey(uint32_t button);    // low 8 bits, 0 when missing
+
+// Settings-key DWORDs with a default ("HoldInterval", "DblClickInterval").
+uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value);

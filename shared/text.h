@@ -1,0 +1,36 @@
+// Text utilities, the special-action table and paths in the application folder.
+#pragma once
+
+#include <string>
+
+constexpr int kSpecialActionCount = 14;
+constexpr int kDoNothing = 13;
+
+// The name for 0..13, else the empty text.
+const std::u16string& GetSpecialActionName(int index);
+// Index of the name equal to `text` ignoring letter case, else -1.
+int FindSpecialAction(const std::u16string& text);
+
+// The path of `file_name` in the folder named by "AppFolder". The result
+// lives in one module-owned string that the next call of either builder
+// overwrites.
+const std::u16string& GetAppFolderPath(const std::u16string& file_name);
+// The application-folder path of "TapdeckA.lnk" with the letter 'A' + button.
+const std::u16string& GetTakeoverShortcutPath(uint32_t button);
+
+// Name without its extension, and the extension without its dot.
+void SplitPath(const std::u16string& path, std::u16string& name, std::u16string& extension);
+void MakeLower(std::u16string& text);
+// Each byte becomes one code unit by sign extension (0x80 -> 0xFF80).
+void WidenText(std::u16string& out, const char* narrow);
+bool FileExists(const std::u16string& path);
+
+// The runtime's wide-text-to-long conversion: white space, a sign, decimal
+// digits up to the first other character; no digits give 0; out-of-range
+// values clamp to the 32-bit limits.
+int32_t TextToLong(const std::u16string& text);
+
+// Ends the program as the system does when memory runs out: the message
+// "out of memory", then exit code 1. Installed as the allocation failure
+// handler before the program's entry point runs.
+[[noreturn]] void OutOfMemory();
