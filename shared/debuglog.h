@@ -15,6 +15,11 @@ void SetLogFlush(bool flush_each_write);
 void ResetLogFile();
 void EnableLog(bool enabled);
 
+// Closes the file and the mutex and starts over as at program start:
+// initial path, disabled, flushing, the mutex made again. For a process that
+// moves to another device after start-up (tests).
+void RestartLog();
+
 // Writes `text` unchanged.
 void LogText(const std::u16string& text, bool flush_now = false);
 
@@ -39,5 +44,6 @@ void LogFormat(const std::u16string& format, bool flush_now, const LogArg& a, co
 void LogFormat(const std::u16string& format, bool flush_now, const LogArg& a, const LogArg& b,
                const LogArg& c, const LogArg& d);
 
-// Formats without logging; the formatter behind LogFormat.
+// Formats without logging; the formatter behind LogFormat. A directive
+// without an argument of its kind is written as it stands.
 std::u16string FormatLogLine(const std::u16string& format, const LogArg* args, int count);

@@ -19,26 +19,32 @@ extern const char16_t kSettingsKey[];  // u"Software\\Quadrakey"
 plat::RegKey OpenRegistryKey(plat::RegRoot root, const std::u16string& path,
                              uint32_t access, bool create);
 // `value` is emptied first; on success it holds the text up to its first zero.
+// A value that is not text (a number, raw bytes) fails with kErrorInvalidData.
 bool ReadRegString(plat::RegRoot root, const std::u16string& path,
                    const std::u16string& name, std::u16string& value);
 bool WriteRegString(plat::RegRoot root, const std::u16string& path,
                     const std::u16string& name, const std::u16string& value);
-// On failure (missing, or data longer than 4 bytes) `value` keeps its content.
+// On failure (missing, data other than 4 bytes, or a text value) `value`
+// keeps its content.
 bool ReadRegDword(plat::RegRoot root, const std::u16string& path,
                   const std::u16string& name, uint32_t& value);
 bool WriteRegDword(plat::RegRoot root, const std::u16string& path,
                    const std::u16string& name, uint32_t value);
 // Appends subkey names (or "path\name" with `full_path`) in enumeration order.
+// False, with the list untouched, when the key cannot be opened.
 bool ListRegSubkeys(plat::RegRoot root, const std::u16string& path, bool full_path,
                     std::list<std::u16string>& names);
 // Deletes the key with its values and subkeys.
 bool DeleteRegKey(plat::RegRoot root, const std::u16string& path);
 
 // ---- Value names ------------------------------------------------------------
-// "ButtonA" + letter, "2" for a double press, "h" when held.
+// "ButtonA" + letter, "2" for a double press, "h" when held. The builders give
+// the empty text when the letter would wrap to zero; accessors then touch
+// nothing.
 std::u16string SlotValueName(uint32_t button, int32_t press_count, bool hold);
 // "ButtonA-" + letter + key + count and hold suffixes. Empty when the key
-// has more than 79 characters.
+// has more than 79 characters: the accessors then write nothing, read the
+// empty text and log nothing.
 std::u16string LaunchParamsValueName(const std::u16string& key, uint32_t button,
                                      int32_t press_count, bool hold);
 // Per-button value names: template "EnabledA", "StateA" or "VirtualKeyA".

@@ -1,6 +1,7 @@
 // Text utilities, the special-action table and paths in the application folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 constexpr int kSpecialActionCount = 14;
@@ -34,3 +35,5 @@ int32_t TextToLong(const std::u16string& text);
 // "out of memory", then exit code 1. Installed as the allocation failure
 // handler before the program's entry point runs.
 [[noreturn]] void OutOfMemory();
+// Installs OutOfMemory as the handler; runs at start-up, and may run again.
+void InstallOutOfMemoryHandler();

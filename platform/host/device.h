@@ -4,6 +4,13 @@
 // A device folder holds registry.db (registry, device state and journal in
 // one SQLite database, WAL, busy timeout), fs/ (the device's file system)
 // and locks/ (one flock file per named mutex).
+//
+// Host specifics of the platform calls: a missing device makes every call
+// fail with error 3 and never creates a database; listing the root folder
+// gives no "." and ".."; a corrupt registry.db fails calls with 1015; a
+// shortcut or association chain deeper than 8 (a loop) fails with 1921; the
+// desktop window exists unless switched off and is the first foreground
+// window; MessageBox never blocks (journal, stderr, kIdOk).
 #pragma once
 
 #include <cstdint>
@@ -34,7 +41,8 @@ bool Exists();
 bool Create(std::string* error);
 
 // Host path of a device path. Each existing component is matched without
-// regard to case; missing components are kept as written.
+// regard to case; missing components are kept as written; "." and ".." are
+// resolved without ever leaving fs/.
 std::string HostPath(const std::u16string& device_path);
 
 // ---- Registry beyond the program's view ---------------------------------
@@ -72,6 +80,11 @@ bool HasDesktopWindow();
 void SetHasDesktopWindow(bool present);
 
 // ---- Journal --------------------------------------------------------------
+// Events and their fields: key {vk, up, flags}; start {program, args} (only
+// for a start that succeeded); open {file, ok, error}; message {text,
+// caption, flags}; beep {type}; sip {request, shown}; foreground {window};
+// display {orientation: the requested one in degrees, -1 for an invalid
+// value; ok}. Journalling never changes the caller's last error.
 struct JournalEntry {
   int64_t id;
   int64_t t_ms;        // wall clock, milliseconds since the epoch
@@ -91,17 +104,35 @@ int64_t NowMs();
 
 // ---- The shell ------------------------------------------------------------
 // Runs a command as the device's shell runs a button table entry's command:
-// a (possibly quoted) program or shortcut path, then arguments.
+// a (possibly quoted) program or shortcut path, then arguments. A shortcut
+// is opened, an existing document opens through its association, anything
+// else is started with CreateProcess (which adds a missing ".exe" and looks
+// a bare name up in \Windows, as the device's loader does).
 bool RunShellCommand(const std::u16string& command);
-// Splits a command into the program path and the rest.
+// Splits a command into the program path and the rest. A quoted first token
+// is the program; unquoted, the shortest prefix ending at a blank that names
+// an existing file, else the text up to the first blank.
 void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args);
-// Pids of the processes started by this process so far.
+// Pids of the processes started by this process so far. They are not
+// waited for; a caller that wants their exit codes calls waitpid.
 std::vector<int> StartedProcesses();
 
 // ---- Fault seam -----------------------------------------------------------
+// RegistryWrite: RegCreateKey, RegSetValue, RegDeleteValue, RegDeleteKey.
+// RegistryRead: RegQueryValue, RegEnumKey. FileOpen: OpenTextFile (and so
+// CreateShortcut and reading a shortcut). ProcessStart: CreateProcess.
+// ShellOpen: ShellOpen (journalled as a failed open).
 enum class Fault { RegistryWrite, RegistryRead, FileOpen, ProcessStart, ShellOpen };
 // The next operation of that kind (in this process) fails with `error`.
+// Faults queue: two FailNext calls fail the next two operations.
 void FailNext(Fault fault, uint32_t error);
+// Also drops the faults read from QUADRAKEY_FAULTS.
 void ClearFaults();
+// QUADRAKEY_FAULTS, read before the first operation, adds faults the same
+// way: "kind:error" entries separated by commas, kind one of registry-write,
+// registry-read, file-open, process-start, shell-open. An entry written
+// "Program/kind:error" applies only in the program of that name (its file
+// name, ".exe" optional, any case), so a test can reach a program that
+// another program starts. Malformed entries are ignored.
 
 }  // namespace device

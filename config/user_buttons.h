@@ -1,0 +1,42 @@
+// User-defined buttons: a name and a key code each, stored under
+// HKEY_LOCAL_MACHINE "Software\Quadrakey\Hotkeys" as B0/H0, B1/H1, ...
+// The assignment page lists them after the hardware buttons.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern const char16_t kUserButtonsKey[];  // u"Software\\Quadrakey\\Hotkeys"
+
+class UserButtonList {
+ public:
+  UserButtonList() = default;
+
+  size_t Count() const { return entries_.size(); }
+  // Position below the count; 0 and the empty text past it.
+  uint32_t KeyCodeAt(size_t position) const;
+  const std::u16string& NameAt(size_t position) const;
+
+  // Replaces any entry with that key code by a new one at the end.
+  void Add(uint32_t key_code, const std::u16string& name);
+  // Removes every entry with that key code; the rest keep their order.
+  void Remove(uint32_t key_code);
+  void Clear() { entries_.clear(); }
+
+  // Replaces the content with the stored list, which ends at the first
+  // position whose name or key code is missing or unreadable.
+  void Load();
+  // Replaces the stored list with this one: the key is deleted first, so no
+  // value of a longer earlier list remains. False when the deletion or any
+  // write failed; the remaining writes are still made.
+  bool Save() const;
+
+ private:
+  struct Entry {
+    uint32_t key_code;
+    std::u16string name;
+  };
+  std::vector<Entry> entries_;
+};

@@ -1,0 +1,108 @@
+// devicesim journal / state: what the device did, and how it stands now.
+#include <cstdio>
+
+#include "devicesim/commands.h"
+#include "devicesim/report.h"
+#include "platform/host/device.h"
+
+namespace devicesim {
+namespace {
+
+const char kJournalHelp[] =
+    "usage: devicesim journal [--json] [--clear]\n"
+    "\n"
+    "Prints what the device did, oldest first: key events, programs started,\n"
+    "files opened, message boxes, beeps, input panel, foreground and display\n"
+    "changes, button presses. One line per entry: time, process id, event and its\n"
+    "fields.\n"
+    "  --json    one JSON object per line: {\"t\":ms,\"pid\":n,\"event\":\"...\",...}\n"
+    "            with \"t\" in milliseconds since the epoch\n"
+    "  --clear   empty the journal after printing it\n";
+
+const char kStateHelp[] =
+    "usage: devicesim state\n"
+    "\n"
+    "Shows the device's state: keys held down, display orientation and rotation\n"
+    "support, input panel shown or hidden, the foreground window and whether the\n"
+    "desktop window exists.\n";
+
+int RunJournal(const Args& args);
+int RunState(const Args& args);
+
+}  // namespace
+
+const Command kJournalCommand = {"journal", "print (and clear) what the device did", kJournalHelp,
+                                 RunJournal};
+const Command kStateCommand = {"state", "show keys, display, input panel and windows", kStateHelp,
+                               RunState};
+
+namespace {
+
+int RunJournal(const Args& args) {
+  ParsedArgs parsed;
+  int status = ParseCommandArgs(kJournalCommand, args, {{"--json", false}, {"--clear", false}}, &parsed);
+  if (status >= 0) return status;
+  if (!parsed.positional.empty())
+    return UsageError(kJournalCommand, "unexpected argument '" + parsed.positional[0] + "'");
+  if (!RequireDevice(kJournalCommand)) return kExitFailure;
+  bool json = parsed.Has("--json");
+  int64_t shown = 0;
+  // With --clear, entries that arrive while printing are printed too before
+  // the journal is emptied, so that (almost) none is lost unseen.
+  for (int round = 0; round < 100; ++round) {
+    std::string out;
+    std::vector<device::JournalEntry> entries = device::ReadJournal(shown);
+    for (const device::JournalEntry& entry : entries) {
+      out += (json ? FormatEntryJson(entry, 0) : FormatEntryText(entry, false, 0)) + "\n";
+      shown = entry.id;
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+      return Failure(kJournalCommand, "cannot write to standard output; the journal is kept");
+    if (!parsed.Has("--clear")) return kExitOk;
+    if (entries.empty() || device::LastJournalId() <= shown) break;
+  }
+  device::ClearJournal();
+  return kExitOk;
+}
+
+std::string WindowText(plat::Window window, plat::Window desktop) {
+  if (window == 0) return "none";
+  char text[64];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(window));
+  std::string result = text;
+  if (window == desktop) result += " (the desktop: Today)";
+  return result;
+}
+
+int RunState(const Args& args) {
+  ParsedArgs parsed;
+  int status = ParseCommandArgs(kStateCommand, args, {}, &parsed);
+  if (status >= 0) return status;
+  if (!parsed.positional.empty())
+    return UsageError(kStateCommand, "unexpected argument '" + parsed.positional[0] + "'");
+  if (!RequireDevice(kStateCommand)) return kExitFailure;
+  std::string keys;
+  for (int key : device::KeysDown()) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s0x%02X", keys.empty() ? "" : " ", key);
+    keys += text;
+  }
+  device::DisplayState display = device::GetDisplay();
+  int degrees = OrientationDegrees(display.orientation);
+  plat::Window desktop = device::HasDesktopWindow() ? plat::GetDesktopWindow() : 0;
+  std::printf("keys down: %s\n", keys.empty() ? "none" : keys.c_str());
+  if (degrees >= 0) {
+    std::printf("display: %d degrees, rotation %s\n", degrees,
+                display.rotation_supported ? "supported" : "not supported");
+  } else {
+    std::printf("display: unknown orientation (platform value %u), rotation %s\n",
+                display.orientation, display.rotation_supported ? "supported" : "not supported");
+  }
+  std::printf("input panel: %s\n", device::IsSipShown() ? "shown" : "hidden");
+  std::printf("foreground window: %s\n", WindowText(device::Foreground(), desktop).c_str());
+  std::printf("desktop window: %s\n", device::HasDesktopWindow() ? "present" : "absent");
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace devicesim

@@ -1,0 +1,83 @@
+#include "launcher/press_classifier.h"
+
+#include "launcher/dispatch.h"
+#include "platform/platform.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+
+namespace {
+
+constexpr uint32_t kDefaultIntervalMs = 400;
+
+bool IsUnassigned(const std::u16string& assignment) {
+  return assignment.empty() || FindSpecialAction(assignment) == kDoNothing;
+}
+
+void Wait(const ClassifierHooks& hooks, int64_t ms) {
+  if (ms <= 0) return;
+  hooks.sleep(ms > kMaxWaitMs ? kMaxWaitMs : static_cast<uint32_t>(ms));
+}
+
+void PlatformSleep(uint32_t ms) { plat::Sleep(ms); }
+
+}  // namespace
+
+uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
+  return static_cast<uint32_t>(TextToLong(command_line));
+}
+
+bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
+  const uint32_t n = GetState(button);
+
+  // A third press: whoever waits as the second press gives way.
+  if (n >= 2) {
+    SetState(button, 0);
+    hooks.dispatch(button, 2, true);
+    return true;
+  }
+
+  // Each read overwrites the shared result, so each is copied at once.
+  const std::u16string held = GetShortcut(button, 1, true);
+  const std::u16string double_press = GetShortcut(button, 2, false);
+  const std::u16string double_held = GetShortcut(button, 2, true);
+  const bool held_free = IsUnassigned(held);
+  const bool double_free = IsUnassigned(double_press);
+  const bool double_held_free = IsUnassigned(double_held);
+
+  if (n == 0 && held_free && double_free && double_held_free) {
+    hooks.dispatch(button, 1, false);
+    return true;
+  }
+  if (n == 1 && double_held_free) {
+    SetState(button, 0);
+    hooks.dispatch(button, 2, false);
+    return true;
+  }
+
+  const uint32_t m = n + 1;
+  const uint32_t h = ReadSettingDword(u"HoldInterval", kDefaultIntervalMs);
+  SetState(button, m);
+  Wait(hooks, h);
+  if (GetState(button) != m) return false;
+
+  const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
+  if ((plat::GetAsyncKeyState(key) & 0x8000) != 0) {
+    SetState(button, 0);
+    hooks.dispatch(button, static_cast<int32_t>(m), true);
+    return true;
+  }
+
+  const uint32_t d = ReadSettingDword(u"DblClickInterval", kDefaultIntervalMs);
+  const int32_t signed_d = static_cast<int32_t>(d);
+  const int32_t signed_h = static_cast<int32_t>(h);
+  if (signed_d > signed_h) Wait(hooks, static_cast<int64_t>(signed_d) - signed_h);
+  if (GetState(button) != m) return false;
+
+  SetState(button, 0);
+  hooks.dispatch(button, static_cast<int32_t>(m), false);
+  return true;
+}
+
+bool ClassifyPress(uint32_t button) {
+  return ClassifyPress(button, ClassifierHooks{DispatchPressSlot, PlatformSleep});
+}

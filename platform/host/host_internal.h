@@ -1,0 +1,82 @@
+// Pieces the host backend's modules share; not for callers outside platform/host.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/host/device.h"
+
+namespace device::internal {
+
+// ---- Errors ----------------------------------------------------------------
+uint32_t FromErrno(int error_number);
+// Sets the last error and returns false, so failure paths stay one line.
+bool Fail(uint32_t code);
+
+// ---- Fault seam ------------------------------------------------------------
+// True (and the last error set) when a fault of that kind was pending; the
+// fault is used up.
+bool TakeFault(Fault fault);
+
+// ---- Database --------------------------------------------------------------
+// The process's connection to the current device's registry.db, opened on
+// first use and again after the folder changes. Null with the last error set
+// (3 when there is no device in the folder); never creates a database.
+sqlite3* Db();
+void CloseDb();
+uint32_t FromSqlite(int rc);
+
+// One transaction: writes take the write lock at once (BEGIN IMMEDIATE) so
+// that concurrent writers queue on the busy timeout instead of failing.
+// Nested inside device::Transaction it joins the outer one.
+class Txn {
+ public:
+  Txn(sqlite3* db, bool write);
+  ~Txn();
+  Txn(const Txn&) = delete;
+  Txn& operator=(const Txn&) = delete;
+  bool ok() const { return ok_; }
+  // Commits; false with the last error set when that fails.
+  bool Commit();
+
+ private:
+  sqlite3* db_;
+  bool ok_ = false;
+  bool own_ = false;
+  bool nested_ = false;
+  bool done_ = false;
+};
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql);
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return stmt_ != nullptr; }
+  Stmt& Bind(int index, int64_t value);
+  Stmt& Bind(int index, const std::string& text);
+  Stmt& BindBlob(int index, const void* data, size_t size);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  int64_t Int(int column);
+  std::string Text(int column);
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Runs a statement without results; false with the last error set.
+bool Exec(sqlite3* db, const char* sql);
+
+// ---- Text ------------------------------------------------------------------
+// The case-folded form under which registry names are compared.
+std::string FoldKey(const std::u16string& text);
+
+// ---- Device state (also used by the shell) --------------------------------
+int64_t StateGet(const char* name, int64_t default_value);
+void StateSet(const char* name, int64_t value);
+
+}  // namespace device::internal

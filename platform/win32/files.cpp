@@ -1,0 +1,166 @@
+// Files on the real file system: attributes, listing, text streams, shortcut
+// files and the Start Menu's programs folder.
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "platform/win32/win32_api.h"
+
+using win32::Fail;
+using win32::W;
+
+struct plat::TextFileObject {
+  FILE* stream;
+};
+
+namespace win32 {
+
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace win32
+
+namespace plat {
+
+uint32_t GetFileAttributes(const std::u16string& path) { return ::GetFileAttributesW(W(path)); }
+
+bool DeleteFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != 0; }
+
+bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
+  if (out == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(W(pattern), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    // An existing folder with nothing that matches is an empty listing.
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    return false;
+  }
+  do {
+    out->push_back({win32::U(found.cFileName),
+                    (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (::FindNextFileW(search, &found));
+  DWORD code = ::GetLastError();
+  ::FindClose(search);
+  if (code != ERROR_NO_MORE_FILES) return Fail(code);
+  return true;
+}
+
+TextFile OpenTextFile(const std::u16string& path, const char* mode) {
+  // Binary streams: text is written as UTF-8 with '\n' kept as it is, the
+  // same bytes as on the host build.
+  const wchar_t* stream_mode = nullptr;
+  if (mode != nullptr) {
+    if (std::strcmp(mode, "at") == 0 || std::strcmp(mode, "a") == 0) stream_mode = L"ab";
+    if (std::strcmp(mode, "wt") == 0 || std::strcmp(mode, "w") == 0) stream_mode = L"wb";
+    if (std::strcmp(mode, "rt") == 0 || std::strcmp(mode, "r") == 0) stream_mode = L"rb";
+  }
+  if (stream_mode == nullptr) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  DWORD attributes = ::GetFileAttributesW(W(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Fail(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  ::SetLastError(ERROR_SUCCESS);
+  FILE* stream = ::_wfopen(W(path), stream_mode);
+  if (stream == nullptr) {
+    // The runtime leaves the system's code from CreateFile; keep a generic
+    // one when it did not.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
+    return nullptr;
+  }
+  return new TextFileObject{stream};
+}
+
+bool WriteTextFile(TextFile file, const std::u16string& text) {
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  std::string bytes = win32::ToUtf8(text);
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
+    return Fail(ERROR_WRITE_FAULT);
+  return true;
+}
+
+bool FlushTextFile(TextFile file) {
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (std::fflush(file->stream) != 0) return Fail(ERROR_WRITE_FAULT);
+  return true;
+}
+
+bool ReadTextFile(TextFile file, std::string* bytes) {
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (bytes == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  bytes->clear();
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file->stream)) > 0) bytes->append(buffer, got);
+  if (std::ferror(file->stream)) return Fail(ERROR_READ_FAULT);
+  return true;
+}
+
+void CloseTextFile(TextFile file) {
+  if (file == nullptr) return;
+  std::fclose(file->stream);
+  delete file;
+}
+
+// A Windows CE SDK build calls SHCreateShortcut, which writes this very form:
+// the target's length in characters, '#', the target command. The desktop
+// writes it too (not a desktop shell link), and ShellOpen runs it as the
+// device's shell would.
+bool CreateShortcut(const std::u16string& path, const std::u16string& target) {
+  TextFile file = OpenTextFile(path, "wt");
+  if (file == nullptr) return false;
+  std::string digits = std::to_string(target.size());
+  std::u16string text(digits.begin(), digits.end());
+  text += u'#';
+  text += target;
+  bool ok = WriteTextFile(file, text) && FlushTextFile(file);
+  DWORD code = ::GetLastError();
+  CloseTextFile(file);
+  if (!ok) {
+    ::DeleteFileW(W(path));  // a half-written shortcut would fail later as corrupt
+    return Fail(code);
+  }
+  return true;
+}
+
+bool GetProgramsFolder(std::u16string* path) {
+  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  wchar_t folder[MAX_PATH + 1] = {};
+  if (!::SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAMS, FALSE))
+    return Fail(ERROR_PATH_NOT_FOUND);
+  *path = win32::U(folder);
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,104 @@
+// Registry operations on the real registry. A RegKey is the HKEY itself.
+#include <vector>
+
+#include "platform/win32/win32_api.h"
+
+using win32::Fail;
+using win32::FromRegResult;
+using win32::W;
+
+namespace {
+
+HKEY Handle(plat::RegKey key) { return reinterpret_cast<HKEY>(key); }
+plat::RegKey Wrap(HKEY key) { return reinterpret_cast<plat::RegKey>(key); }
+
+// Windows CE has no RegDeleteTree, so subkeys go first, one by one.
+LONG DeleteTree(HKEY parent, const std::wstring& path) {
+  HKEY key = nullptr;
+  LONG result = ::RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+  if (result != ERROR_SUCCESS) return result;
+  std::vector<wchar_t> name(256);
+  for (;;) {
+    DWORD length = static_cast<DWORD>(name.size());
+    // Always index 0: the list shrinks as children go.
+    result = ::RegEnumKeyExW(key, 0, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result == ERROR_MORE_DATA) {
+      name.resize(name.size() * 2);
+      continue;
+    }
+    if (result == ERROR_SUCCESS) result = DeleteTree(key, std::wstring(name.data(), length));
+    if (result != ERROR_SUCCESS) {
+      ::RegCloseKey(key);
+      return result;
+    }
+  }
+  ::RegCloseKey(key);
+  return ::RegDeleteKeyW(parent, path.c_str());
+}
+
+}  // namespace
+
+namespace plat {
+
+RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t access) {
+  HKEY key = nullptr;
+  if (!FromRegResult(::RegOpenKeyExW(win32::RootKey(root), W(path), 0, access, &key))) return nullptr;
+  return Wrap(key);
+}
+
+RegKey RegCreateKey(RegRoot root, const std::u16string& path, uint32_t access) {
+  HKEY key = nullptr;
+  LONG result = ::RegCreateKeyExW(win32::RootKey(root), W(path), 0, nullptr, 0, access, nullptr,
+                                  &key, nullptr);
+  if (!FromRegResult(result)) return nullptr;
+  return Wrap(key);
+}
+
+void RegCloseKey(RegKey key) {
+  if (key != nullptr) ::RegCloseKey(Handle(key));
+}
+
+bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void* data,
+                   uint32_t* size) {
+  if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (size == nullptr && data != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD got_type = 0;
+  DWORD got_size = size != nullptr ? *size : 0;
+  LONG result = ::RegQueryValueExW(Handle(key), W(name), nullptr, &got_type,
+                                   static_cast<BYTE*>(data), size != nullptr ? &got_size : nullptr);
+  if (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+    if (size != nullptr) *size = got_size;
+    if (type != nullptr) *type = got_type;
+  }
+  return FromRegResult(result);
+}
+
+bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const void* data,
+                 uint32_t size) {
+  if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (data == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER);
+  return FromRegResult(::RegSetValueExW(Handle(key), W(name), 0, type,
+                                        static_cast<const BYTE*>(data), size));
+}
+
+bool RegDeleteValue(RegKey key, const std::u16string& name) {
+  if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  return FromRegResult(::RegDeleteValueW(Handle(key), W(name)));
+}
+
+bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
+  if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (name == nullptr || capacity == 0) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD length = capacity;
+  return FromRegResult(::RegEnumKeyExW(Handle(key), index, reinterpret_cast<wchar_t*>(name),
+                                       &length, nullptr, nullptr, nullptr, nullptr));
+}
+
+bool RegDeleteKey(RegRoot root, const std::u16string& path) {
+  // An empty path would name the root itself.
+  if (path.empty()) return Fail(ERROR_INVALID_PARAMETER);
+  return FromRegResult(DeleteTree(win32::RootKey(root), std::wstring(W(path))));
+}
+
+}  // namespace plat

@@ -1,0 +1,65 @@
+// The Windows headers for the win32 backend's modules; not for callers
+// outside platform/win32.
+//
+// windows.h maps names such as RegOpenKey, DeleteFile or MessageBox to their
+// W variants with macros, which would rename the platform's own operations;
+// they are undefined here so that platform.h means the same in every file.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#undef CreateProcess
+#undef DeleteFile
+#undef GetFileAttributes
+#undef MessageBox
+#undef RegCreateKey
+#undef RegDeleteKey
+#undef RegDeleteValue
+#undef RegEnumKey
+#undef RegOpenKey
+#undef RegQueryValue
+#undef RegSetValue
+#undef GetVersion
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace win32 {
+
+// UTF-16 is wchar_t on Windows: the same code units, no conversion.
+inline const wchar_t* W(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+inline std::u16string U(const wchar_t* text) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text));
+}
+
+// Sets the last error and returns false, so failure paths stay one line.
+inline bool Fail(DWORD code) {
+  ::SetLastError(code);
+  return false;
+}
+
+// Registry calls return their error instead of setting the last error.
+inline bool FromRegResult(LONG result) {
+  if (result == ERROR_SUCCESS) return true;
+  return Fail(static_cast<DWORD>(result));
+}
+
+inline HKEY RootKey(plat::RegRoot root) {
+  return root == plat::RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
+}
+
+// UTF-8 bytes of a wide text, as the host backend writes its files.
+std::string ToUtf8(const std::u16string& text);
+
+}  // namespace win32

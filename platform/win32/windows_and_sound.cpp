@@ -1,0 +1,38 @@
+// Windows, message boxes, sound and the platform version.
+#include "platform/win32/win32_api.h"
+
+namespace plat {
+
+Window GetDesktopWindow() { return reinterpret_cast<Window>(::GetDesktopWindow()); }
+
+Window GetForegroundWindow() { return reinterpret_cast<Window>(::GetForegroundWindow()); }
+
+bool SetForegroundWindow(Window window) {
+  return ::SetForegroundWindow(reinterpret_cast<HWND>(window)) != 0;
+}
+
+int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
+  return ::MessageBoxW(nullptr, win32::W(text), caption != nullptr ? win32::W(*caption) : nullptr,
+                       flags);
+}
+
+void MessageBeep(uint32_t type) { ::MessageBeep(type); }
+
+Version GetVersion() {
+  // GetVersionEx answers what the program's manifest allows; the kernel's own
+  // query tells the truth.
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  using Query = LONG(WINAPI*)(OSVERSIONINFOW*);
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  auto query = ntdll != nullptr
+                   ? reinterpret_cast<Query>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+                   : nullptr;
+  if (query == nullptr || query(&info) != 0) {
+    info.dwOSVersionInfoSize = sizeof info;
+    ::GetVersionExW(&info);
+  }
+  return {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId};
+}
+
+}  // namespace plat

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets the machine up and runs every test: the host build, then the win32
+# build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup-machine.sh
+
+cmake --preset host
+cmake --build --preset host
+ctest --preset host
+
+cmake --preset win32
+cmake --build --preset win32
+ctest --preset win32

@@ -1,0 +1,144 @@
+#include "config/user_buttons.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/config/config_test_support.h"
+
+namespace {
+
+using namespace config_test;
+
+void Store(int position, const char16_t* name, uint32_t key_code) {
+  const std::u16string number = device::FromUtf8(std::to_string(position));
+  ASSERT_TRUE(WriteRegString(kHklm, kUserButtonsKey, u"B" + number, name));
+  ASSERT_TRUE(WriteRegDword(kHklm, kUserButtonsKey, u"H" + number, key_code));
+}
+
+std::vector<std::pair<std::u16string, uint32_t>> Entries(const UserButtonList& list) {
+  std::vector<std::pair<std::u16string, uint32_t>> entries;
+  for (size_t i = 0; i < list.Count(); ++i) entries.emplace_back(list.NameAt(i), list.KeyCodeAt(i));
+  return entries;
+}
+
+std::vector<std::u16string> StoredValueNames() {
+  std::vector<device::RegValue> values;
+  device::ListValues(kHklm, kUserButtonsKey, &values);
+  std::vector<std::u16string> names;
+  for (const auto& value : values) names.push_back(value.name);
+  return names;
+}
+
+using UserButtonsTest = DeviceTest;
+
+TEST_F(UserButtonsTest, LoadStopsAtTheFirstGap) {
+  Store(0, u"Volume up", 0x75);
+  Store(1, u"Volume down", 0x76);
+  Store(3, u"Beyond the gap", 0x77);
+  UserButtonList list;
+  list.Add(1, u"stale");
+  list.Load();
+  EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{
+                               {u"Volume up", 0x75}, {u"Volume down", 0x76}}));
+}
+
+TEST_F(UserButtonsTest, ANameWithoutItsKeyCodeEndsTheList) {
+  Store(0, u"First", 1);
+  ASSERT_TRUE(WriteRegString(kHklm, kUserButtonsKey, u"B1", u"Half"));
+  Store(2, u"Third", 3);
+  // A key code stored as text cannot be read as one.
+  ASSERT_TRUE(WriteRegString(kHklm, kUserButtonsKey, u"H1", u"12"));
+  UserButtonList list;
+  list.Load();
+  EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{{u"First", 1}}));
+}
+
+TEST_F(UserButtonsTest, ARepeatedKeyCodeKeepsTheLaterEntryAtTheEnd) {
+  Store(0, u"Volume", 5);
+  Store(1, u"Other", 6);
+  Store(2, u"Volume 2", 5);
+  Store(10, u"Far", 9);
+  UserButtonList list;
+  list.Load();
+  EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{
+                               {u"Other", 6}, {u"Volume 2", 5}}));
+}
+
+TEST_F(UserButtonsTest, MissingKeyIsAnEmptyList) {
+  UserButtonList list;
+  list.Load();
+  EXPECT_EQ(list.Count(), 0u);
+  EXPECT_EQ(list.NameAt(0), u"");
+  EXPECT_EQ(list.KeyCodeAt(0), 0u);
+}
+
+TEST_F(UserButtonsTest, AddRemoveAndClear) {
+  UserButtonList list;
+  list.Add(1, u"One");
+  list.Add(2, u"Two");
+  list.Add(3, u"Same name");
+  list.Add(4, u"Same name");
+  list.Add(1, u"One again");
+  list.Remove(3);
+  list.Remove(42);
+  EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{
+                               {u"Two", 2}, {u"Same name", 4}, {u"One again", 1}}));
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0u);
+}
+
+TEST_F(UserButtonsTest, SaveReplacesALongerStoredList) {
+  Store(0, u"A", 1);
+  Store(1, u"B", 2);
+  Store(2, u"C", 3);
+  ASSERT_TRUE(WriteRegString(kHklm, kUserButtonsKey, u"Unrelated", u"x"));
+  UserButtonList list;
+  list.Add(7, u"Only");
+  EXPECT_TRUE(list.Save());
+  EXPECT_EQ(StoredValueNames(), (std::vector<std::u16string>{u"B0", u"H0"}));
+
+  UserButtonList loaded;
+  loaded.Load();
+  EXPECT_EQ(Entries(loaded), (std::vector<std::pair<std::u16string, uint32_t>>{{u"Only", 7}}));
+}
+
+TEST_F(UserButtonsTest, SaveRoundTripsTwelveEntriesAndEmptyLeavesNoKey) {
+  UserButtonList list;
+  for (uint32_t code = 100; code < 112; ++code)
+    list.Add(code, u"Button " + device::FromUtf8(std::to_string(code)));
+  ASSERT_TRUE(list.Save());
+  UserButtonList loaded;
+  loaded.Load();
+  EXPECT_EQ(Entries(loaded), Entries(list));  // B10 and B11 come back after B9
+
+  UserButtonList empty;
+  EXPECT_TRUE(empty.Save());
+  EXPECT_FALSE(device::KeyExists(kHklm, kUserButtonsKey));
+}
+
+TEST_F(UserButtonsTest, SaveReportsAFailedWrite) {
+  UserButtonList list;
+  list.Add(1, u"One");
+  list.Add(2, u"Two");
+  // The deletion finds no key; the first write then fails.
+  device::FailNext(device::Fault::RegistryWrite, plat::kErrorFileNotFound);
+  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  EXPECT_FALSE(list.Save());
+  device::ClearFaults();
+  // The writes after the failed one were still made.
+  EXPECT_EQ(StoredValueNames(), (std::vector<std::u16string>{u"B1", u"H0", u"H1"}));
+}
+
+TEST_F(UserButtonsTest, SaveReportsAFailedDeletion) {
+  Store(0, u"A", 1);
+  Store(1, u"B", 2);
+  UserButtonList list;
+  list.Add(7, u"Only");
+  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  EXPECT_FALSE(list.Save());
+  device::ClearFaults();
+  UserButtonList loaded;
+  loaded.Load();
+  EXPECT_EQ(loaded.NameAt(0), u"Only");
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// The classification of one press, with the sleeps replaced by a hook that
+// records them and can play the part of other launcher processes (a later
+// press writing the counter, the user letting go of the button).
+#include <functional>
+#include <vector>
+
+#include "launcher/press_classifier.h"
+#include "shared/settings.h"
+#include "tests/launcher/launcher_fixture.h"
+
+namespace {
+
+struct Dispatched {
+  uint32_t button;
+  int32_t press_count;
+  bool hold;
+  bool operator==(const Dispatched&) const = default;
+};
+
+std::vector<Dispatched> dispatched;
+std::vector<uint32_t> sleeps;
+// Runs during the sleep with this number (0 = the hold wait).
+std::function<void(size_t)> during_sleep;
+
+bool RecordDispatch(uint32_t button, int32_t press_count, bool hold) {
+  dispatched.push_back({button, press_count, hold});
+  return true;
+}
+
+void RecordSleep(uint32_t ms) {
+  sleeps.push_back(ms);
+  if (during_sleep) during_sleep(sleeps.size() - 1);
+}
+
+constexpr uint32_t kButton = 1;  // letter B
+constexpr int kKey = 0xC2;
+
+class ClassifierTest : public LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    dispatched.clear();
+    sleeps.clear();
+    during_sleep = nullptr;
+    SetVirtualKey(kButton, kKey);
+    WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 30);
+    WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 50);
+  }
+  void TearDown() override {
+    device::SetKeyDown(kKey, false);
+    during_sleep = nullptr;
+    LauncherTest::TearDown();
+  }
+  bool Press() { return ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep}); }
+  static void AssignAll() {
+    SetShortcut(kButton, 1, false, u"<Page Up>");
+    SetShortcut(kButton, 1, true, u"<Page Down>");
+    SetShortcut(kButton, 2, false, u"<Scroll Up>");
+    SetShortcut(kButton, 2, true, u"<Scroll Down>");
+  }
+  static void DeleteSetting(const std::u16string& name) {
+    plat::RegKey key = plat::RegOpenKey(plat::RegRoot::LocalMachine, kSettingsKey, plat::kKeySetValue);
+    ASSERT_NE(key, nullptr);
+    EXPECT_TRUE(plat::RegDeleteValue(key, name));
+    plat::RegCloseKey(key);
+  }
+  static bool CounterStored() {
+    std::vector<device::RegValue> values;
+    device::ListValues(plat::RegRoot::LocalMachine, kSettingsKey, &values);
+    for (const auto& value : values) {
+      if (plat::CompareNoCase(value.name, u"StateB") == 0) return true;
+    }
+    return false;
+  }
+};
+
+TEST(LauncherCommandLine, ButtonIndexFromText) {
+  EXPECT_EQ(ButtonFromCommandLine(u"3"), 3u);
+  EXPECT_EQ(ButtonFromCommandLine(u" 12"), 12u);
+  EXPECT_EQ(ButtonFromCommandLine(u""), 0u);
+  EXPECT_EQ(ButtonFromCommandLine(u"x"), 0u);
+  EXPECT_EQ(ButtonFromCommandLine(u"7 extra"), 7u);
+}
+
+TEST_F(ClassifierTest, SingleAssignmentLaunchesAtOnceWithoutTouchingTheCounter) {
+  SetShortcut(kButton, 1, false, u"<Page Up>");
+  // "<Do Nothing>" in any case is as good as unassigned.
+  SetShortcut(kButton, 2, true, u"<do nothing>");
+  EXPECT_TRUE(Press());
+  EXPECT_TRUE(Press());  // a quick second press launches again
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}, {kButton, 1, false}}));
+  EXPECT_TRUE(sleeps.empty());
+  EXPECT_FALSE(CounterStored());
+}
+
+TEST_F(ClassifierTest, ThirdPressDispatchesDoubleHoldAtOnce) {
+  for (uint32_t counter : {2u, 3u, 0xFFFFFFFFu}) {
+    dispatched.clear();
+    SetState(kButton, counter);
+    EXPECT_TRUE(Press()) << counter;
+    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, true}})) << counter;
+    EXPECT_EQ(GetState(kButton), 0u);
+  }
+  EXPECT_TRUE(sleeps.empty());
+}
+
+TEST_F(ClassifierTest, SecondPressWithoutDoubleHoldDispatchesAtOnce) {
+  SetShortcut(kButton, 1, true, u"<Page Down>");
+  SetState(kButton, 1);
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, false}}));
+  EXPECT_EQ(GetState(kButton), 0u);
+  EXPECT_TRUE(sleeps.empty());
+}
+
+TEST_F(ClassifierTest, FirstPressHeldAndReleased) {
+  AssignAll();
+  // Held through the hold wait: the counter is 1 while waiting.
+  uint32_t seen = 99;
+  during_sleep = [&](size_t) {
+    seen = GetState(kButton);
+    device::SetKeyDown(kKey, true);
+  };
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(seen, 1u);
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, true}}));
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{30}));
+  EXPECT_EQ(GetState(kButton), 0u);
+
+  // Released: the wait is stretched to the double-press interval.
+  dispatched.clear();
+  sleeps.clear();
+  during_sleep = nullptr;
+  device::SetKeyDown(kKey, false);
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{30, 20}));
+  EXPECT_EQ(GetState(kButton), 0u);
+}
+
+TEST_F(ClassifierTest, NoSecondSleepWhenHoldIsTheLongerInterval) {
+  AssignAll();
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 600);
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 300);
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{600}));
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+}
+
+TEST_F(ClassifierTest, MissingTimingsDefaultTo400) {
+  AssignAll();
+  DeleteSetting(u"HoldInterval");
+  DeleteSetting(u"DblClickInterval");
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{400}));
+}
+
+TEST_F(ClassifierTest, CorruptTimingsNeverSleepEndlessly) {
+  AssignAll();
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 0xFFFFFFFF);
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 400);
+  EXPECT_TRUE(Press());
+  // As a signed number the hold interval is -1, so 400 is the larger one and
+  // 401 more milliseconds follow; the first wait is cut, not infinite.
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{kMaxWaitMs, 401}));
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+}
+
+TEST_F(ClassifierTest, SecondPressWaitsWhenDoubleHoldIsAssigned) {
+  AssignAll();
+  SetState(kButton, 1);
+  uint32_t seen = 99;
+  during_sleep = [&](size_t) {
+    seen = GetState(kButton);
+    device::SetKeyDown(kKey, true);
+  };
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(seen, 2u);
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, true}}));
+
+  dispatched.clear();
+  during_sleep = nullptr;
+  device::SetKeyDown(kKey, false);
+  SetState(kButton, 1);
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, false}}));
+  EXPECT_EQ(GetState(kButton), 0u);
+}
+
+TEST_F(ClassifierTest, LaterPressTakesTheSeriesOver) {
+  AssignAll();
+  // A second press during the hold wait: it writes 2 and this process yields.
+  during_sleep = [](size_t) { SetState(kButton, 2); };
+  EXPECT_FALSE(Press());
+  EXPECT_TRUE(dispatched.empty());
+  EXPECT_EQ(GetState(kButton), 2u);  // left to the process that wrote it
+
+  // The same during the stretch to the double-press interval.
+  sleeps.clear();
+  SetState(kButton, 0);
+  during_sleep = [](size_t number) {
+    if (number == 1) SetState(kButton, 0);
+  };
+  EXPECT_FALSE(Press());
+  EXPECT_EQ(sleeps.size(), 2u);
+  EXPECT_TRUE(dispatched.empty());
+}
+
+TEST_F(ClassifierTest, HoldTestUsesTheLowEightBitsOfTheStoredKey) {
+  AssignAll();
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"VirtualKeyB", 453);  // 197 in the low bits
+  during_sleep = [](size_t) { device::SetKeyDown(197, true); };
+  EXPECT_TRUE(Press());
+  device::SetKeyDown(197, false);
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, true}}));
+}
+
+TEST_F(ClassifierTest, UnknownKeyIsNeverHeld) {
+  AssignAll();
+  DeleteSetting(u"VirtualKeyB");
+  during_sleep = [](size_t) { device::SetKeyDown(kKey, true); };
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+}
+
+TEST_F(ClassifierTest, MissingFileCountsAsAssigned) {
+  SetShortcut(kButton, 1, false, u"<Page Up>");
+  SetShortcut(kButton, 2, false, u"\\My Documents\\gone.pxl");
+  SetState(kButton, 1);
+  // (2, held) is unassigned, so the double press goes at once.
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, false}}));
+  // A first press waits, because an extra slot is assigned.
+  dispatched.clear();
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(sleeps.size(), 2u);
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+}
+
+TEST_F(ClassifierTest, ButtonsKeepSeparateCounters) {
+  AssignAll();
+  SetState(2, 1);  // button C is mid-series
+  during_sleep = [](size_t) { EXPECT_EQ(GetState(2), 1u); };
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(GetState(2), 1u);
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The dispatch of one press slot on a fresh emulated device: what the device
+// did (the journal) and what the closing report says (launch.log).
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "launcher/dispatch.h"
+#include "platform/host/device.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+#include "tests/launcher/launcher_fixture.h"
+
+namespace {
+
+constexpr uint32_t kButton = 1;
+
+std::string Report(const std::string& head, const std::string& assignment, const std::string& ending) {
+  return head + "  shortcut: " + assignment + "\n  app: " + assignment +
+         "\n  (no exe)\n  (no cmdline)\n" + ending;
+}
+
+bool Has(const device::JournalEntry& entry, const std::string& member) {
+  return entry.fields.find(member) != std::string::npos;
+}
+
+using DispatchTest = LauncherTest;
+
+TEST_F(DispatchTest, KeyActionsSendKeyDownThenUp) {
+  struct Case {
+    const char16_t* name;
+    int vk;
+  };
+  const Case cases[] = {{u"<Start Menu>", 91}, {u"<Scroll Up>", 38},  {u"<Scroll Down>", 40},
+                        {u"<page up>", 33},    {u"<PAGE DOWN>", 34},  {u"<OK/Enter>", 13},
+                        {u"<ESC/Cancel>", 27}};
+  for (const Case& c : cases) {
+    SetShortcut(kButton, 1, false, c.name);
+    int64_t before = device::LastJournalId();
+    EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+    std::vector<device::JournalEntry> keys;
+    for (const auto& entry : device::ReadJournal(before))
+      if (entry.event == "key") keys.push_back(entry);
+    const std::string vk = "\"vk\":" + std::to_string(c.vk) + ",";
+    ASSERT_EQ(keys.size(), 2u) << device::ToUtf8(c.name);
+    EXPECT_TRUE(Has(keys[0], vk) && Has(keys[0], "\"up\":false") && Has(keys[0], "\"flags\":4"))
+        << keys[0].fields;
+    EXPECT_TRUE(Has(keys[1], vk) && Has(keys[1], "\"up\":true") && Has(keys[1], "\"flags\":6"))
+        << keys[1].fields;
+  }
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<ESC/Cancel>", "Success"));
+}
+
+TEST_F(DispatchTest, PowerOffSendsOnlyKeyDown) {
+  SetShortcut(kButton, 2, true, u"<Power Off>");
+  EXPECT_TRUE(DispatchPressSlot(kButton, 2, true));
+  auto keys = Events("key");
+  ASSERT_EQ(keys.size(), 1u);
+  EXPECT_TRUE(Has(keys[0], "\"vk\":223,") && Has(keys[0], "\"up\":false") && Has(keys[0], "\"flags\":4"));
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 2, hold 1\n", "<Power Off>", "Success"));
+}
+
+TEST_F(DispatchTest, InputPanelToggles) {
+  SetShortcut(kButton, 1, true, u"<Input Panel>");
+  device::SetSipShown(false);
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, true));
+  EXPECT_TRUE(device::IsSipShown());
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, true));
+  EXPECT_FALSE(device::IsSipShown());
+  auto sip = Events("sip");
+  ASSERT_EQ(sip.size(), 2u);
+  EXPECT_TRUE(Has(sip[0], "\"request\":0"));
+  EXPECT_TRUE(Has(sip[1], "\"request\":2"));
+}
+
+TEST_F(DispatchTest, TodayBringsTheDesktopForwardOrFails) {
+  SetShortcut(kButton, 1, false, u"<Today>");
+  device::SetHasDesktopWindow(true);
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+  EXPECT_EQ(device::Foreground(), plat::GetDesktopWindow());
+  EXPECT_EQ(Events("foreground").size(), 1u);
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Today>", "Success"));
+
+  device::SetHasDesktopWindow(false);
+  EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
+  EXPECT_EQ(Events("foreground").size(), 1u);
+  EXPECT_TRUE(Events("message").empty());
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Today>", "Error: 0"));
+}
+
+TEST_F(DispatchTest, RotateScreenStartsTheToolWithTheSlotsMask) {
+  MakeDeviceFile(std::u16string(kAppFolder) + u"\\Turnscreen.exe");
+  SetShortcut(kButton, 2, false, u"<Rotate Screen>");
+  SetLaunchParams(u"RotateScreen", kButton, 2, false, u"10");
+  SetLaunchParams(u"RotateScreen", kButton, 1, false, u"4");  // another slot's mask
+  EXPECT_TRUE(DispatchPressSlot(kButton, 2, false));
+  // Without stored parameters the command line is empty.
+  SetShortcut(kButton, 2, true, u"<rotate screen>");
+  EXPECT_TRUE(DispatchPressSlot(kButton, 2, true));
+  auto starts = Events("start");
+  ASSERT_EQ(starts.size(), 2u);
+  const std::string program = "\"program\":\"\\\\Program Files\\\\Quadrakey\\\\Turnscreen.exe\"";
+  EXPECT_TRUE(Has(starts[0], program) && Has(starts[0], "\"args\":\"10\"")) << starts[0].fields;
+  EXPECT_TRUE(Has(starts[1], program) && Has(starts[1], "\"args\":\"\"")) << starts[1].fields;
+}
+
+TEST_F(DispatchTest, RotateScreenWithoutTheToolStillReportsSuccess) {
+  SetShortcut(kButton, 1, false, u"<Rotate Screen>");
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+  EXPECT_TRUE(Events("message").empty());
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Rotate Screen>", "Success"));
+}
+
+TEST_F(DispatchTest, UnassignedAndDoNothingOnlyReport) {
+  MakeDeviceFile(std::u16string(kAppFolder) + u"\\launch.log");  // an old report goes
+  EXPECT_TRUE(DispatchPressSlot(kButton, 2, true));
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 2, hold 1\n", "", "Success"));
+  SetShortcut(3, 1, false, u"<Do Nothing>");
+  EXPECT_TRUE(DispatchPressSlot(3, 1, false));
+  EXPECT_EQ(LaunchLog(), Report("Launch button 3, press 1, hold 0\n", "<Do Nothing>", "Success"));
+  EXPECT_TRUE(device::ReadJournal(journal_start_).empty());
+}
+
+TEST_F(DispatchTest, MissingFileShowsTheMessageAndReportsSuccess) {
+  const char16_t* const paths[] = {u"\\My Documents\\gone.txt", u"<Record>", u"<Open File>"};
+  for (const char16_t* path : paths) {
+    SetShortcut(kButton, 1, false, path);
+    EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+    EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", device::ToUtf8(path), "Success"));
+  }
+  auto messages = Events("message");
+  ASSERT_EQ(messages.size(), 3u);
+  const std::string text =
+      "Cannot find the shortcut or program assigned to this key press. It may have been moved or "
+      "deleted since you last assigned it. Please run Quadrakey and make an assignment for this key "
+      "press again.";
+  for (const auto& message : messages) {
+    EXPECT_TRUE(Has(message, "\"text\":\"" + text + "\"")) << message.fields;
+    EXPECT_TRUE(Has(message, "\"caption\":\"Quadrakey\""));
+    EXPECT_TRUE(Has(message, "\"flags\":" + std::to_string(0x40030)));
+  }
+  EXPECT_TRUE(Events("open").empty());
+}
+
+TEST_F(DispatchTest, ExistingFileOpensThroughTheShellWithoutReport) {
+  MakeDeviceFile(u"\\Windows\\viewer.exe");
+  SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+  auto opens = Events("open");
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_TRUE(Has(opens[0], "\"file\":\"\\\\Windows\\\\viewer.exe\"") && Has(opens[0], "\"ok\":true"));
+  EXPECT_TRUE(Events("message").empty());
+  EXPECT_EQ(LaunchLog(), "<none>");
+}
+
+TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
+  MakeDeviceFile(u"\\Windows\\viewer.exe");
+  SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");
+  device::FailNext(device::Fault::ShellOpen, 31);
+  EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
+  auto entries = device::ReadJournal(journal_start_);
+  std::vector<std::string> order;
+  for (const auto& entry : entries)
+    if (entry.event == "beep" || entry.event == "message") order.push_back(entry.event);
+  EXPECT_EQ(order, (std::vector<std::string>{"beep", "message"}));
+  auto beeps = Events("beep");
+  ASSERT_EQ(beeps.size(), 1u);
+  EXPECT_TRUE(Has(beeps[0], "\"type\":48"));
+  auto messages = Events("message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Has(messages[0], "\"text\":\"Error opening shortcut \\\"\\\\Windows\\\\viewer.exe\\\": 1f\""))
+      << messages[0].fields;
+  EXPECT_TRUE(Has(messages[0], "\"caption\":\"Quadrakey\""));
+  EXPECT_TRUE(Has(messages[0], "\"flags\":" + std::to_string(0x40010)));
+  EXPECT_EQ(LaunchLog(), "<none>");
+}
+
+TEST(ShellFailureText, LowerCaseHexWithoutPrefixOrPadding) {
+  EXPECT_EQ(ShellFailureText(u"\\a.lnk", 2), u"Error opening shortcut \"\\a.lnk\": 2");
+  EXPECT_EQ(ShellFailureText(u"x", 31), u"Error opening shortcut \"x\": 1f");
+  EXPECT_EQ(ShellFailureText(u"x", 0), u"Error opening shortcut \"x\": 0");
+  EXPECT_EQ(ShellFailureText(u"x", 0xDEADBEEF), u"Error opening shortcut \"x\": deadbeef");
+}
+
+TEST(WorkingBuffer, NeverWritesPastItsEnd) {
+  char16_t buffer[8 + 2];
+  std::memset(buffer, 0x55, sizeof buffer);
+  EXPECT_TRUE(CopyToBuffer(buffer, 8, u"1234567"));
+  EXPECT_EQ(std::u16string(buffer), u"1234567");
+  EXPECT_FALSE(CopyToBuffer(buffer, 8, u"123456789abc"));
+  EXPECT_EQ(std::u16string(buffer), u"1234567");
+  EXPECT_EQ(buffer[8], char16_t{0x5555});
+  EXPECT_EQ(buffer[9], char16_t{0x5555});
+}
+
+TEST_F(DispatchTest, OverlongAssignmentIsRefusedNotCut) {
+  // 299 characters fit and take the normal path route.
+  // Built of short folder names: the host's file names have a length limit.
+  std::u16string fits = u"\\My Documents";
+  for (int i = 0; i < 14; ++i) fits += u"\\" + std::u16string(19, u'a');
+  fits += u"\\aaaaa";
+  ASSERT_EQ(fits.size(), kWorkingBufferChars - 1);
+  SetShortcut(kButton, 1, false, fits);
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+  auto messages = Events("message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Has(messages[0], "Cannot find the shortcut"));
+
+  // One more, and even an existing file is not opened under a cut name.
+  std::u16string too_long = fits + u"b";
+  std::u16string cut = too_long.substr(0, kWorkingBufferChars - 1);
+  MakeDeviceFile(cut);
+  MakeDeviceFile(too_long);
+  ASSERT_TRUE(FileExists(cut) && FileExists(too_long));
+  SetShortcut(kButton, 1, false, too_long);
+  EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
+  EXPECT_TRUE(Events("open").empty());
+  messages = Events("message");
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(Has(messages[1], "too long")) << messages[1].fields;
+  EXPECT_TRUE(Has(messages[1], "\"flags\":" + std::to_string(0x40030)));
+  EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", device::ToUtf8(cut), "Error: 0"));
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// A fresh device with the application folder in place and the launcher's
+// log state started over, plus small helpers to read what the device did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/host/device.h"
+#include "tests/support/test_device.h"
+
+class LauncherTest : public DeviceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes an empty file at a device path, making its folders.
+  static void MakeDeviceFile(const std::u16string& device_path);
+  // The content of launch.log, or "<none>" when it does not exist.
+  static std::string LaunchLog();
+  // Journal entries of one event kind made since SetUp.
+  std::vector<device::JournalEntry> Events(const std::string& event) const;
+
+  int64_t journal_start_ = 0;
+};
+
+inline const char16_t kAppFolder[] = u"\\Program Files\\Quadrakey";

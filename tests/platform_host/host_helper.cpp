@@ -1,0 +1,93 @@
+// A small device program the host tests start in other processes.
+//   registry ID COUNT  write COUNT values of its own and read each back
+//   hold NAME          take the named mutex, mark it, then wait to be killed
+//   echo ...           write its command line to \echo.txt
+//   (nothing)          write \empty.txt
+// Exit code 0 on success, else the failing step's last error (or 1).
+#include <string>
+
+#include "platform/host/device.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::u16string Word(const std::u16string& text, size_t* pos) {
+  while (*pos < text.size() && text[*pos] == u' ') ++*pos;
+  size_t start = *pos;
+  while (*pos < text.size() && text[*pos] != u' ') ++*pos;
+  return text.substr(start, *pos - start);
+}
+
+int Number(const std::u16string& text) {
+  int n = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9' || n > 100000) return -1;
+    n = n * 10 + (c - u'0');
+  }
+  return text.empty() ? -1 : n;
+}
+
+int Failure() {
+  uint32_t code = plat::GetLastError();
+  return code != 0 && code < 256 ? static_cast<int>(code) : 1;
+}
+
+bool WriteFile(const std::u16string& path, const std::u16string& text) {
+  plat::TextFile file = plat::OpenTextFile(path, "wt");
+  if (file == nullptr) return false;
+  bool ok = plat::WriteTextFile(file, text) && plat::FlushTextFile(file);
+  plat::CloseTextFile(file);
+  return ok;
+}
+
+int Registry(const std::u16string& id, int count) {
+  std::u16string path = u"Software\\Stress\\Worker" + id;
+  int base = Number(id) * 1000;
+  for (int i = 0; i < count; ++i) {
+    plat::RegKey key = plat::RegCreateKey(plat::RegRoot::LocalMachine, path, plat::kKeySetValue);
+    if (key == nullptr) return Failure();
+    std::u16string name = u"v" + device::FromUtf8(std::to_string(i));
+    uint32_t value = static_cast<uint32_t>(base + i), back = 0, size = 4;
+    bool ok = plat::RegSetValue(key, name, plat::kRegDword, &value, 4) &&
+              plat::RegQueryValue(key, name, nullptr, &back, &size);
+    plat::RegCloseKey(key);
+    if (!ok) return Failure();
+    if (back != value) return 200;
+    // Everyone also writes the same key, so writers really meet.
+    plat::RegKey shared = plat::RegCreateKey(plat::RegRoot::LocalMachine, u"Software\\Stress\\Shared",
+                                             plat::kKeySetValue);
+    if (shared == nullptr) return Failure();
+    std::u16string mine = u"w" + id + u"-" + device::FromUtf8(std::to_string(i));
+    ok = plat::RegSetValue(shared, mine, plat::kRegDword, &value, 4);
+    plat::RegCloseKey(shared);
+    if (!ok) return Failure();
+  }
+  return 0;
+}
+
+int Hold(const std::u16string& name) {
+  plat::Mutex mutex = plat::CreateNamedMutex(name);
+  if (mutex == nullptr) return Failure();
+  plat::WaitResult r = plat::WaitForMutex(mutex, 10000);
+  if (r != plat::WaitResult::Acquired && r != plat::WaitResult::Abandoned) return 100;
+  if (!WriteFile(u"\\held.txt", name)) return Failure();
+  plat::Sleep(60000);
+  return 0;
+}
+
+}  // namespace
+
+int DeviceMain(const std::u16string& command_line) {
+  size_t pos = 0;
+  std::u16string mode = Word(command_line, &pos);
+  if (mode == u"registry") {
+    std::u16string id = Word(command_line, &pos);
+    std::u16string count = Word(command_line, &pos);
+    if (Number(id) < 0 || Number(count) < 0) return 2;
+    return Registry(id, Number(count));
+  }
+  if (mode == u"hold") return Hold(Word(command_line, &pos));
+  if (mode == u"echo") return WriteFile(u"\\echo.txt", command_line) ? 0 : Failure();
+  if (mode.empty()) return WriteFile(u"\\empty.txt", u"") ? 0 : Failure();
+  return 3;
+}

@@ -1,0 +1,179 @@
+// The emulated registry beyond the contract: order, handles of deleted keys,
+// transactions, a missing device and many processes at once.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/host/device.h"
+#include "tests/platform_host/host_support.h"
+#include "tests/support/test_device.h"
+
+using namespace plat;
+
+namespace {
+
+class HostRegistry : public DeviceTest {};
+
+TEST_F(HostRegistry, SubkeysEnumerateInCreationOrderWithWrittenCase) {
+  for (const char16_t* name : {u"Zulu", u"alpha", u"Mike", u"40C1"})
+    RegCloseKey(RegCreateKey(RegRoot::LocalMachine, std::u16string(u"Order\\") + name, kKeySetValue));
+  std::vector<std::u16string> names;
+  ASSERT_TRUE(device::ListSubkeys(RegRoot::LocalMachine, u"ORDER", &names));
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"Zulu", u"alpha", u"Mike", u"40C1"}));
+  RegKey key = RegOpenKey(RegRoot::LocalMachine, u"order", kKeyRead);
+  char16_t name[8];
+  ASSERT_TRUE(RegEnumKey(key, 2, name, 8));
+  EXPECT_EQ(std::u16string(name), u"Mike");
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, HandleOfADeletedKeyFailsEvenWhenTheKeyIsMadeAgain) {
+  RegKey old_key = RegCreateKey(RegRoot::LocalMachine, u"Gone", kKeySetValue);
+  ASSERT_NE(old_key, nullptr);
+  ASSERT_TRUE(RegDeleteKey(RegRoot::LocalMachine, u"Gone"));
+  RegKey new_key = RegCreateKey(RegRoot::LocalMachine, u"Gone", kKeySetValue);
+  uint32_t one = 1;
+  EXPECT_FALSE(RegSetValue(old_key, u"x", kRegDword, &one, 4));
+  EXPECT_EQ(GetLastError(), 1018u);  // ERROR_KEY_DELETED
+  std::vector<device::RegValue> values;
+  ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"Gone", &values));
+  EXPECT_TRUE(values.empty());
+  RegCloseKey(old_key);
+  RegCloseKey(new_key);
+}
+
+TEST_F(HostRegistry, ValuesListInNameOrderWithRawBytes) {
+  RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Listed", kKeySetValue);
+  uint32_t n = 0x01020304;
+  RegSetValue(key, u"beta", kRegDword, &n, 4);
+  RegSetValue(key, u"Alpha", kRegSz, u"hi", 6);
+  RegCloseKey(key);
+  std::vector<device::RegValue> values;
+  ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"listed", &values));
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].name, u"Alpha");
+  EXPECT_EQ(values[0].data, std::string("h\0i\0\0\0", 6));
+  EXPECT_EQ(values[1].type, kRegDword);
+  EXPECT_EQ(values[1].data, std::string("\x04\x03\x02\x01", 4));
+  EXPECT_FALSE(device::ListValues(RegRoot::LocalMachine, u"Unlisted", &values));
+  EXPECT_TRUE(device::KeyExists(RegRoot::LocalMachine, u"LISTED"));
+  EXPECT_FALSE(device::KeyExists(RegRoot::ClassesRoot, u"Listed"));
+}
+
+TEST_F(HostRegistry, TransactionIsAllOrNothing) {
+  auto write_then_fail = [](void*) {
+    RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Txn\\Partial", kKeySetValue);
+    uint32_t one = 1;
+    RegSetValue(key, u"x", kRegDword, &one, 4);
+    RegCloseKey(key);
+    SetLastError(1234);
+    return false;
+  };
+  EXPECT_FALSE(device::Transaction(write_then_fail, nullptr));
+  EXPECT_EQ(GetLastError(), 1234u);
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u"Txn"));
+
+  auto write = [](void* context) {
+    RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Txn\\Whole", kKeySetValue);
+    bool ok = RegSetValue(key, u"x", kRegDword, context, 4);
+    RegCloseKey(key);
+    return ok;
+  };
+  uint32_t seven = 7;
+  EXPECT_TRUE(device::Transaction(write, &seven));
+  EXPECT_TRUE(device::KeyExists(RegRoot::LocalMachine, u"Txn\\Whole"));
+}
+
+TEST_F(HostRegistry, OverlongKeyNamesAndBadArgumentsAreRefused) {
+  EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"Long\\" + std::u16string(256, u'k'), kKeySetValue), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u"Long"));
+  EXPECT_FALSE(RegQueryValue(nullptr, u"x", nullptr, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+  RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Args", kKeySetValue);
+  uint32_t value = 0;
+  EXPECT_FALSE(RegSetValue(key, u"x", kRegDword, nullptr, 4));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  RegSetValue(key, u"x", kRegDword, &value, 4);
+  EXPECT_FALSE(RegQueryValue(key, u"x", nullptr, &value, nullptr));  // data without a size
+  EXPECT_FALSE(RegDeleteKey(RegRoot::LocalMachine, u""));            // the root stays
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, MissingDeviceFailsWithPathNotFoundAndMakesNothing) {
+  std::string missing = device_name_ + "/not-a-device";
+  device::SetFolder(missing);
+  EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"Software\\Quadrakey", kKeySetValue), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(RegOpenKey(RegRoot::LocalMachine, u"Software", kKeyRead), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(GetFileAttributes(u"\\Windows"), kInvalidFileAttributes);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(CreateNamedMutex(u"AnyMutex"), nullptr);
+  EXPECT_FALSE(ShellOpen(u"\\Windows\\x.lnk"));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  device::Journal("beep", "\"type\":0");
+  EXPECT_FALSE(device::Exists());
+  EXPECT_FALSE(std::filesystem::exists(missing));
+
+  // A device removed while its connection is open is not written through it.
+  device::SetFolder(device_name_);
+  ASSERT_NE(RegCreateKey(RegRoot::LocalMachine, u"Before", kKeySetValue), nullptr);
+  std::filesystem::remove(device_name_ + "/registry.db");
+  EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"After", kKeySetValue), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_FALSE(std::filesystem::exists(device_name_ + "/registry.db"));
+}
+
+TEST_F(HostRegistry, CorruptDatabaseFailsEveryCallWithoutCrashing) {
+  device::SetFolder(device_name_ + "/other");
+  std::filesystem::create_directories(device_name_ + "/other");
+  { std::ofstream(device_name_ + "/other/registry.db") << std::string(8192, 'x'); }
+  EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"Software", kKeySetValue), nullptr);
+  EXPECT_EQ(GetLastError(), 1015u);  // ERROR_REGISTRY_CORRUPT
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u""));
+  EXPECT_TRUE(device::ReadJournal().empty());
+  std::string error;
+  EXPECT_FALSE(device::Create(&error));
+  EXPECT_NE(error.find("registry.db"), std::string::npos) << error;
+  device::SetFolder(device_name_);
+}
+
+TEST_F(HostRegistry, CreatingAgainKeepsWhatTheDeviceHolds) {
+  RegCloseKey(RegCreateKey(RegRoot::LocalMachine, u"Kept", kKeySetValue));
+  std::string error;
+  ASSERT_TRUE(device::Create(&error)) << error;
+  EXPECT_TRUE(device::KeyExists(RegRoot::LocalMachine, u"Kept"));
+}
+
+TEST_F(HostRegistry, FiftyProcessesReadAndWriteAtOnceWithoutLoss) {
+  host_test::InstallHelper(u"\\Windows\\helper.exe");
+  constexpr int kWorkers = 50, kWrites = 20;
+  size_t first = device::StartedProcesses().size();
+  for (int i = 0; i < kWorkers; ++i)
+    ASSERT_TRUE(CreateProcess(u"\\Windows\\helper.exe",
+                              u"registry " + device::FromUtf8(std::to_string(i)) + u" " +
+                                  device::FromUtf8(std::to_string(kWrites))));
+  std::vector<int> pids = device::StartedProcesses();
+  pids.erase(pids.begin(), pids.begin() + first);
+  ASSERT_EQ(pids.size(), static_cast<size_t>(kWorkers));
+  std::vector<int> codes = host_test::WaitAll(pids);
+  for (int i = 0; i < kWorkers; ++i) EXPECT_EQ(codes[i], 0) << "worker " << i;
+
+  std::vector<std::u16string> workers;
+  ASSERT_TRUE(device::ListSubkeys(RegRoot::LocalMachine, u"Software\\Stress", &workers));
+  EXPECT_EQ(workers.size(), kWorkers + 1u);  // and the shared key
+  std::vector<device::RegValue> shared;
+  ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"Software\\Stress\\Shared", &shared));
+  EXPECT_EQ(shared.size(), static_cast<size_t>(kWorkers * kWrites));
+  for (int i = 0; i < kWorkers; ++i) {
+    std::vector<device::RegValue> values;
+    std::u16string path = u"Software\\Stress\\Worker" + device::FromUtf8(std::to_string(i));
+    ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, path, &values)) << i;
+    EXPECT_EQ(values.size(), static_cast<size_t>(kWrites)) << i;
+  }
+}
+
+}  // namespace

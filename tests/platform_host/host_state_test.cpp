@@ -1,0 +1,120 @@
+// Keys, input panel, display, windows and message boxes on the emulated
+// device, and what each leaves in the journal.
+#include <string>
+
+#include "platform/host/device.h"
+#include "tests/platform_host/host_support.h"
+#include "tests/support/test_device.h"
+
+using namespace plat;
+using host_test::Events;
+
+namespace {
+
+class HostState : public DeviceTest {};
+
+TEST_F(HostState, KeysFollowTheTableAndKeyEvents) {
+  EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
+  device::SetKeyDown(0xC1, true);
+  EXPECT_EQ(GetAsyncKeyState(0xC1), 0x8000);
+  EXPECT_EQ(device::KeysDown(), std::vector<int>{0xC1});
+  KeybdEvent(0xC1, 0, kKeyEventKeyUp | kKeyEventSilent, 0);
+  EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
+  KeybdEvent(0x0D, 0, kKeyEventSilent, 0);
+  EXPECT_TRUE(device::IsKeyDown(0x0D));
+  EXPECT_EQ(GetAsyncKeyState(-1), 0);
+  EXPECT_EQ(GetAsyncKeyState(4096), 0);
+
+  auto keys = Events("key");
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].fields, "\"vk\":193,\"up\":true,\"flags\":6");
+  EXPECT_EQ(keys[1].fields, "\"vk\":13,\"up\":false,\"flags\":4");
+  EXPECT_LT(keys[0].id, keys[1].id);
+  EXPECT_GT(keys[0].t_ms, 1600000000000);
+}
+
+TEST_F(HostState, InputPanelInfoAndPreference) {
+  SipInfo info{};
+  info.size = sizeof info;
+  info.flags = 0xFFFF;
+  ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(info.flags, 0u);
+  ASSERT_TRUE(ShSipPreference(0x1234, kSipUp));
+  ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(info.flags, kSipfOn);
+  ASSERT_TRUE(ShSipPreference(0x1234, kSipForceDown));
+  EXPECT_FALSE(device::IsSipShown());
+
+  info.size = 44;
+  EXPECT_FALSE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  info.size = sizeof info;
+  EXPECT_FALSE(ShSipInfo(224, 0, &info, 0));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(ShSipInfo(kSpiGetSipInfo, 0, nullptr, 0));
+  EXPECT_FALSE(ShSipPreference(0x1234, 7));
+
+  auto sips = Events("sip");
+  ASSERT_EQ(sips.size(), 2u);
+  EXPECT_EQ(sips[0].fields, "\"request\":0,\"shown\":true");
+  EXPECT_EQ(sips[1].fields, "\"request\":2,\"shown\":false");
+}
+
+TEST_F(HostState, DisplayTurnsOnlyWhenSupportedAndValid) {
+  uint32_t orientation = 99;
+  ASSERT_TRUE(QueryDisplayOrientation(&orientation));
+  EXPECT_EQ(orientation, kDmdo0);
+  EXPECT_EQ(SetDisplayOrientation(kDmdo270), kDispChangeSuccessful);
+  ASSERT_TRUE(QueryDisplayOrientation(&orientation));
+  EXPECT_EQ(orientation, kDmdo270);
+  EXPECT_EQ(SetDisplayOrientation(3), -5);
+  EXPECT_EQ(device::GetDisplay().orientation, kDmdo270);
+
+  device::SetDisplay({kDmdo0, false});
+  EXPECT_EQ(SetDisplayOrientation(kDmdo90), kDispChangeBadMode);
+  EXPECT_FALSE(QueryDisplayOrientation(&orientation));
+  EXPECT_EQ(device::GetDisplay().orientation, kDmdo0);
+
+  auto displays = Events("display");
+  ASSERT_EQ(displays.size(), 3u);
+  EXPECT_EQ(displays[0].fields, "\"orientation\":270,\"ok\":true");
+  EXPECT_EQ(displays[1].fields, "\"orientation\":-1,\"ok\":false");
+  EXPECT_EQ(displays[2].fields, "\"orientation\":90,\"ok\":false");
+}
+
+TEST_F(HostState, WindowsAndTheDesktop) {
+  Window desktop = GetDesktopWindow();
+  ASSERT_NE(desktop, 0u);
+  EXPECT_EQ(GetForegroundWindow(), desktop);
+  ASSERT_TRUE(SetForegroundWindow(0x4242));
+  EXPECT_EQ(GetForegroundWindow(), 0x4242u);
+  EXPECT_FALSE(SetForegroundWindow(0));
+  EXPECT_EQ(GetForegroundWindow(), 0x4242u);
+  device::SetHasDesktopWindow(false);
+  EXPECT_EQ(GetDesktopWindow(), 0u);
+  auto fg = Events("foreground");
+  ASSERT_EQ(fg.size(), 2u);
+  EXPECT_EQ(fg[0].fields, "\"window\":16962");
+}
+
+TEST_F(HostState, MessageBoxesAnswerOkAndAreJournalled) {
+  const std::u16string caption = u"Quadrakey";
+  EXPECT_EQ(MessageBox(u"Line \"one\"\n\ttab \\ \u00e9", &caption, kMbOk | kMbTopmost), kIdOk);
+  EXPECT_EQ(MessageBox(u"out of memory", nullptr, kMbOk), kIdOk);
+  MessageBeep(kMbIconExclamation);
+  auto messages = Events("message");
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].fields,
+            "\"text\":\"Line \\\"one\\\"\\n\\ttab \\\\ \xc3\xa9\",\"caption\":\"Quadrakey\",\"flags\":262144");
+  EXPECT_EQ(messages[1].fields, "\"text\":\"out of memory\",\"caption\":\"Error\",\"flags\":0");
+  EXPECT_EQ(Events("beep").at(0).fields, "\"type\":48");
+  EXPECT_EQ(device::JsonString(std::u16string(1, u'\x01')), "\"\\u0001\"");
+
+  int64_t last = device::LastJournalId();
+  device::ClearJournal();
+  EXPECT_TRUE(device::ReadJournal().empty());
+  MessageBeep(0);
+  EXPECT_GT(device::LastJournalId(), last);  // ids never go back after a clear
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include "shared/text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "platform/platform.h"
+#include "shared/settings.h"
+#include "tests/support/test_device.h"
+
+namespace {
+
+TEST(SpecialActions, NamesAndIndexesBothWays) {
+  EXPECT_EQ(GetSpecialActionName(0), u"<Record>");
+  EXPECT_EQ(GetSpecialActionName(4), u"<Rotate Screen>");
+  EXPECT_EQ(GetSpecialActionName(kDoNothing), u"<Do Nothing>");
+  EXPECT_EQ(GetSpecialActionName(14), u"");
+  EXPECT_EQ(GetSpecialActionName(-1), u"");
+  for (int i = 0; i < kSpecialActionCount; ++i) {
+    EXPECT_EQ(FindSpecialAction(GetSpecialActionName(i)), i) << i;
+  }
+}
+
+TEST(SpecialActions, LookupIgnoresCaseButNothingElse) {
+  EXPECT_EQ(FindSpecialAction(u"<rotate screen>"), 4);
+  EXPECT_EQ(FindSpecialAction(u"<TODAY>"), 1);
+  EXPECT_EQ(FindSpecialAction(u"<esc/cancel>"), 10);
+  EXPECT_EQ(FindSpecialAction(u"<Today> "), -1);
+  EXPECT_EQ(FindSpecialAction(u"<Today"), -1);
+  EXPECT_EQ(FindSpecialAction(u""), -1);
+  EXPECT_EQ(FindSpecialAction(u"\\Windows\\Start Menu\\Notes.lnk"), -1);
+}
+
+class AppFolderTest : public DeviceTest {
+ protected:
+  void SetAppFolder(const std::u16string& folder) {
+    ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", folder));
+  }
+};
+
+TEST_F(AppFolderTest, SeparatorIsAddedOnlyWhenMissing) {
+  SetAppFolder(u"\\Program Files\\Quadrakey");
+  EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), u"\\Program Files\\Quadrakey\\TapdeckX.exe");
+  SetAppFolder(u"\\Program Files\\Quadrakey\\");
+  EXPECT_EQ(GetAppFolderPath(u"launch.log"), u"\\Program Files\\Quadrakey\\launch.log");
+  SetAppFolder(u"/Program Files/Quadrakey/");
+  EXPECT_EQ(GetAppFolderPath(u"tapdeck.log"), u"/Program Files/Quadrakey/tapdeck.log");
+}
+
+TEST_F(AppFolderTest, MissingOrEmptyFolderGivesTheFileNameAlone) {
+  EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), u"TapdeckX.exe");
+  EXPECT_EQ(GetTakeoverShortcutPath(2), u"TapdeckC.lnk");
+  SetAppFolder(u"");
+  EXPECT_EQ(GetAppFolderPath(u"Turnscreen.exe"), u"Turnscreen.exe");
+}
+
+TEST_F(AppFolderTest, TakeoverShortcutCarriesTheButtonLetter) {
+  SetAppFolder(u"\\Program Files\\Quadrakey");
+  EXPECT_EQ(GetTakeoverShortcutPath(0), u"\\Program Files\\Quadrakey\\TapdeckA.lnk");
+  const std::u16string b = GetTakeoverShortcutPath(1);
+  EXPECT_EQ(b.substr(b.size() - 12), u"TapdeckB.lnk");
+  EXPECT_EQ(GetTakeoverShortcutPath(3), u"\\Program Files\\Quadrakey\\TapdeckD.lnk");
+  EXPECT_EQ(GetTakeoverShortcutPath(26), u"\\Program Files\\Quadrakey\\Tapdeck[.lnk");
+}
+
+TEST_F(AppFolderTest, BothBuildersShareOneResult) {
+  SetAppFolder(u"\\Apps\\Quadrakey");
+  const std::u16string& kept = GetAppFolderPath(u"TapdeckX.exe");
+  const std::u16string copy = kept;
+  GetTakeoverShortcutPath(1);
+  EXPECT_EQ(kept, u"\\Apps\\Quadrakey\\TapdeckB.lnk");
+  EXPECT_EQ(copy, u"\\Apps\\Quadrakey\\TapdeckX.exe");
+  // Handing the shared result back in builds from its text, not from an
+  // emptied string.
+  EXPECT_EQ(GetAppFolderPath(GetAppFolderPath(u"x")), u"\\Apps\\Quadrakey\\\\Apps\\Quadrakey\\x");
+}
+
+TEST(SplitPath, NameAndExtension) {
+  struct Case {
+    const char16_t* path;
+    const char16_t* name;
+    const char16_t* extension;
+  };
+  const Case cases[] = {
+      {u"\\Windows\\Start Menu\\Calculator.lnk", u"Calculator", u"lnk"},
+      {u"\\My.Folder\\readme", u"readme", u""},
+      {u"notes.txt", u"notes", u"txt"},
+      {u"\\Windows\\.profile", u"", u"profile"},
+      {u"\\Windows\\archive.", u"archive", u""},
+      {u"\\Windows\\", u"", u""},
+      {u"a.tar.gz", u"a.tar", u"gz"},
+      {u"C:report.doc", u"report", u"doc"},
+      {u"/sd/photo.jpg", u"photo", u"jpg"},
+      {u"", u"", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    std::u16string name = u"old";
+    std::u16string extension = u"old";
+    SplitPath(c.path, name, extension);
+    EXPECT_EQ(name, c.name);
+    EXPECT_EQ(extension, c.extension);
+  }
+  // The path may be one of the outputs.
+  std::u16string path = u"\\x\\y.lnk";
+  std::u16string extension;
+  SplitPath(path, path, extension);
+  EXPECT_EQ(path, u"y");
+  EXPECT_EQ(extension, u"lnk");
+}
+
+TEST(TextUtilities, MakeLowerChangesOnlyUpperCaseLetters) {
+  std::u16string path = u"\\Program Files\\Quadrakey\\TapdeckA.lnk 42";
+  MakeLower(path);
+  EXPECT_EQ(path, u"\\program files\\quadrakey\\tapdecka.lnk 42");
+  std::u16string accented = u"\u00C4\u00D6\u0391\u0416x";  // Ä Ö Alpha Zhe
+  MakeLower(accented);
+  EXPECT_EQ(accented, u"\u00E4\u00F6\u03B1\u0436x");
+}
+
+TEST(TextUtilities, WidenTextSignExtendsEachByte) {
+  std::u16string out = u"previous content";
+  WidenText(out, "A\x7F\x80\xFF");
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0], u'A');
+  EXPECT_EQ(out[1], 0x7F);
+  EXPECT_EQ(out[2], 0xFF80);
+  EXPECT_EQ(out[3], 0xFFFF);
+  WidenText(out, "");
+  EXPECT_EQ(out, u"");
+  out.push_back(u'x');  // something for the null text to clear
+  WidenText(out, nullptr);
+  EXPECT_EQ(out, u"");
+}
+
+TEST(TextUtilities, TextToLongFollowsTheRuntimeRules) {
+  EXPECT_EQ(TextToLong(u" 12"), 12);
+  EXPECT_EQ(TextToLong(u"3"), 3);
+  EXPECT_EQ(TextToLong(u""), 0);
+  EXPECT_EQ(TextToLong(u"x"), 0);
+  EXPECT_EQ(TextToLong(u"-5"), -5);
+  EXPECT_EQ(TextToLong(u"+7"), 7);
+  EXPECT_EQ(TextToLong(u"\t\r\n 42 7"), 42);
+  EXPECT_EQ(TextToLong(u"15abc"), 15);
+  EXPECT_EQ(TextToLong(u"- 5"), 0);
+  EXPECT_EQ(TextToLong(u"0x10"), 0);
+  EXPECT_EQ(TextToLong(u"2147483647"), INT32_MAX);
+  EXPECT_EQ(TextToLong(u"2147483648"), INT32_MAX);
+  EXPECT_EQ(TextToLong(u"99999999999999999999999"), INT32_MAX);
+  EXPECT_EQ(TextToLong(u"-2147483648"), INT32_MIN);
+  EXPECT_EQ(TextToLong(u"-2147483649"), INT32_MIN);
+  EXPECT_EQ(TextToLong(u"-99999999999999999999999"), INT32_MIN);
+}
+
+TEST_F(AppFolderTest, FileExistsForFilesOnly) {
+  const std::u16string path = u"\\present.txt";
+  EXPECT_FALSE(FileExists(path));
+  plat::TextFile file = plat::OpenTextFile(path, "wt");
+  ASSERT_NE(file, nullptr);
+  plat::CloseTextFile(file);
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_TRUE(FileExists(u"\\PRESENT.TXT"));
+  EXPECT_FALSE(FileExists(u"\\missing\\present.txt"));
+  ASSERT_TRUE(plat::DeleteFile(path));
+  EXPECT_FALSE(FileExists(path));
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// The shared foundation across processes, on the emulated device.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/device.h"
+#include "platform/platform.h"
+#include "shared/debuglog.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+#include "tests/shared/device_file.h"
+#include "tests/support/test_device.h"
+
+extern char** environ;
+
+namespace {
+
+// Starts a helper program with one argument; its device is ours through the
+// environment that device::SetFolder prepared.
+pid_t Start(const char* program, const std::string& argument) {
+  std::vector<char*> argv = {const_cast<char*>(program), const_cast<char*>(argument.c_str()),
+                             nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+// The exit code, or -1 when the program did not end normally.
+int WaitFor(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts a helper on a device folder that does not exist, with its error
+// output in `stderr_file`.
+int RunWithoutDevice(const char* program, const std::string& argument,
+                     const std::string& stderr_file) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind("QUADRAKEY_DEVICE=", 0) != 0) environment.emplace_back(*e);
+  }
+  environment.push_back("QUADRAKEY_DEVICE=" + device::Folder() + "/missing");
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv = {const_cast<char*>(program), const_cast<char*>(argument.c_str()),
+                             nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? WaitFor(pid) : -1;
+}
+
+std::vector<device::JournalEntry> Messages(int64_t after) {
+  std::vector<device::JournalEntry> messages;
+  for (const device::JournalEntry& entry : device::ReadJournal(after)) {
+    if (entry.event == "message") messages.push_back(entry);
+  }
+  return messages;
+}
+
+bool WaitForFile(const std::u16string& path) {
+  for (int i = 0; i < 1000; ++i) {
+    if (FileExists(path)) return true;
+    plat::Sleep(10);
+  }
+  return false;
+}
+
+class SharedHostTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    RestartLog();
+  }
+  void TearDown() override {
+    RestartLog();
+    DeviceTest::TearDown();
+  }
+};
+
+TEST_F(SharedHostTest, TwoProgramsLoggingAtOnceKeepEveryLineWhole) {
+  constexpr int kLines = 150;
+  const pid_t a = Start(LOG_WRITER_PATH, "a " + std::to_string(kLines));
+  const pid_t b = Start(LOG_WRITER_PATH, "b " + std::to_string(kLines));
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  EXPECT_EQ(WaitFor(a), 0);
+  EXPECT_EQ(WaitFor(b), 0);
+
+  std::istringstream lines(shared_test::ReadDeviceFile(u"\\shared.log"));
+  std::map<char, std::set<int>> seen;
+  std::string line;
+  int torn = 0;
+  while (std::getline(lines, line)) {
+    // "<tag> <number> <10000 times the tag>"
+    const char tag = line.empty() ? '?' : line[0];
+    const size_t second_blank = line.find(' ', 2);
+    const bool whole = (tag == 'a' || tag == 'b') && line.size() > 2 && line[1] == ' ' &&
+                       second_blank != std::string::npos &&
+                       line.substr(second_blank + 1) == std::string(10000, tag);
+    if (!whole) {
+      ++torn;
+      continue;
+    }
+    seen[tag].insert(std::stoi(line.substr(2, second_blank - 2)));
+  }
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(seen['a'].size(), static_cast<size_t>(kLines));
+  EXPECT_EQ(seen['b'].size(), static_cast<size_t>(kLines));
+}
+
+TEST_F(SharedHostTest, HeldMutexTimesOutAndDropsTheLine) {
+  SetLogFile(u"\\wait.log");
+  EnableLog(true);
+  LogText(u"before\n");
+
+  const pid_t holder = Start(LOG_HOLDER_PATH, "11500");
+  ASSERT_GT(holder, 0);
+  ASSERT_TRUE(WaitForFile(u"\\holding"));
+  const int64_t mark = device::LastJournalId();
+  LogText(u"dropped\n");  // waits the full 10000 ms
+
+  const std::vector<device::JournalEntry> messages = Messages(mark);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].fields.find("\"text\":\"Timed out waiting to write to log file\""),
+            std::string::npos)
+      << messages[0].fields;
+  EXPECT_NE(messages[0].fields.find("\"caption\":\"Velbrook Software debug\""), std::string::npos)
+      << messages[0].fields;
+  EXPECT_NE(messages[0].fields.find("\"flags\":262144"), std::string::npos)
+      << "OK and top-most, no icon: " << messages[0].fields;
+
+  EXPECT_EQ(WaitFor(holder), 0);
+  LogText(u"after\n");
+  EXPECT_EQ(shared_test::ReadDeviceFile(u"\\wait.log"), "before\nafter\n");
+}
+
+TEST_F(SharedHostTest, MutexLeftByAnEndedProgramIsTakenOver) {
+  SetLogFile(u"\\abandoned.log");
+  EnableLog(true);
+  const pid_t holder = Start(LOG_HOLDER_PATH, "die");
+  ASSERT_GT(holder, 0);
+  EXPECT_EQ(WaitFor(holder), 0);
+  const int64_t mark = device::LastJournalId();
+  LogText(u"still logged\n");
+  EXPECT_TRUE(Messages(mark).empty());
+  EXPECT_EQ(shared_test::ReadDeviceFile(u"\\abandoned.log"), "still logged\n");
+}
+
+TEST_F(SharedHostTest, WithoutTheMutexEveryLogCallSaysSoAndTheProgramGoesOn) {
+  const std::string errors = device::Folder() + "/writer.stderr";
+  EXPECT_EQ(RunWithoutDevice(LOG_WRITER_PATH, "a 2", errors), 0);
+  std::ifstream in(errors);
+  std::string line;
+  int complaints = 0;
+  while (std::getline(in, line)) {
+    if (line == "Velbrook Software debug: Failed to create log mutex") ++complaints;
+  }
+  // Three control calls and two lines: the mutex is never tried again.
+  EXPECT_EQ(complaints, 5);
+}
+
+TEST_F(SharedHostTest, RunningOutOfMemoryShowsTheMessageAndExitsWithOne) {
+  const int64_t mark = device::LastJournalId();
+  const pid_t program = Start(OOM_PATH, "");
+  ASSERT_GT(program, 0);
+  EXPECT_EQ(WaitFor(program), 1);
+  const std::vector<device::JournalEntry> messages = Messages(mark);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].fields.find("\"text\":\"out of memory\""), std::string::npos)
+      << messages[0].fields;
+  EXPECT_NE(messages[0].fields.find("\"flags\":0"), std::string::npos) << messages[0].fields;
+  EXPECT_EQ(messages[0].fields.find("Quadrakey"), std::string::npos)
+      << "no caption of its own: " << messages[0].fields;
+}
+
+TEST_F(SharedHostTest, FailedStringWritesAreLoggedWithTheCode) {
+  SetLogFile(u"\\writes.log");
+  EnableLog(true);
+  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  SetShortcut(1, 2, true, u"<Today>");
+  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  SetLaunchParams(u"RotateScreen", 0, 1, false, u"3");
+  device::ClearFaults();
+  EXPECT_EQ(GetShortcut(1, 2, true), u"") << "the failed write stored nothing";
+  EXPECT_EQ(shared_test::ReadDeviceFile(u"\\writes.log"),
+            "SetShortcut() Error writing reg string ButtonB2h: 5\n"
+            "SetLaunchParams() Error writing reg string ButtonA-RotateScreen: 5\n"
+            "GetShortcut() Error reading reg string ButtonB2h: 2\n");
+}
+
+}  // namespace
