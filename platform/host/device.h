@@ -80,8 +80,9 @@ bool HasDesktopWindow();
 void SetHasDesktopWindow(bool present);
 
 // ---- Journal --------------------------------------------------------------
-// Events and their fields: key {vk, up, flags}; start {program, args} (only
-// for a start that succeeded); open {file, ok, error}; message {text,
+// Events and their fields: key {vk, up, flags}; start {program, args, and
+// child: the new process's id when a host program was spawned} (only for a
+// start that succeeded); open {file, ok, error}; message {text,
 // caption, flags}; beep {type}; sip {request, shown}; foreground {window};
 // display {orientation: the requested one in degrees, -1 for an invalid
 // value; ok}. Journalling never changes the caller's last error.

@@ -167,13 +167,18 @@ struct StartContext {
   bool ran = false;
 };
 
-bool JournalThenSpawn(void* context) {
+// The spawn comes first so that the entry can name the new process; the
+// transaction's write lock keeps the child's own entries behind it.
+bool SpawnThenJournal(void* context) {
   auto* start = static_cast<StartContext*>(context);
   start->ran = true;
+  if (start->elf) {
+    start->spawned = Spawn(*start->host, *start->args);
+    if (!start->spawned) return false;
+    start->fields += ",\"child\":" + std::to_string(Started().back());
+  }
   device::Journal("start", start->fields);
-  if (!start->elf) return true;
-  start->spawned = Spawn(*start->host, *start->args);
-  return start->spawned;
+  return true;
 }
 
 // As the device's loader: a missing ".exe" is added, and a bare name is
@@ -207,12 +212,12 @@ bool CreateProcess(const std::u16string& given, const std::u16string& command_li
   } else {
     // A stock program of the device has no host binary: starting it is only
     // journalled. The entry is written in the same transaction as the spawn,
-    // so it precedes anything the new process journals and vanishes if the
-    // spawn fails.
+    // so it precedes anything the new process journals and is not written
+    // when the spawn fails.
     StartContext start{&host, &command_line, IsElf(host), false,
                        "\"program\":" + device::JsonString(program) +
                            ",\"args\":" + device::JsonString(command_line)};
-    bool committed = device::Transaction(JournalThenSpawn, &start);
+    bool committed = device::Transaction(SpawnThenJournal, &start);
     if (!committed && !start.ran && start.elf && Spawn(host, command_line))
       start.spawned = true;  // the journal could not be written; the start still counts
     ok = start.elf ? start.spawned : true;

@@ -32,11 +32,18 @@ class PressE2E : public EndToEndTest {
     SetSetting("ButtonB2", "<Scroll Up>");
     SetSetting("ButtonB2h", "<Scroll Down>");
   }
-  // Exactly one key went down, by one process, within [from, to) ms of
-  // the first key down.
-  static void ExpectOneDispatch(const std::vector<Event>& events, int vk, int from, int to) {
+  // Exactly one key went down, by the launcher of press number `press` of
+  // the series, within [from, to) ms of the first key down.
+  static void ExpectOneDispatch(const std::vector<Event>& events, int press, int vk, int from,
+                                int to) {
     std::vector<Event> downs = KeyDowns(events);
     ASSERT_EQ(downs.size(), 1u) << Dump(events);
+    std::vector<std::string> launchers;
+    for (const Event& event : OfKind(events, "start"))
+      if (event.Member("program").find("TapdeckX.exe") != std::string::npos)
+        launchers.push_back(event.Member("child"));
+    ASSERT_GE(launchers.size(), static_cast<size_t>(press)) << Dump(events);
+    EXPECT_EQ(std::to_string(downs[0].pid), launchers[press - 1]) << Dump(events);
     EXPECT_EQ(downs[0].Member("vk"), std::to_string(vk)) << Dump(events);
     EXPECT_GE(downs[0].t, from) << Dump(events);
     EXPECT_LT(downs[0].t, to) << Dump(events);
@@ -58,7 +65,7 @@ class PressE2E : public EndToEndTest {
 TEST_F(PressE2E, SingleAssignmentLaunchesAtOnceOnEveryPress) {
   SetSetting("ButtonB", "<Page Up>");
   std::vector<Event> events = Series("40C2", {50});
-  ExpectOneDispatch(events, kPageUp, 0, kAtOnceSlack);
+  ExpectOneDispatch(events, 1, kPageUp, 0, kAtOnceSlack);
   // A quick double press is two single presses.
   events = Series("40C2", {50, 100, 50});
   std::vector<Event> downs = KeyDowns(events);
@@ -74,8 +81,8 @@ TEST_F(PressE2E, SingleAssignmentLaunchesAtOnceOnEveryPress) {
 
 TEST_F(PressE2E, SinglePressHeldOrReleased) {
   AssignAll();
-  ExpectOneDispatch(Series("40C2", {700}), kPageDown, kHold, kHold + kTimedSlack);
-  ExpectOneDispatch(Series("40C2", {50}), kPageUp, kDouble, kDouble + kTimedSlack);
+  ExpectOneDispatch(Series("40C2", {700}), 1, kPageDown, kHold, kHold + kTimedSlack);
+  ExpectOneDispatch(Series("40C2", {50}), 1, kPageUp, kDouble, kDouble + kTimedSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
 }
 
@@ -83,32 +90,32 @@ TEST_F(PressE2E, DoublePressWithoutDoubleHoldGoesAtOnce) {
   SetSetting("ButtonBh", "<Page Down>");
   SetSetting("ButtonB2", "<Scroll Up>");
   // Second key down at 100 ms; the first process would act at 400.
-  ExpectOneDispatch(Series("40C2", {50, 50, 50}), kScrollUp, 100, 100 + kAtOnceSlack);
+  ExpectOneDispatch(Series("40C2", {50, 50, 50}), 2, kScrollUp, 100, 100 + kAtOnceSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
 }
 
 TEST_F(PressE2E, DoublePressHeldOrReleasedWithDoubleHoldAssigned) {
   AssignAll();
   // Second key down at 150 ms.
-  ExpectOneDispatch(Series("40C2", {50, 100, 700}), kScrollDown, 150 + kHold, 150 + kHold + kTimedSlack);
-  ExpectOneDispatch(Series("40C2", {50, 100, 50}), kScrollUp, 150 + kDouble, 150 + kDouble + kTimedSlack);
+  ExpectOneDispatch(Series("40C2", {50, 100, 700}), 2, kScrollDown, 150 + kHold, 150 + kHold + kTimedSlack);
+  ExpectOneDispatch(Series("40C2", {50, 100, 50}), 2, kScrollUp, 150 + kDouble, 150 + kDouble + kTimedSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
 }
 
 TEST_F(PressE2E, TriplePressGoesAtOnceToDoubleHold) {
   AssignAll();
   // Third key down at 300 ms; the second process would act at 550.
-  ExpectOneDispatch(Series("40C2", {50, 100, 50, 100, 50}), kScrollDown, 300, 300 + kAtOnceSlack);
+  ExpectOneDispatch(Series("40C2", {50, 100, 50, 100, 50}), 3, kScrollDown, 300, 300 + kAtOnceSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
 }
 
 TEST_F(PressE2E, CounterLeftByAStoppedProcessMakesTheNextPressAThird) {
   AssignAll();
   SetSettingDword("StateB", 2);
-  ExpectOneDispatch(Series("40C2", {50}), kScrollDown, 0, kAtOnceSlack);
+  ExpectOneDispatch(Series("40C2", {50}), 1, kScrollDown, 0, kAtOnceSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
   // The next press starts a fresh series.
-  ExpectOneDispatch(Series("40C2", {50}), kPageUp, kDouble, kDouble + kTimedSlack);
+  ExpectOneDispatch(Series("40C2", {50}), 1, kPageUp, kDouble, kDouble + kTimedSlack);
 }
 
 TEST_F(PressE2E, DoNothingIsQuietAndReported) {
@@ -149,6 +156,30 @@ TEST_F(PressE2E, ExistingDocumentOpensThroughTheShell) {
                         event.Is("ok", "true"));
   EXPECT_TRUE(opened) << Dump(events);
   EXPECT_TRUE(OfKind(events, "message").empty()) << Dump(events);
+}
+
+TEST_F(PressE2E, CommandLineNamesTheButtonAndTheExitCodeIsZero) {
+  SetSetting("ButtonA", "<OK/Enter>");
+  SetSetting("ButtonM", "<ESC/Cancel>");
+  struct Case {
+    std::vector<std::string> args;
+    int vk;  // 0: nothing assigned for that button
+  };
+  const Case cases[] = {{{" 12"}, 27}, {{"x"}, 13}, {{}, 13}, {{"-3"}, 0}, {{std::string(400, '9')}, 0}};
+  for (const Case& c : cases) {
+    Sim({"journal", "--clear"});
+    std::vector<std::string> argv = {Program("TapdeckX")};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    RunResult result = RunProgram(argv, folder_);
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::vector<Event> downs = KeyDowns(ParseEvents(Sim({"journal", "--json"})));
+    if (c.vk == 0) {
+      EXPECT_TRUE(downs.empty());
+    } else {
+      ASSERT_EQ(downs.size(), 1u);
+      EXPECT_EQ(downs[0].Member("vk"), std::to_string(c.vk));
+    }
+  }
 }
 
 TEST_F(PressE2E, ButtonsPressedTogetherDoNotDisturbEachOther) {

@@ -106,6 +106,7 @@ TEST_F(ClassifierTest, ThirdPressDispatchesDoubleHoldAtOnce) {
 
 TEST_F(ClassifierTest, SecondPressWithoutDoubleHoldDispatchesAtOnce) {
   SetShortcut(kButton, 1, true, u"<Page Down>");
+  SetShortcut(kButton, 2, false, u"<Scroll Up>");
   SetState(kButton, 1);
   EXPECT_TRUE(Press());
   EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 2, false}}));

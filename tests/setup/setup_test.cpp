@@ -33,15 +33,15 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-struct Run {
+struct SetupRun {
   bool started = false;
   DWORD exit_code = 99;
   ULONGLONG elapsed_ms = 0;
 };
 
 // Runs setup.exe in `folder` and waits for it (at most a minute).
-Run RunSetup(const std::string& folder) {
-  Run run;
+SetupRun RunSetup(const std::string& folder) {
+  SetupRun run;
   std::string command = "\"" + WinePath(QK_SETUP_EXE) + "\"";
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -95,9 +95,9 @@ class SetupTest : public ::testing::Test {
 
 TEST_F(SetupTest, HandsTheManagerBothQuotedPathsAndWaitsForIt) {
   RegisterManager(kManager);
-  for (const std::string folder : {kRoot + "\\first place", kRoot + "\\second"}) {
+  for (const std::string& folder : {kRoot + "\\first place", kRoot + "\\second"}) {
     DeleteFileA(kRecord.c_str());
-    Run run = RunSetup(folder);
+    SetupRun run = RunSetup(folder);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exit_code, 0u);
     // The manager sleeps a second before it ends; setup must not end sooner.
@@ -110,7 +110,7 @@ TEST_F(SetupTest, HandsTheManagerBothQuotedPathsAndWaitsForIt) {
 TEST_F(SetupTest, MissingEntryStartsNothingAndEndsWithZero) {
   // Without a display the message box returns at once; the window itself is
   // checked under Xvfb by setup_message_xvfb.sh.
-  Run run = RunSetup(kRoot);
+  SetupRun run = RunSetup(kRoot);
   ASSERT_TRUE(run.started);
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(ReadFile(kRecord), "<missing>");
@@ -126,7 +126,7 @@ TEST_F(SetupTest, MissingEntryStartsNothingAndEndsWithZero) {
 TEST_F(SetupTest, UnusableEntriesEndQuietlyWithZero) {
   // A manager that is not there: the start fails and setup says nothing.
   RegisterManager(kRoot + "\\nowhere\\CEAppMgr.exe");
-  Run run = RunSetup(kRoot);
+  SetupRun run = RunSetup(kRoot);
   EXPECT_EQ(run.exit_code, 0u);
 
   // A number where the path belongs is no entry.
