@@ -36,10 +36,17 @@ int32_t SetDisplayOrientation(uint32_t orientation) {
   // The platform's numbering (0, 1, 2, 4) is CE's; the desktop counts 0..3.
 #ifdef _WIN32_WCE
   mode.dmDisplayOrientation = orientation;
+  return ::ChangeDisplaySettingsEx(nullptr, &mode, nullptr, 0, nullptr);
 #else
   mode.dmDisplayOrientation = orientation == kDmdo270 ? DMDO_270 : orientation;
+  LONG result = ::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr);
+  if (result != DISP_CHANGE_SUCCESSFUL) return result;
+  // Some desktop drivers (Wine's among them) answer success and leave the
+  // display as it was; only a display that really turned counts.
+  uint32_t now = 0;
+  if (!QueryDisplayOrientation(&now) || now != orientation) return DISP_CHANGE_BADMODE;
+  return DISP_CHANGE_SUCCESSFUL;
 #endif
-  return ::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr);
 }
 
 }  // namespace plat

@@ -27,7 +27,6 @@
 #undef RegOpenKey
 #undef RegQueryValue
 #undef RegSetValue
-#undef GetVersion
 
 #include <string>
 

@@ -59,6 +59,10 @@ case ${1:-} in
     # Fails when one already runs, which is just as good. The server lives
     # on in the background: it must not hold CTest's output pipe open.
     timeout 10 "$server" -p </dev/null >/dev/null 2>&1 || true
+    # The first program on a server starts Wine's own services, which keep
+    # the output of whoever started them: let that be nobody's, or CTest
+    # would wait on a test's output until its time-out.
+    timeout 120 "$wine" wineboot </dev/null >/dev/null 2>&1 || true
     exit 0 ;;
   --stop-server)
     timeout 30 "$server" -k || true

@@ -1,0 +1,166 @@
+// What only the win32 backend does: the device's text shortcuts opened on
+// the desktop, programs started with their arguments, the desktop's input
+// panel stand-in, and refusals that keep bad input from doing harm.
+#include <windows.h>
+// windows.h would rename these platform operations to their W variants.
+#undef CreateProcess
+#undef DeleteFile
+#undef GetFileAttributes
+#undef RegDeleteKey
+#undef RegOpenKey
+
+#include <string>
+
+#include "platform/platform.h"
+#include "tests/shared/device_file.h"
+#include "tests/support/test_device.h"
+
+// Inside plat, its operations hide the Win32 functions of the same names.
+namespace plat {
+namespace {
+
+std::wstring WinePath(const char* linux_path) {
+  std::wstring out = L"Z:";
+  for (const char* p = linux_path; *p != '\0'; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return out;
+}
+
+std::string AwaitFile(const std::u16string& path) {
+  for (int i = 0; i < 100; ++i) {
+    if (GetFileAttributes(path) != kInvalidFileAttributes) {
+      Sleep(100);  // let the writer finish
+      return shared_test::ReadDeviceFile(path);
+    }
+    Sleep(100);
+  }
+  return "<missing>";
+}
+
+class Win32PlatformTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ASSERT_TRUE(CreateDirectoryW(L"Q:\\Tools Here", nullptr));
+    ASSERT_TRUE(CopyFileW(WinePath(QK_MARKER_EXE).c_str(), L"Q:\\Tools Here\\marker.exe", FALSE));
+  }
+  const std::u16string kMarker = u"\\Tools Here\\marker.exe";
+  const std::u16string kRecord = u"\\Tools Here\\marker.txt";
+};
+
+TEST_F(Win32PlatformTest, CreateProcessHandsOverTheArgumentsExactly) {
+  ASSERT_TRUE(CreateProcess(kMarker, u"15 \"two words\" \u00e9"));
+  EXPECT_EQ(AwaitFile(kRecord), "15 \"two words\" \xc3\xa9");
+  ASSERT_TRUE(DeleteFile(kRecord));
+  ASSERT_TRUE(CreateProcess(kMarker, u""));
+  EXPECT_EQ(AwaitFile(kRecord), "");
+
+  SetLastError(0);
+  EXPECT_FALSE(CreateProcess(u"\\Tools Here\\absent.exe", u"1"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(Win32PlatformTest, DeviceShortcutsOpenTheirTargetAndBadOnesFail) {
+  // Unquoted target with a blank-free path and arguments.
+  ASSERT_TRUE(CopyFileW(L"Q:\\Tools Here\\marker.exe", L"Q:\\m.exe", FALSE));
+  ASSERT_TRUE(CreateShortcut(u"\\plain.lnk", u"\\m.exe one two"));
+  ASSERT_TRUE(ShellOpen(u"\\PLAIN.LNK"));
+  EXPECT_EQ(AwaitFile(u"\\marker.txt"), "one two");
+
+  // Text after the counted target (a line end, say) is not part of it.
+  ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\counted.lnk", u"24#\"\\Tools Here\\marker.exe\"\r\nignored"));
+  ASSERT_TRUE(ShellOpen(u"\\counted.lnk"));
+  EXPECT_EQ(AwaitFile(kRecord), "");
+
+  ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\short.lnk", u"99#\"\\Tools Here\\marker.exe\""));
+  SetLastError(0);
+  EXPECT_FALSE(ShellOpen(u"\\short.lnk")) << "a target shorter than its count is corrupt";
+  EXPECT_EQ(GetLastError(), kErrorBadFormat);
+
+  ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\empty.lnk", u"0#"));
+  SetLastError(0);
+  EXPECT_FALSE(ShellOpen(u"\\empty.lnk"));
+  EXPECT_EQ(GetLastError(), kErrorBadFormat);
+
+  // Shortcuts that lead to each other end instead of recursing for ever.
+  ASSERT_TRUE(CreateShortcut(u"\\ping.lnk", u"\\pong.lnk"));
+  ASSERT_TRUE(CreateShortcut(u"\\pong.lnk", u"\\ping.lnk"));
+  SetLastError(0);
+  EXPECT_FALSE(ShellOpen(u"\\ping.lnk"));
+  EXPECT_EQ(GetLastError(), kErrorBadFormat);
+
+  SetLastError(0);
+  EXPECT_FALSE(ShellOpen(u"\\absent.lnk"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  SetLastError(0);
+  EXPECT_FALSE(ShellOpen(u"\\absent.exe"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(Win32PlatformTest, InputPanelStandInKeepsItsStateAndChecksTheRecord) {
+  SipInfo info{};
+  info.size = sizeof info;
+  ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(info.flags & kSipfOn, 0u) << "a fresh device shows no panel";
+  ASSERT_TRUE(ShSipPreference(0, kSipUp));
+  ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_NE(info.flags & kSipfOn, 0u);
+  ASSERT_TRUE(ShSipPreference(0, kSipForceDown));
+  ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(info.flags & kSipfOn, 0u);
+
+  info.size = 12;
+  SetLastError(0);
+  EXPECT_FALSE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  info.size = sizeof info;
+  EXPECT_FALSE(ShSipInfo(kSpiGetSipInfo + 1, 0, &info, 0));
+  EXPECT_EQ(GetAppKey(u"TapdeckX.exe"), 0) << "the desktop has no button table";
+}
+
+TEST_F(Win32PlatformTest, RefusalsKeepBadRequestsHarmless) {
+  // An empty key path names the root: never delete that.
+  SetLastError(0);
+  EXPECT_FALSE(RegDeleteKey(RegRoot::LocalMachine, u""));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  RegKey software = RegOpenKey(RegRoot::LocalMachine, u"Software", kKeyRead);
+  EXPECT_NE(software, nullptr);
+  RegCloseKey(software);
+
+  EXPECT_EQ(SetDisplayOrientation(3), -5) << "3 is no platform orientation (DISP_CHANGE_BADPARAM)";
+  EXPECT_EQ(OpenTextFile(u"\\x.txt", "r+"), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_EQ(OpenTextFile(u"\\Tools Here", "rt"), nullptr) << "a folder is no text file";
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+}
+
+TEST_F(Win32PlatformTest, RotationReportsSuccessOnlyWhenTheDisplayTurned) {
+  uint32_t before = 99;
+  ASSERT_TRUE(QueryDisplayOrientation(&before));
+  ASSERT_TRUE(before == kDmdo0 || before == kDmdo90 || before == kDmdo180 || before == kDmdo270);
+  uint32_t wanted = before == kDmdo90 ? kDmdo0 : kDmdo90;
+  int32_t result = SetDisplayOrientation(wanted);
+  uint32_t after = 99;
+  ASSERT_TRUE(QueryDisplayOrientation(&after));
+  if (result == kDispChangeSuccessful) {
+    EXPECT_EQ(after, wanted);
+    SetDisplayOrientation(before);
+  } else {
+    EXPECT_EQ(after, before) << "a failed rotation leaves the display as it was";
+  }
+}
+
+TEST_F(Win32PlatformTest, DesktopQueriesAnswerSensibly) {
+  Version version = GetVersion();
+  EXPECT_GE(version.major, 5u);
+  EXPECT_EQ(version.platform_id, 2u) << "VER_PLATFORM_WIN32_NT";
+  std::u16string programs;
+  ASSERT_TRUE(GetProgramsFolder(&programs));
+  EXPECT_EQ(GetFileAttributes(programs) & kFileAttributeDirectory, kFileAttributeDirectory);
+  EXPECT_NE(GetDesktopWindow(), 0u);
+  uint64_t before = TickCount();
+  Sleep(50);
+  EXPECT_GE(TickCount(), before + 20) << "ticks advance while sleeping";
+}
+
+}  // namespace
+}  // namespace plat
