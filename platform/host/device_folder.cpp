@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/common/shell_text.h"
 #include "platform/host/host_internal.h"
 
 namespace plat {
@@ -51,76 +52,9 @@ bool Fail(uint32_t code) {
 
 // ---- Text ---------------------------------------------------------------
 
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string ToUtf8(const std::u16string& text) { return plat::common::Utf16ToUtf8(text); }
 
-std::u16string FromUtf8(const std::string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    uint32_t c = 0xFFFD;
-    size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0 || (b & 0xF0) == 0xE0 || (b & 0xF8) == 0xF0) {
-      size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-      uint32_t value = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-      size_t k = 1;
-      for (; k < need && i + k < text.size(); ++k) {
-        unsigned char cb = static_cast<unsigned char>(text[i + k]);
-        if ((cb & 0xC0) != 0x80) break;
-        value = (value << 6) | (cb & 0x3F);
-      }
-      if (k == need) {
-        static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        bool valid = value >= kMin[need] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
-        if (valid) c = value;
-        len = need;
-      } else {
-        len = k;  // resume at the byte that broke the sequence
-      }
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += len;
-  }
-  return out;
-}
+std::u16string FromUtf8(const std::string& text) { return plat::common::Utf8ToUtf16(text); }
 
 // ---- Folder ---------------------------------------------------------------
 

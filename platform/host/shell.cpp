@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/common/shell_text.h"
 #include "platform/host/host_internal.h"
 
 extern char** environ;
@@ -83,15 +84,7 @@ bool ReadShortcut(const std::u16string& path, std::u16string* command) {
   bool read = plat::ReadTextFile(file, &bytes);
   plat::CloseTextFile(file);
   if (!read || bytes.size() > kMaxShortcutBytes) return Fail(plat::kErrorBadFormat);
-  size_t line_end = bytes.find_first_of("\r\n");
-  if (line_end != std::string::npos) bytes.resize(line_end);
-  size_t hash = bytes.find('#');
-  if (hash == 0 || hash == std::string::npos || hash > 9) return Fail(plat::kErrorBadFormat);
-  for (size_t i = 0; i < hash; ++i)
-    if (bytes[i] < '0' || bytes[i] > '9') return Fail(plat::kErrorBadFormat);
-  std::u16string target = device::FromUtf8(bytes.substr(hash + 1));
-  if (target.find_first_not_of(u" \t") == std::u16string::npos) return Fail(plat::kErrorBadFormat);
-  *command = target;
+  if (!plat::common::ParseShortcutText(bytes, command)) return Fail(plat::kErrorBadFormat);
   return true;
 }
 
@@ -268,35 +261,7 @@ uint8_t GetAppKey(const std::u16string& program_file_name) {
 namespace device {
 
 void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args) {
-  auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-  size_t start = 0;
-  while (start < command.size() && blank(command[start])) ++start;
-  size_t end = command.size();
-  while (end > start && blank(command[end - 1])) --end;
-  std::u16string text = command.substr(start, end - start);
-  size_t split = std::u16string::npos;  // where the arguments start
-  if (!text.empty() && text[0] == u'"') {
-    size_t close = text.find(u'"', 1);
-    *program = text.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
-    split = close == std::u16string::npos ? text.size() : close + 1;
-  } else {
-    // An unquoted path may hold blanks: the shortest prefix ending at a blank
-    // that names an existing file is the program, as Windows reads it.
-    for (size_t i = 0; i <= text.size(); ++i) {
-      if (i < text.size() && !blank(text[i])) continue;
-      if (IsFile(text.substr(0, i))) {
-        split = i;
-        break;
-      }
-    }
-    if (split == std::u16string::npos) {
-      split = 0;
-      while (split < text.size() && !blank(text[split])) ++split;
-    }
-    *program = text.substr(0, split);
-  }
-  while (split < text.size() && blank(text[split])) ++split;
-  *args = text.substr(split);
+  plat::common::SplitCommand(command, program, args);
 }
 
 bool RunShellCommand(const std::u16string& command) {

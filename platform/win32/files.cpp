@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/common/shell_text.h"
 #include "platform/win32/win32_api.h"
 
 using win32::Fail;
@@ -13,40 +14,6 @@ struct plat::TextFileObject {
   FILE* stream;
 };
 
-namespace win32 {
-
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-}  // namespace win32
 
 namespace plat {
 
@@ -104,7 +71,7 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
 
 bool WriteTextFile(TextFile file, const std::u16string& text) {
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  std::string bytes = win32::ToUtf8(text);
+  std::string bytes = plat::common::Utf16ToUtf8(text);
   if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
     return Fail(ERROR_WRITE_FAULT);
   return true;

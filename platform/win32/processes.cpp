@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/common/shell_text.h"
 #include "platform/win32/win32_api.h"
 
 using win32::Fail;
@@ -12,17 +13,6 @@ namespace {
 bool EndsWithNoCase(const std::u16string& text, const std::u16string& tail) {
   return text.size() >= tail.size() &&
          plat::CompareNoCase(text.substr(text.size() - tail.size()), tail) == 0;
-}
-
-std::u16string FromUtf8(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  int count = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                    nullptr, 0);
-  if (count <= 0) return {};
-  std::u16string out(static_cast<size_t>(count), u'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                        reinterpret_cast<wchar_t*>(out.data()), count);
-  return out;
 }
 
 enum class ShortcutForm { Device, Other, Unreadable };
@@ -39,45 +29,10 @@ ShortcutForm ReadDeviceShortcut(const std::u16string& path, std::u16string* comm
   while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0 && bytes.size() < 65536)
     bytes.append(buffer, got);
   std::fclose(stream);
-  size_t digits = 0;
-  while (digits < bytes.size() && bytes[digits] >= '0' && bytes[digits] <= '9') ++digits;
-  if (digits == 0 || digits > 9 || digits >= bytes.size() || bytes[digits] != '#')
-    return ShortcutForm::Other;
-  size_t length = 0;
-  for (size_t i = 0; i < digits; ++i) length = length * 10 + static_cast<size_t>(bytes[i] - '0');
-  std::u16string target = FromUtf8(bytes.substr(digits + 1));
-  while (!target.empty() && (target.back() == u'\r' || target.back() == u'\n')) target.pop_back();
-  if (length > target.size() || length == 0) return ShortcutForm::Unreadable;
-  *command = target.substr(0, length);
-  return ShortcutForm::Device;
-}
-
-// A quoted first token is the program; unquoted, the program runs up to the
-// first blank unless the whole command names an existing file.
-void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args) {
-  size_t start = command.find_first_not_of(u' ');
-  if (start == std::u16string::npos) {
-    program->clear();
-    args->clear();
-    return;
-  }
-  size_t rest;
-  if (command[start] == u'"') {
-    size_t close = command.find(u'"', start + 1);
-    if (close == std::u16string::npos) close = command.size();
-    *program = command.substr(start + 1, close - start - 1);
-    rest = close == command.size() ? close : close + 1;
-  } else if (::GetFileAttributesW(W(command.substr(start))) != INVALID_FILE_ATTRIBUTES) {
-    *program = command.substr(start);
-    rest = command.size();
-  } else {
-    size_t blank = command.find(u' ', start);
-    if (blank == std::u16string::npos) blank = command.size();
-    *program = command.substr(start, blank - start);
-    rest = blank;
-  }
-  size_t arg_start = command.find_first_not_of(u' ', rest);
-  *args = arg_start == std::u16string::npos ? std::u16string() : command.substr(arg_start);
+  if (plat::common::ParseShortcutText(bytes, command)) return ShortcutForm::Device;
+  // A desktop shell link starts with its header size, never with a digit.
+  const bool looks_like_ours = !bytes.empty() && bytes[0] >= '0' && bytes[0] <= '9';
+  return looks_like_ours ? ShortcutForm::Unreadable : ShortcutForm::Other;
 }
 
 bool ShellExecute(const std::u16string& file, const std::u16string& parameters) {
@@ -107,7 +62,7 @@ bool Open(const std::u16string& file, int depth) {
       case ShortcutForm::Device: break;
     }
     std::u16string program, args;
-    SplitCommand(command, &program, &args);
+    plat::common::SplitCommand(command, &program, &args);
     if (program.empty()) return Fail(ERROR_BAD_FORMAT);
     // A shortcut to itself (or a ring of them) must not recurse for ever.
     if (EndsWithNoCase(program, u".lnk")) {

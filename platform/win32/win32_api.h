@@ -58,7 +58,4 @@ inline HKEY RootKey(plat::RegRoot root) {
   return root == plat::RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
 }
 
-// UTF-8 bytes of a wide text, as the host backend writes its files.
-std::string ToUtf8(const std::u16string& text);
-
 }  // namespace win32

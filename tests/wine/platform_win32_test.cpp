@@ -71,10 +71,10 @@ TEST_F(Win32PlatformTest, DeviceShortcutsOpenTheirTargetAndBadOnesFail) {
   ASSERT_TRUE(ShellOpen(u"\\counted.lnk"));
   EXPECT_EQ(AwaitFile(kRecord), "");
 
-  ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\short.lnk", u"99#\"\\Tools Here\\marker.exe\""));
-  SetLastError(0);
-  EXPECT_FALSE(ShellOpen(u"\\short.lnk")) << "a target shorter than its count is corrupt";
-  EXPECT_EQ(GetLastError(), kErrorBadFormat);
+  // The count is not trusted: hand-made shortcuts often miscount.
+  ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\miscounted.lnk", u"99#\"\\Tools Here\\marker.exe\" three"));
+  ASSERT_TRUE(ShellOpen(u"\\miscounted.lnk"));
+  EXPECT_EQ(AwaitFile(kRecord), "three");
 
   ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\empty.lnk", u"0#"));
   SetLastError(0);
