@@ -8,4 +8,4 @@ scripts/setup-machine.sh
 
 cmake --preset host
 cmake --build --preset host
-exec demo/demo.sh "$PWD/build/host/bin" "$@"
+exec demo/demo.sh "$PWD/build/host/bin" "${1:-$PWD/build/demo-device}"

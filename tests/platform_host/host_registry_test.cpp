@@ -1,9 +1,12 @@
 // The emulated registry beyond the contract: order, handles of deleted keys,
 // transactions, a missing device and many processes at once.
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/host/device.h"
@@ -125,6 +128,25 @@ TEST_F(HostRegistry, MissingDeviceFailsWithPathNotFoundAndMakesNothing) {
   EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"After", kKeySetValue), nullptr);
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
   EXPECT_FALSE(std::filesystem::exists(device_name_ + "/registry.db"));
+}
+
+TEST_F(HostRegistry, ProgramStartedWithoutADeviceSaysSoAndEnds) {
+  const std::string missing = device_name_ + "/not-a-device";
+  const std::string errors = device_name_ + "/helper.stderr";
+  std::string setting = "QUADRAKEY_DEVICE=" + missing;
+  std::vector<char*> envp{setting.data(), nullptr};
+  std::vector<char*> argv{const_cast<char*>(QK_HOST_HELPER), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, QK_HOST_HELPER, &actions, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(host_test::WaitAll({pid}), std::vector<int>{1});
+  std::ifstream in(errors);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("no emulated device in " + missing), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 TEST_F(HostRegistry, CorruptDatabaseFailsEveryCallWithoutCrashing) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -42,15 +43,24 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Starts a helper on a device folder that does not exist, with its error
-// output in `stderr_file`.
-int RunWithoutDevice(const char* program, const std::string& argument,
-                     const std::string& stderr_file) {
+// Starts a helper on a second device whose named mutexes cannot be made (its
+// lock folder is a file), with its error output in `stderr_file`.
+int RunWithoutMutexes(const char* program, const std::string& argument,
+                      const std::string& stderr_file) {
+  const std::string home = device::Folder();
+  const std::string broken = home + "/no-mutexes";
+  std::string error;
+  device::SetFolder(broken);
+  const bool made = device::Create(&error);
+  device::SetFolder(home);
+  if (!made) return -1;
+  std::filesystem::remove_all(broken + "/locks");
+  std::ofstream(broken + "/locks") << "not a folder";
   std::vector<std::string> environment;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::string(*e).rfind("QUADRAKEY_DEVICE=", 0) != 0) environment.emplace_back(*e);
   }
-  environment.push_back("QUADRAKEY_DEVICE=" + device::Folder() + "/missing");
+  environment.push_back("QUADRAKEY_DEVICE=" + broken);
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -165,7 +175,7 @@ TEST_F(SharedHostTest, MutexLeftByAnEndedProgramIsTakenOver) {
 
 TEST_F(SharedHostTest, WithoutTheMutexEveryLogCallSaysSoAndTheProgramGoesOn) {
   const std::string errors = device::Folder() + "/writer.stderr";
-  EXPECT_EQ(RunWithoutDevice(LOG_WRITER_PATH, "a 2", errors), 0);
+  EXPECT_EQ(RunWithoutMutexes(LOG_WRITER_PATH, "a 2", errors), 0);
   std::ifstream in(errors);
   std::string line;
   int complaints = 0;
