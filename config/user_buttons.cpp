@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/platform.h"
+#include "shared/debuglog.h"
 #include "shared/settings.h"
 
 const char16_t kUserButtonsKey[] = u"Software\\Quadrakey\\Hotkeys";
@@ -55,14 +56,27 @@ bool UserButtonList::Save() const {
   bool all_written = true;
   // A missing key is already empty; any other failure leaves values of the
   // old list that the new one may not cover.
-  if (!DeleteRegKey(kRoot, kUserButtonsKey) && plat::GetLastError() != plat::kErrorFileNotFound) {
-    all_written = false;
+  if (!DeleteRegKey(kRoot, kUserButtonsKey)) {
+    const uint32_t error = plat::GetLastError();
+    if (error != plat::kErrorFileNotFound) {
+      LogFormat(u"  Error deleting reg key %s: %ld\n", false, kUserButtonsKey, error);
+      all_written = false;
+    }
   }
+  // The registry operations log nothing themselves, so a failed write would
+  // otherwise leave no trace.
   for (size_t position = 0; position < entries_.size(); ++position) {
     const Entry& entry = entries_[position];
-    all_written &= WriteRegString(kRoot, kUserButtonsKey, NumberedName(u'B', position), entry.name);
-    all_written &=
-        WriteRegDword(kRoot, kUserButtonsKey, NumberedName(u'H', position), entry.key_code);
+    const std::u16string name_value = NumberedName(u'B', position);
+    if (!WriteRegString(kRoot, kUserButtonsKey, name_value, entry.name)) {
+      LogFormat(u"  Error writing reg string %s: %ld\n", false, name_value, plat::GetLastError());
+      all_written = false;
+    }
+    const std::u16string code_value = NumberedName(u'H', position);
+    if (!WriteRegDword(kRoot, kUserButtonsKey, code_value, entry.key_code)) {
+      LogFormat(u"  Error writing reg dword %s: %ld\n", false, code_value, plat::GetLastError());
+      all_written = false;
+    }
   }
   return all_written;
 }

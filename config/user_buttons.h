@@ -30,7 +30,8 @@ class UserButtonList {
   void Load();
   // Replaces the stored list with this one: the key is deleted first, so no
   // value of a longer earlier list remains. False when the deletion or any
-  // write failed; the remaining writes are still made.
+  // write failed; each failure is logged and the remaining writes are still
+  // made.
   bool Save() const;
 
  private:

@@ -53,6 +53,9 @@ bool DescriptionPath(std::string* path) {
 void RunManager(const std::string& manager, const std::string& description) {
   // Held in a growable string: two long paths can never run past its end.
   std::string command_line = "\"" + manager + "\" \"" + description + "\"";
+  // The start-up record is the platform's own size (68 bytes on 32-bit x86),
+  // all zero but its size field.
+  static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104));
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

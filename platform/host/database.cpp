@@ -16,6 +16,8 @@ constexpr int kBusyTimeoutMs = 30000;
 struct Connection {
   sqlite3* db = nullptr;
   std::string folder;
+  dev_t device = 0;  // which registry.db the connection has open
+  ino_t inode = 0;
   int transaction_depth = 0;  // > 0 inside device::Transaction
   ~Connection() {
     if (db != nullptr) sqlite3_close(db);
@@ -70,7 +72,11 @@ sqlite3* Db() {
     Fail(plat::kErrorPathNotFound);
     return nullptr;
   }
-  if (c.db != nullptr && c.folder == folder) return c.db;
+  // A database made anew in the same folder (a device replaced under a
+  // running program) is another file: writes through the old connection
+  // would land in the removed one and be lost.
+  if (c.db != nullptr && c.folder == folder && c.device == st.st_dev && c.inode == st.st_ino)
+    return c.db;
   if (c.transaction_depth > 0) {  // the folder changed under an open transaction
     Fail(plat::kErrorInvalidHandle);
     return nullptr;
@@ -98,6 +104,8 @@ sqlite3* Db() {
   }
   c.db = db;
   c.folder = folder;
+  c.device = st.st_dev;
+  c.inode = st.st_ino;
   return db;
 }
 

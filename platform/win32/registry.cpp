@@ -89,7 +89,15 @@ bool RegDeleteValue(RegKey key, const std::u16string& name) {
 
 bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (name == nullptr || capacity == 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (capacity == 0) {
+    // No room is too little room, as on the host; a key name never exceeds
+    // 255 characters, so a scratch buffer tells an existing subkey from the end.
+    wchar_t scratch[256];
+    DWORD length = 256;
+    LONG result = ::RegEnumKeyExW(Handle(key), index, scratch, &length, nullptr, nullptr, nullptr, nullptr);
+    return Fail(result == ERROR_SUCCESS ? ERROR_MORE_DATA : static_cast<DWORD>(result));
+  }
   DWORD length = capacity;
   return FromRegResult(::RegEnumKeyExW(Handle(key), index, reinterpret_cast<wchar_t*>(name),
                                        &length, nullptr, nullptr, nullptr, nullptr));

@@ -52,10 +52,13 @@ TEST_F(CatalogueTest, WhichFilesAndFoldersAreTaken) {
   File(u"\\Programs\\.hidden\\Secret.lnk");
   File(u"\\.dotted\\Other.lnk");
   File(u"\\Programs\\Folder.lnk\\Inner.lnk");  // a folder named like a shortcut is searched
+  File(u"\\Programs\\Tools.exe\\notes.txt");   // only the file's own name is tested
+  File(u"\\Programs\\.dot.lnk");                // the dot rule is for folders
   BuildCatalogue();
   std::vector<std::u16string> names;
   for (const auto& entry : Catalogue()) names.push_back(entry.first);
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"Inner", u"old.lnk", u"setup", u"tool.EXE"}));
+  EXPECT_EQ(names,
+            (std::vector<std::u16string>{u".dot", u"Inner", u"old.lnk", u"setup", u"tool.EXE"}));
 }
 
 TEST_F(CatalogueTest, SameNamesAreAllKept) {

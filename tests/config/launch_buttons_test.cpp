@@ -38,6 +38,18 @@ TEST_F(LaunchButtonsTest, ButtonsSortByNameWithCapitalsFirst) {
   EXPECT_EQ(buttons.GetShortcut(4), nullptr);
 }
 
+TEST(ButtonOrder, CodeUnitsDecideNotLettersOrLocale) {
+  const ButtonRecord lower(u"k", u"button", u"x");
+  const ButtonRecord upper(u"k", u"Button", u"x");
+  const ButtonRecord accented(u"k", u"\u00C4rger", u"x");  // above every ASCII unit
+  const ButtonRecord wide(u"k", u"\uFF21", u"x");          // fullwidth A
+  EXPECT_LT(upper.Compare(lower), 0);
+  EXPECT_GT(lower.Compare(upper), 0);
+  EXPECT_GT(accented.Compare(lower), 0);
+  EXPECT_LT(accented.Compare(wide), 0);
+  EXPECT_EQ(upper.Compare(ButtonRecord(u"other", u"Button", u"y")), 0);
+}
+
 TEST(ButtonTitle, FileNamePartOfTheResetCommand) {
   EXPECT_EQ(ButtonRecord::TitleOf(u"\"\\Windows\\AppButtons\\Record.lnk\" -b"), u"Record");
   EXPECT_EQ(ButtonRecord::TitleOf(u"/a.b/My.Prog.exe"), u"My.Prog");
@@ -269,6 +281,51 @@ TEST_F(LaunchButtonsTest, OneResetCommandCanClaimTwoSlots) {
             (std::vector<std::string>{"    found orig match for 0", "    found orig match for 3"}));
   // Slot 3 is gone, so the second entry claims nothing and is spare.
   EXPECT_EQ(second[4], "  unused key: " + table + "\\40C2");
+}
+
+TEST_F(LaunchButtonsTest, OnlyTheFirstTakeoverMarkCounts) {
+  // The letter after the first mark is 'e'; a later "a" must not claim
+  // slot 0, nor may the reset pattern once the mark is there.
+  AddEntry(u"40C1", u"A", u"\\Windows\\Calendar.lnk", u"\\q\\tapdeck e \\r\\tapdeck a");
+  // A mark at the very end has no letter at all.
+  AddEntry(u"40C2", u"B", u"\\Windows\\Notes.lnk", u"\\q\\TAPDECK ");
+  LaunchButtons buttons;
+  const std::string t = device::ToUtf8(std::u16string(kButtonTableKey)) + "\\";
+  std::vector<std::string> claims;
+  for (const std::string& line : LogLines())
+    if (line.find("found") != std::string::npos || line.find("unused") != std::string::npos ||
+        line.find("assigning") != std::string::npos)
+      claims.push_back(line);
+  EXPECT_EQ(claims, (std::vector<std::string>{
+                        "  unused key: " + t + "40C1",
+                        "  unused key: " + t + "40C2",
+                        "  assigning unused key " + t + "40C1 to 0",
+                        "  assigning unused key " + t + "40C2 to 1",
+                    }));
+}
+
+TEST_F(LaunchButtonsTest, HoldEntriesAndRecordKeys) {
+  // A hold entry is skipped before the Record link test.
+  AddEntry(u"40C1", u"Rec (Hold)", u"\\Windows\\AppButtons\\Record.lnk", nullptr);
+  AddEntry(u"40C2", u"Voice", u"\\Windows\\Recorder.exe", nullptr);
+  AddEntry(u"40C3", u"Voice 2", u"\\Windows\\RECORDER2.exe", nullptr);
+  AddEntry(u"40C4", u"Spare", u"\\Windows\\x.exe", nullptr);
+  LaunchButtons buttons;
+  EXPECT_EQ(buttons.GetButtonCount(), 3u);
+  EXPECT_EQ(buttons.GetRecordCommand(), nullptr);
+  const std::string t = device::ToUtf8(std::u16string(kButtonTableKey)) + "\\";
+  std::vector<std::string> claims;
+  for (const std::string& line : LogLines())
+    if (line.find("found") != std::string::npos || line.find("unused") != std::string::npos ||
+        line.find("assigning") != std::string::npos)
+      claims.push_back(line);
+  // The later record key replaces the earlier one, which is no spare key.
+  EXPECT_EQ(claims, (std::vector<std::string>{
+                        "  unused key: " + t + "40C4",
+                        "  unused record key: " + t + "40C3",
+                        "  assigning unused key " + t + "40C4 to 0",
+                        "  assigning unused key " + t + "40C3 to 1",
+                    }));
 }
 
 TEST_F(LaunchButtonsTest, PatternsFarIntoALongCommandStillMatch) {

@@ -28,7 +28,7 @@ std::vector<std::u16string> StoredValueNames() {
   return names;
 }
 
-using UserButtonsTest = DeviceTest;
+using UserButtonsTest = LoggedDeviceTest;
 
 TEST_F(UserButtonsTest, LoadStopsAtTheFirstGap) {
   Store(0, u"Volume up", 0x75);
@@ -126,6 +126,22 @@ TEST_F(UserButtonsTest, SaveReportsAFailedWrite) {
   device::ClearFaults();
   // The writes after the failed one were still made.
   EXPECT_EQ(StoredValueNames(), (std::vector<std::u16string>{u"B1", u"H0", u"H1"}));
+  // Only the failed write leaves a line; the missing key is no failure.
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"  Error writing reg string B0: 5"});
+
+  // Every failure has a line of its own, with its own code.
+  ClearLog();
+  UserButtonList one;
+  one.Add(3, u"Three");
+  for (uint32_t code : {plat::kErrorAccessDenied, plat::kErrorInvalidHandle, plat::kErrorGenFailure})
+    device::FailNext(device::Fault::RegistryWrite, code);
+  EXPECT_FALSE(one.Save());
+  device::ClearFaults();
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "  Error deleting reg key Software\\Quadrakey\\Hotkeys: 5",
+                            "  Error writing reg string B0: 6",
+                            "  Error writing reg dword H0: 31",
+                        }));
 }
 
 TEST_F(UserButtonsTest, SaveReportsAFailedDeletion) {
@@ -136,6 +152,8 @@ TEST_F(UserButtonsTest, SaveReportsAFailedDeletion) {
   device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
   EXPECT_FALSE(list.Save());
   device::ClearFaults();
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"  Error deleting reg key Software\\Quadrakey\\Hotkeys: 5"});
   UserButtonList loaded;
   loaded.Load();
   EXPECT_EQ(loaded.NameAt(0), u"Only");

@@ -116,11 +116,13 @@ TEST_F(RegistryContract, SmallBufferReportsNeededSize) {
   RegKey key = Create(u"Sizes");
   const char16_t text[] = u"0123456789";
   ASSERT_TRUE(RegSetValue(key, u"Ten", kRegSz, text, sizeof text));
-  char16_t small[4] = {u'a', u'b', u'c', u'd'};
-  uint32_t size = sizeof small;
+  // Only the first four characters are offered; the rest must stay as it was.
+  char16_t small[8] = {u'a', u'b', u'c', u'd', u'e', u'f', u'g', u'h'};
+  uint32_t size = 4 * sizeof(char16_t);
   EXPECT_FALSE(RegQueryValue(key, u"Ten", nullptr, small, &size));
   EXPECT_EQ(GetLastError(), kErrorMoreData);
   EXPECT_EQ(size, sizeof text);
+  EXPECT_EQ(std::u16string(small + 4, 4), u"efgh") << "written past the size given";
 
   // A zero-length value reads as success with size 0.
   ASSERT_TRUE(RegSetValue(key, u"Empty", kRegBinary, nullptr, 0));
@@ -165,12 +167,20 @@ TEST_F(RegistryContract, EnumerationListsEachSubkeyOnceThenEnds) {
   EXPECT_EQ(EnumName(parent, 0), u"Apple");
   EXPECT_EQ(EnumName(parent, 3), u"Date");
 
-  // The capacity counts the terminating zero.
-  std::u16string name(6, u'\0');
+  // The capacity counts the terminating zero, and nothing lands past it.
+  std::u16string name(8, u'#');
   EXPECT_FALSE(RegEnumKey(parent, 1, name.data(), 6));  // "Banana" needs 7
   EXPECT_EQ(GetLastError(), kErrorMoreData);
+  EXPECT_EQ(name.substr(6), u"##");
   EXPECT_TRUE(RegEnumKey(parent, 0, name.data(), 6));  // "Apple" fits exactly
-  EXPECT_EQ(name, std::u16string(u"Apple\0", 6));
+  EXPECT_EQ(name, std::u16string(u"Apple\0##", 8));
+  // No room at all is too little room, not a bad argument; past the end
+  // is still the end.
+  EXPECT_FALSE(RegEnumKey(parent, 0, name.data(), 0));
+  EXPECT_EQ(GetLastError(), kErrorMoreData);
+  EXPECT_EQ(name, std::u16string(u"Apple\0##", 8));
+  EXPECT_FALSE(RegEnumKey(parent, 4, name.data(), 0));
+  EXPECT_EQ(GetLastError(), kErrorNoMoreItems);
   RegCloseKey(parent);
 }
 

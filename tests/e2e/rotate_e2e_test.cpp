@@ -13,17 +13,17 @@ class RotateE2E : public EndToEndTest {
     Sim({"display", "--orientation", std::to_string(degrees)});
     return Run(args);
   }
+  // The orientation this one run applied, or -1 unless it made exactly one
+  // successful request: an earlier run's entry must not stand in for it.
   int Run(const std::vector<std::string>& args) {
+    Sim({"journal", "--clear"});
     std::vector<std::string> argv = {Program("Turnscreen")};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result = RunProgram(argv, folder_);
     EXPECT_EQ(result.status, 0) << result.err;
-    return Degrees();
-  }
-  int Degrees() {
     std::vector<Event> displays = OfKind(ParseEvents(Sim({"journal", "--json"})), "display");
-    if (displays.empty()) return -1;
-    return std::atoi(displays.back().Member("orientation").c_str());
+    if (displays.size() != 1 || !displays[0].Is("ok", "true")) return -1;
+    return std::atoi(displays[0].Member("orientation").c_str());
   }
 };
 
@@ -71,10 +71,17 @@ TEST_F(RotateE2E, RotateScreenSlotStepsThroughItsMask) {
   for (int i = 0; i < 3; ++i) {
     std::vector<Event> events = Series("40C2", {50, 100, 700});
     std::vector<Event> starts;
-    for (const Event& event : OfKind(events, "start"))
+    std::vector<std::string> launchers;
+    for (const Event& event : OfKind(events, "start")) {
       if (event.Member("program").find("Turnscreen.exe") != std::string::npos) starts.push_back(event);
+      if (event.Member("program").find("TapdeckX.exe") != std::string::npos)
+        launchers.push_back(event.Member("child"));
+    }
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0].Member("args"), "\"10\"");
+    // Started by the second press's launcher, the one that saw the hold.
+    ASSERT_EQ(launchers.size(), 2u);
+    EXPECT_EQ(std::to_string(starts[0].pid), launchers[1]);
     std::vector<Event> displays = OfKind(events, "display");
     ASSERT_EQ(displays.size(), 1u);
     seen.push_back(std::atoi(displays[0].Member("orientation").c_str()));

@@ -190,11 +190,17 @@ TEST_F(ClassifierTest, SecondPressWaitsWhenDoubleHoldIsAssigned) {
 
 TEST_F(ClassifierTest, LaterPressTakesTheSeriesOver) {
   AssignAll();
-  // A second press during the hold wait: it writes 2 and this process yields.
-  during_sleep = [](size_t) { SetState(kButton, 2); };
+  // A second press during the hold wait: it writes 2 and this process yields
+  // at once, even though the key is down again (the second press is held).
+  during_sleep = [](size_t) {
+    SetState(kButton, 2);
+    device::SetKeyDown(kKey, true);
+  };
   EXPECT_FALSE(Press());
   EXPECT_TRUE(dispatched.empty());
+  EXPECT_EQ(sleeps.size(), 1u);
   EXPECT_EQ(GetState(kButton), 2u);  // left to the process that wrote it
+  device::SetKeyDown(kKey, false);
 
   // The same during the stretch to the double-press interval.
   sleeps.clear();

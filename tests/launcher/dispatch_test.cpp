@@ -152,6 +152,16 @@ TEST_F(DispatchTest, ExistingFileOpensThroughTheShellWithoutReport) {
   EXPECT_EQ(LaunchLog(), "<none>");
 }
 
+TEST_F(DispatchTest, AssignedFolderCountsAsExistingAndIsOpened) {
+  MakeDeviceFile(u"\\My Documents\\Trips\\plan.txt");
+  SetShortcut(kButton, 1, false, u"\\My Documents\\Trips");
+  EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
+  EXPECT_TRUE(Events("message").empty());
+  auto opens = Events("open");
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_TRUE(Has(opens[0], "\"file\":\"\\\\My Documents\\\\Trips\"")) << opens[0].fields;
+}
+
 TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
   MakeDeviceFile(u"\\Windows\\viewer.exe");
   SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");

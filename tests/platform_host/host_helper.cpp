@@ -44,7 +44,8 @@ int Registry(const std::u16string& id, int count) {
   std::u16string path = u"Software\\Stress\\Worker" + id;
   int base = Number(id) * 1000;
   for (int i = 0; i < count; ++i) {
-    plat::RegKey key = plat::RegCreateKey(plat::RegRoot::LocalMachine, path, plat::kKeySetValue);
+    plat::RegKey key = plat::RegCreateKey(plat::RegRoot::LocalMachine, path,
+                                          plat::kKeySetValue | plat::kKeyQueryValue);
     if (key == nullptr) return Failure();
     std::u16string name = u"v" + device::FromUtf8(std::to_string(i));
     uint32_t value = static_cast<uint32_t>(base + i), back = 0, size = 4;

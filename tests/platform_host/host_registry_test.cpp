@@ -130,6 +130,28 @@ TEST_F(HostRegistry, MissingDeviceFailsWithPathNotFoundAndMakesNothing) {
   EXPECT_FALSE(std::filesystem::exists(device_name_ + "/registry.db"));
 }
 
+TEST_F(HostRegistry, DeviceMadeAnewUnderAnOpenConnectionGetsTheWrites) {
+  RegCloseKey(RegCreateKey(RegRoot::LocalMachine, u"Old", kKeySetValue));
+  // As a forced re-initialisation does while a program runs.
+  for (const char* part : {"/registry.db", "/registry.db-wal", "/registry.db-shm"})
+    std::filesystem::remove(device_name_ + part);
+  std::string error;
+  ASSERT_TRUE(device::Create(&error)) << error;
+
+  RegKey key = RegCreateKey(RegRoot::LocalMachine, u"New", kKeySetValue);
+  ASSERT_NE(key, nullptr) << "last error " << GetLastError();
+  uint32_t seven = 7;
+  EXPECT_TRUE(RegSetValue(key, u"x", kRegDword, &seven, 4));
+  RegCloseKey(key);
+
+  device::SetFolder(device_name_);  // a fresh connection sees what is on disk
+  std::vector<device::RegValue> values;
+  ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"New", &values)) << "the write was lost";
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].data, std::string("\x07\0\0\0", 4));
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u"Old"));
+}
+
 TEST_F(HostRegistry, ProgramStartedWithoutADeviceSaysSoAndEnds) {
   const std::string missing = device_name_ + "/not-a-device";
   const std::string errors = device_name_ + "/helper.stderr";
@@ -194,7 +216,22 @@ TEST_F(HostRegistry, FiftyProcessesReadAndWriteAtOnceWithoutLoss) {
     std::vector<device::RegValue> values;
     std::u16string path = u"Software\\Stress\\Worker" + device::FromUtf8(std::to_string(i));
     ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, path, &values)) << i;
-    EXPECT_EQ(values.size(), static_cast<size_t>(kWrites)) << i;
+    ASSERT_EQ(values.size(), static_cast<size_t>(kWrites)) << i;
+    // Each value holds what its writer wrote, not a neighbour's number.
+    for (const device::RegValue& value : values) {
+      int j = std::stoi(device::ToUtf8(value.name.substr(1)));
+      uint32_t expected = static_cast<uint32_t>(i * 1000 + j);
+      EXPECT_EQ(value.type, kRegDword);
+      EXPECT_EQ(value.data, std::string(reinterpret_cast<const char*>(&expected), 4)) << i << "/" << j;
+    }
+  }
+  for (const device::RegValue& value : shared) {
+    std::string name = device::ToUtf8(value.name);  // "w<worker>-<write>"
+    size_t dash = name.find('-');
+    ASSERT_NE(dash, std::string::npos) << name;
+    uint32_t expected = static_cast<uint32_t>(std::stoi(name.substr(1, dash - 1)) * 1000 +
+                                              std::stoi(name.substr(dash + 1)));
+    EXPECT_EQ(value.data, std::string(reinterpret_cast<const char*>(&expected), 4)) << name;
   }
 }
 

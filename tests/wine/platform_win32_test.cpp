@@ -71,7 +71,9 @@ TEST_F(Win32PlatformTest, DeviceShortcutsOpenTheirTargetAndBadOnesFail) {
   ASSERT_TRUE(ShellOpen(u"\\counted.lnk"));
   EXPECT_EQ(AwaitFile(kRecord), "");
 
-  // The count is not trusted: hand-made shortcuts often miscount.
+  // The count is not trusted: hand-made shortcuts often miscount. The last
+  // record goes first, or it would be read before the new one is written.
+  ASSERT_TRUE(DeleteFile(kRecord));
   ASSERT_TRUE(shared_test::WriteDeviceFile(u"\\miscounted.lnk", u"99#\"\\Tools Here\\marker.exe\" three"));
   ASSERT_TRUE(ShellOpen(u"\\miscounted.lnk"));
   EXPECT_EQ(AwaitFile(kRecord), "three");
