@@ -38,6 +38,29 @@ const Command kStateCommand = {"state", "show keys, display, input panel and win
 
 namespace {
 
+struct ClearRun {
+  int64_t shown = 0;
+  std::vector<device::JournalEntry> rest;
+};
+
+// Under the registry's write lock no program can journal, so what is read
+// here is exactly what the clear removes.
+bool ReadRestAndClear(void* context) {
+  auto* run = static_cast<ClearRun*>(context);
+  run->rest = device::ReadJournal(run->shown);
+  device::ClearJournal();
+  return true;
+}
+
+bool Print(const std::vector<device::JournalEntry>& entries, bool json, int64_t* shown) {
+  std::string out;
+  for (const device::JournalEntry& entry : entries) {
+    out += (json ? FormatEntryJson(entry, 0) : FormatEntryText(entry, false, 0)) + "\n";
+    *shown = entry.id;
+  }
+  return std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0;
+}
+
 int RunJournal(const Args& args) {
   ParsedArgs parsed;
   int status = ParseCommandArgs(kJournalCommand, args, {{"--json", false}, {"--clear", false}}, &parsed);
@@ -47,21 +70,21 @@ int RunJournal(const Args& args) {
   if (!RequireDevice(kJournalCommand)) return kExitFailure;
   bool json = parsed.Has("--json");
   int64_t shown = 0;
-  // With --clear, entries that arrive while printing are printed too before
-  // the journal is emptied, so that (almost) none is lost unseen.
-  for (int round = 0; round < 100; ++round) {
-    std::string out;
-    std::vector<device::JournalEntry> entries = device::ReadJournal(shown);
-    for (const device::JournalEntry& entry : entries) {
-      out += (json ? FormatEntryJson(entry, 0) : FormatEntryText(entry, false, 0)) + "\n";
-      shown = entry.id;
-    }
-    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
-      return Failure(kJournalCommand, "cannot write to standard output; the journal is kept");
-    if (!parsed.Has("--clear")) return kExitOk;
-    if (entries.empty() || device::LastJournalId() <= shown) break;
-  }
-  device::ClearJournal();
+  // Printing happens outside any lock, so a slow reader never holds up the
+  // device's programs; only the few entries that arrive meanwhile are read
+  // together with the clear.
+  if (!Print(device::ReadJournal(shown), json, &shown))
+    return Failure(kJournalCommand, "cannot write to standard output; the journal is kept");
+  if (!parsed.Has("--clear")) return kExitOk;
+  ClearRun run;
+  run.shown = shown;
+  if (!device::Transaction(ReadRestAndClear, &run))
+    return Failure(kJournalCommand, "cannot clear the journal (error " +
+                                        std::to_string(plat::GetLastError()) + ")");
+  if (!Print(run.rest, json, &shown))
+    return Failure(kJournalCommand, "cannot write to standard output; " +
+                                        std::to_string(run.rest.size()) +
+                                        " entries were cleared unprinted");
   return kExitOk;
 }
 

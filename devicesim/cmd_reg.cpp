@@ -1,12 +1,10 @@
 // devicesim reg: read and change the device's registry, and move it to and
 // from registry editor files.
+#include <cerrno>
 #include <cstdio>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <cstring>
 
 #include "devicesim/commands.h"
 #include "devicesim/regfile.h"
@@ -77,6 +75,29 @@ std::u16string Join(const std::u16string& path, const std::u16string& name) {
   return path.empty() ? name : path + u"\\" + name;
 }
 
+// The path as the registry spells it, whatever case the command line used,
+// so that an exported file names keys as they are stored.
+std::u16string StoredPath(plat::RegRoot root, const std::u16string& path) {
+  std::u16string stored;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find(u'\\', start);
+    if (end == std::u16string::npos) end = path.size();
+    std::u16string part = path.substr(start, end - start);
+    std::vector<std::u16string> subkeys;
+    device::ListSubkeys(root, stored, &subkeys);
+    for (const std::u16string& subkey : subkeys) {
+      if (plat::CompareNoCase(subkey, part) == 0) {
+        part = subkey;
+        break;
+      }
+    }
+    stored = Join(stored, part);
+    start = end + 1;
+  }
+  return stored;
+}
+
 bool WriteOut(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return false;
   return std::fflush(stdout) == 0;
@@ -131,7 +152,7 @@ int Get(const ParsedArgs& parsed) {
   std::vector<std::u16string> subkeys;
   device::ListValues(root, path, &values);
   device::ListSubkeys(root, path, &subkeys);
-  std::string out = FormatKeyLine(root, path) + "\n";
+  std::string out = FormatKeyLine(root, StoredPath(root, path)) + "\n";
   for (const device::RegValue& value : values) out += FormatValue(value) + "\n";
   for (const std::u16string& subkey : subkeys) out += "subkey: " + device::ToUtf8(subkey) + "\n";
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
@@ -242,7 +263,7 @@ int Export(const ParsedArgs& parsed) {
     if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
     if (!device::KeyExists(root, path))
       return Failure(Self(), "no such key: " + FullKeyName(root, path));
-    ExportKey(root, path, &out);
+    ExportKey(root, StoredPath(root, path), &out);
   } else {
     ExportKey(plat::RegRoot::LocalMachine, u"", &out);
     ExportKey(plat::RegRoot::ClassesRoot, u"", &out);
@@ -301,21 +322,31 @@ bool ApplyOperations(void* context) {
   return true;
 }
 
+// The whole file, or standard input for "-". A folder or an unreadable
+// file is a failure with the reason, never a crash.
+bool ReadWhole(const std::string& file, std::string* bytes, std::string* reason) {
+  FILE* in = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes->append(buffer, got);
+  bool ok = !std::ferror(in);
+  if (!ok) *reason = std::strerror(errno);
+  if (in != stdin) std::fclose(in);
+  return ok;
+}
+
 int Import(const ParsedArgs& parsed) {
   if (parsed.positional.size() != 2) return UsageError(Self(), "import takes one FILE (or - for standard input)");
   const std::string& file = parsed.positional[1];
   std::string bytes;
-  if (file == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    bytes = buffer.str();
-    if (std::cin.bad()) return Failure(Self(), "cannot read standard input");
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return Failure(Self(), "cannot open " + file);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return Failure(Self(), "cannot read " + file);
-  }
+  std::string reason;
+  if (!ReadWhole(file, &bytes, &reason))
+    return Failure(Self(), (file == "-" ? std::string("cannot read standard input") : "cannot read " + file) +
+                               ": " + reason);
   std::vector<RegOperation> operations;
   std::string error;
   if (!ParseRegFile(bytes, &operations, &error))

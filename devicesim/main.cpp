@@ -6,6 +6,7 @@
 
 #include "devicesim/commands.h"
 #include "platform/host/device.h"
+#include "shared/debuglog.h"
 
 namespace {
 
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);
   device::SetFolder(error ? folder : absolute.lexically_normal().string());
+  // The log's mutex was made before main(), on the default device; commands
+  // that log (buttons) must lock on the chosen one.
+  RestartLog();
 
   devicesim::Args args(argv + i + 1, argv + argc);
   return command->run(args);

@@ -1,5 +1,6 @@
 #include "devicesim/regfile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -222,8 +223,12 @@ class Parser {
     return i + 1;
   }
 
-  bool KeyLine(const std::string& line, std::string* error) {
-    if (line.back() != ']') return Fail("a key line must end with ']'", error);
+  bool KeyLine(const std::string& written, std::string* error) {
+    // Editors accept a comment after the closing bracket.
+    size_t close = written.rfind(']');
+    if (close == std::string::npos || !OnlyBlanksFrom(written, close + 1))
+      return Fail("a key line must end with ']'", error);
+    std::string line = written.substr(0, close + 1);
     std::string name = line.substr(1, line.size() - 2);
     bool remove = !name.empty() && name[0] == '-';
     if (remove) name.erase(0, 1);
@@ -267,8 +272,15 @@ class Parser {
     return true;
   }
 
-  bool OnlyBlanksFrom(const std::string& line, size_t at) {
-    return TrimRight(line.substr(at)).empty();
+  // Blanks, then nothing or a ';' comment, as the registry editors allow
+  // after a key or a value's data.
+  static bool OnlyBlanksFrom(const std::string& line, size_t at) {
+    std::string rest = TrimLeft(line.substr(std::min(at, line.size())));
+    return rest.empty() || rest[0] == ';';
+  }
+
+  static std::string WithoutComment(const std::string& data) {
+    return TrimRight(data.substr(0, data.find(';')));
   }
 
   bool ValueLine(const std::string& line, std::string* error) {
@@ -298,7 +310,7 @@ class Parser {
       operation.type = plat::kRegSz;
       operation.data = TextData(device::FromUtf8(text));
     } else if (StartsWithNoCase(line, at, "dword:")) {
-      std::string digits = TrimRight(line.substr(at + 6));
+      std::string digits = WithoutComment(line.substr(at + 6));
       if (digits.empty() || digits.size() > 8) return Fail("a dword needs 1 to 8 hex digits", error);
       uint32_t number = 0;
       for (char c : digits) {
@@ -339,7 +351,7 @@ class Parser {
                       "REG_BINARY only",
                   error);
     }
-    std::string list = TrimRight(line.substr(at + 1));
+    std::string list = WithoutComment(line.substr(at + 1));
     std::string data;
     size_t start = 0;
     while (start < list.size()) {
@@ -389,6 +401,11 @@ bool ParseKeyName(const std::string& text, plat::RegRoot* root, std::u16string* 
   while (!rest.empty() && rest.back() == '\\') rest.pop_back();
   if (rest.find("\\\\") != std::string::npos || (!rest.empty() && rest[0] == '\\')) {
     *error = "key '" + text + "' has an empty name between backslashes";
+    return false;
+  }
+  // A registry file has no way to write a line break in a key name.
+  if (rest.find_first_of("\r\n") != std::string::npos) {
+    *error = "a key name may not hold a line break";
     return false;
   }
   *path = device::FromUtf8(rest);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "tests/devicesim/run_program.h"
 
@@ -180,6 +181,7 @@ TEST_F(DevicesimTest, UsageErrorsExitTwoAndFailuresExitOne) {
       {"reg", "get"},
       {"reg", "get", "HKCU\\Software"},
       {"reg", "get", "HKLM\\a\\\\b"},
+      {"reg", "set", "HKLM\\a\nb", "n", "--sz", "x"},
       {"reg", "set", "HKLM\\x", "n"},
       {"reg", "set", "HKLM\\x", "n", "--sz", "a", "--dword", "1"},
       {"reg", "set", "HKLM\\x", "n", "--dword", "abc"},
@@ -220,6 +222,7 @@ TEST_F(DevicesimTest, UsageErrorsExitTwoAndFailuresExitOne) {
       {"reg", "delete", "HKLM\\Software\\Quadrakey", "NoSuchValue"},
       {"reg", "export", "HKCR\\.nosuch"},
       {"reg", "import", root_ + "/missing.reg"},
+      {"reg", "import", root_},
       {"press", "40C9"},
       {"install", root_ + "/no-such-build"},
   };
@@ -261,7 +264,7 @@ TEST_F(DevicesimTest, HelpDescribesEveryCommand) {
   ProgramRun overview = RunProgram({DEVICESIM_PATH, "--help"});
   ASSERT_EQ(overview.status, 0);
   for (const char* name : {"init", "display", "install", "reg", "shortcut", "path", "journal",
-                           "state", "press", "series"}) {
+                           "state", "press", "series", "buttons"}) {
     EXPECT_NE(overview.out.find(std::string("  ") + name + " "), std::string::npos) << name;
     ProgramRun help = RunProgram({DEVICESIM_PATH, name, "--help"});
     EXPECT_EQ(help.status, 0) << name;
@@ -311,6 +314,11 @@ TEST_F(DevicesimTest, ExportImportExportIsByteIdentical) {
   ASSERT_EQ(Sim({"reg", "set", key, "Name \"with\" = and \\", "--dword", "1"}).status, 0);
   ASSERT_EQ(Sim({"reg", "set", "HKCR\\.txt", "Ünïcode", "--sz", "Ελληνικά кириллица"}).status, 0);
 
+  // A key is exported as it is stored, whatever case the command line used.
+  EXPECT_EQ(Sim({"reg", "export", "hklm\\SOFTWARE\\quadrakey"}).out.rfind(
+                "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quadrakey]\n", 0),
+            0u);
+
   std::string first = Export();
   EXPECT_EQ(first.rfind("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\", 0), 0u);
   EXPECT_NE(first.find("\"Name \\\"with\\\" = and \\\\\"=dword:00000001\n"), std::string::npos);
@@ -354,9 +362,9 @@ TEST_F(DevicesimTest, ImportsRegistryEditorFilesInEveryEncoding) {
       "Windows Registry Editor Version 5.00\r\n"
       "\r\n"
       "; written by hand, as a user would\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Imported]\r\n"
-      "@=\"C:\\\\Program Files\\\\\\\"x\\\"\"\r\n"
-      "\"Timeout\"=dword:0000012C\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Imported] ; made for the test\r\n"
+      "@=\"C:\\\\Program Files\\\\\\\"x\\\"\" ; a \"comment\"\r\n"
+      "\"Timeout\"=dword:0000012C ; 300 ms\r\n"
       "\"Data\"=hex:01,02,03,\\\r\n"
       "  04,05\r\n"
       "\"Text as hex\"=hex(1):41,00,42,00,00,00\r\n"
@@ -481,6 +489,47 @@ TEST_F(DevicesimTest, JournalStateAndDisplay) {
   EXPECT_NE(json[0].find("\"event\":\"button\",\"name\":\"40C2\",\"vk\":194,\"down\":true"),
             std::string::npos);
   EXPECT_EQ(Sim({"journal"}).out, "");
+}
+
+TEST_F(DevicesimTest, ButtonsLogsOnTheChosenDeviceWithoutComplaint) {
+  Init(folder_);
+  ASSERT_EQ(Sim({"journal", "--clear"}).status, 0);
+  // The device comes from --device alone; the environment names another.
+  ProgramRun run = RunProgram({DEVICESIM_PATH, "--device", folder_, "buttons"}, {},
+                              {"QUADRAKEY_DEVICE=" + root_ + "/elsewhere"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("40C2"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Sim({"journal"}).out.find("message"), std::string::npos);
+}
+
+TEST_F(DevicesimTest, ClearingTheJournalLosesNoEntryUnseen) {
+  Init(folder_);
+  ASSERT_EQ(Sim({"journal", "--clear"}).status, 0);
+  constexpr int kEntries = 2000;
+  ProgramRun writer;
+  std::thread busy([&] {
+    writer = RunProgram({HELPER_PATH, "journal " + std::to_string(kEntries)}, {},
+                        {"QUADRAKEY_DEVICE=" + folder_});
+  });
+  std::string seen;
+  for (int round = 0; round < 150; ++round) {
+    ProgramRun cleared = Sim({"journal", "--json", "--clear"});
+    EXPECT_EQ(cleared.status, 0) << cleared.err;
+    seen += cleared.out;
+  }
+  busy.join();
+  ASSERT_EQ(writer.status, 0) << writer.err;
+  seen += Sim({"journal", "--json"}).out;
+  std::vector<bool> found(kEntries, false);
+  const std::regex numbered(R"("event":"helper","n":(\d+)\})");
+  for (const std::string& line : Lines(seen)) {
+    std::smatch match;
+    if (std::regex_search(line, match, numbered)) found.at(std::stoul(match[1])) = true;
+  }
+  int missing = 0;
+  for (bool was_found : found) missing += was_found ? 0 : 1;
+  EXPECT_EQ(missing, 0) << "entries cleared without being printed";
 }
 
 struct Entry {

@@ -1,7 +1,7 @@
 // Stand-in device program for devicesim's tests. Command line (one argument,
 // as the device passes it): "spawn MS" starts a copy of itself with
 // "sleep MS" and ends at once; "sleep MS" journals its start, sleeps, and
-// journals its end.
+// journals its end; "journal N" journals N numbered entries as fast as it can.
 #include <spawn.h>
 #include <unistd.h>
 
@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
     device::Journal("helper", "\"phase\":\"sleeping\"");
     usleep(static_cast<useconds_t>(std::atoi(command.c_str() + 6)) * 1000);
     device::Journal("helper", "\"phase\":\"done\"");
+    return 0;
+  }
+  if (command.rfind("journal ", 0) == 0) {
+    int count = std::atoi(command.c_str() + 8);
+    for (int i = 0; i < count; ++i) device::Journal("helper", "\"n\":" + std::to_string(i));
     return 0;
   }
   return 2;

@@ -63,6 +63,19 @@ TEST(RegFile, AcceptsWhatOtherEditorsWrite) {
   EXPECT_EQ(operations[3].data, "\x0A\x0B");
 }
 
+TEST(RegFile, CommentsMayFollowKeysAndData) {
+  std::vector<RegOperation> operations = Parse(
+      "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K] ; the key\n"
+      "\"s\"=\"a;b\" ; not part of the text\n\"n\"=dword:0000000a ;ten\n"
+      "\"h\"=hex:01,\\\n  02 ; two bytes\n\"gone\"=- ; deleted\n");
+  ASSERT_EQ(operations.size(), 5u);
+  EXPECT_EQ(operations[0].path, u"K");
+  EXPECT_EQ(operations[1].data, std::string("a\0;\0b\0\0\0", 8));
+  EXPECT_EQ(operations[2].data, std::string("\x0a\0\0\0", 4));
+  EXPECT_EQ(operations[3].data, "\x01\x02");
+  EXPECT_EQ(operations[4].kind, RegOperation::kDeleteValue);
+}
+
 TEST(RegFile, RefusesWhatCannotBeAppliedExactly) {
   const std::vector<std::string> bad = {
       "",
@@ -73,6 +86,8 @@ TEST(RegFile, RefusesWhatCannotBeAppliedExactly) {
       kHeader + "\"a\"=hex:100\n",
       kHeader + "\"a\"=hex:01,,02\n",
       kHeader + "\"a\"=\"b\" trailing\n",
+      kHeader + "\"a\"=dword:12 34\n",
+      kHeader + "[HKEY_LOCAL_MACHINE\\L] trailing\n",
       kHeader + "[-HKEY_LOCAL_MACHINE]\n",
       kHeader + "[-HKEY_LOCAL_MACHINE\\K]\n\"a\"=\"b\"\n",
   };
