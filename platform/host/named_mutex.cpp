@@ -30,14 +30,16 @@ struct SharedLock {
   std::thread::id owner;
 };
 
+// Never destroyed: static objects of other modules (the debug log's state)
+// close their mutexes at program end, whatever the order of destruction.
 std::mutex& TableGuard() {
-  static std::mutex guard;
-  return guard;
+  static auto* guard = new std::mutex;
+  return *guard;
 }
 
 std::map<std::string, SharedLock>& Table() {
-  static std::map<std::string, SharedLock> table;
-  return table;
+  static auto* table = new std::map<std::string, SharedLock>;
+  return *table;
 }
 
 std::string LockFileName(const std::u16string& name) {

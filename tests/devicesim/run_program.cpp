@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 extern char** environ;
 
@@ -65,7 +67,14 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& i
   pid_t pid = 0;
   if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
     int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    pid_t waited;
+    do {
+      waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (waited == pid && WIFSIGNALED(status))
+      run.err = "ended by signal " + std::to_string(WTERMSIG(status)) + "\n";
+    if (waited != pid) run.err = "lost track of the program\n";
   } else {
     run.err = "cannot start " + argv[0];
   }
