@@ -29,7 +29,7 @@ step() { printf '\n== %s\n' "$*"; }
 
 step "A fresh device in $device"
 run init --force
-run install "$bin_dir"
+# init has installed the programs built beside devicesim (TapdeckX, Turnscreen).
 
 step "Taking Button 2 (entry 40C2, button index 1, letter B) over by hand"
 reg_file="$device/quadrakey-demo.reg"
