@@ -112,15 +112,22 @@ bool KeyArgument(const std::string& text, plat::RegRoot* root, std::u16string* p
   return true;
 }
 
+// KEY (positional 1) of `get` and `delete`, which must name an existing key.
+bool ExistingKeyArgument(const ParsedArgs& parsed, plat::RegRoot* root, std::u16string* path,
+                         int* status) {
+  if (!KeyArgument(parsed.positional[1], root, path, status)) return false;
+  if (device::KeyExists(*root, *path)) return true;
+  *status = Failure(Self(), "no such key: " + FullKeyName(*root, *path));
+  return false;
+}
+
 int Get(const ParsedArgs& parsed) {
   if (parsed.positional.size() < 2 || parsed.positional.size() > 3)
     return UsageError(Self(), "get takes KEY and an optional NAME");
   plat::RegRoot root;
   std::u16string path;
   int status = 0;
-  if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
-  if (!device::KeyExists(root, path))
-    return Failure(Self(), "no such key: " + FullKeyName(root, path));
+  if (!ExistingKeyArgument(parsed, &root, &path, &status)) return status;
   if (parsed.positional.size() == 3) {
     device::RegValue value;
     if (!FindValue(root, path, ValueName(parsed.positional[2]), &value))
@@ -219,9 +226,7 @@ int Delete(const ParsedArgs& parsed) {
   plat::RegRoot root;
   std::u16string path;
   int status = 0;
-  if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
-  if (!device::KeyExists(root, path))
-    return Failure(Self(), "no such key: " + FullKeyName(root, path));
+  if (!ExistingKeyArgument(parsed, &root, &path, &status)) return status;
   if (parsed.positional.size() == 2) {
     if (path.empty()) return UsageError(Self(), "a whole root cannot be deleted");
     if (!plat::RegDeleteKey(root, path))

@@ -214,47 +214,45 @@ bool RegDeleteKey(RegRoot root, const std::u16string& path) {
 namespace device {
 
 namespace {
-int64_t LookUp(sqlite3* db, plat::RegRoot root, const std::u16string& path) {
+
+// Runs `body(db, key id)` in one read transaction; false when the key is missing.
+template <typename Body>
+bool ReadKey(plat::RegRoot root, const std::u16string& path, Body body) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Txn txn(db, false);
+  if (!txn.ok()) return false;
   std::vector<std::u16string> parts;
-  if (!SplitKeyPath(path, &parts)) return 0;
-  return ResolveKey(db, root, parts, false);
+  if (!SplitKeyPath(path, &parts)) return false;
+  const int64_t id = ResolveKey(db, root, parts, false);
+  return id != 0 && body(db, id);
 }
+
 }  // namespace
 
 bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegValue>* out) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Txn txn(db, false);
-  if (!txn.ok()) return false;
-  int64_t id = LookUp(db, root, path);
-  if (id == 0) return false;
-  Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
-  list.Bind(1, id);
-  int rc;
-  while ((rc = list.Step()) == SQLITE_ROW)
-    out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
-  return rc == SQLITE_DONE;
+  return ReadKey(root, path, [out](sqlite3* db, int64_t id) {
+    Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
+    list.Bind(1, id);
+    int rc;
+    while ((rc = list.Step()) == SQLITE_ROW)
+      out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
+    return rc == SQLITE_DONE;
+  });
 }
 
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Txn txn(db, false);
-  if (!txn.ok()) return false;
-  int64_t id = LookUp(db, root, path);
-  if (id == 0) return false;
-  Stmt list(db, "SELECT name FROM keys WHERE parent = ? ORDER BY id");
-  list.Bind(1, id);
-  int rc;
-  while ((rc = list.Step()) == SQLITE_ROW) out->push_back(FromUtf8(list.Text(0)));
-  return rc == SQLITE_DONE;
+  return ReadKey(root, path, [out](sqlite3* db, int64_t id) {
+    Stmt list(db, "SELECT name FROM keys WHERE parent = ? ORDER BY id");
+    list.Bind(1, id);
+    int rc;
+    while ((rc = list.Step()) == SQLITE_ROW) out->push_back(FromUtf8(list.Text(0)));
+    return rc == SQLITE_DONE;
+  });
 }
 
 bool KeyExists(plat::RegRoot root, const std::u16string& path) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Txn txn(db, false);
-  return txn.ok() && LookUp(db, root, path) != 0;
+  return ReadKey(root, path, [](sqlite3*, int64_t) { return true; });
 }
 
 }  // namespace device

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
-#include "tests/support/test_device.h"
+#include "tests/support/log_bound_device_test.h"
 
 namespace config_test {
 
@@ -68,21 +68,16 @@ inline void MakeDeviceFolder(const std::u16string& path) {
 }
 
 // A fresh device whose debug log is on and goes to a file of its own.
-class LoggedDeviceTest : public DeviceTest {
+class LoggedDeviceTest : public LogBoundDeviceTest {
  protected:
   static constexpr char16_t kLogPath[] = u"\\test.log";
 
   void SetUp() override {
-    DeviceTest::SetUp();
-    RestartLog();
+    LogBoundDeviceTest::SetUp();
     SetLogFile(kLogPath);
     SetLogFlush(true);
     ResetLogFile();
     EnableLog(true);
-  }
-  void TearDown() override {
-    RestartLog();
-    DeviceTest::TearDown();
   }
 
   // Everything logged so far, one element per line, line ends removed.

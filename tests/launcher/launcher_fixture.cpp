@@ -8,17 +8,15 @@
 #include "shared/settings.h"
 
 void LauncherTest::SetUp() {
-  DeviceTest::SetUp();
-  RestartLog();
+  LogBoundDeviceTest::SetUp();
   WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", kAppFolder);
   std::filesystem::create_directories(device::HostPath(kAppFolder));
   journal_start_ = device::LastJournalId();
 }
 
 void LauncherTest::TearDown() {
-  RestartLog();
   device::ClearFaults();
-  DeviceTest::TearDown();
+  LogBoundDeviceTest::TearDown();
 }
 
 void LauncherTest::MakeDeviceFile(const std::u16string& device_path) {

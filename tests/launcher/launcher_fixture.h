@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/host/device.h"
-#include "tests/support/test_device.h"
+#include "tests/support/log_bound_device_test.h"
 
-class LauncherTest : public DeviceTest {
+class LauncherTest : public LogBoundDeviceTest {
  protected:
   void SetUp() override;
   void TearDown() override;

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "shared/text.h"
 #include "tests/shared/device_file.h"
-#include "tests/support/test_device.h"
+#include "tests/support/log_bound_device_test.h"
 
 namespace {
 
@@ -48,16 +48,8 @@ TEST(LogFormatter, MissingOrMismatchedArgumentsStayAsWritten) {
   EXPECT_EQ(FormatLogLine(u"%s", nullptr, 2), u"%s");
 }
 
-class LogTest : public DeviceTest {
+class LogTest : public LogBoundDeviceTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    RestartLog();
-  }
-  void TearDown() override {
-    RestartLog();  // an open log file would keep the device from being removed
-    DeviceTest::TearDown();
-  }
   void StartLog(const std::u16string& path) {
     SetLogFile(path);
     SetLogFlush(true);

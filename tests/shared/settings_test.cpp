@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "tests/shared/device_file.h"
-#include "tests/support/test_device.h"
+#include "tests/support/log_bound_device_test.h"
 
 namespace {
 
@@ -35,16 +35,8 @@ bool SettingsKeyExists() {
   return key != nullptr;
 }
 
-class SettingsTest : public DeviceTest {
+class SettingsTest : public LogBoundDeviceTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    RestartLog();
-  }
-  void TearDown() override {
-    RestartLog();  // an open log file would keep the device from being removed
-    DeviceTest::TearDown();
-  }
   void StartLog() {
     SetLogFile(kLog);
     SetLogFlush(true);

@@ -20,7 +20,7 @@
 #include "shared/settings.h"
 #include "shared/text.h"
 #include "tests/shared/device_file.h"
-#include "tests/support/test_device.h"
+#include "tests/support/log_bound_device_test.h"
 
 extern char** environ;
 
@@ -92,17 +92,7 @@ bool WaitForFile(const std::u16string& path) {
   return false;
 }
 
-class SharedHostTest : public DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    RestartLog();
-  }
-  void TearDown() override {
-    RestartLog();
-    DeviceTest::TearDown();
-  }
-};
+using SharedHostTest = LogBoundDeviceTest;
 
 TEST_F(SharedHostTest, TwoProgramsLoggingAtOnceKeepEveryLineWhole) {
   constexpr int kLines = 150;
