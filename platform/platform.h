@@ -16,6 +16,7 @@
 namespace plat {
 
 // ---- Errors -------------------------------------------------------------
+// Every Win32 error number the system uses, by its Win32 name.
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
@@ -24,11 +25,26 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorBadFormat = 11;
 constexpr uint32_t kErrorInvalidData = 13;
+constexpr uint32_t kErrorWriteFault = 29;
+constexpr uint32_t kErrorReadFault = 30;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorNotSupported = 50;
+constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorBusy = 170;
+constexpr uint32_t kErrorBadExeFormat = 193;
+constexpr uint32_t kErrorFilenameExcedRange = 206;  // a name or path too long
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorNotOwner = 288;
+constexpr uint32_t kErrorRegistryCorrupt = 1015;
+constexpr uint32_t kErrorRegistryIoFailed = 1016;
+constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr uint32_t kErrorNoAssociation = 1155;
+constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 uint32_t GetLastError();
 void SetLastError(uint32_t code);
@@ -170,7 +186,9 @@ constexpr uint32_t kDmdo90 = 1;
 constexpr uint32_t kDmdo180 = 2;
 constexpr uint32_t kDmdo270 = 4;
 constexpr int32_t kDispChangeSuccessful = 0;
+constexpr int32_t kDispChangeFailed = -1;
 constexpr int32_t kDispChangeBadMode = -2;
+constexpr int32_t kDispChangeBadParam = -5;
 // Current orientation; false when the display cannot tell.
 bool QueryDisplayOrientation(uint32_t* orientation);
 // Applies an orientation; kDispChangeSuccessful when it took effect.

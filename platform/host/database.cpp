@@ -31,27 +31,6 @@ Connection& Current() {
 
 }  // namespace
 
-uint32_t FromSqlite(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE: return plat::kErrorSuccess;
-    case SQLITE_NOMEM: return plat::kErrorNotEnoughMemory;
-    case SQLITE_PERM:
-    case SQLITE_READONLY:
-    case SQLITE_AUTH: return plat::kErrorAccessDenied;
-    case SQLITE_FULL: return 112;                       // ERROR_DISK_FULL
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return 170;                     // ERROR_BUSY
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB: return 1015;                    // ERROR_REGISTRY_CORRUPT
-    case SQLITE_CANTOPEN: return plat::kErrorPathNotFound;
-    case SQLITE_TOOBIG: return plat::kErrorInvalidParameter;
-    case SQLITE_IOERR: return 1016;                     // ERROR_REGISTRY_IO_FAILED
-    default: return plat::kErrorGenFailure;
-  }
-}
-
 void CloseDb() {
   Connection& c = Current();
   if (c.db != nullptr) sqlite3_close(c.db);
@@ -86,7 +65,7 @@ sqlite3* Db() {
   // Without SQLITE_OPEN_CREATE: a missing device never gets a stray database.
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (rc != SQLITE_OK) {
-    uint32_t code = FromSqlite(rc);
+    uint32_t code = FromSqlite(rc, db);
     sqlite3_close(db);
     Fail(code);
     return nullptr;
@@ -97,7 +76,8 @@ sqlite3* Db() {
   // than half-working for calls that happen not to read it.
   rc = sqlite3_exec(db, "SELECT count(*) FROM keys WHERE id IN (1, 2)", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    uint32_t code = (rc & 0xFF) == SQLITE_ERROR ? 1015 : FromSqlite(rc);  // missing tables: not ours
+    // Missing tables: a database, but not a device's.
+    uint32_t code = (rc & 0xFF) == SQLITE_ERROR ? plat::kErrorRegistryCorrupt : FromSqlite(rc, db);
     sqlite3_close(db);
     Fail(code);
     return nullptr;
@@ -111,7 +91,7 @@ sqlite3* Db() {
 
 bool Exec(sqlite3* db, const char* sql) {
   int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return Fail(FromSqlite(rc));
+  if (rc != SQLITE_OK) return Fail(FromSqlite(rc, db));
   return true;
 }
 
@@ -135,7 +115,7 @@ Txn::Txn(sqlite3* db, bool write) : db_(db) {
     // Inside an outer transaction each operation still stays all or nothing.
     int rc = sqlite3_exec(db_, "SAVEPOINT op", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-      Fail(FromSqlite(rc));
+      Fail(FromSqlite(rc, db_));
       return;
     }
     ok_ = true;
@@ -144,7 +124,7 @@ Txn::Txn(sqlite3* db, bool write) : db_(db) {
   }
   int rc = BeginWithRetry(db_, write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
   if (rc != SQLITE_OK) {
-    Fail(FromSqlite(rc));
+    Fail(FromSqlite(rc, db_));
     return;
   }
   ok_ = true;
@@ -164,7 +144,7 @@ bool Txn::Commit() {
   if (!own_) return true;
   int rc = BeginWithRetry(db_, "COMMIT");
   if (rc != SQLITE_OK) {
-    uint32_t code = FromSqlite(rc);
+    uint32_t code = FromSqlite(rc, db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return Fail(code);
   }
@@ -175,7 +155,7 @@ Stmt::Stmt(sqlite3* db, const char* sql) {
   if (db == nullptr) return;
   int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
   if (rc != SQLITE_OK) {
-    Fail(FromSqlite(rc));
+    Fail(FromSqlite(rc, db));
     stmt_ = nullptr;
   }
 }
@@ -204,7 +184,7 @@ Stmt& Stmt::BindBlob(int index, const void* data, size_t size) {
 int Stmt::Step() {
   if (stmt_ == nullptr) return SQLITE_MISUSE;
   int rc = sqlite3_step(stmt_);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(FromSqlite(rc));
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(FromSqlite(rc, sqlite3_db_handle(stmt_)));
   return rc;
 }
 
@@ -233,7 +213,7 @@ bool Transaction(bool (*body)(void*), void* context) {
   Connection& c = Current();
   if (c.transaction_depth > 0) return body(context);
   int rc = BeginWithRetry(db, "BEGIN IMMEDIATE");
-  if (rc != SQLITE_OK) return Fail(FromSqlite(rc));
+  if (rc != SQLITE_OK) return Fail(FromSqlite(rc, db));
   ++c.transaction_depth;
   bool ok = body(context);
   --c.transaction_depth;
@@ -245,8 +225,9 @@ bool Transaction(bool (*body)(void*), void* context) {
   }
   rc = BeginWithRetry(db, "COMMIT");
   if (rc != SQLITE_OK) {
+    const uint32_t code = FromSqlite(rc, db);
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return Fail(FromSqlite(rc));
+    return Fail(code);
   }
   return true;
 }

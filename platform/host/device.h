@@ -26,6 +26,10 @@ namespace device {
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
+// ---- Errors ---------------------------------------------------------------
+// A Win32 number as devicesim shows it: "error 112 (the disk is full)".
+std::string ErrorText(uint32_t code);
+
 // ---- Where the device is -------------------------------------------------
 // QUADRAKEY_DEVICE, else $XDG_DATA_HOME/quadrakey/device, else
 // ~/.local/share/quadrakey/device.

@@ -1,5 +1,5 @@
-// Where the emulated device lives, its creation, text conversion, the last
-// error and the fault seam.
+// Where the emulated device lives, its creation, text conversion and the
+// fault seam.
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,42 +13,7 @@
 #include "platform/common/shell_text.h"
 #include "platform/host/host_internal.h"
 
-namespace plat {
-namespace {
-thread_local uint32_t last_error = 0;
-}
-uint32_t GetLastError() { return last_error; }
-void SetLastError(uint32_t code) { last_error = code; }
-}  // namespace plat
-
 namespace device {
-namespace internal {
-
-uint32_t FromErrno(int error_number) {
-  switch (error_number) {
-    case 0: return plat::kErrorSuccess;
-    case ENOENT: return plat::kErrorFileNotFound;
-    case ENOTDIR: return plat::kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return plat::kErrorAccessDenied;
-    case ENOMEM: return plat::kErrorNotEnoughMemory;
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case ENOSPC: return 112;        // ERROR_DISK_FULL
-    case EEXIST: return 80;         // ERROR_FILE_EXISTS
-    case ENOEXEC: return 193;       // ERROR_BAD_EXE_FORMAT
-    case EINVAL: return plat::kErrorInvalidParameter;
-    default: return plat::kErrorGenFailure;
-  }
-}
-
-bool Fail(uint32_t code) {
-  plat::SetLastError(code);
-  return false;
-}
-
-}  // namespace internal
 
 // ---- Text ---------------------------------------------------------------
 

@@ -175,7 +175,7 @@ Window GetForegroundWindow() { return device::Foreground(); }
 
 bool SetForegroundWindow(Window window) {
   device::Journal("foreground", "\"window\":" + std::to_string(window));
-  if (window == 0) return Fail(1400);  // ERROR_INVALID_WINDOW_HANDLE
+  if (window == 0) return Fail(kErrorInvalidWindowHandle);
   StateSet("foreground", static_cast<int64_t>(window));
   return true;
 }
@@ -200,13 +200,12 @@ bool QueryDisplayOrientation(uint32_t* orientation) {
   if (orientation == nullptr) return Fail(kErrorInvalidParameter);
   if (!device::Exists()) return Fail(kErrorPathNotFound);
   device::DisplayState state = device::GetDisplay();
-  if (!state.rotation_supported) return Fail(50);  // ERROR_NOT_SUPPORTED
+  if (!state.rotation_supported) return Fail(kErrorNotSupported);
   *orientation = state.orientation;
   return true;
 }
 
 int32_t SetDisplayOrientation(uint32_t orientation) {
-  constexpr int32_t kDispChangeBadParam = -5;
   int degrees = orientation == kDmdo0 ? 0 : orientation == kDmdo90 ? 90
               : orientation == kDmdo180 ? 180 : orientation == kDmdo270 ? 270 : -1;
   device::DisplayState state = device::GetDisplay();

@@ -10,8 +10,11 @@
 
 namespace device::internal {
 
-// ---- Errors ----------------------------------------------------------------
+// ---- Errors (errors.cpp) ------------------------------------------------------
 uint32_t FromErrno(int error_number);
+// The Win32 number of a SQLite result; `db` (may be null) tells the file
+// system's own reason behind an I/O error (a full disk reads as 112).
+uint32_t FromSqlite(int rc, sqlite3* db);
 // Sets the last error and returns false, so failure paths stay one line.
 bool Fail(uint32_t code);
 
@@ -26,7 +29,6 @@ bool TakeFault(Fault fault);
 // (3 when there is no device in the folder); never creates a database.
 sqlite3* Db();
 void CloseDb();
-uint32_t FromSqlite(int rc);
 
 // One transaction: writes take the write lock at once (BEGIN IMMEDIATE) so
 // that concurrent writers queue on the busy timeout instead of failing.

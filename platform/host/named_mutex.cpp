@@ -18,7 +18,6 @@ using namespace device::internal;
 
 namespace {
 
-constexpr uint32_t kErrorNotOwner = 288;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
 // One per lock file in this process: a Win32 mutex belongs to a thread, so

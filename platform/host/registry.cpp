@@ -13,7 +13,6 @@ struct plat::RegKeyObject {
 
 namespace {
 
-constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
 
@@ -71,7 +70,7 @@ bool KeyAlive(sqlite3* db, int64_t id) {
   find.Bind(1, id);
   int rc = find.Step();
   if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) Fail(kErrorKeyDeleted);
+  if (rc == SQLITE_DONE) Fail(plat::kErrorKeyDeleted);
   return false;
 }
 

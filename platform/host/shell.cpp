@@ -133,12 +133,11 @@ bool Association(const std::u16string& file, std::u16string* command) {
 // Shortcuts and associations can lead back to themselves; the chain is cut
 // instead of recursing until the stack runs out.
 constexpr int kMaxOpenDepth = 8;
-constexpr uint32_t kErrorCantResolveFilename = 1921;
 int open_depth = 0;
 
 bool OpenFile(const std::u16string& file) {
   if (TakeFault(device::Fault::ShellOpen)) return false;
-  if (open_depth >= kMaxOpenDepth) return Fail(kErrorCantResolveFilename);
+  if (open_depth >= kMaxOpenDepth) return Fail(plat::kErrorCantResolveFilename);
   uint32_t attributes = plat::GetFileAttributes(file);
   if (attributes == plat::kInvalidFileAttributes) return false;
   if (attributes & plat::kFileAttributeDirectory) return true;  // the explorer shows the folder

@@ -1,6 +1,8 @@
 // Files on the real file system: attributes, listing, text streams, shortcut
 // files and the Start Menu's programs folder.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -72,14 +74,18 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
 bool WriteTextFile(TextFile file, const std::u16string& text) {
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   std::string bytes = plat::common::Utf16ToUtf8(text);
+  errno = 0;
+  _doserrno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
-    return Fail(ERROR_WRITE_FAULT);
+    return Fail(win32::FromCrtError(ERROR_WRITE_FAULT));
   return true;
 }
 
 bool FlushTextFile(TextFile file) {
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (std::fflush(file->stream) != 0) return Fail(ERROR_WRITE_FAULT);
+  errno = 0;
+  _doserrno = 0;
+  if (std::fflush(file->stream) != 0) return Fail(win32::FromCrtError(ERROR_WRITE_FAULT));
   return true;
 }
 
@@ -89,8 +95,10 @@ bool ReadTextFile(TextFile file, std::string* bytes) {
   bytes->clear();
   char buffer[4096];
   size_t got;
+  errno = 0;
+  _doserrno = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file->stream)) > 0) bytes->append(buffer, got);
-  if (std::ferror(file->stream)) return Fail(ERROR_READ_FAULT);
+  if (std::ferror(file->stream)) return Fail(win32::FromCrtError(ERROR_READ_FAULT));
   return true;
 }
 

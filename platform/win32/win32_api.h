@@ -48,6 +48,11 @@ inline bool Fail(DWORD code) {
   return false;
 }
 
+// The system's code behind a failed C runtime stream call (a full disk is
+// ERROR_DISK_FULL), else `fallback`. Clear errno and _doserrno before the
+// call.
+DWORD FromCrtError(DWORD fallback);
+
 // Registry calls return their error instead of setting the last error.
 inline bool FromRegResult(LONG result) {
   if (result == ERROR_SUCCESS) return true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -158,7 +159,7 @@ TEST_F(PressE2E, MissingFileShowsTheMessage) {
   ASSERT_EQ(messages.size(), 1u) << Dump(events);
   EXPECT_NE(messages[0].Member("text").find("Cannot find the shortcut or program assigned"), std::string::npos);
   EXPECT_EQ(messages[0].Member("caption"), "\"Quadrakey\"");
-  EXPECT_EQ(messages[0].Member("flags"), std::to_string(0x40030));
+  EXPECT_EQ(messages[0].Member("flags"), std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost));
   EXPECT_LT(messages[0].t, kAtOnceSlack);
 }
 

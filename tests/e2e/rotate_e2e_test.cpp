@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -59,7 +60,7 @@ TEST_F(RotateE2E, UnsupportedDisplayShowsTheMessage) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].Member("text"), "\"Display rotation does not seem to be supported on this device\"");
   EXPECT_EQ(messages[0].Member("caption"), "\"Quadrakey\"");
-  EXPECT_EQ(messages[0].Member("flags"), std::to_string(0x40010));
+  EXPECT_EQ(messages[0].Member("flags"), std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost));
 }
 
 TEST_F(RotateE2E, RotateScreenSlotStepsThroughItsMask) {

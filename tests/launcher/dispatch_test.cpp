@@ -136,7 +136,7 @@ TEST_F(DispatchTest, MissingFileShowsTheMessageAndReportsSuccess) {
   for (const auto& message : messages) {
     EXPECT_TRUE(Has(message, "\"text\":\"" + text + "\"")) << message.fields;
     EXPECT_TRUE(Has(message, "\"caption\":\"Quadrakey\""));
-    EXPECT_TRUE(Has(message, "\"flags\":" + std::to_string(0x40030)));
+    EXPECT_TRUE(Has(message, "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost)));
   }
   EXPECT_TRUE(Events("open").empty());
 }
@@ -180,7 +180,7 @@ TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
   EXPECT_TRUE(Has(messages[0], "\"text\":\"Error opening shortcut \\\"\\\\Windows\\\\viewer.exe\\\": 1f\""))
       << messages[0].fields;
   EXPECT_TRUE(Has(messages[0], "\"caption\":\"Quadrakey\""));
-  EXPECT_TRUE(Has(messages[0], "\"flags\":" + std::to_string(0x40010)));
+  EXPECT_TRUE(Has(messages[0], "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)));
   EXPECT_EQ(LaunchLog(), "<none>");
 }
 
@@ -227,7 +227,7 @@ TEST_F(DispatchTest, OverlongAssignmentIsRefusedNotCut) {
   messages = Events("message");
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_TRUE(Has(messages[1], "too long")) << messages[1].fields;
-  EXPECT_TRUE(Has(messages[1], "\"flags\":" + std::to_string(0x40030)));
+  EXPECT_TRUE(Has(messages[1], "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost)));
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", device::ToUtf8(cut), "Error: 0"));
 }
 

@@ -82,9 +82,9 @@ TEST_F(HostFiles, EmptyPathNamesNothing) {
 TEST_F(HostFiles, OverlongPathsFailCleanly) {
   const std::u16string long_name = u"\\" + std::u16string(300, u'n') + u".txt";
   EXPECT_EQ(GetFileAttributes(long_name), kInvalidFileAttributes);
-  EXPECT_EQ(GetLastError(), 206u);  // ERROR_FILENAME_EXCED_RANGE
+  EXPECT_EQ(GetLastError(), kErrorFilenameExcedRange);
   EXPECT_EQ(OpenTextFile(long_name, "wt"), nullptr);
-  EXPECT_EQ(GetLastError(), 206u);
+  EXPECT_EQ(GetLastError(), kErrorFilenameExcedRange);
   std::u16string deep;
   for (int i = 0; i < 400; ++i) deep += u"\\folder";
   EXPECT_EQ(GetFileAttributes(deep), kInvalidFileAttributes);

@@ -39,7 +39,7 @@ TEST_F(HostRegistry, HandleOfADeletedKeyFailsEvenWhenTheKeyIsMadeAgain) {
   RegKey new_key = RegCreateKey(RegRoot::LocalMachine, u"Gone", kKeySetValue);
   uint32_t one = 1;
   EXPECT_FALSE(RegSetValue(old_key, u"x", kRegDword, &one, 4));
-  EXPECT_EQ(GetLastError(), 1018u);  // ERROR_KEY_DELETED
+  EXPECT_EQ(GetLastError(), kErrorKeyDeleted);
   std::vector<device::RegValue> values;
   ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"Gone", &values));
   EXPECT_TRUE(values.empty());
@@ -176,7 +176,7 @@ TEST_F(HostRegistry, CorruptDatabaseFailsEveryCallWithoutCrashing) {
   std::filesystem::create_directories(device_name_ + "/other");
   { std::ofstream(device_name_ + "/other/registry.db") << std::string(8192, 'x'); }
   EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"Software", kKeySetValue), nullptr);
-  EXPECT_EQ(GetLastError(), 1015u);  // ERROR_REGISTRY_CORRUPT
+  EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
   EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u""));
   EXPECT_TRUE(device::ReadJournal().empty());
   std::string error;

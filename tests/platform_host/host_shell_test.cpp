@@ -132,12 +132,12 @@ TEST_F(HostShell, OpeningFailuresCarryTheirCodes) {
 TEST_F(HostShell, ShortcutsThatLeadBackToThemselvesFail) {
   host_test::PutFile(u"\\Windows\\loop.lnk", "18#\\Windows\\LOOP.lnk");
   EXPECT_FALSE(ShellOpen(u"\\Windows\\loop.lnk"));
-  EXPECT_EQ(GetLastError(), 1921u);
+  EXPECT_EQ(GetLastError(), kErrorCantResolveFilename);
   host_test::PutFile(u"\\My Documents\\a.cyc", "");
   host_test::SetDefault(RegRoot::ClassesRoot, u".cyc", u"cycfile");
   host_test::SetDefault(RegRoot::ClassesRoot, u"cycfile\\shell\\open\\command", u"%1");
   EXPECT_FALSE(ShellOpen(u"\\My Documents\\a.cyc"));
-  EXPECT_EQ(GetLastError(), 1921u);
+  EXPECT_EQ(GetLastError(), kErrorCantResolveFilename);
   EXPECT_TRUE(Events("start").empty());
 }
 

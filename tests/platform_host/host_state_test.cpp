@@ -67,7 +67,7 @@ TEST_F(HostState, DisplayTurnsOnlyWhenSupportedAndValid) {
   EXPECT_EQ(SetDisplayOrientation(kDmdo270), kDispChangeSuccessful);
   ASSERT_TRUE(QueryDisplayOrientation(&orientation));
   EXPECT_EQ(orientation, kDmdo270);
-  EXPECT_EQ(SetDisplayOrientation(3), -5);
+  EXPECT_EQ(SetDisplayOrientation(3), kDispChangeBadParam);
   EXPECT_EQ(device::GetDisplay().orientation, kDmdo270);
 
   device::SetDisplay({kDmdo0, false});
@@ -105,7 +105,8 @@ TEST_F(HostState, MessageBoxesAnswerOkAndAreJournalled) {
   auto messages = Events("message");
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].fields,
-            "\"text\":\"Line \\\"one\\\"\\n\\ttab \\\\ \xc3\xa9\",\"caption\":\"Quadrakey\",\"flags\":262144");
+            "\"text\":\"Line \\\"one\\\"\\n\\ttab \\\\ \xc3\xa9\",\"caption\":\"Quadrakey\",\"flags\":" +
+                std::to_string(kMbOk | kMbTopmost));
   EXPECT_EQ(messages[1].fields, "\"text\":\"out of memory\",\"caption\":\"Error\",\"flags\":0");
   EXPECT_EQ(Events("beep").at(0).fields, "\"type\":48");
   EXPECT_EQ(device::JsonString(std::u16string(1, u'\x01')), "\"\\u0001\"");

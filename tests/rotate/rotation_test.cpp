@@ -81,7 +81,7 @@ TEST_F(RotateDisplayTest, UnsupportedDisplayShowsTheMessage) {
             std::string::npos)
       << fields;
   EXPECT_NE(fields.find("\"caption\":\"Quadrakey\""), std::string::npos);
-  EXPECT_NE(fields.find("\"flags\":" + std::to_string(0x40010)), std::string::npos);
+  EXPECT_NE(fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)), std::string::npos);
 }
 
 }  // namespace

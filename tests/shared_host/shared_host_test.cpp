@@ -143,7 +143,7 @@ TEST_F(SharedHostTest, HeldMutexTimesOutAndDropsTheLine) {
       << messages[0].fields;
   EXPECT_NE(messages[0].fields.find("\"caption\":\"Velbrook Software debug\""), std::string::npos)
       << messages[0].fields;
-  EXPECT_NE(messages[0].fields.find("\"flags\":262144"), std::string::npos)
+  EXPECT_NE(messages[0].fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbTopmost)), std::string::npos)
       << "OK and top-most, no icon: " << messages[0].fields;
 
   EXPECT_EQ(WaitFor(holder), 0);

@@ -128,7 +128,7 @@ TEST_F(Win32PlatformTest, RefusalsKeepBadRequestsHarmless) {
   EXPECT_NE(software, nullptr);
   RegCloseKey(software);
 
-  EXPECT_EQ(SetDisplayOrientation(3), -5) << "3 is no platform orientation (DISP_CHANGE_BADPARAM)";
+  EXPECT_EQ(SetDisplayOrientation(3), kDispChangeBadParam) << "3 is no platform orientation";
   EXPECT_EQ(OpenTextFile(u"\\x.txt", "r+"), nullptr);
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
   EXPECT_EQ(OpenTextFile(u"\\Tools Here", "rt"), nullptr) << "a folder is no text file";
