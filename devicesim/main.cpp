@@ -1,12 +1,13 @@
 // devicesim: the emulated Pocket PC's shell and the tool that drives it.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "devicesim/commands.h"
 #include "platform/host/device.h"
-#include "shared/debuglog.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -91,9 +92,10 @@ int main(int argc, char** argv) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);
   device::SetFolder(error ? folder : absolute.lexically_normal().string());
-  // The log's mutex was made before main(), on the default device; commands
-  // that log (buttons) must lock on the chosen one.
-  RestartLog();
+  // The process-wide objects (the log's mutex among them) belong to the
+  // chosen device, so they are made only now.
+  DeviceStartUp();
+  std::atexit(DeviceShutDown);
 
   devicesim::Args args(argv + i + 1, argv + argc);
   return command->run(args);

@@ -218,7 +218,15 @@ int CompareNoCase(const std::u16string& a, const std::u16string& b);
 
 }  // namespace plat
 
-// Each device program defines this; the platform's entry point calls it with
-// the command line (the text after the program's path) and exits with its
-// result.
+// Each device program defines these three. The platform's entry point calls
+// DeviceStartUp once, before DeviceMain, so that the program's process-wide
+// objects exist before its own entry runs; DeviceShutDown releases them, in
+// reverse order, when the program ends. Nothing of the platform is touched
+// before main. A process that chooses its device itself (devicesim, tests)
+// calls DeviceStartUp once the device is chosen, and DeviceShutDown then
+// DeviceStartUp again to move to another device.
+void DeviceStartUp();
+void DeviceShutDown();
+// Called with the command line (the text after the program's path); the
+// program exits with its result.
 int DeviceMain(const std::u16string& command_line);

@@ -1,7 +1,6 @@
 #include "shared/debuglog.h"
 
 #include "platform/platform.h"
-#include "shared/text.h"
 
 namespace {
 
@@ -16,11 +15,7 @@ struct LogState {
   plat::TextFile file = nullptr;
   plat::Mutex mutex = nullptr;
 
-  LogState() {
-    // Every program that logs also gets the allocation failure handler.
-    InstallOutOfMemoryHandler();
-    mutex = plat::CreateNamedMutex(kLogMutexName);
-  }
+  LogState() { mutex = plat::CreateNamedMutex(kLogMutexName); }
   ~LogState() { Close(); }
   LogState(const LogState&) = delete;
   LogState& operator=(const LogState&) = delete;
@@ -36,13 +31,8 @@ struct LogState {
   }
 };
 
-LogState& State() {
-  static LogState state;
-  return state;
-}
-
-// The mutex exists from start-up on, before the program's entry point.
-[[maybe_unused]] const bool kLogStateMadeAtStartUp = (State(), true);
+// Made by DeviceStartUp; none before it and after DeviceShutDown.
+LogState* state_made_at_start_up = nullptr;
 
 void ShowLockProblem(const char16_t* text) {
   static const std::u16string caption = u"Velbrook Software debug";
@@ -52,12 +42,13 @@ void ShowLockProblem(const char16_t* text) {
 // Holds the log mutex for one operation; the operation runs only when held.
 class LogLock {
  public:
-  explicit LogLock(LogState& state) : state_(state) {
-    if (state_.mutex == nullptr) {
+  explicit LogLock(LogState* state) : state_(state) {
+    if (state_ == nullptr) return;  // before start-up or after shut-down
+    if (state_->mutex == nullptr) {
       ShowLockProblem(u"Failed to create log mutex");
       return;
     }
-    const plat::WaitResult result = plat::WaitForMutex(state_.mutex, kLockTimeoutMs);
+    const plat::WaitResult result = plat::WaitForMutex(state_->mutex, kLockTimeoutMs);
     if (result == plat::WaitResult::Timeout || result == plat::WaitResult::Failed) {
       ShowLockProblem(u"Timed out waiting to write to log file");
       return;
@@ -65,14 +56,14 @@ class LogLock {
     held_ = true;  // an abandoned mutex is ours now as well
   }
   ~LogLock() {
-    if (held_) plat::ReleaseMutex(state_.mutex);
+    if (held_) plat::ReleaseMutex(state_->mutex);
   }
   LogLock(const LogLock&) = delete;
   LogLock& operator=(const LogLock&) = delete;
   bool held() const { return held_; }
 
  private:
-  LogState& state_;
+  LogState* state_;
   bool held_ = false;
 };
 
@@ -90,9 +81,9 @@ class LastErrorKeeper {
 
 void Write(const std::u16string& text, bool flush_now) {
   LastErrorKeeper keeper;
-  LogState& state = State();
-  LogLock lock(state);
+  LogLock lock(state_made_at_start_up);
   if (!lock.held()) return;
+  LogState& state = *state_made_at_start_up;
   if (state.enabled) {
     if (state.file == nullptr) state.file = plat::OpenTextFile(state.path, "at");
     if (state.file != nullptr) plat::WriteTextFile(state.file, text);
@@ -122,47 +113,47 @@ void AppendNumber(std::u16string& out, int32_t number) {
 
 void SetLogFile(const std::u16string& path) {
   LastErrorKeeper keeper;
-  LogState& state = State();
-  LogLock lock(state);
+  LogLock lock(state_made_at_start_up);
   if (!lock.held()) return;
+  LogState& state = *state_made_at_start_up;
   state.path = path;
   state.CloseFile();
 }
 
 void SetLogFlush(bool flush_each_write) {
   LastErrorKeeper keeper;
-  LogState& state = State();
-  LogLock lock(state);
+  LogLock lock(state_made_at_start_up);
   if (!lock.held()) return;
+  LogState& state = *state_made_at_start_up;
   state.flush_each_write = flush_each_write;
   if (flush_each_write && state.file != nullptr) plat::FlushTextFile(state.file);
 }
 
 void ResetLogFile() {
   LastErrorKeeper keeper;
-  LogState& state = State();
-  LogLock lock(state);
+  LogLock lock(state_made_at_start_up);
   if (!lock.held()) return;
+  LogState& state = *state_made_at_start_up;
   state.CloseFile();
   plat::DeleteFile(state.path);  // a file that stays keeps its lines; new ones follow
 }
 
 void EnableLog(bool enabled) {
   LastErrorKeeper keeper;
-  LogState& state = State();
-  LogLock lock(state);
+  LogLock lock(state_made_at_start_up);
   if (!lock.held()) return;
+  LogState& state = *state_made_at_start_up;
   state.enabled = enabled;
   if (!enabled) state.CloseFile();
 }
 
-void RestartLog() {
-  LogState& state = State();
-  state.Close();
-  state.path = kInitialLogPath;
-  state.enabled = false;
-  state.flush_each_write = true;
-  state.mutex = plat::CreateNamedMutex(kLogMutexName);
+void CreateLogState() {
+  if (state_made_at_start_up == nullptr) state_made_at_start_up = new LogState;
+}
+
+void ReleaseLogState() {
+  delete state_made_at_start_up;
+  state_made_at_start_up = nullptr;
 }
 
 // ---- Writers ----------------------------------------------------------------

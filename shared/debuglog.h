@@ -15,10 +15,12 @@ void SetLogFlush(bool flush_each_write);
 void ResetLogFile();
 void EnableLog(bool enabled);
 
-// Closes the file and the mutex and starts over as at program start:
-// initial path, disabled, flushing, the mutex made again. For a process that
-// moves to another device after start-up (tests).
-void RestartLog();
+// The log's process-wide state (initial path, disabled, flushing) and its
+// mutex, made by DeviceStartUp and released by DeviceShutDown
+// (shared/startup.cpp). Before the one and after the other every log
+// operation does nothing.
+void CreateLogState();
+void ReleaseLogState();
 
 // Writes `text` unchanged.
 void LogText(const std::u16string& text, bool flush_now = false);

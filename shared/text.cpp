@@ -153,8 +153,6 @@ OutOfMemoryPreparation& Preparation() {
 
 void OnAllocationFailure() { OutOfMemory(); }
 
-[[maybe_unused]] const bool kHandlerInstalledAtStartUp = (InstallOutOfMemoryHandler(), true);
-
 }  // namespace
 
 void InstallOutOfMemoryHandler() {

@@ -33,7 +33,7 @@ int32_t TextToLong(const std::u16string& text);
 
 // Ends the program as the system does when memory runs out: the message
 // "out of memory", then exit code 1. Installed as the allocation failure
-// handler before the program's entry point runs.
+// handler by DeviceStartUp, before the program's entry point runs.
 [[noreturn]] void OutOfMemory();
-// Installs OutOfMemory as the handler; runs at start-up, and may run again.
+// Prepares the message and installs OutOfMemory as the handler; may run again.
 void InstallOutOfMemoryHandler();

@@ -1,5 +1,6 @@
 // The host's process entry: the command line is the text after the program.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/host/device.h"
@@ -20,5 +21,8 @@ int main(int argc, char** argv) {
     if (i > 1) command_line += ' ';
     command_line += argv[i];
   }
+  DeviceStartUp();
+  // Registered after start-up: runs before the objects made earlier are gone.
+  std::atexit(DeviceShutDown);
   plat::ExitProcess(DeviceMain(device::FromUtf8(command_line)));
 }

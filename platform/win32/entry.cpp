@@ -1,4 +1,6 @@
 // The Windows entry point of a device program.
+#include <cstdlib>
+
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -23,4 +25,9 @@ std::u16string ArgumentsOf(const wchar_t* line) {
 
 // A plain main in both subsystems: the wide command line comes from the
 // system rather than from a -municode runtime.
-int main() { plat::ExitProcess(DeviceMain(ArgumentsOf(::GetCommandLineW()))); }
+int main() {
+  DeviceStartUp();
+  // Registered after start-up: runs before the objects made earlier are gone.
+  std::atexit(DeviceShutDown);
+  plat::ExitProcess(DeviceMain(ArgumentsOf(::GetCommandLineW())));
+}

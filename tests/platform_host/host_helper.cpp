@@ -78,6 +78,10 @@ int Hold(const std::u16string& name) {
 
 }  // namespace
 
+// Rests on the platform alone: no process-wide objects of its own.
+void DeviceStartUp() {}
+void DeviceShutDown() {}
+
 int DeviceMain(const std::u16string& command_line) {
   size_t pos = 0;
   std::u16string mode = Word(command_line, &pos);

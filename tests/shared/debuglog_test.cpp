@@ -161,4 +161,22 @@ TEST_F(LogTest, LoggingKeepsTheCallersErrorCode) {
   EXPECT_EQ(plat::GetLastError(), plat::kErrorFileNotFound);
 }
 
+TEST_F(LogTest, StateBelongsToStartUpAndStartsOverAfterShutDown) {
+  StartLog(u"\\first run.log");
+  LogText(u"one\n");
+  DeviceShutDown();
+  // Without the process-wide state nothing is written and nothing complains.
+  SetLogFile(u"\\between.log");
+  EnableLog(true);
+  LogText(u"lost\n", true);
+  EXPECT_FALSE(FileExists(u"\\between.log"));
+  DeviceStartUp();
+  // A new start begins disabled, on the initial path.
+  LogText(u"not yet\n");
+  EnableLog(true);
+  LogText(u"two\n");
+  EXPECT_EQ(ReadDeviceFile(u"\\first run.log"), "one\n");
+  EXPECT_EQ(ReadDeviceFile(u"\\Velbrook.log"), "two\n");
+}
+
 }  // namespace

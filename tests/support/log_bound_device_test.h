@@ -1,19 +1,20 @@
-// A fresh device with the debug log bound to it. The log's mutex is made
-// before main, when no test device exists yet; and an open log file would
-// keep the device from being removed afterwards. For tests of code that logs.
+// A fresh device with the program's process-wide objects (the debug log's
+// state and mutex among them) made on it, as the platform's entry makes them
+// before DeviceMain; they are released before the device goes, since an open
+// log file would keep it from being removed. For tests of code that logs.
 #pragma once
 
-#include "shared/debuglog.h"
+#include "platform/platform.h"
 #include "tests/support/test_device.h"
 
 class LogBoundDeviceTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    RestartLog();
+    DeviceStartUp();
   }
   void TearDown() override {
-    RestartLog();
+    DeviceShutDown();
     DeviceTest::TearDown();
   }
 };
