@@ -180,6 +180,33 @@ bool ParseHexBytes(const std::string& text, std::string* data) {
   return true;
 }
 
+struct SetRun {
+  plat::RegRoot root;
+  std::u16string path;
+  std::u16string name;
+  uint32_t type;
+  const std::string* data;
+  std::string error;
+};
+
+bool SetValueInNewOrOldKey(void* context) {
+  auto* run = static_cast<SetRun*>(context);
+  plat::RegKey key = plat::RegCreateKey(run->root, run->path, plat::kKeySetValue);
+  if (key == nullptr) {
+    run->error = "cannot create " + FullKeyName(run->root, run->path) + " (" + ErrorText(plat::GetLastError()) + ")";
+    return false;
+  }
+  bool ok = plat::RegSetValue(key, run->name, run->type, run->data->data(),
+                              static_cast<uint32_t>(run->data->size()));
+  uint32_t error = plat::GetLastError();
+  plat::RegCloseKey(key);
+  if (!ok) {
+    run->error = "cannot set '" + device::ToUtf8(run->name.empty() ? u"@" : run->name) + "' (" + ErrorText(error) + ")";
+    plat::SetLastError(error);
+  }
+  return ok;
+}
+
 int Set(const ParsedArgs& parsed) {
   if (parsed.positional.size() != 3) return UsageError(Self(), "set takes KEY, NAME and a data option");
   int kinds = parsed.Count("--sz") + parsed.Count("--dword") + parsed.Count("--binary");
@@ -209,14 +236,13 @@ int Set(const ParsedArgs& parsed) {
       return UsageError(Self(), "--binary needs hex bytes such as 01,02,ff");
     type = plat::kRegBinary;
   }
-  plat::RegKey key = plat::RegCreateKey(root, path, plat::kKeySetValue);
-  if (key == nullptr)
-    return Failure(Self(), "cannot create " + FullKeyName(root, path) + " (" + ErrorText(plat::GetLastError()) + ")");
-  bool ok = plat::RegSetValue(key, ValueName(parsed.positional[2]), type, data.data(),
-                              static_cast<uint32_t>(data.size()));
-  uint32_t error = plat::GetLastError();
-  plat::RegCloseKey(key);
-  if (!ok) return Failure(Self(), "cannot set '" + parsed.positional[2] + "' (" + ErrorText(error) + ")");
+  SetRun run{root, path, ValueName(parsed.positional[2]), type, &data, {}};
+  // A key made for a value that then cannot be written would stay behind.
+  if (!device::Transaction(SetValueInNewOrOldKey, &run)) {
+    if (run.error.empty())
+      run.error = "cannot set '" + parsed.positional[2] + "' (" + ErrorText(plat::GetLastError()) + ")";
+    return Failure(Self(), run.error);
+  }
   return kExitOk;
 }
 

@@ -122,22 +122,4 @@ void SplitCommand(const std::u16string& command, std::u16string* program, std::u
 // waited for; a caller that wants their exit codes calls waitpid.
 std::vector<int> StartedProcesses();
 
-// ---- Fault seam -----------------------------------------------------------
-// RegistryWrite: RegCreateKey, RegSetValue, RegDeleteValue, RegDeleteKey.
-// RegistryRead: RegQueryValue, RegEnumKey. FileOpen: OpenTextFile (and so
-// CreateShortcut and reading a shortcut). ProcessStart: CreateProcess.
-// ShellOpen: ShellOpen (journalled as a failed open).
-enum class Fault { RegistryWrite, RegistryRead, FileOpen, ProcessStart, ShellOpen };
-// The next operation of that kind (in this process) fails with `error`.
-// Faults queue: two FailNext calls fail the next two operations.
-void FailNext(Fault fault, uint32_t error);
-// Also drops the faults read from QUADRAKEY_FAULTS.
-void ClearFaults();
-// QUADRAKEY_FAULTS, read before the first operation, adds faults the same
-// way: "kind:error" entries separated by commas, kind one of registry-write,
-// registry-read, file-open, process-start, shell-open. An entry written
-// "Program/kind:error" applies only in the program of that name (its file
-// name, ".exe" optional, any case), so a test can reach a program that
-// another program starts. Malformed entries are ignored.
-
 }  // namespace device

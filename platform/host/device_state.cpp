@@ -206,11 +206,14 @@ bool QueryDisplayOrientation(uint32_t* orientation) {
 }
 
 int32_t SetDisplayOrientation(uint32_t orientation) {
+  common::FaultGate gate(faults::Op::DisplaySet);
   int degrees = orientation == kDmdo0 ? 0 : orientation == kDmdo90 ? 90
               : orientation == kDmdo180 ? 180 : orientation == kDmdo270 ? 270 : -1;
   device::DisplayState state = device::GetDisplay();
   int32_t result = kDispChangeSuccessful;
-  if (degrees < 0) {
+  if (gate.failed()) {
+    result = kDispChangeFailed;
+  } else if (degrees < 0) {
     result = kDispChangeBadParam;
   } else if (!state.rotation_supported || !device::Exists()) {
     result = kDispChangeBadMode;

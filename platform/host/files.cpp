@@ -82,6 +82,8 @@ uint32_t GetFileAttributes(const std::u16string& path) {
 }
 
 bool DeleteFile(const std::u16string& path) {
+  common::FaultGate gate(faults::Op::FileDelete);
+  if (gate.failed()) return false;
   if (!DeviceExists() || path.empty()) return Fail(kErrorPathNotFound);
   std::string host = device::HostPath(path);
   struct stat st;
@@ -92,6 +94,8 @@ bool DeleteFile(const std::u16string& path) {
 }
 
 bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
+  common::FaultGate gate(faults::Op::FileList);
+  if (gate.failed()) return false;
   if (out == nullptr) return Fail(kErrorInvalidParameter);
   if (!DeviceExists()) return Fail(kErrorPathNotFound);
   size_t cut = pattern.find_last_of(u"\\/");
@@ -130,6 +134,8 @@ bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
 }
 
 TextFile OpenTextFile(const std::u16string& path, const char* mode) {
+  common::FaultGate gate(faults::Op::FileOpen);
+  if (gate.failed()) return nullptr;
   if (mode == nullptr) {
     Fail(kErrorInvalidParameter);
     return nullptr;
@@ -146,7 +152,6 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
     Fail(kErrorPathNotFound);
     return nullptr;
   }
-  if (TakeFault(device::Fault::FileOpen)) return nullptr;
   std::string host = device::HostPath(path);
   struct stat st;
   if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -162,6 +167,8 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
 }
 
 bool WriteTextFile(TextFile file, const std::u16string& text) {
+  common::FaultGate gate(faults::Op::FileWrite);
+  if (gate.failed()) return false;
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   std::string bytes = device::ToUtf8(text);
   if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
@@ -170,6 +177,8 @@ bool WriteTextFile(TextFile file, const std::u16string& text) {
 }
 
 bool FlushTextFile(TextFile file) {
+  common::FaultGate gate(faults::Op::FileWrite);
+  if (gate.failed()) return false;
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   if (std::fflush(file->stream) != 0) return Fail(FromErrno(errno));
   return true;
@@ -200,7 +209,7 @@ bool CreateShortcut(const std::u16string& path, const std::u16string& target) {
   uint32_t code = GetLastError();
   CloseTextFile(file);
   if (!ok) {
-    DeleteFile(path);  // a half-written shortcut would fail later as corrupt
+    unlink(device::HostPath(path).c_str());  // a half-written shortcut would fail later as corrupt
     return Fail(code);
   }
   return true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/common/fault_gate.h"
 #include "platform/host/device.h"
 
 namespace device::internal {
@@ -17,11 +18,6 @@ uint32_t FromErrno(int error_number);
 uint32_t FromSqlite(int rc, sqlite3* db);
 // Sets the last error and returns false, so failure paths stay one line.
 bool Fail(uint32_t code);
-
-// ---- Fault seam ------------------------------------------------------------
-// True (and the last error set) when a fault of that kind was pending; the
-// fault is used up.
-bool TakeFault(Fault fault);
 
 // ---- Database --------------------------------------------------------------
 // The process's connection to the current device's registry.db, opened on

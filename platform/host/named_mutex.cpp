@@ -75,6 +75,8 @@ struct plat::MutexObject {
 namespace plat {
 
 Mutex CreateNamedMutex(const std::u16string& name) {
+  common::FaultGate gate(faults::Op::MutexCreate);
+  if (gate.failed()) return nullptr;
   if (name.empty() || name.size() > 260) {
     Fail(kErrorInvalidParameter);
     return nullptr;
@@ -107,6 +109,8 @@ Mutex CreateNamedMutex(const std::u16string& name) {
 }
 
 WaitResult WaitForMutex(Mutex mutex, uint32_t timeout_ms) {
+  common::FaultGate gate(faults::Op::MutexWait);
+  if (gate.failed()) return WaitResult::Failed;
   if (mutex == nullptr) {
     Fail(kErrorInvalidHandle);
     return WaitResult::Failed;

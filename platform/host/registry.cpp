@@ -79,7 +79,6 @@ plat::RegKey OpenOrCreate(plat::RegRoot root, const std::u16string& path, bool c
   if (!SplitKeyPath(path, &parts)) return nullptr;
   sqlite3* db = Db();
   if (db == nullptr) return nullptr;
-  if (create && TakeFault(device::Fault::RegistryWrite)) return nullptr;
   Txn txn(db, create);
   if (!txn.ok()) return nullptr;
   int64_t id = ResolveKey(db, root, parts, create);
@@ -92,10 +91,14 @@ plat::RegKey OpenOrCreate(plat::RegRoot root, const std::u16string& path, bool c
 namespace plat {
 
 RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t /*access*/) {
+  common::FaultGate gate(faults::Op::RegistryOpen);
+  if (gate.failed()) return nullptr;
   return OpenOrCreate(root, path, false);
 }
 
 RegKey RegCreateKey(RegRoot root, const std::u16string& path, uint32_t /*access*/) {
+  common::FaultGate gate(faults::Op::RegistryOpen);
+  if (gate.failed()) return nullptr;
   return OpenOrCreate(root, path, true);
 }
 
@@ -103,11 +106,12 @@ void RegCloseKey(RegKey key) { delete key; }
 
 bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void* data,
                    uint32_t* size) {
+  common::FaultGate gate(faults::Op::RegistryRead);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(kErrorInvalidHandle);
   if (size == nullptr && data != nullptr) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  if (TakeFault(device::Fault::RegistryRead)) return false;
   Txn txn(db, false);
   if (!txn.ok() || !KeyAlive(db, key->id)) return false;
   Stmt find(db, "SELECT type, data FROM vals WHERE key = ? AND folded = ?");
@@ -133,12 +137,13 @@ bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void*
 
 bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const void* data,
                  uint32_t size) {
+  common::FaultGate gate(faults::Op::RegistryWrite);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(kErrorInvalidHandle);
   if (data == nullptr && size != 0) return Fail(kErrorInvalidParameter);
   if (name.size() > kMaxValueNameLength) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  if (TakeFault(device::Fault::RegistryWrite)) return false;
   Txn txn(db, true);
   if (!txn.ok() || !KeyAlive(db, key->id)) return false;
   Stmt put(db,
@@ -151,10 +156,11 @@ bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const vo
 }
 
 bool RegDeleteValue(RegKey key, const std::u16string& name) {
+  common::FaultGate gate(faults::Op::RegistryDelete);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(kErrorInvalidHandle);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  if (TakeFault(device::Fault::RegistryWrite)) return false;
   Txn txn(db, true);
   if (!txn.ok() || !KeyAlive(db, key->id)) return false;
   Stmt del(db, "DELETE FROM vals WHERE key = ? AND folded = ?");
@@ -165,11 +171,12 @@ bool RegDeleteValue(RegKey key, const std::u16string& name) {
 }
 
 bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
+  common::FaultGate gate(faults::Op::RegistryEnum);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(kErrorInvalidHandle);
   if (name == nullptr) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  if (TakeFault(device::Fault::RegistryRead)) return false;
   Txn txn(db, false);
   if (!txn.ok() || !KeyAlive(db, key->id)) return false;
   Stmt find(db, "SELECT name FROM keys WHERE parent = ? ORDER BY id LIMIT 1 OFFSET ?");
@@ -185,12 +192,13 @@ bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
 }
 
 bool RegDeleteKey(RegRoot root, const std::u16string& path) {
+  common::FaultGate gate(faults::Op::RegistryDelete);
+  if (gate.failed()) return false;
   std::vector<std::u16string> parts;
   if (!SplitKeyPath(path, &parts)) return false;
   if (parts.empty()) return Fail(kErrorAccessDenied);  // a root cannot be deleted
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  if (TakeFault(device::Fault::RegistryWrite)) return false;
   Txn txn(db, true);
   if (!txn.ok()) return false;
   int64_t id = ResolveKey(db, root, parts, false);

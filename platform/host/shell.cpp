@@ -136,7 +136,6 @@ constexpr int kMaxOpenDepth = 8;
 int open_depth = 0;
 
 bool OpenFile(const std::u16string& file) {
-  if (TakeFault(device::Fault::ShellOpen)) return false;
   if (open_depth >= kMaxOpenDepth) return Fail(plat::kErrorCantResolveFilename);
   uint32_t attributes = plat::GetFileAttributes(file);
   if (attributes == plat::kInvalidFileAttributes) return false;
@@ -192,12 +191,12 @@ std::u16string ResolveProgram(const std::u16string& program) {
 namespace plat {
 
 bool CreateProcess(const std::u16string& given, const std::u16string& command_line) {
+  common::FaultGate gate(faults::Op::ProcessStart);
+  if (gate.failed()) return false;
   std::u16string program = ResolveProgram(given);
   std::string host = device::HostPath(program);
   bool ok = false;
-  if (TakeFault(device::Fault::ProcessStart)) {
-    // fails with the injected error
-  } else if (GetFileAttributes(program) == kInvalidFileAttributes) {
+  if (GetFileAttributes(program) == kInvalidFileAttributes) {
     // last error set: 2, or 3 for a missing folder
   } else if (GetFileAttributes(program) & kFileAttributeDirectory) {
     Fail(kErrorAccessDenied);
@@ -220,8 +219,10 @@ bool CreateProcess(const std::u16string& given, const std::u16string& command_li
 }
 
 bool ShellOpen(const std::u16string& file) {
+  common::FaultGate gate(faults::Op::ShellOpen);
   ++open_depth;
-  bool ok = OpenFile(file);
+  // A failed open is journalled like any other: the device tried.
+  bool ok = !gate.failed() && OpenFile(file);
   --open_depth;
   uint32_t code = ok ? kErrorSuccess : GetLastError();
   device::Journal("open", "\"file\":" + device::JsonString(file) + ",\"ok\":" + (ok ? "true" : "false") +

@@ -1,4 +1,5 @@
 // Time, message boxes, sound, version and ending the process on the host.
+#include <errno.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ uint64_t TickCount() {
 
 // Never blocks: the host device has no one to press OK.
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
+  common::FaultGate gate(faults::Op::MessageBox);
+  if (gate.failed()) return 0;
   std::u16string shown_caption = caption != nullptr ? *caption : u"Error";
   device::Journal("message", "\"text\":" + device::JsonString(text) + ",\"caption\":" +
                                  device::JsonString(shown_caption) + ",\"flags\":" + std::to_string(flags));
@@ -34,6 +37,16 @@ int MessageBox(const std::u16string& text, const std::u16string* caption, uint32
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }
 
 Version GetVersion() { return {4, 20, 1081, 3}; }
+
+}  // namespace plat
+
+namespace plat::common {
+
+std::string ProgramFileName() { return program_invocation_short_name; }
+
+}  // namespace plat::common
+
+namespace plat {
 
 void ExitProcess(int code) { std::exit(code); }
 

@@ -1,4 +1,5 @@
 // Display orientation through the display settings.
+#include "platform/common/fault_gate.h"
 #include "platform/win32/win32_api.h"
 
 namespace plat {
@@ -27,6 +28,8 @@ bool QueryDisplayOrientation(uint32_t* orientation) {
 }
 
 int32_t SetDisplayOrientation(uint32_t orientation) {
+  common::FaultGate gate(faults::Op::DisplaySet);
+  if (gate.failed()) return DISP_CHANGE_FAILED;
   if (orientation != kDmdo0 && orientation != kDmdo90 && orientation != kDmdo180 &&
       orientation != kDmdo270)
     return DISP_CHANGE_BADPARAM;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/common/fault_gate.h"
 #include "platform/common/shell_text.h"
 #include "platform/win32/win32_api.h"
 
@@ -21,9 +22,15 @@ namespace plat {
 
 uint32_t GetFileAttributes(const std::u16string& path) { return ::GetFileAttributesW(W(path)); }
 
-bool DeleteFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != 0; }
+bool DeleteFile(const std::u16string& path) {
+  common::FaultGate gate(faults::Op::FileDelete);
+  if (gate.failed()) return false;
+  return ::DeleteFileW(W(path)) != 0;
+}
 
 bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
+  common::FaultGate gate(faults::Op::FileList);
+  if (gate.failed()) return false;
   if (out == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   WIN32_FIND_DATAW found;
   HANDLE search = ::FindFirstFileW(W(pattern), &found);
@@ -43,6 +50,8 @@ bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
 }
 
 TextFile OpenTextFile(const std::u16string& path, const char* mode) {
+  common::FaultGate gate(faults::Op::FileOpen);
+  if (gate.failed()) return nullptr;
   // Binary streams: text is written as UTF-8 with '\n' kept as it is, the
   // same bytes as on the host build.
   const wchar_t* stream_mode = nullptr;
@@ -72,6 +81,8 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
 }
 
 bool WriteTextFile(TextFile file, const std::u16string& text) {
+  common::FaultGate gate(faults::Op::FileWrite);
+  if (gate.failed()) return false;
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   std::string bytes = plat::common::Utf16ToUtf8(text);
   errno = 0;
@@ -82,6 +93,8 @@ bool WriteTextFile(TextFile file, const std::u16string& text) {
 }
 
 bool FlushTextFile(TextFile file) {
+  common::FaultGate gate(faults::Op::FileWrite);
+  if (gate.failed()) return false;
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   errno = 0;
   _doserrno = 0;

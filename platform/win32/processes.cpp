@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/common/fault_gate.h"
 #include "platform/common/shell_text.h"
 #include "platform/win32/win32_api.h"
 
@@ -82,6 +83,8 @@ bool Open(const std::u16string& file, int depth) {
 namespace plat {
 
 bool CreateProcess(const std::u16string& program, const std::u16string& command_line) {
+  common::FaultGate gate(faults::Op::ProcessStart);
+  if (gate.failed()) return false;
 #ifdef _WIN32_WCE
   std::u16string line = command_line;
 #else
@@ -103,6 +106,23 @@ bool CreateProcess(const std::u16string& program, const std::u16string& command_
   return true;
 }
 
-bool ShellOpen(const std::u16string& file) { return Open(file, 0); }
+bool ShellOpen(const std::u16string& file) {
+  common::FaultGate gate(faults::Op::ShellOpen);
+  if (gate.failed()) return false;
+  return Open(file, 0);
+}
 
 }  // namespace plat
+
+namespace plat::common {
+
+std::string ProgramFileName() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::u16string name = win32::U(path).substr(0, length);
+  const size_t slash = name.find_last_of(u"\\/");
+  if (slash != std::u16string::npos) name = name.substr(slash + 1);
+  return Utf16ToUtf8(name);
+}
+
+}  // namespace plat::common

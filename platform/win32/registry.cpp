@@ -1,6 +1,7 @@
 // Registry operations on the real registry. A RegKey is the HKEY itself.
 #include <vector>
 
+#include "platform/common/fault_gate.h"
 #include "platform/win32/win32_api.h"
 
 using win32::Fail;
@@ -42,12 +43,16 @@ LONG DeleteTree(HKEY parent, const std::wstring& path) {
 namespace plat {
 
 RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t access) {
+  common::FaultGate gate(faults::Op::RegistryOpen);
+  if (gate.failed()) return nullptr;
   HKEY key = nullptr;
   if (!FromRegResult(::RegOpenKeyExW(win32::RootKey(root), W(path), 0, access, &key))) return nullptr;
   return Wrap(key);
 }
 
 RegKey RegCreateKey(RegRoot root, const std::u16string& path, uint32_t access) {
+  common::FaultGate gate(faults::Op::RegistryOpen);
+  if (gate.failed()) return nullptr;
   HKEY key = nullptr;
   LONG result = ::RegCreateKeyExW(win32::RootKey(root), W(path), 0, nullptr, 0, access, nullptr,
                                   &key, nullptr);
@@ -61,6 +66,8 @@ void RegCloseKey(RegKey key) {
 
 bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void* data,
                    uint32_t* size) {
+  common::FaultGate gate(faults::Op::RegistryRead);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (size == nullptr && data != nullptr) return Fail(ERROR_INVALID_PARAMETER);
   DWORD got_type = 0;
@@ -76,6 +83,8 @@ bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void*
 
 bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const void* data,
                  uint32_t size) {
+  common::FaultGate gate(faults::Op::RegistryWrite);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (data == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER);
   return FromRegResult(::RegSetValueExW(Handle(key), W(name), 0, type,
@@ -83,11 +92,15 @@ bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const vo
 }
 
 bool RegDeleteValue(RegKey key, const std::u16string& name) {
+  common::FaultGate gate(faults::Op::RegistryDelete);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
   return FromRegResult(::RegDeleteValueW(Handle(key), W(name)));
 }
 
 bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
+  common::FaultGate gate(faults::Op::RegistryEnum);
+  if (gate.failed()) return false;
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   if (capacity == 0) {
@@ -104,6 +117,8 @@ bool RegEnumKey(RegKey key, uint32_t index, char16_t* name, uint32_t capacity) {
 }
 
 bool RegDeleteKey(RegRoot root, const std::u16string& path) {
+  common::FaultGate gate(faults::Op::RegistryDelete);
+  if (gate.failed()) return false;
   // An empty path would name the root itself.
   if (path.empty()) return Fail(ERROR_INVALID_PARAMETER);
   return FromRegResult(DeleteTree(win32::RootKey(root), std::wstring(W(path))));

@@ -1,4 +1,5 @@
 // Windows, message boxes, sound and the platform version.
+#include "platform/common/fault_gate.h"
 #include "platform/win32/win32_api.h"
 
 namespace plat {
@@ -12,6 +13,8 @@ bool SetForegroundWindow(Window window) {
 }
 
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
+  common::FaultGate gate(faults::Op::MessageBox);
+  if (gate.failed()) return 0;
   return ::MessageBoxW(nullptr, win32::W(text), caption != nullptr ? win32::W(*caption) : nullptr,
                        flags);
 }

@@ -180,9 +180,9 @@ TEST_F(LaunchButtonsTest, AFailedWriteIsLoggedAndTheOthersStillMade) {
   LaunchButtons buttons;
   ClearLog();
 
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorAccessDenied);
   buttons.WriteCommand(EntryPath(u"40C1"), u"new");
-  device::ClearFaults();
+  plat::faults::Clear();
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"  Error writing reg string " +
                                                   device::ToUtf8(EntryPath(u"40C1")) + ": 5"}));
   EXPECT_EQ(ReadValue(u"40C1", u""), u"old");
@@ -194,12 +194,13 @@ TEST_F(LaunchButtonsTest, EveryFailedWriteIsLoggedWithItsOwnCode) {
   AddEntry(u"40C1", u"A", u"\\Windows\\Calendar.lnk", nullptr);
   LaunchButtons buttons;
   ClearLog();
-  // Each registry write takes the next queued fault, in order.
+  // The four value writes fail in turn, each with its own code.
+  uint32_t call = 0;
   for (uint32_t code : {plat::kErrorAccessDenied, plat::kErrorInvalidHandle,
                         plat::kErrorGenFailure, plat::kErrorInvalidParameter})
-    device::FailNext(device::Fault::RegistryWrite, code);
+    plat::faults::FailCall(plat::faults::Op::RegistryWrite, ++call, code);
   buttons.SetShortcut(0, u"x.exe");
-  device::ClearFaults();
+  plat::faults::Clear();
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "LaunchButtons::SetShortcut(x.exe, 0)",
                             "  Error writing reg string " + device::ToUtf8(EntryPath(u"40C1")) + ": 5",

@@ -120,10 +120,10 @@ TEST_F(UserButtonsTest, SaveReportsAFailedWrite) {
   list.Add(1, u"One");
   list.Add(2, u"Two");
   // The deletion finds no key; the first write then fails.
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorFileNotFound);
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryDelete, 1, plat::kErrorFileNotFound);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorAccessDenied);
   EXPECT_FALSE(list.Save());
-  device::ClearFaults();
+  plat::faults::Clear();
   // The writes after the failed one were still made.
   EXPECT_EQ(StoredValueNames(), (std::vector<std::u16string>{u"B1", u"H0", u"H1"}));
   // Only the failed write leaves a line; the missing key is no failure.
@@ -133,10 +133,11 @@ TEST_F(UserButtonsTest, SaveReportsAFailedWrite) {
   ClearLog();
   UserButtonList one;
   one.Add(3, u"Three");
-  for (uint32_t code : {plat::kErrorAccessDenied, plat::kErrorInvalidHandle, plat::kErrorGenFailure})
-    device::FailNext(device::Fault::RegistryWrite, code);
+  plat::faults::FailCall(plat::faults::Op::RegistryDelete, 1, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorInvalidHandle);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 2, plat::kErrorGenFailure);
   EXPECT_FALSE(one.Save());
-  device::ClearFaults();
+  plat::faults::Clear();
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "  Error deleting reg key Software\\Quadrakey\\Hotkeys: 5",
                             "  Error writing reg string B0: 6",
@@ -149,9 +150,9 @@ TEST_F(UserButtonsTest, SaveReportsAFailedDeletion) {
   Store(1, u"B", 2);
   UserButtonList list;
   list.Add(7, u"Only");
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryDelete, 1, plat::kErrorAccessDenied);
   EXPECT_FALSE(list.Save());
-  device::ClearFaults();
+  plat::faults::Clear();
   EXPECT_EQ(LogLines(),
             std::vector<std::string>{"  Error deleting reg key Software\\Quadrakey\\Hotkeys: 5"});
   UserButtonList loaded;

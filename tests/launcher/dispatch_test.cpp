@@ -165,7 +165,7 @@ TEST_F(DispatchTest, AssignedFolderCountsAsExistingAndIsOpened) {
 TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
   MakeDeviceFile(u"\\Windows\\viewer.exe");
   SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");
-  device::FailNext(device::Fault::ShellOpen, 31);
+  plat::faults::FailCall(plat::faults::Op::ShellOpen, 1, plat::kErrorGenFailure);
   EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
   auto entries = device::ReadJournal(journal_start_);
   std::vector<std::string> order;

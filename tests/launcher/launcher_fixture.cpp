@@ -14,10 +14,7 @@ void LauncherTest::SetUp() {
   journal_start_ = device::LastJournalId();
 }
 
-void LauncherTest::TearDown() {
-  device::ClearFaults();
-  LogBoundDeviceTest::TearDown();
-}
+void LauncherTest::TearDown() { LogBoundDeviceTest::TearDown(); }
 
 void LauncherTest::MakeDeviceFile(const std::u16string& device_path) {
   std::filesystem::path host = device::HostPath(device_path);

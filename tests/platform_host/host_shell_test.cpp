@@ -1,5 +1,5 @@
 // Starting programs and opening files through the emulated shell, with the
-// journal it leaves and the fault seam.
+// journal it leaves.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -19,7 +19,6 @@ class HostShell : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    device::ClearFaults();
     host_test::PutFile(u"\\Windows\\calendar.exe", "stock");
     host_test::PutFile(u"\\Windows\\pword.exe", "stock");
     host_test::PutFile(u"\\Windows\\Start Menu\\Programs\\Calendar.lnk", "23#\"\\Windows\\calendar.exe\"");
@@ -27,10 +26,6 @@ class HostShell : public DeviceTest {
     host_test::SetDefault(RegRoot::ClassesRoot, u".pwi", u"pwifile");
     host_test::SetDefault(RegRoot::ClassesRoot, u"pwifile\\Shell\\Open\\Command",
                           u"\"\\Windows\\pword.exe\" -opendoc %1");
-  }
-  void TearDown() override {
-    device::ClearFaults();
-    DeviceTest::TearDown();
   }
   static std::string LastStart() {
     auto starts = Events("start");
@@ -192,55 +187,13 @@ TEST_F(HostShell, AppKeyComesFromTheButtonTable) {
   EXPECT_EQ(GetAppKey(u""), 0);
 }
 
-TEST_F(HostShell, FaultSeamFailsTheNextOperationOnce) {
-  RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Faults", kKeySetValue | kKeyQueryValue);
-  uint32_t value = 1, size = 4;
-  device::FailNext(device::Fault::RegistryWrite, kErrorAccessDenied);
-  EXPECT_FALSE(RegSetValue(key, u"x", kRegDword, &value, 4));
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-  EXPECT_TRUE(RegSetValue(key, u"x", kRegDword, &value, 4));
-
-  device::FailNext(device::Fault::RegistryRead, 1016);
-  EXPECT_FALSE(RegQueryValue(key, u"x", nullptr, &value, &size));
-  EXPECT_EQ(GetLastError(), 1016u);
-  EXPECT_TRUE(RegQueryValue(key, u"x", nullptr, &value, &size));
-  RegCloseKey(key);
-
-  device::FailNext(device::Fault::FileOpen, 32);
-  EXPECT_EQ(OpenTextFile(u"\\f.txt", "wt"), nullptr);
-  EXPECT_EQ(GetLastError(), 32u);
-
-  device::FailNext(device::Fault::ProcessStart, kErrorNotEnoughMemory);
-  EXPECT_FALSE(CreateProcess(u"\\Windows\\calendar.exe", u""));
-  EXPECT_EQ(GetLastError(), kErrorNotEnoughMemory);
-
-  device::FailNext(device::Fault::ShellOpen, kErrorAccessDenied);
+TEST_F(HostShell, AnOpenFailedByTheFaultTableIsJournalledAsFailed) {
+  plat::faults::FailCall(plat::faults::Op::ShellOpen, 1, kErrorAccessDenied);
   EXPECT_FALSE(ShellOpen(u"\\Windows\\calendar.exe"));
   EXPECT_EQ(GetLastError(), kErrorAccessDenied);
   EXPECT_EQ(Events("open").back().fields, "\"file\":\"\\\\Windows\\\\calendar.exe\",\"ok\":false,\"error\":5");
+  EXPECT_TRUE(Events("start").empty());
   EXPECT_TRUE(ShellOpen(u"\\Windows\\calendar.exe"));
-
-  device::FailNext(device::Fault::FileOpen, 32);
-  device::ClearFaults();
-  TextFile file = OpenTextFile(u"\\f.txt", "wt");
-  EXPECT_NE(file, nullptr);
-  CloseTextFile(file);
-}
-
-TEST_F(HostShell, FaultsFromTheEnvironmentReachTheNamedProgramOnly) {
-  host_test::InstallHelper(u"\\Windows\\helper.exe");
-  // The helper's host name is the installed copy's: helper.exe.
-  setenv("QUADRAKEY_FAULTS", "helper/file-open:5,bogus,other/file-open:6", 1);
-  ASSERT_TRUE(CreateProcess(u"\\Windows\\helper.exe", u"echo hi"));
-  unsetenv("QUADRAKEY_FAULTS");
-  EXPECT_EQ(host_test::WaitAll({device::StartedProcesses().back()}), std::vector<int>{5});
-  EXPECT_EQ(GetFileAttributes(u"\\echo.txt"), kInvalidFileAttributes);
-
-  setenv("QUADRAKEY_FAULTS", "other/file-open:6", 1);
-  ASSERT_TRUE(CreateProcess(u"\\Windows\\helper.exe", u"echo hi"));
-  unsetenv("QUADRAKEY_FAULTS");
-  EXPECT_EQ(host_test::WaitAll({device::StartedProcesses().back()}), std::vector<int>{0});
-  EXPECT_EQ(host_test::GetFile(u"\\echo.txt"), "echo hi");
 }
 
 }  // namespace

@@ -179,4 +179,34 @@ TEST_F(LogTest, StateBelongsToStartUpAndStartsOverAfterShutDown) {
   EXPECT_EQ(ReadDeviceFile(u"\\Velbrook.log"), "two\n");
 }
 
+// Message boxes are failed by the fault table: counted, never shown.
+TEST_F(LogTest, WithoutItsMutexEveryLogCallShowsTheMessageAndIsSkipped) {
+  namespace faults = plat::faults;
+  DeviceShutDown();
+  faults::Clear();
+  faults::FailCall(faults::Op::MutexCreate, 1, plat::kErrorAccessDenied);
+  DeviceStartUp();
+  faults::FailCallsFrom(faults::Op::MessageBox, 1, plat::kErrorNotEnoughMemory);
+  StartLog(u"\\no mutex.log");
+  LogText(u"lost\n");
+  LogFormat(u"%ld\n", false, 1);
+  // Four control calls and two lines; the mutex is never tried again.
+  EXPECT_EQ(faults::Calls(faults::Op::MessageBox), 6u);
+  EXPECT_EQ(faults::Calls(faults::Op::MutexCreate), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::MutexWait), 0u);
+  EXPECT_FALSE(FileExists(u"\\no mutex.log"));
+}
+
+TEST_F(LogTest, AFailedWaitDropsThatOperationOnly) {
+  namespace faults = plat::faults;
+  StartLog(u"\\wait.log");
+  faults::FailCallsFrom(faults::Op::MessageBox, 1, plat::kErrorNotEnoughMemory);
+  faults::FailCall(faults::Op::MutexWait, 2, plat::kErrorInvalidHandle);
+  LogText(u"one\n");
+  LogText(u"two\n");
+  LogText(u"three\n");
+  EXPECT_EQ(faults::Calls(faults::Op::MessageBox), 1u);
+  EXPECT_EQ(ReadDeviceFile(u"\\wait.log"), "one\nthree\n");
+}
+
 }  // namespace

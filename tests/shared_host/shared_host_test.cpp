@@ -43,24 +43,15 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Starts a helper on a second device whose named mutexes cannot be made (its
-// lock folder is a file), with its error output in `stderr_file`.
-int RunWithoutMutexes(const char* program, const std::string& argument,
-                      const std::string& stderr_file) {
-  const std::string home = device::Folder();
-  const std::string broken = home + "/no-mutexes";
-  std::string error;
-  device::SetFolder(broken);
-  const bool made = device::Create(&error);
-  device::SetFolder(home);
-  if (!made) return -1;
-  std::filesystem::remove_all(broken + "/locks");
-  std::ofstream(broken + "/locks") << "not a folder";
+// Runs a helper with QUADRAKEY_FAULTS set to `faults` for it, with its error
+// output in `stderr_file`.
+int RunWithFaults(const char* program, const std::string& argument, const std::string& faults,
+                  const std::string& stderr_file) {
   std::vector<std::string> environment;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::string(*e).rfind("QUADRAKEY_DEVICE=", 0) != 0) environment.emplace_back(*e);
+    if (std::string(*e).rfind("QUADRAKEY_FAULTS=", 0) != 0) environment.emplace_back(*e);
   }
-  environment.push_back("QUADRAKEY_DEVICE=" + broken);
+  environment.push_back("QUADRAKEY_FAULTS=" + faults);
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -165,7 +156,7 @@ TEST_F(SharedHostTest, MutexLeftByAnEndedProgramIsTakenOver) {
 
 TEST_F(SharedHostTest, WithoutTheMutexEveryLogCallSaysSoAndTheProgramGoesOn) {
   const std::string errors = device::Folder() + "/writer.stderr";
-  EXPECT_EQ(RunWithoutMutexes(LOG_WRITER_PATH, "a 2", errors), 0);
+  EXPECT_EQ(RunWithFaults(LOG_WRITER_PATH, "a 2", "shared_log_writer/mutex-create:5", errors), 0);
   std::ifstream in(errors);
   std::string line;
   int complaints = 0;
@@ -193,11 +184,11 @@ TEST_F(SharedHostTest, RunningOutOfMemoryShowsTheMessageAndExitsWithOne) {
 TEST_F(SharedHostTest, FailedStringWritesAreLoggedWithTheCode) {
   SetLogFile(u"\\writes.log");
   EnableLog(true);
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorAccessDenied);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 2, plat::kErrorAccessDenied);
   SetShortcut(1, 2, true, u"<Today>");
-  device::FailNext(device::Fault::RegistryWrite, plat::kErrorAccessDenied);
   SetLaunchParams(u"RotateScreen", 0, 1, false, u"3");
-  device::ClearFaults();
+  plat::faults::Clear();
   EXPECT_EQ(GetShortcut(1, 2, true), u"") << "the failed write stored nothing";
   EXPECT_EQ(shared_test::ReadDeviceFile(u"\\writes.log"),
             "SetShortcut() Error writing reg string ButtonB2h: 5\n"

@@ -134,4 +134,36 @@ void RemoveDevice() {
   EmptyFolder(kDeviceRoot, &ignored);
 }
 
+int RunDeviceProgram(const std::string& program, const std::string& arguments,
+                     const std::string& faults) {
+  // The build hands over Linux paths; Wine shows the root as drive Z:.
+  std::wstring path;
+  if (!program.empty() && program[0] == '/') path = L"Z:";
+  for (char c : program) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  std::wstring line = L"\"" + path + L"\"";
+  if (!arguments.empty()) {
+    line += L" ";
+    for (char c : arguments) line += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  std::wstring setting(faults.begin(), faults.end());
+  // The child inherits this process's environment block.
+  SetEnvironmentVariableW(L"QUADRAKEY_FAULTS", setting.c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      kDeviceRoot, &startup, &process);
+  SetEnvironmentVariableW(L"QUADRAKEY_FAULTS", nullptr);
+  if (!started) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
 }  // namespace testing_device

@@ -1,0 +1,32 @@
+// How a backend's operation consults the fault table. Private to platform/.
+#pragma once
+
+#include <string>
+
+#include "platform/faults.h"
+
+namespace plat::common {
+
+// The first thing of every operation in the table:
+//   FaultGate gate(faults::Op::RegistryRead);
+//   if (gate.failed()) return false;
+// Counts the call unless another operation of this thread is already
+// running (then it is the backend's own call), and tells whether the table
+// fails it; the last error is then set.
+class FaultGate {
+ public:
+  explicit FaultGate(faults::Op op);
+  ~FaultGate();
+  FaultGate(const FaultGate&) = delete;
+  FaultGate& operator=(const FaultGate&) = delete;
+  bool failed() const { return failed_; }
+
+ private:
+  bool failed_ = false;
+};
+
+// The running program's file name, as QUADRAKEY_FAULTS names programs.
+// Each backend gives it.
+std::string ProgramFileName();
+
+}  // namespace plat::common
