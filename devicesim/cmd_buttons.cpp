@@ -52,6 +52,11 @@ int RunButtons(const Args& args) {
   if (!parsed.positional.empty())
     return UsageError(kButtonsCommand, "unexpected argument '" + parsed.positional[0] + "'");
   if (!RequireDevice(kButtonsCommand)) return kExitFailure;
+  // The model reads a table it cannot read as an empty one; say which it is.
+  std::vector<std::u16string> entries;
+  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTableKey, &entries) &&
+      plat::GetLastError() != plat::kErrorFileNotFound)
+    return DeviceFailure(kButtonsCommand, "cannot read the button table");
 
   LaunchButtons buttons;
   std::vector<std::vector<std::string>> rows = {

@@ -46,11 +46,13 @@ int Run(const Args& args) {
     return UsageError(kDisplayCommand, "--rotation takes on or off");
   if (!RequireDevice(kDisplayCommand)) return kExitFailure;
 
-  device::DisplayState state = device::GetDisplay();
+  device::DisplayState state{};
+  if (!device::GetDisplay(&state)) return DeviceFailure(kDisplayCommand, "cannot read the display");
   if (change_orientation) state.orientation = orientation;
   if (parsed.Has("--rotation")) state.rotation_supported = rotation == "on";
-  if (change_orientation || parsed.Has("--rotation")) device::SetDisplay(state);
-  state = device::GetDisplay();
+  if ((change_orientation || parsed.Has("--rotation")) && !device::SetDisplay(state))
+    return DeviceFailure(kDisplayCommand, "cannot change the display");
+  if (!device::GetDisplay(&state)) return DeviceFailure(kDisplayCommand, "cannot read the display");
   int degrees = OrientationDegrees(state.orientation);
   if (degrees >= 0) {
     std::printf("orientation: %d degrees\n", degrees);

@@ -218,10 +218,11 @@ int Run(const Args& args) {
   error = filler.error;
   if (ok) ok = FillFiles(&error);
   if (ok) {
-    device::SetDisplay({plat::kDmdo0, !parsed.Has("--no-rotation")});
-    device::SetSipShown(false);
-    device::SetHasDesktopWindow(true);
-    for (int key : device::KeysDown()) device::SetKeyDown(key, false);
+    std::vector<int> keys;
+    ok = device::SetDisplay({plat::kDmdo0, !parsed.Has("--no-rotation")}) &&
+         device::SetSipShown(false) && device::SetHasDesktopWindow(true) && device::KeysDown(&keys);
+    for (int key : keys) ok = ok && device::SetKeyDown(key, false);
+    if (!ok) error = "cannot set the device's state: " + device::ErrorText(plat::GetLastError());
   }
   if (!ok) {
     // A half-made device would pass for a whole one next time.

@@ -26,6 +26,8 @@ const char* const kPrograms[] = {"TapdeckX", "Turnscreen", "tapdeck"};
 
 int Run(const Args& args);
 
+// False with error 2 when the device has no application folder, another
+// when the registry cannot be read.
 bool ReadAppFolder(std::u16string* folder) {
   std::vector<device::RegValue> values;
   if (!device::ListValues(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", &values)) return false;
@@ -38,8 +40,10 @@ bool ReadAppFolder(std::u16string* folder) {
       if (c == u'\0') break;
       *folder += c;
     }
-    return !folder->empty();
+    if (!folder->empty()) return true;
+    break;
   }
+  plat::SetLastError(plat::kErrorFileNotFound);
   return false;
 }
 
@@ -59,7 +63,9 @@ bool InstallPrograms(const std::string& build_folder, InstallResult* result, std
   namespace fs = std::filesystem;
   std::u16string app_folder;
   if (!ReadAppFolder(&app_folder)) {
-    *error = "the device has no application folder (HKLM\\Software\\Quadrakey \"AppFolder\")";
+    *error = plat::GetLastError() == plat::kErrorFileNotFound
+                 ? "the device has no application folder (HKLM\\Software\\Quadrakey \"AppFolder\")"
+                 : "cannot read the application folder: " + device::ErrorText(plat::GetLastError());
     return false;
   }
   if (!CheckDevicePath(app_folder, error)) {
@@ -88,7 +94,8 @@ bool InstallPrograms(const std::string& build_folder, InstallResult* result, std
                                               fs::perms::others_exec, code);
     if (!code) fs::rename(temporary, host, code);
     if (code) {
-      fs::remove(temporary, code);
+      std::error_code ignored;  // the reason is the copy's, not the clean-up's
+      fs::remove(temporary, ignored);
       *error = "cannot install " + std::string(program) + " as " + device::ToUtf8(target) + ": " +
                code.message();
       return false;

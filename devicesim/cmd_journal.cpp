@@ -47,9 +47,7 @@ struct ClearRun {
 // here is exactly what the clear removes.
 bool ReadRestAndClear(void* context) {
   auto* run = static_cast<ClearRun*>(context);
-  run->rest = device::ReadJournal(run->shown);
-  device::ClearJournal();
-  return true;
+  return device::ReadJournal(run->shown, &run->rest) && device::ClearJournal();
 }
 
 bool Print(const std::vector<device::JournalEntry>& entries, bool json, int64_t* shown) {
@@ -73,14 +71,16 @@ int RunJournal(const Args& args) {
   // Printing happens outside any lock, so a slow reader never holds up the
   // device's programs; only the few entries that arrive meanwhile are read
   // together with the clear.
-  if (!Print(device::ReadJournal(shown), json, &shown))
+  std::vector<device::JournalEntry> entries;
+  if (!device::ReadJournal(shown, &entries))
+    return DeviceFailure(kJournalCommand, "cannot read the journal");
+  if (!Print(entries, json, &shown))
     return Failure(kJournalCommand, "cannot write to standard output; the journal is kept");
   if (!parsed.Has("--clear")) return kExitOk;
   ClearRun run;
   run.shown = shown;
   if (!device::Transaction(ReadRestAndClear, &run))
-    return Failure(kJournalCommand, "cannot clear the journal (error " +
-                                        std::to_string(plat::GetLastError()) + ")");
+    return DeviceFailure(kJournalCommand, "cannot clear the journal");
   if (!Print(run.rest, json, &shown))
     return Failure(kJournalCommand, "cannot write to standard output; " +
                                         std::to_string(run.rest.size()) +
@@ -104,15 +104,23 @@ int RunState(const Args& args) {
   if (!parsed.positional.empty())
     return UsageError(kStateCommand, "unexpected argument '" + parsed.positional[0] + "'");
   if (!RequireDevice(kStateCommand)) return kExitFailure;
+  std::vector<int> down;
+  device::DisplayState display{};
+  bool sip_shown = false, desktop_present = false;
+  plat::Window foreground = 0;
+  // Everything is read before anything is printed: a half-shown state would
+  // pass for a whole one.
+  if (!device::KeysDown(&down) || !device::GetDisplay(&display) || !device::IsSipShown(&sip_shown) ||
+      !device::Foreground(&foreground) || !device::HasDesktopWindow(&desktop_present))
+    return DeviceFailure(kStateCommand, "cannot read the device's state");
   std::string keys;
-  for (int key : device::KeysDown()) {
+  for (int key : down) {
     char text[32];
     std::snprintf(text, sizeof text, "%s0x%02X", keys.empty() ? "" : " ", key);
     keys += text;
   }
-  device::DisplayState display = device::GetDisplay();
   int degrees = OrientationDegrees(display.orientation);
-  plat::Window desktop = device::HasDesktopWindow() ? plat::GetDesktopWindow() : 0;
+  plat::Window desktop = desktop_present ? plat::GetDesktopWindow() : 0;
   std::printf("keys down: %s\n", keys.empty() ? "none" : keys.c_str());
   if (degrees >= 0) {
     std::printf("display: %d degrees, rotation %s\n", degrees,
@@ -121,9 +129,9 @@ int RunState(const Args& args) {
     std::printf("display: unknown orientation (platform value %u), rotation %s\n",
                 display.orientation, display.rotation_supported ? "supported" : "not supported");
   }
-  std::printf("input panel: %s\n", device::IsSipShown() ? "shown" : "hidden");
-  std::printf("foreground window: %s\n", WindowText(device::Foreground(), desktop).c_str());
-  std::printf("desktop window: %s\n", device::HasDesktopWindow() ? "present" : "absent");
+  std::printf("input panel: %s\n", sip_shown ? "shown" : "hidden");
+  std::printf("foreground window: %s\n", WindowText(foreground, desktop).c_str());
+  std::printf("desktop window: %s\n", desktop_present ? "present" : "absent");
   return kExitOk;
 }
 

@@ -94,7 +94,13 @@ std::u16string TextOf(const std::string& data) {
 bool FindButton(const Command& self, const std::string& name, Button* button, int* status) {
   std::vector<std::u16string> entries;
   std::u16string wanted = device::FromUtf8(name);
-  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTable, &entries)) entries.clear();
+  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTable, &entries)) {
+    if (plat::GetLastError() != plat::kErrorFileNotFound) {
+      *status = DeviceFailure(self, "cannot read the button table");
+      return false;
+    }
+    entries.clear();
+  }
   bool found = false;
   for (const std::u16string& entry : entries) {
     if (plat::CompareNoCase(entry, wanted) == 0) {
@@ -121,8 +127,11 @@ bool FindButton(const Command& self, const std::string& name, Button* button, in
   }
   button->virtual_key = static_cast<int>(code & 0xFF);
   std::vector<device::RegValue> values;
-  device::ListValues(plat::RegRoot::LocalMachine, std::u16string(kButtonTable) + u"\\" + button->entry,
-                     &values);
+  if (!device::ListValues(plat::RegRoot::LocalMachine,
+                          std::u16string(kButtonTable) + u"\\" + button->entry, &values)) {
+    *status = DeviceFailure(self, "cannot read the entry " + device::ToUtf8(button->entry));
+    return false;
+  }
   std::u16string current, reset;
   for (const device::RegValue& value : values) {
     if (value.type != plat::kRegSz) continue;
@@ -161,10 +170,17 @@ bool SleepUntil(const timespec& deadline) {
   return false;
 }
 
-void JournalButton(const Button& button, bool down) {
-  device::Journal("button", "\"name\":" + device::JsonString(button.entry) +
-                                ",\"vk\":" + std::to_string(button.virtual_key) +
-                                ",\"down\":" + (down ? "true" : "false"));
+// Moves the key and journals it; a problem for the report when either fails.
+void PressKey(const Button& button, bool down, std::vector<std::string>* problems) {
+  if (!device::SetKeyDown(button.virtual_key, down))
+    problems->push_back(std::string("cannot put the key ") + (down ? "down" : "up") + ": " +
+                        device::ErrorText(plat::GetLastError()));
+  uint32_t error = 0;
+  if (!device::Journal("button", "\"name\":" + device::JsonString(button.entry) +
+                                     ",\"vk\":" + std::to_string(button.virtual_key) +
+                                     ",\"down\":" + (down ? "true" : "false"),
+                       &error))
+    problems->push_back("cannot journal the key: " + device::ErrorText(error));
 }
 
 // Every living process below this one, found through /proc.
@@ -282,7 +298,8 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
                 button.command.empty() ? "no command" : device::ToUtf8(button.command).c_str());
     std::fflush(stdout);
   }
-  int64_t before = device::LastJournalId();
+  int64_t before = 0;
+  if (!device::LastJournalId(&before)) return DeviceFailure(self, "cannot read the journal");
   std::vector<std::string> problems;
   timespec down_at{};
   bool interrupted = false;
@@ -297,8 +314,7 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
     int64_t late = press == 0 ? 0 : MsBetween(down_at, Monotonic());
     if (late > kLateNoticeMs)
       problems.push_back("press " + std::to_string(press + 1) + " came " + std::to_string(late) + " ms late");
-    device::SetKeyDown(button.virtual_key, true);
-    JournalButton(button, true);
+    PressKey(button, true, &problems);
     // The series is timed from the first key down as the journal stamped
     // it, so no later entry can show earlier than asked for.
     if (press == 0) down_at = Monotonic();
@@ -313,8 +329,7 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
     bool slept = SleepUntil(up_at);
     late = MsBetween(up_at, Monotonic());
     // The key must never stay down, whatever happened.
-    device::SetKeyDown(button.virtual_key, false);
-    JournalButton(button, false);
+    PressKey(button, false, &problems);
     if (!slept) {
       interrupted = true;
       break;
@@ -325,7 +340,11 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
   }
   bool all_ended = WaitForStartedPrograms(self, options.timeout_ms);
 
-  std::vector<device::JournalEntry> entries = device::ReadJournal(before);
+  std::vector<device::JournalEntry> entries;
+  if (!device::ReadJournal(before, &entries)) {
+    problems.push_back("cannot read the journal: " + device::ErrorText(plat::GetLastError()));
+    entries.clear();
+  }
   int64_t origin = entries.empty() ? device::NowMs() : entries.front().t_ms;
   for (const device::JournalEntry& entry : entries) {
     if (entry.event == "button" && entry.pid == static_cast<int64_t>(getpid())) {

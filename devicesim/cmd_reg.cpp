@@ -56,8 +56,10 @@ std::u16string ValueName(const std::string& text) {
   return text == "@" ? std::u16string() : device::FromUtf8(text);
 }
 
-std::string ErrorText(uint32_t code) { return "error " + std::to_string(code); }
+std::string ErrorText(uint32_t code) { return device::ErrorText(code); }
 
+// False with error 2 when there is no such value, another when the key
+// cannot be read.
 bool FindValue(plat::RegRoot root, const std::u16string& path, const std::u16string& name,
                device::RegValue* found) {
   std::vector<device::RegValue> values;
@@ -68,7 +70,15 @@ bool FindValue(plat::RegRoot root, const std::u16string& path, const std::u16str
       return true;
     }
   }
+  plat::SetLastError(plat::kErrorFileNotFound);
   return false;
+}
+
+// The failure for a key or value that could not be read: "no such" only
+// when it is really missing.
+int ReadFailure(const std::string& missing, const std::string& where) {
+  if (plat::GetLastError() == plat::kErrorFileNotFound) return Failure(Self(), missing);
+  return DeviceFailure(Self(), "cannot read " + where);
 }
 
 std::u16string Join(const std::u16string& path, const std::u16string& name) {
@@ -117,7 +127,7 @@ bool ExistingKeyArgument(const ParsedArgs& parsed, plat::RegRoot* root, std::u16
                          int* status) {
   if (!KeyArgument(parsed.positional[1], root, path, status)) return false;
   if (device::KeyExists(*root, *path)) return true;
-  *status = Failure(Self(), "no such key: " + FullKeyName(*root, *path));
+  *status = ReadFailure("no such key: " + FullKeyName(*root, *path), FullKeyName(*root, *path));
   return false;
 }
 
@@ -131,7 +141,8 @@ int Get(const ParsedArgs& parsed) {
   if (parsed.positional.size() == 3) {
     device::RegValue value;
     if (!FindValue(root, path, ValueName(parsed.positional[2]), &value))
-      return Failure(Self(), "no value '" + parsed.positional[2] + "' in " + FullKeyName(root, path));
+      return ReadFailure("no value '" + parsed.positional[2] + "' in " + FullKeyName(root, path),
+                         FullKeyName(root, path));
     std::string out;
     if (value.type == plat::kRegSz) {
       std::u16string text;
@@ -157,8 +168,8 @@ int Get(const ParsedArgs& parsed) {
   }
   std::vector<device::RegValue> values;
   std::vector<std::u16string> subkeys;
-  device::ListValues(root, path, &values);
-  device::ListSubkeys(root, path, &subkeys);
+  if (!device::ListValues(root, path, &values) || !device::ListSubkeys(root, path, &subkeys))
+    return DeviceFailure(Self(), "cannot read " + FullKeyName(root, path));
   std::string out = FormatKeyLine(root, StoredPath(root, path)) + "\n";
   for (const device::RegValue& value : values) out += FormatValue(value) + "\n";
   for (const std::u16string& subkey : subkeys) out += "subkey: " + device::ToUtf8(subkey) + "\n";
@@ -262,7 +273,8 @@ int Delete(const ParsedArgs& parsed) {
   std::u16string name = ValueName(parsed.positional[2]);
   device::RegValue value;
   if (!FindValue(root, path, name, &value))
-    return Failure(Self(), "no value '" + parsed.positional[2] + "' in " + FullKeyName(root, path));
+    return ReadFailure("no value '" + parsed.positional[2] + "' in " + FullKeyName(root, path),
+                       FullKeyName(root, path));
   plat::RegKey key = plat::RegOpenKey(root, path, plat::kKeySetValue);
   bool ok = key != nullptr && plat::RegDeleteValue(key, name);
   uint32_t error = plat::GetLastError();
@@ -271,17 +283,21 @@ int Delete(const ParsedArgs& parsed) {
   return kExitOk;
 }
 
-void ExportKey(plat::RegRoot root, const std::u16string& path, std::string* out) {
+// False with the last error when a key cannot be read: a partial export
+// would pass for a whole one.
+bool ExportKey(plat::RegRoot root, const std::u16string& path, std::string* out) {
   std::vector<device::RegValue> values;
-  device::ListValues(root, path, &values);
+  if (!device::ListValues(root, path, &values)) return false;
   if (!path.empty() || !values.empty()) {
     *out += FormatKeyLine(root, path) + "\n";
     for (const device::RegValue& value : values) *out += FormatValue(value) + "\n";
     *out += "\n";
   }
   std::vector<std::u16string> subkeys;
-  device::ListSubkeys(root, path, &subkeys);
-  for (const std::u16string& subkey : subkeys) ExportKey(root, Join(path, subkey), out);
+  if (!device::ListSubkeys(root, path, &subkeys)) return false;
+  for (const std::u16string& subkey : subkeys)
+    if (!ExportKey(root, Join(path, subkey), out)) return false;
+  return true;
 }
 
 int Export(const ParsedArgs& parsed) {
@@ -293,11 +309,12 @@ int Export(const ParsedArgs& parsed) {
     int status = 0;
     if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
     if (!device::KeyExists(root, path))
-      return Failure(Self(), "no such key: " + FullKeyName(root, path));
-    ExportKey(root, StoredPath(root, path), &out);
-  } else {
-    ExportKey(plat::RegRoot::LocalMachine, u"", &out);
-    ExportKey(plat::RegRoot::ClassesRoot, u"", &out);
+      return ReadFailure("no such key: " + FullKeyName(root, path), FullKeyName(root, path));
+    if (!ExportKey(root, StoredPath(root, path), &out))
+      return DeviceFailure(Self(), "cannot read " + FullKeyName(root, path));
+  } else if (!ExportKey(plat::RegRoot::LocalMachine, u"", &out) ||
+             !ExportKey(plat::RegRoot::ClassesRoot, u"", &out)) {
+    return DeviceFailure(Self(), "cannot read the registry");
   }
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
 }
@@ -313,7 +330,12 @@ bool ApplyOperations(void* context) {
     std::string where = FullKeyName(op.root, op.path);
     switch (op.kind) {
       case RegOperation::kDeleteKey:
-        if (device::KeyExists(op.root, op.path) && !plat::RegDeleteKey(op.root, op.path)) {
+        if (!device::KeyExists(op.root, op.path)) {
+          if (plat::GetLastError() == plat::kErrorFileNotFound) break;  // nothing to delete
+          run->error = "cannot read " + where + " (" + ErrorText(plat::GetLastError()) + ")";
+          return false;
+        }
+        if (!plat::RegDeleteKey(op.root, op.path)) {
           run->error = "cannot delete " + where + " (" + ErrorText(plat::GetLastError()) + ")";
           return false;
         }
@@ -338,7 +360,11 @@ bool ApplyOperations(void* context) {
       }
       case RegOperation::kDeleteValue: {
         plat::RegKey key = plat::RegOpenKey(op.root, op.path, plat::kKeySetValue);
-        if (key == nullptr) break;  // nothing to delete
+        if (key == nullptr) {
+          if (plat::GetLastError() == plat::kErrorFileNotFound) break;  // nothing to delete
+          run->error = "cannot open " + where + " (" + ErrorText(plat::GetLastError()) + ")";
+          return false;
+        }
         bool ok = plat::RegDeleteValue(key, op.name);
         uint32_t error = plat::GetLastError();
         plat::RegCloseKey(key);

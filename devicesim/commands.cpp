@@ -128,9 +128,19 @@ int Failure(const Command& command, const std::string& message) {
 }
 
 bool RequireDevice(const Command& command) {
-  if (device::Exists()) return true;
-  Failure(command, "no device in " + device::Folder() + " (make one with 'devicesim init')");
-  return false;
+  if (!device::Exists()) {
+    Failure(command, "no device in " + device::Folder() + " (make one with 'devicesim init')");
+    return false;
+  }
+  if (!device::Open()) {
+    DeviceFailure(command, "cannot read the device in " + device::Folder());
+    return false;
+  }
+  return true;
+}
+
+int DeviceFailure(const Command& command, const std::string& what) {
+  return Failure(command, what + ": " + device::ErrorText(plat::GetLastError()));
 }
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {

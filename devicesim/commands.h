@@ -74,7 +74,11 @@ int ParseCommandArgs(const Command& command, const Args& args,
 int UsageError(const Command& command, const std::string& message);
 // "devicesim NAME: message" on stderr; returns 1.
 int Failure(const Command& command, const std::string& message);
-// Fails (message, false) when the chosen folder holds no device.
+// "devicesim NAME: what: error N (meaning)" with the platform's last error
+// on stderr; returns 1. For a device that could not be read or written.
+int DeviceFailure(const Command& command, const std::string& what);
+// Fails (message, false) when the chosen folder holds no device, or one that
+// cannot be read.
 bool RequireDevice(const Command& command);
 
 // A whole decimal (or 0x-prefixed hexadecimal) number in [min, max].

@@ -206,6 +206,16 @@ std::string FoldKey(const std::u16string& text) {
 
 }  // namespace internal
 
+bool Open() {
+  using namespace internal;
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Txn txn(db, false);
+  if (!txn.ok()) return false;
+  Stmt probe(db, "SELECT count(*) FROM keys");
+  return probe.Step() == SQLITE_ROW;
+}
+
 bool Transaction(bool (*body)(void*), void* context) {
   using namespace internal;
   sqlite3* db = Db();

@@ -27,7 +27,7 @@ std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
 // ---- Errors ---------------------------------------------------------------
-// A Win32 number as devicesim shows it: "error 112 (the disk is full)".
+// A Win32 number as devicesim shows it: "error 112: the disk is full".
 std::string ErrorText(uint32_t code);
 
 // ---- Where the device is -------------------------------------------------
@@ -49,39 +49,50 @@ bool Create(std::string* error);
 // resolved without ever leaving fs/.
 std::string HostPath(const std::u16string& device_path);
 
+// ---- Reading the device -----------------------------------------------------
+// Every read and write below reports a device that cannot be read or written
+// (a read-only folder, a full disk, a corrupt registry.db): false with the
+// last error set, never the look of missing data or of a default.
+
+// Opens the registry for this process and reads from it, as a program's
+// first call would; false with the last error (3: no device) when it cannot.
+bool Open();
+
 // ---- Registry beyond the program's view ---------------------------------
 struct RegValue {
   std::u16string name;
   uint32_t type;
   std::string data;  // raw bytes (REG_SZ: UTF-16LE with its zero)
 };
-// Values of a key in name order; false when the key is missing.
+// Values of a key in name order. False with error 2 when the key is missing.
 bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegValue>* out);
-// Subkey names in enumeration order; false when the key is missing.
+// Subkey names in enumeration order. False with error 2 when the key is missing.
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out);
+// False with error 2 when the key is missing, with another when it cannot tell.
 bool KeyExists(plat::RegRoot root, const std::u16string& path);
 // Runs `body` as one transaction: all or nothing.
 bool Transaction(bool (*body)(void*), void* context);
 
 // ---- Device state -------------------------------------------------------
-bool IsKeyDown(int virtual_key);
-void SetKeyDown(int virtual_key, bool down);
-std::vector<int> KeysDown();
+bool IsKeyDown(int virtual_key, bool* down);
+bool SetKeyDown(int virtual_key, bool down);
+// The keys down, in code order.
+bool KeysDown(std::vector<int>* keys);
 
 struct DisplayState {
   uint32_t orientation;  // platform value (kDmdo0 ...)
   bool rotation_supported;
 };
-DisplayState GetDisplay();
-void SetDisplay(const DisplayState& state);
+bool GetDisplay(DisplayState* state);
+bool SetDisplay(const DisplayState& state);
 
-bool IsSipShown();
-void SetSipShown(bool shown);
+bool IsSipShown(bool* shown);
+bool SetSipShown(bool shown);
 
-plat::Window Foreground();
+bool Foreground(plat::Window* window);
 // The desktop window (which shows Today) exists unless switched off.
-bool HasDesktopWindow();
-void SetHasDesktopWindow(bool present);
+bool HasDesktopWindow(bool* present);
+bool SetHasDesktopWindow(bool present);
 
 // ---- Journal --------------------------------------------------------------
 // Events and their fields: key {vk, up, flags}; start {program, args, and
@@ -97,12 +108,18 @@ struct JournalEntry {
   std::string event;   // key, start, open, message, beep, sip, foreground, display
   std::string fields;  // JSON object members, without braces: "\"vk\":33,\"up\":false"
 };
-// Appends an entry stamped now with this process's id.
-void Journal(const std::string& event, const std::string& json_fields);
+// Appends an entry stamped now with this process's id. False when it could
+// not be written, with the reason in *error when given.
+bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error = nullptr);
 // Entries with id > after_id, oldest first.
+bool ReadJournal(int64_t after_id, std::vector<JournalEntry>* entries);
+// The id of the last entry ever made (cleared ones count), 0 for none.
+bool LastJournalId(int64_t* id);
+bool ClearJournal();
+// For tests, where an unreadable journal fails the expectations anyway:
+// the same reads, with no entries (and id 0) when the journal cannot be read.
 std::vector<JournalEntry> ReadJournal(int64_t after_id = 0);
 int64_t LastJournalId();
-void ClearJournal();
 // JSON string literal (with quotes) of a UTF-16 text.
 std::string JsonString(const std::u16string& text);
 int64_t NowMs();

@@ -12,76 +12,100 @@ using namespace device::internal;
 namespace device {
 namespace internal {
 
-int64_t StateGet(const char* name, int64_t default_value) {
+bool StateGet(const char* name, int64_t default_value, int64_t* value) {
   sqlite3* db = Db();
-  if (db == nullptr) return default_value;
+  if (db == nullptr) return false;
   Stmt get(db, "SELECT value FROM state WHERE name = ?");
   get.Bind(1, std::string(name));
-  return get.Step() == SQLITE_ROW ? get.Int(0) : default_value;
+  const int rc = get.Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  *value = rc == SQLITE_ROW ? get.Int(0) : default_value;
+  return true;
 }
 
-void StateSet(const char* name, int64_t value) {
+bool StateSet(const char* name, int64_t value) {
   sqlite3* db = Db();
-  if (db == nullptr) return;
+  if (db == nullptr) return false;
   Txn txn(db, true);
-  if (!txn.ok()) return;
+  if (!txn.ok()) return false;
   Stmt put(db, "INSERT OR REPLACE INTO state(name, value) VALUES (?, ?)");
   put.Bind(1, std::string(name)).Bind(2, value);
-  if (put.Step() == SQLITE_DONE) txn.Commit();
+  return put.Step() == SQLITE_DONE && txn.Commit();
 }
 
 }  // namespace internal
 
 namespace {
 constexpr plat::Window kDesktopWindow = 0x10010;
-}
 
-bool IsKeyDown(int virtual_key) {
+bool StateFlag(const char* name, bool default_value, bool* flag) {
+  int64_t value = 0;
+  if (!StateGet(name, default_value ? 1 : 0, &value)) return false;
+  *flag = value != 0;
+  return true;
+}
+}  // namespace
+
+bool IsKeyDown(int virtual_key, bool* down) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
   Stmt get(db, "SELECT 1 FROM keys_down WHERE vk = ?");
   get.Bind(1, static_cast<int64_t>(virtual_key));
-  return get.Step() == SQLITE_ROW;
+  const int rc = get.Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  *down = rc == SQLITE_ROW;
+  return true;
 }
 
-void SetKeyDown(int virtual_key, bool down) {
+bool SetKeyDown(int virtual_key, bool down) {
   sqlite3* db = Db();
-  if (db == nullptr) return;
+  if (db == nullptr) return false;
   Txn txn(db, true);
-  if (!txn.ok()) return;
+  if (!txn.ok()) return false;
   Stmt change(db, down ? "INSERT OR IGNORE INTO keys_down(vk) VALUES (?)" : "DELETE FROM keys_down WHERE vk = ?");
   change.Bind(1, static_cast<int64_t>(virtual_key));
-  if (change.Step() == SQLITE_DONE) txn.Commit();
+  return change.Step() == SQLITE_DONE && txn.Commit();
 }
 
-std::vector<int> KeysDown() {
-  std::vector<int> keys;
+bool KeysDown(std::vector<int>* keys) {
   sqlite3* db = Db();
-  if (db == nullptr) return keys;
+  if (db == nullptr) return false;
   Stmt list(db, "SELECT vk FROM keys_down ORDER BY vk");
-  while (list.Step() == SQLITE_ROW) keys.push_back(static_cast<int>(list.Int(0)));
-  return keys;
+  std::vector<int> found;
+  int rc;
+  while ((rc = list.Step()) == SQLITE_ROW) found.push_back(static_cast<int>(list.Int(0)));
+  if (rc != SQLITE_DONE) return false;
+  *keys = std::move(found);
+  return true;
 }
 
-DisplayState GetDisplay() {
-  return {static_cast<uint32_t>(StateGet("orientation", plat::kDmdo0)),
-          StateGet("rotation_supported", 1) != 0};
+bool GetDisplay(DisplayState* state) {
+  int64_t orientation = 0;
+  bool supported = true;
+  if (!StateGet("orientation", plat::kDmdo0, &orientation) ||
+      !StateFlag("rotation_supported", true, &supported))
+    return false;
+  *state = {static_cast<uint32_t>(orientation), supported};
+  return true;
 }
 
-void SetDisplay(const DisplayState& state) {
-  StateSet("orientation", state.orientation);
-  StateSet("rotation_supported", state.rotation_supported ? 1 : 0);
+bool SetDisplay(const DisplayState& state) {
+  return StateSet("orientation", state.orientation) &&
+         StateSet("rotation_supported", state.rotation_supported ? 1 : 0);
 }
 
-bool IsSipShown() { return StateGet("sip_shown", 0) != 0; }
-void SetSipShown(bool shown) { StateSet("sip_shown", shown ? 1 : 0); }
+bool IsSipShown(bool* shown) { return StateFlag("sip_shown", false, shown); }
+bool SetSipShown(bool shown) { return StateSet("sip_shown", shown ? 1 : 0); }
 
-plat::Window Foreground() {
-  return static_cast<plat::Window>(StateGet("foreground", static_cast<int64_t>(kDesktopWindow)));
+bool Foreground(plat::Window* window) {
+  int64_t value = 0;
+  if (!StateGet("foreground", static_cast<int64_t>(kDesktopWindow), &value)) return false;
+  *window = static_cast<plat::Window>(value);
+  return true;
 }
 
-bool HasDesktopWindow() { return StateGet("desktop_window", 1) != 0; }
-void SetHasDesktopWindow(bool present) { StateSet("desktop_window", present ? 1 : 0); }
+bool HasDesktopWindow(bool* present) { return StateFlag("desktop_window", true, present); }
+bool SetHasDesktopWindow(bool present) { return StateSet("desktop_window", present ? 1 : 0); }
 
 // ---- Journal ----------------------------------------------------------------
 
@@ -113,42 +137,63 @@ std::string JsonString(const std::u16string& text) {
   return out + "\"";
 }
 
-void Journal(const std::string& event, const std::string& json_fields) {
-  uint32_t saved = plat::GetLastError();  // journalling never disturbs the caller's error
+bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error) {
+  const uint32_t saved = plat::GetLastError();  // journalling never disturbs the caller's error
+  bool written = false;
   sqlite3* db = Db();
   if (db != nullptr) {
     Txn txn(db, true);
     if (txn.ok()) {
       Stmt add(db, "INSERT INTO journal(t, pid, event, fields) VALUES (?, ?, ?, ?)");
       add.Bind(1, NowMs()).Bind(2, static_cast<int64_t>(getpid())).Bind(3, event).Bind(4, json_fields);
-      if (add.Step() == SQLITE_DONE) txn.Commit();
+      written = add.Step() == SQLITE_DONE && txn.Commit();
     }
   }
+  if (!written && error != nullptr) *error = plat::GetLastError();
   plat::SetLastError(saved);
+  return written;
+}
+
+bool ReadJournal(int64_t after_id, std::vector<JournalEntry>* entries) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Stmt list(db, "SELECT id, t, pid, event, fields FROM journal WHERE id > ? ORDER BY id");
+  list.Bind(1, after_id);
+  std::vector<JournalEntry> found;
+  int rc;
+  while ((rc = list.Step()) == SQLITE_ROW)
+    found.push_back({list.Int(0), list.Int(1), list.Int(2), list.Text(3), list.Text(4)});
+  if (rc != SQLITE_DONE) return false;
+  *entries = std::move(found);
+  return true;
+}
+
+bool LastJournalId(int64_t* id) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  // Counts cleared entries too, so ids handed out before a clear stay behind it.
+  Stmt get(db, "SELECT seq FROM sqlite_sequence WHERE name = 'journal'");
+  const int rc = get.Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  *id = rc == SQLITE_ROW ? get.Int(0) : 0;
+  return true;
+}
+
+bool ClearJournal() {
+  sqlite3* db = Db();
+  return db != nullptr && Exec(db, "DELETE FROM journal");
 }
 
 std::vector<JournalEntry> ReadJournal(int64_t after_id) {
   std::vector<JournalEntry> entries;
-  sqlite3* db = Db();
-  if (db == nullptr) return entries;
-  Stmt list(db, "SELECT id, t, pid, event, fields FROM journal WHERE id > ? ORDER BY id");
-  list.Bind(1, after_id);
-  while (list.Step() == SQLITE_ROW)
-    entries.push_back({list.Int(0), list.Int(1), list.Int(2), list.Text(3), list.Text(4)});
+  ReadJournal(after_id, &entries);
   return entries;
 }
 
 int64_t LastJournalId() {
-  sqlite3* db = Db();
-  if (db == nullptr) return 0;
-  // Counts cleared entries too, so ids handed out before a clear stay behind it.
-  Stmt get(db, "SELECT seq FROM sqlite_sequence WHERE name = 'journal'");
-  return get.Step() == SQLITE_ROW ? get.Int(0) : 0;
-}
-
-void ClearJournal() {
-  sqlite3* db = Db();
-  if (db != nullptr) Exec(db, "DELETE FROM journal");
+  int64_t id = 0;
+  LastJournalId(&id);
+  return id;
 }
 
 }  // namespace device
@@ -159,7 +204,8 @@ namespace plat {
 
 uint16_t GetAsyncKeyState(int virtual_key) {
   if (virtual_key < 0 || virtual_key > 255) return 0;
-  return device::IsKeyDown(virtual_key) ? 0x8000 : 0;
+  bool down = false;
+  return device::IsKeyDown(virtual_key, &down) && down ? 0x8000 : 0;
 }
 
 void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uintptr_t /*extra_info*/) {
@@ -169,21 +215,28 @@ void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uint
                              ",\"flags\":" + std::to_string(flags));
 }
 
-Window GetDesktopWindow() { return device::HasDesktopWindow() ? device::kDesktopWindow : 0; }
+Window GetDesktopWindow() {
+  bool present = false;
+  return device::HasDesktopWindow(&present) && present ? device::kDesktopWindow : 0;
+}
 
-Window GetForegroundWindow() { return device::Foreground(); }
+Window GetForegroundWindow() {
+  Window window = 0;
+  return device::Foreground(&window) ? window : 0;
+}
 
 bool SetForegroundWindow(Window window) {
   device::Journal("foreground", "\"window\":" + std::to_string(window));
   if (window == 0) return Fail(kErrorInvalidWindowHandle);
-  StateSet("foreground", static_cast<int64_t>(window));
-  return true;
+  return StateSet("foreground", static_cast<int64_t>(window));
 }
 
 bool ShSipInfo(uint32_t action, uint32_t /*param*/, SipInfo* info, uint32_t /*win_ini*/) {
   if (action != kSpiGetSipInfo || info == nullptr || info->size != sizeof(SipInfo))
     return Fail(kErrorInvalidParameter);
-  info->flags = device::IsSipShown() ? kSipfOn : 0;
+  bool shown = false;
+  if (!device::IsSipShown(&shown)) return false;
+  info->flags = shown ? kSipfOn : 0;
   for (uint8_t& b : info->rest) b = 0;
   return true;
 }
@@ -191,7 +244,7 @@ bool ShSipInfo(uint32_t action, uint32_t /*param*/, SipInfo* info, uint32_t /*wi
 bool ShSipPreference(Window /*window*/, int request) {
   if (request != kSipUp && request != kSipForceDown) return Fail(kErrorInvalidParameter);
   bool shown = request == kSipUp;
-  device::SetSipShown(shown);
+  if (!device::SetSipShown(shown)) return false;
   device::Journal("sip", "\"request\":" + std::to_string(request) + ",\"shown\":" + (shown ? "true" : "false"));
   return true;
 }
@@ -199,7 +252,8 @@ bool ShSipPreference(Window /*window*/, int request) {
 bool QueryDisplayOrientation(uint32_t* orientation) {
   if (orientation == nullptr) return Fail(kErrorInvalidParameter);
   if (!device::Exists()) return Fail(kErrorPathNotFound);
-  device::DisplayState state = device::GetDisplay();
+  device::DisplayState state{};
+  if (!device::GetDisplay(&state)) return false;
   if (!state.rotation_supported) return Fail(kErrorNotSupported);
   *orientation = state.orientation;
   return true;
@@ -209,19 +263,25 @@ int32_t SetDisplayOrientation(uint32_t orientation) {
   common::FaultGate gate(faults::Op::DisplaySet);
   int degrees = orientation == kDmdo0 ? 0 : orientation == kDmdo90 ? 90
               : orientation == kDmdo180 ? 180 : orientation == kDmdo270 ? 270 : -1;
-  device::DisplayState state = device::GetDisplay();
+  device::DisplayState state{};
   int32_t result = kDispChangeSuccessful;
   if (gate.failed()) {
     result = kDispChangeFailed;
   } else if (degrees < 0) {
     result = kDispChangeBadParam;
-  } else if (!state.rotation_supported || !device::Exists()) {
+  } else if (!device::Exists()) {
     result = kDispChangeBadMode;
-  } else {
-    StateSet("orientation", orientation);
+  } else if (!device::GetDisplay(&state)) {
+    result = kDispChangeFailed;  // a display whose state cannot be read cannot be turned
+  } else if (!state.rotation_supported) {
+    result = kDispChangeBadMode;
+  } else if (!StateSet("orientation", orientation)) {
+    result = kDispChangeFailed;  // nothing was stored, so nothing turned
   }
+  uint32_t error = GetLastError();
   device::Journal("display", "\"orientation\":" + std::to_string(degrees) +
                                  ",\"ok\":" + (result == kDispChangeSuccessful ? "true" : "false"));
+  SetLastError(error);
   return result;
 }
 

@@ -87,7 +87,7 @@ std::string ErrorText(uint32_t code) {
     default: break;
   }
   std::string text = "error " + std::to_string(code);
-  if (meaning != nullptr) text += std::string(" (") + meaning + ")";
+  if (meaning != nullptr) text += std::string(": ") + meaning;
   return text;
 }
 

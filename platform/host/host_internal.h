@@ -74,7 +74,9 @@ bool Exec(sqlite3* db, const char* sql);
 std::string FoldKey(const std::u16string& text);
 
 // ---- Device state (also used by the shell) --------------------------------
-int64_t StateGet(const char* name, int64_t default_value);
-void StateSet(const char* name, int64_t value);
+// A state value, `default_value` when it was never set; false with the last
+// error when the device cannot be read or written.
+bool StateGet(const char* name, int64_t default_value, int64_t* value);
+bool StateSet(const char* name, int64_t value);
 
 }  // namespace device::internal

@@ -1,7 +1,12 @@
 // devicesim as a user drives it: the real program, on temporary device folders.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/host/device.h"
 #include "tests/devicesim/run_program.h"
 
 namespace fs = std::filesystem;
@@ -650,6 +656,113 @@ TEST_F(DevicesimTest, InstallCopiesTheBuiltPrograms) {
   // Installing again over the program replaces it whole.
   ASSERT_EQ(Sim({"install", build}).status, 0);
   EXPECT_EQ(ReadFile(installed), ReadFile(HELPER_PATH));
+}
+
+// A device that cannot be read or written says so in every command, with
+// the reason; nothing reads as missing data.
+void ExpectRefused(const ProgramRun& run, const std::string& reason, const std::string& what) {
+  EXPECT_EQ(run.status, 1) << what << ": " << run.out << run.err;
+  EXPECT_NE(run.err.find(reason), std::string::npos) << what << ": " << run.err;
+  EXPECT_EQ(run.err.find("no such"), std::string::npos) << what << ": " << run.err;
+}
+
+TEST_F(DevicesimTest, AReadOnlyDeviceIsReportedNotTakenForAnEmptyOne) {
+  Init(folder_);
+  ASSERT_EQ(Sim({"series", "40C1", "20"}).status, 0);  // a journal with entries
+  const std::string journal = Sim({"journal"}).out;
+  ASSERT_FALSE(journal.empty());
+  // The registry's log needs a shared-memory file beside registry.db, which a
+  // read-only folder cannot take. Root writes anywhere, so the programs then
+  // run as nobody.
+  std::vector<std::string> as_reader;
+  if (geteuid() == 0) {
+    as_reader = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    for (const std::string& folder : {root_, folder_})
+      fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  } else {
+    fs::permissions(folder_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  ASSERT_FALSE(fs::exists(folder_ + "/registry.db-shm"));
+  auto run = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = as_reader;
+    argv.insert(argv.end(), {DEVICESIM_PATH, "--device", folder_});
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv);
+  };
+  const std::string denied = "error 5: access denied";
+  ExpectRefused(run({"display", "--orientation", "90"}), denied, "display --orientation");
+  ExpectRefused(run({"display"}), denied, "display");
+  ExpectRefused(run({"buttons"}), denied, "buttons");
+  ExpectRefused(run({"journal"}), denied, "journal");
+  ExpectRefused(run({"state"}), denied, "state");
+  ExpectRefused(run({"reg", "get", "HKLM\\Software\\Quadrakey", "AppFolder"}), denied, "reg get");
+  ExpectRefused(run({"reg", "export"}), denied, "reg export");
+  ExpectRefused(run({"series", "40C1", "20"}), denied, "series");
+
+  // The rotation tool turns nothing, so it says so, though the message
+  // cannot be journalled either.
+  std::vector<std::string> turn = as_reader;
+  turn.push_back(folder_ + "/fs/Program Files/Quadrakey/Turnscreen.exe");
+  turn.push_back("3");
+  ProgramRun turned = RunProgram(turn, {}, {"QUADRAKEY_DEVICE=" + folder_});
+  EXPECT_EQ(turned.status, 0) << turned.err;
+  EXPECT_NE(turned.err.find("Display rotation does not seem to be supported on this device"),
+            std::string::npos)
+      << turned.err;
+
+  fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_NE(Sim({"display"}).out.find("orientation: 0 degrees"), std::string::npos);
+  EXPECT_EQ(Sim({"journal"}).out, journal);
+}
+
+TEST_F(DevicesimTest, AFullDiskIsReportedAsFull) {
+  const std::string small = root_ + "/small";
+  fs::create_directories(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=512k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here (needs root): " << std::strerror(errno);
+  Init(folder_);
+  // The device moves onto the small file system, which then fills up.
+  const std::string device = small + "/device";
+  fs::create_directories(device + "/fs");
+  fs::create_directories(device + "/locks");
+  fs::copy_file(folder_ + "/registry.db", device + "/registry.db");
+  int fillers = 0;
+  auto fill = [&] {
+    std::ofstream filler(small + "/filler" + std::to_string(++fillers), std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+    filler.clear();
+    while (filler.put('x') && filler.flush()) {
+    }
+  };
+  const std::string full = "error 112: the disk is full";
+  // While a program has the registry open, the others can still read it;
+  // every write fails.
+  device::SetFolder(device);
+  ASSERT_TRUE(device::Open()) << device::ErrorText(plat::GetLastError());
+  fill();
+  ProgramRun shown = SimOn(device, {"display"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.out.find("orientation: 0 degrees"), std::string::npos);
+  ExpectRefused(SimOn(device, {"display", "--orientation", "90"}), full, "display --orientation");
+  ExpectRefused(SimOn(device, {"reg", "set", "HKLM\\Software\\Quadrakey", "X", "--sz", "y"}), full,
+                "reg set");
+  ExpectRefused(SimOn(device, {"series", "40C1", "20"}), full, "series");
+  ProgramRun turned = RunProgram({folder_ + "/fs/Program Files/Quadrakey/Turnscreen.exe", "3"}, {},
+                                 {"QUADRAKEY_DEVICE=" + device});
+  EXPECT_NE(turned.err.find("Display rotation does not seem to be supported on this device"),
+            std::string::npos)
+      << "nothing was stored, so nothing turned: " << turned.err;
+  EXPECT_NE(SimOn(device, {"display"}).out.find("orientation: 0 degrees"), std::string::npos);
+
+  // Once nobody has it open, a program cannot even read it.
+  device::SetFolder(root_ + "/elsewhere");
+  fill();
+  ExpectRefused(SimOn(device, {"state"}), full, "state");
+  umount2(small.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -61,11 +61,12 @@ TEST_F(DispatchTest, PowerOffSendsOnlyKeyDown) {
 
 TEST_F(DispatchTest, InputPanelToggles) {
   SetShortcut(kButton, 1, true, u"<Input Panel>");
-  device::SetSipShown(false);
+  ASSERT_TRUE(device::SetSipShown(false));
+  bool shown = false;
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, true));
-  EXPECT_TRUE(device::IsSipShown());
+  EXPECT_TRUE(device::IsSipShown(&shown) && shown);
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, true));
-  EXPECT_FALSE(device::IsSipShown());
+  EXPECT_TRUE(device::IsSipShown(&shown) && !shown);
   auto sip = Events("sip");
   ASSERT_EQ(sip.size(), 2u);
   EXPECT_TRUE(Has(sip[0], "\"request\":0"));
@@ -76,7 +77,7 @@ TEST_F(DispatchTest, TodayBringsTheDesktopForwardOrFails) {
   SetShortcut(kButton, 1, false, u"<Today>");
   device::SetHasDesktopWindow(true);
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
-  EXPECT_EQ(device::Foreground(), plat::GetDesktopWindow());
+  EXPECT_EQ(plat::GetForegroundWindow(), plat::GetDesktopWindow());
   EXPECT_EQ(Events("foreground").size(), 1u);
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Today>", "Success"));
 

@@ -11,17 +11,30 @@ using host_test::Events;
 
 namespace {
 
-class HostState : public DeviceTest {};
+class HostState : public DeviceTest {
+ protected:
+  static std::vector<int> KeysDown() {
+    std::vector<int> keys;
+    EXPECT_TRUE(device::KeysDown(&keys)) << GetLastError();
+    return keys;
+  }
+  static device::DisplayState Display() {
+    device::DisplayState state{99, true};
+    EXPECT_TRUE(device::GetDisplay(&state)) << GetLastError();
+    return state;
+  }
+};
 
 TEST_F(HostState, KeysFollowTheTableAndKeyEvents) {
   EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
-  device::SetKeyDown(0xC1, true);
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
   EXPECT_EQ(GetAsyncKeyState(0xC1), 0x8000);
-  EXPECT_EQ(device::KeysDown(), std::vector<int>{0xC1});
+  EXPECT_EQ(KeysDown(), std::vector<int>{0xC1});
   KeybdEvent(0xC1, 0, kKeyEventKeyUp | kKeyEventSilent, 0);
   EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
   KeybdEvent(0x0D, 0, kKeyEventSilent, 0);
-  EXPECT_TRUE(device::IsKeyDown(0x0D));
+  bool down = false;
+  EXPECT_TRUE(device::IsKeyDown(0x0D, &down) && down);
   EXPECT_EQ(GetAsyncKeyState(-1), 0);
   EXPECT_EQ(GetAsyncKeyState(4096), 0);
 
@@ -43,7 +56,8 @@ TEST_F(HostState, InputPanelInfoAndPreference) {
   ASSERT_TRUE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
   EXPECT_EQ(info.flags, kSipfOn);
   ASSERT_TRUE(ShSipPreference(0x1234, kSipForceDown));
-  EXPECT_FALSE(device::IsSipShown());
+  bool shown = true;
+  EXPECT_TRUE(device::IsSipShown(&shown) && !shown);
 
   info.size = 44;
   EXPECT_FALSE(ShSipInfo(kSpiGetSipInfo, 0, &info, 0));
@@ -68,12 +82,12 @@ TEST_F(HostState, DisplayTurnsOnlyWhenSupportedAndValid) {
   ASSERT_TRUE(QueryDisplayOrientation(&orientation));
   EXPECT_EQ(orientation, kDmdo270);
   EXPECT_EQ(SetDisplayOrientation(3), kDispChangeBadParam);
-  EXPECT_EQ(device::GetDisplay().orientation, kDmdo270);
+  EXPECT_EQ(Display().orientation, kDmdo270);
 
-  device::SetDisplay({kDmdo0, false});
+  ASSERT_TRUE(device::SetDisplay({kDmdo0, false}));
   EXPECT_EQ(SetDisplayOrientation(kDmdo90), kDispChangeBadMode);
   EXPECT_FALSE(QueryDisplayOrientation(&orientation));
-  EXPECT_EQ(device::GetDisplay().orientation, kDmdo0);
+  EXPECT_EQ(Display().orientation, kDmdo0);
 
   auto displays = Events("display");
   ASSERT_EQ(displays.size(), 3u);

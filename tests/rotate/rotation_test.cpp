@@ -59,29 +59,44 @@ class RotateDisplayTest : public DeviceTest {
       if (entry.event == "message") found.push_back(entry);
     return found;
   }
+  static uint32_t Orientation() {
+    device::DisplayState state{99, true};
+    EXPECT_TRUE(device::GetDisplay(&state));
+    return state.orientation;
+  }
+  static void ExpectTheMessage(const std::vector<device::JournalEntry>& messages) {
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string& fields = messages[0].fields;
+    EXPECT_NE(fields.find("\"text\":\"Display rotation does not seem to be supported on this device\""),
+              std::string::npos)
+        << fields;
+    EXPECT_NE(fields.find("\"caption\":\"Quadrakey\""), std::string::npos);
+    EXPECT_NE(fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)),
+              std::string::npos);
+  }
 };
 
 TEST_F(RotateDisplayTest, TurnsASupportedDisplay) {
-  device::SetDisplay({kDmdo180, true});
+  ASSERT_TRUE(device::SetDisplay({kDmdo180, true}));
   RotateDisplay(u"5");
-  EXPECT_EQ(device::GetDisplay().orientation, kDmdo0);
+  EXPECT_EQ(Orientation(), kDmdo0);
   RotateDisplay(u"5");
-  EXPECT_EQ(device::GetDisplay().orientation, kDmdo180);
+  EXPECT_EQ(Orientation(), kDmdo180);
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(RotateDisplayTest, UnsupportedDisplayShowsTheMessage) {
-  device::SetDisplay({kDmdo0, false});
+  ASSERT_TRUE(device::SetDisplay({kDmdo0, false}));
   RotateDisplay(u"15");
-  EXPECT_EQ(device::GetDisplay().orientation, kDmdo0);
-  auto messages = Messages();
-  ASSERT_EQ(messages.size(), 1u);
-  const std::string& fields = messages[0].fields;
-  EXPECT_NE(fields.find("\"text\":\"Display rotation does not seem to be supported on this device\""),
-            std::string::npos)
-      << fields;
-  EXPECT_NE(fields.find("\"caption\":\"Quadrakey\""), std::string::npos);
-  EXPECT_NE(fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)), std::string::npos);
+  EXPECT_EQ(Orientation(), kDmdo0);
+  ExpectTheMessage(Messages());
+}
+
+TEST_F(RotateDisplayTest, AnyFailedTurnShowsTheMessage) {
+  plat::faults::FailCall(plat::faults::Op::DisplaySet, 1, plat::kErrorGenFailure);
+  RotateDisplay(u"15");
+  EXPECT_EQ(Orientation(), kDmdo0);
+  ExpectTheMessage(Messages());
 }
 
 }  // namespace
