@@ -24,7 +24,8 @@ const char kStateHelp[] =
     "\n"
     "Shows the device's state: keys held down, display orientation and rotation\n"
     "support, input panel shown or hidden, the foreground window and whether the\n"
-    "desktop window exists.\n";
+    "desktop window exists. A button whose presser ended without letting go (a\n"
+    "killed series) is up.\n";
 
 int RunJournal(const Args& args);
 int RunState(const Args& args);

@@ -29,6 +29,25 @@ Connection& Current() {
   return connection;
 }
 
+// A device made before keys had holders gets the columns; when it cannot be
+// written, key reads fail and say why.
+void UpgradeKeyTable(sqlite3* db) {
+  sqlite3_stmt* columns = nullptr;
+  bool has_holder = false;
+  if (sqlite3_prepare_v2(db, "PRAGMA table_info(keys_down)", -1, &columns, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(columns) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(columns, 1);
+      if (name != nullptr && std::string(reinterpret_cast<const char*>(name)) == "holder_pid") has_holder = true;
+    }
+  }
+  sqlite3_finalize(columns);
+  if (!has_holder)
+    sqlite3_exec(db,
+                 "ALTER TABLE keys_down ADD COLUMN holder_pid INTEGER;"
+                 "ALTER TABLE keys_down ADD COLUMN holder_start INTEGER",
+                 nullptr, nullptr, nullptr);
+}
+
 }  // namespace
 
 void CloseDb() {
@@ -82,6 +101,7 @@ sqlite3* Db() {
     Fail(code);
     return nullptr;
   }
+  UpgradeKeyTable(db);
   c.db = db;
   c.folder = folder;
   c.device = st.st_dev;

@@ -74,6 +74,9 @@ bool KeyExists(plat::RegRoot root, const std::u16string& path);
 bool Transaction(bool (*body)(void*), void* context);
 
 // ---- Device state -------------------------------------------------------
+// A key this process puts down is held by it: once the process has ended
+// without putting it up (killed), the key reads as up everywhere. Keys sent
+// as key events (KeybdEvent) have no holder.
 bool IsKeyDown(int virtual_key, bool* down);
 bool SetKeyDown(int virtual_key, bool down);
 // The keys down, in code order.

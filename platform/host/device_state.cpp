@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "platform/host/host_internal.h"
 
@@ -46,35 +48,94 @@ bool StateFlag(const char* name, bool default_value, bool* flag) {
 }
 }  // namespace
 
-bool IsKeyDown(int virtual_key, bool* down) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Stmt get(db, "SELECT 1 FROM keys_down WHERE vk = ?");
-  get.Bind(1, static_cast<int64_t>(virtual_key));
-  const int rc = get.Step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
-  *down = rc == SQLITE_ROW;
-  return true;
+// ---- Keys ---------------------------------------------------------------------
+// A key that a program holds (a button devicesim presses) is marked with the
+// holder's pid and start time: when the holder ends without letting go (a
+// killed series), the key reads as up, and a new process with the same pid
+// is not taken for the holder. A key sent as a key event has no holder and
+// stays down until its key up, as on the device.
+
+namespace {
+
+// The start time of a running process in clock ticks since boot; false when
+// it does not run (a zombie has ended too).
+bool ProcessStart(int64_t pid, int64_t* start) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t name_end = line.rfind(')');
+  if (name_end == std::string::npos) return false;
+  std::istringstream fields(line.substr(name_end + 1));
+  std::string state, field;
+  fields >> state;
+  if (state == "Z" || state == "X") return false;
+  // starttime is field 22 of the line; state was field 3.
+  for (int i = 4; i < 22 && fields >> field; ++i) {
+  }
+  return static_cast<bool>(fields >> *start);
 }
 
-bool SetKeyDown(int virtual_key, bool down) {
+int64_t OwnStart() {
+  static const int64_t start = [] {
+    int64_t ticks = 0;
+    ProcessStart(getpid(), &ticks);
+    return ticks;
+  }();
+  return start;
+}
+
+bool HolderRuns(sqlite3_int64 pid, sqlite3_int64 start) {
+  int64_t now = 0;
+  return ProcessStart(pid, &now) && now == start;
+}
+
+// Runs `each(vk, held)` for the keys in the table, in code order.
+template <typename Each>
+bool ForEachKey(const char* sql, int64_t bound, Each each) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Stmt list(db, sql);
+  if (bound >= 0) list.Bind(1, bound);
+  int rc;
+  while ((rc = list.Step()) == SQLITE_ROW) {
+    const bool has_holder = list.Int(1) != 0;
+    each(static_cast<int>(list.Int(0)), !has_holder || HolderRuns(list.Int(1), list.Int(2)));
+  }
+  return rc == SQLITE_DONE;
+}
+
+bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
   Txn txn(db, true);
   if (!txn.ok()) return false;
-  Stmt change(db, down ? "INSERT OR IGNORE INTO keys_down(vk) VALUES (?)" : "DELETE FROM keys_down WHERE vk = ?");
+  Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start) VALUES (?, ?, ?)"
+                       : "DELETE FROM keys_down WHERE vk = ?");
   change.Bind(1, static_cast<int64_t>(virtual_key));
+  if (down && held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
   return change.Step() == SQLITE_DONE && txn.Commit();
 }
 
+}  // namespace
+
+bool IsKeyDown(int virtual_key, bool* down) {
+  bool found = false;
+  if (!ForEachKey("SELECT vk, holder_pid, holder_start FROM keys_down WHERE vk = ?", virtual_key,
+                  [&](int, bool held) { found = held; }))
+    return false;
+  *down = found;
+  return true;
+}
+
+bool SetKeyDown(int virtual_key, bool down) { return ChangeKey(virtual_key, down, true); }
+
 bool KeysDown(std::vector<int>* keys) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Stmt list(db, "SELECT vk FROM keys_down ORDER BY vk");
   std::vector<int> found;
-  int rc;
-  while ((rc = list.Step()) == SQLITE_ROW) found.push_back(static_cast<int>(list.Int(0)));
-  if (rc != SQLITE_DONE) return false;
+  if (!ForEachKey("SELECT vk, holder_pid, holder_start FROM keys_down ORDER BY vk", -1,
+                  [&](int vk, bool held) {
+                    if (held) found.push_back(vk);
+                  }))
+    return false;
   *keys = std::move(found);
   return true;
 }
@@ -210,7 +271,7 @@ uint16_t GetAsyncKeyState(int virtual_key) {
 
 void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uintptr_t /*extra_info*/) {
   bool up = (flags & kKeyEventKeyUp) != 0;
-  device::SetKeyDown(virtual_key, !up);
+  device::ChangeKey(virtual_key, !up, false);
   device::Journal("key", "\"vk\":" + std::to_string(virtual_key) + ",\"up\":" + (up ? "true" : "false") +
                              ",\"flags\":" + std::to_string(flags));
 }

@@ -1,14 +1,17 @@
 // devicesim as a user drives it: the real program, on temporary device folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,6 +23,8 @@
 #include "tests/devicesim/run_program.h"
 
 namespace fs = std::filesystem;
+
+extern char** environ;
 
 namespace {
 
@@ -632,6 +637,44 @@ TEST_F(DevicesimTest, SeriesWaitsForGrandchildrenAndStopsHungOnes) {
   }
   ASSERT_GT(sleeper, 0) << hung.out;
   EXPECT_NE(kill(static_cast<pid_t>(sleeper), 0), 0) << "the hung grandchild was left running";
+}
+
+TEST_F(DevicesimTest, AKeyLeftDownByAKilledSeriesReadsAsUp) {
+  Init(folder_);
+  const std::string out = root_ + "/series.out";
+  std::vector<std::string> args = {DEVICESIM_PATH, "--device", folder_, "series", "40C1", "60000"};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  pid_t series = -1;
+  ASSERT_EQ(posix_spawn(&series, DEVICESIM_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  bool held = false;
+  for (int i = 0; i < 500 && !held; ++i) {
+    held = Sim({"state"}).out.find("keys down: 0xC1") != std::string::npos;
+    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(held) << ReadFile(out);
+  ASSERT_EQ(kill(series, SIGKILL), 0);
+
+  // Killed and not yet waited for, then gone: the key is up either way, for
+  // devicesim and for the programs that ask.
+  device::SetFolder(folder_);
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 200 && Sim({"state"}).out.find("keys down: none") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(Sim({"state"}).out.find("keys down: none"), std::string::npos) << "round " << round;
+    EXPECT_EQ(plat::GetAsyncKeyState(0xC1), 0) << "round " << round;
+    if (round == 0) waitpid(series, nullptr, 0);
+  }
+  // A key this process holds is down while it runs.
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
+  EXPECT_NE(Sim({"state"}).out.find("keys down: 0xC1"), std::string::npos);
+  device::SetFolder(root_ + "/elsewhere");
 }
 
 TEST_F(DevicesimTest, InstallCopiesTheBuiltPrograms) {
