@@ -19,6 +19,8 @@ struct Connection {
   dev_t device = 0;  // which registry.db the connection has open
   ino_t inode = 0;
   int transaction_depth = 0;  // > 0 inside device::Transaction
+  // Journal rows written inside the open transaction, and whether each got in.
+  std::vector<std::pair<JournalRow, bool>> kept;
   ~Connection() {
     if (db != nullptr) sqlite3_close(db);
   }
@@ -27,6 +29,17 @@ struct Connection {
 Connection& Current() {
   static Connection connection;
   return connection;
+}
+
+// After the outermost transaction ends: committed rows stay, and rows that
+// could not join it are written now; after a rollback every kept row is.
+void TransactionEnded(bool committed) {
+  std::vector<std::pair<JournalRow, bool>> kept;
+  kept.swap(Current().kept);
+  const uint32_t error = plat::GetLastError();
+  for (const auto& [row, written] : kept)
+    if (!committed || !written) WriteJournalRow(row);
+  plat::SetLastError(error);
 }
 
 // A device made before keys had holders gets the columns; when it cannot be
@@ -56,6 +69,7 @@ void CloseDb() {
   c.db = nullptr;
   c.folder.clear();
   c.transaction_depth = 0;
+  c.kept.clear();
 }
 
 sqlite3* Db() {
@@ -153,7 +167,10 @@ Txn::Txn(sqlite3* db, bool write) : db_(db) {
 
 Txn::~Txn() {
   if (done_) return;
-  if (own_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (own_) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    TransactionEnded(false);
+  }
   if (nested_) sqlite3_exec(db_, "ROLLBACK TO op; RELEASE op", nullptr, nullptr, nullptr);
 }
 
@@ -166,8 +183,10 @@ bool Txn::Commit() {
   if (rc != SQLITE_OK) {
     uint32_t code = FromSqlite(rc, db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    TransactionEnded(false);
     return Fail(code);
   }
+  TransactionEnded(true);
   return true;
 }
 
@@ -217,6 +236,29 @@ std::string Stmt::Text(int column) {
   return data ? std::string(static_cast<const char*>(data), size) : std::string();
 }
 
+bool WriteJournalRow(const JournalRow& row) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Connection& c = Current();
+  const bool inside = !sqlite3_get_autocommit(db);
+  if (inside) c.kept.push_back({row, false});
+  Txn txn(db, true);
+  if (!txn.ok()) return false;
+  Stmt add(db, "INSERT INTO journal(t, pid, event, fields) VALUES (?, ?, ?, ?)");
+  add.Bind(1, row.t_ms).Bind(2, row.pid).Bind(3, row.event).Bind(4, row.fields);
+  const bool written = add.Step() == SQLITE_DONE && txn.Commit();
+  if (inside && written && !c.kept.empty()) c.kept.back().second = true;
+  return written;
+}
+
+void AbandonTransaction() {
+  Connection& c = Current();
+  if (c.db == nullptr || sqlite3_get_autocommit(c.db)) return;
+  sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  c.transaction_depth = 0;
+  TransactionEnded(false);
+}
+
 std::string FoldKey(const std::u16string& text) {
   std::u16string folded;
   folded.reserve(text.size());
@@ -250,6 +292,7 @@ bool Transaction(bool (*body)(void*), void* context) {
   if (!ok) {
     uint32_t code = plat::GetLastError();
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    TransactionEnded(false);
     plat::SetLastError(code);
     return false;
   }
@@ -257,8 +300,10 @@ bool Transaction(bool (*body)(void*), void* context) {
   if (rc != SQLITE_OK) {
     const uint32_t code = FromSqlite(rc, db);
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    TransactionEnded(false);
     return Fail(code);
   }
+  TransactionEnded(true);
   return true;
 }
 

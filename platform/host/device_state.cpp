@@ -200,16 +200,7 @@ std::string JsonString(const std::u16string& text) {
 
 bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error) {
   const uint32_t saved = plat::GetLastError();  // journalling never disturbs the caller's error
-  bool written = false;
-  sqlite3* db = Db();
-  if (db != nullptr) {
-    Txn txn(db, true);
-    if (txn.ok()) {
-      Stmt add(db, "INSERT INTO journal(t, pid, event, fields) VALUES (?, ?, ?, ?)");
-      add.Bind(1, NowMs()).Bind(2, static_cast<int64_t>(getpid())).Bind(3, event).Bind(4, json_fields);
-      written = add.Step() == SQLITE_DONE && txn.Commit();
-    }
-  }
+  const bool written = WriteJournalRow({NowMs(), static_cast<int64_t>(getpid()), event, json_fields});
   if (!written && error != nullptr) *error = plat::GetLastError();
   plat::SetLastError(saved);
   return written;

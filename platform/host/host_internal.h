@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/common/fault_gate.h"
 #include "platform/host/device.h"
@@ -68,6 +69,21 @@ class Stmt {
 
 // Runs a statement without results; false with the last error set.
 bool Exec(sqlite3* db, const char* sql);
+
+// ---- Journal rows and transactions ------------------------------------------
+struct JournalRow {
+  int64_t t_ms;
+  int64_t pid;
+  std::string event;
+  std::string fields;
+};
+// Appends the row; false with the last error set. Inside an open transaction
+// it joins that transaction, but what it records happened anyway: should the
+// transaction roll back, the row is written again after it.
+bool WriteJournalRow(const JournalRow& row);
+// For a process that ends inside a transaction (memory ran out in the middle
+// of a registry call): rolls it back and writes its journal rows again.
+void AbandonTransaction();
 
 // ---- Text ------------------------------------------------------------------
 // The case-folded form under which registry names are compared.

@@ -48,6 +48,11 @@ std::string ProgramFileName() { return program_invocation_short_name; }
 
 namespace plat {
 
-void ExitProcess(int code) { std::exit(code); }
+void ExitProcess(int code) {
+  // Ending inside a transaction would lose what the journal said meanwhile
+  // (the out-of-memory message among it).
+  device::internal::AbandonTransaction();
+  std::exit(code);
+}
 
 }  // namespace plat

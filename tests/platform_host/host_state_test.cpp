@@ -132,4 +132,19 @@ TEST_F(HostState, MessageBoxesAnswerOkAndAreJournalled) {
   EXPECT_GT(device::LastJournalId(), last);  // ids never go back after a clear
 }
 
+// What the journal records happened whatever becomes of the registry
+// transaction it was written in: once, whether that commits or rolls back.
+TEST_F(HostState, JournalEntriesOutliveTheTransactionTheyWereWrittenIn) {
+  auto beep_then = [](void* commit) {
+    MessageBeep(kMbIconExclamation);
+    return *static_cast<bool*>(commit);
+  };
+  bool commit = false;
+  EXPECT_FALSE(device::Transaction(beep_then, &commit));
+  EXPECT_EQ(Events("beep").size(), 1u);
+  commit = true;
+  EXPECT_TRUE(device::Transaction(beep_then, &commit));
+  EXPECT_EQ(Events("beep").size(), 2u);
+}
+
 }  // namespace

@@ -168,17 +168,22 @@ TEST_F(SharedHostTest, WithoutTheMutexEveryLogCallSaysSoAndTheProgramGoesOn) {
 }
 
 TEST_F(SharedHostTest, RunningOutOfMemoryShowsTheMessageAndExitsWithOne) {
-  const int64_t mark = device::LastJournalId();
-  const pid_t program = Start(OOM_PATH, "");
-  ASSERT_GT(program, 0);
-  EXPECT_EQ(WaitFor(program), 1);
-  const std::vector<device::JournalEntry> messages = Messages(mark);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].fields.find("\"text\":\"out of memory\""), std::string::npos)
-      << messages[0].fields;
-  EXPECT_NE(messages[0].fields.find("\"flags\":0"), std::string::npos) << messages[0].fields;
-  EXPECT_EQ(messages[0].fields.find("Quadrakey"), std::string::npos)
-      << "no caption of its own: " << messages[0].fields;
+  // Also in the middle of a registry transaction, which the end of the
+  // program rolls back: the message is journalled all the same.
+  for (const char* where : {"", "transaction"}) {
+    SCOPED_TRACE(where);
+    const int64_t mark = device::LastJournalId();
+    const pid_t program = Start(OOM_PATH, where);
+    ASSERT_GT(program, 0);
+    EXPECT_EQ(WaitFor(program), 1);
+    const std::vector<device::JournalEntry> messages = Messages(mark);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].fields.find("\"text\":\"out of memory\""), std::string::npos)
+        << messages[0].fields;
+    EXPECT_NE(messages[0].fields.find("\"flags\":0"), std::string::npos) << messages[0].fields;
+    EXPECT_EQ(messages[0].fields.find("Quadrakey"), std::string::npos)
+        << "no caption of its own: " << messages[0].fields;
+  }
 }
 
 TEST_F(SharedHostTest, FailedStringWritesAreLoggedWithTheCode) {
