@@ -459,6 +459,47 @@ TEST_F(DevicesimTest, ARegistryThatRefusesWritesIsReportedNotHidden) {
   EXPECT_EQ(Export(), before);
 }
 
+TEST_F(DevicesimTest, EveryFailureOfAnImportLeavesTheRegistryAsItWas) {
+  Init(folder_);
+  const std::string file =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys\\40C6]\n\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\n"
+      "\"ButtonA\"=\"<Today>\"\n"
+      "\"HoldInterval\"=dword:000001f4\n"
+      "\"AppFolder\"=-\n\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\n"
+      "\"B0\"=\"One\"\n"
+      "\"H0\"=hex:c1,00,00,00\n\n"
+      "[HKEY_CLASSES_ROOT\\.qk]\n"
+      "@=\"qkfile\"\n";
+  const std::string before = Export();
+  // Each registry operation the import makes fails in turn (k = 1, 2, ...)
+  // until the import gets through; every failure changes nothing.
+  for (const char* op : {"registry-open", "registry-write", "registry-delete"}) {
+    int failures = 0;
+    for (int k = 1;; ++k) {
+      ASSERT_LT(k, 100) << op << ": the import never got through";
+      const std::string faults = std::string("devicesim/") + op + "@" + std::to_string(k) + ":112";
+      ProgramRun run = RunProgram({DEVICESIM_PATH, "--device", folder_, "reg", "import", "-"}, file,
+                                  {"QUADRAKEY_FAULTS=" + faults});
+      if (run.status == 0) break;
+      ++failures;
+      EXPECT_EQ(run.status, 1) << faults << ": " << run.err;
+      EXPECT_NE(run.err.find("error 112"), std::string::npos) << faults << ": " << run.err;
+      EXPECT_NE(run.err.find("nothing was imported"), std::string::npos) << faults << ": " << run.err;
+      EXPECT_EQ(Export(), before) << faults;
+    }
+    EXPECT_GE(failures, 2) << op << ": the import made fewer calls than its file asks for";
+    // The import got through whole.
+    EXPECT_EQ(Get("HKLM\\Software\\Quadrakey\\Hotkeys", "B0"), "One") << op;
+    EXPECT_NE(Sim({"reg", "get", "HKLM\\Software\\Quadrakey", "AppFolder"}).status, 0) << op;
+    ProgramRun reset = Sim({"init", "--force"});
+    ASSERT_EQ(reset.status, 0) << reset.err;
+    ASSERT_EQ(Export(), before);
+  }
+}
+
 TEST_F(DevicesimTest, ShortcutAndPath) {
   Init(folder_);
   const std::string target = "\"\\Windows\\calc.exe\" -x";
