@@ -49,8 +49,7 @@ int RunShortcut(const Args& args) {
   if (!RequireDevice(kShortcutCommand)) return kExitFailure;
   if (!MakeDeviceFolder(ParentOf(path), &error)) return Failure(kShortcutCommand, error);
   if (!plat::CreateShortcut(path, target))
-    return Failure(kShortcutCommand, "cannot write " + parsed.positional[0] + " (error " +
-                                         std::to_string(plat::GetLastError()) + ")");
+    return DeviceFailure(kShortcutCommand, "cannot write " + parsed.positional[0]);
   return kExitOk;
 }
 

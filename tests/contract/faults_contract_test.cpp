@@ -195,20 +195,6 @@ TEST_F(FaultContract, CallsInsideAnotherOperationAreNotCounted) {
   EXPECT_EQ(faults::Calls(faults::Op::ProcessStart), 0u);
 }
 
-TEST_F(FaultContract, NamesAreTheEnvironmentsAndEachIsKnown) {
-  std::vector<std::string> names;
-  for (int i = 0; i < faults::kOpCount; ++i) {
-    const faults::Op op = static_cast<faults::Op>(i);
-    faults::Op back;
-    ASSERT_TRUE(faults::ByName(faults::Name(op), &back)) << faults::Name(op);
-    EXPECT_EQ(back, op);
-    for (const std::string& seen : names) EXPECT_NE(seen, faults::Name(op));
-    names.push_back(faults::Name(op));
-  }
-  faults::Op ignored;
-  EXPECT_FALSE(faults::ByName("registry", &ignored));
-}
-
 TEST_F(FaultContract, TheEnvironmentReachesTheNamedProgram) {
   struct Run {
     std::string faults;

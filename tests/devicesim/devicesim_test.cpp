@@ -835,6 +835,8 @@ TEST_F(DevicesimTest, AFullDiskIsReportedAsFull) {
   ExpectRefused(SimOn(device, {"reg", "set", "HKLM\\Software\\Quadrakey", "X", "--sz", "y"}), full,
                 "reg set");
   ExpectRefused(SimOn(device, {"series", "40C1", "20"}), full, "series");
+  ExpectRefused(SimOn(device, {"shortcut", "\\New.lnk", std::string(8192, 'x')}), full, "shortcut");
+  EXPECT_FALSE(fs::exists(device + "/fs/New.lnk")) << "a half-written shortcut stays behind";
   ProgramRun turned = RunProgram({folder_ + "/fs/Program Files/Quadrakey/Turnscreen.exe", "3"}, {},
                                  {"QUADRAKEY_DEVICE=" + device});
   EXPECT_NE(turned.err.find("Display rotation does not seem to be supported on this device"),
