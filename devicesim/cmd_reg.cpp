@@ -134,14 +134,7 @@ int Get(const ParsedArgs& parsed) {
       return Failure(Self(), "no value '" + parsed.positional[2] + "' in " + FullKeyName(root, path));
     std::string out;
     if (value.type == plat::kRegSz) {
-      std::u16string text;
-      for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(static_cast<unsigned char>(value.data[i]) |
-                                           (static_cast<unsigned char>(value.data[i + 1]) << 8));
-        if (c == u'\0') break;
-        text += c;
-      }
-      out = device::ToUtf8(text);
+      out = device::ToUtf8(device::RegTextOf(value.data));
     } else if (value.type == plat::kRegDword && value.data.size() == 4) {
       uint32_t number = 0;
       for (int k = 3; k >= 0; --k) number = (number << 8) | static_cast<unsigned char>(value.data[k]);
@@ -193,11 +186,7 @@ int Set(const ParsedArgs& parsed) {
   std::string data;
   if (parsed.Has("--sz")) {
     type = plat::kRegSz;
-    for (char16_t c : device::FromUtf8(parsed.Value("--sz"))) {
-      data += static_cast<char>(c & 0xFF);
-      data += static_cast<char>(c >> 8);
-    }
-    data.append(2, '\0');
+    data = device::RegTextData(device::FromUtf8(parsed.Value("--sz")));
   } else if (parsed.Has("--dword")) {
     long long number = 0;
     if (!ParseNumber(parsed.Value("--dword"), 0, 0xFFFFFFFFLL, &number))

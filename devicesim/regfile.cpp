@@ -94,6 +94,7 @@ std::string EscapeText(const std::u16string& text) {
   return out;
 }
 
+// The code units of a UTF-16LE file.
 std::u16string UnitsOf(const std::string& data) {
   std::u16string units;
   for (size_t i = 0; i + 1 < data.size(); i += 2) {
@@ -105,13 +106,10 @@ std::u16string UnitsOf(const std::string& data) {
 
 // True when "text" (its units plus one zero) gives back exactly these bytes.
 bool IsPlainText(const std::string& data, std::u16string* text) {
-  if (data.size() < 2 || data.size() % 2 != 0) return false;
-  std::u16string units = UnitsOf(data);
-  if (units.back() != u'\0') return false;
-  units.pop_back();
+  std::u16string units = device::RegTextOf(data);
+  if (device::RegTextData(units) != data) return false;
   for (size_t i = 0; i < units.size(); ++i) {
     char16_t c = units[i];
-    if (c == u'\0') return false;
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
       ++i;
@@ -121,17 +119,6 @@ bool IsPlainText(const std::string& data, std::u16string* text) {
   }
   *text = units;
   return true;
-}
-
-std::string TextData(const std::u16string& text) {
-  std::string data;
-  for (char16_t c : text) {
-    data += static_cast<char>(c & 0xFF);
-    data += static_cast<char>(c >> 8);
-  }
-  data += '\0';
-  data += '\0';
-  return data;
 }
 
 const char* TypeName(uint32_t type) {
@@ -308,7 +295,7 @@ class Parser {
       if (!QuotedText(line, &at, &text, error)) return false;
       if (!OnlyBlanksFrom(line, at)) return Fail("unexpected text after the closing '\"'", error);
       operation.type = plat::kRegSz;
-      operation.data = TextData(device::FromUtf8(text));
+      operation.data = device::RegTextData(device::FromUtf8(text));
     } else if (StartsWithNoCase(line, at, "dword:")) {
       std::string digits = WithoutComment(line.substr(at + 6));
       if (digits.empty() || digits.size() > 8) return Fail("a dword needs 1 to 8 hex digits", error);

@@ -56,6 +56,12 @@ bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegV
 // Subkey names in enumeration order; false when the key is missing.
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out);
 bool KeyExists(plat::RegRoot root, const std::u16string& path);
+// A REG_SZ value's data: the text's UTF-16LE code units and a terminating zero.
+std::string RegTextData(const std::u16string& text);
+// The text in REG_SZ data, as the device's programs read it: the code units
+// up to the first zero (all of them when there is none); an odd last byte is
+// not part of any unit.
+std::u16string RegTextOf(const std::string& data);
 // Runs `body` as one transaction: all or nothing.
 bool Transaction(bool (*body)(void*), void* context);
 

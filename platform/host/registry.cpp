@@ -255,4 +255,27 @@ bool KeyExists(plat::RegRoot root, const std::u16string& path) {
   return ReadKey(root, path, [](sqlite3*, int64_t) { return true; });
 }
 
+std::string RegTextData(const std::u16string& text) {
+  std::string data;
+  data.reserve((text.size() + 1) * 2);
+  for (char16_t c : text) {
+    data += static_cast<char>(c & 0xFF);
+    data += static_cast<char>(c >> 8);
+  }
+  data.append(2, '\0');
+  return data;
+}
+
+std::u16string RegTextOf(const std::string& data) {
+  std::u16string text;
+  text.reserve(data.size() / 2);
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    const auto c = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                         (static_cast<unsigned char>(data[i + 1]) << 8));
+    if (c == u'\0') break;
+    text += c;
+  }
+  return text;
+}
+
 }  // namespace device
