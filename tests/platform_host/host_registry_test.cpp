@@ -142,7 +142,9 @@ TEST_F(HostRegistry, MissingDeviceFailsWithPathNotFoundAndMakesNothing) {
 
   // A device removed while its connection is open is not written through it.
   device::SetFolder(device_name_);
-  ASSERT_NE(RegCreateKey(RegRoot::LocalMachine, u"Before", kKeySetValue), nullptr);
+  RegKey before = RegCreateKey(RegRoot::LocalMachine, u"Before", kKeySetValue);
+  ASSERT_NE(before, nullptr);
+  RegCloseKey(before);
   std::filesystem::remove(device_name_ + "/registry.db");
   EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"After", kKeySetValue), nullptr);
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
