@@ -166,13 +166,20 @@ class Parser {
         continue;
       }
       if (line[0] != '"' && line[0] != '@') return Fail("not a key, a value or a comment", error);
-      // Long hex data goes on over lines that end in a backslash.
+      // Long hex data goes on over lines that end in a backslash. Each piece
+      // is appended in place, so a value of many lines costs its length once.
       size_t first_line = line_number_;
-      while (IsHexValue(line) && !TrimRight(line).empty() && TrimRight(line).back() == '\\') {
-        line = TrimRight(line);
-        line.pop_back();
-        if (i + 1 >= lines.size()) return Fail("the value goes on past the end of the file", error);
-        line += TrimLeft(lines[++i]);
+      if (IsHexValue(line)) {
+        for (;;) {
+          while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.pop_back();
+          if (line.empty() || line.back() != '\\') break;
+          line.pop_back();
+          if (i + 1 >= lines.size()) return Fail("the value goes on past the end of the file", error);
+          const std::string& next = lines[++i];
+          const size_t start = next.find_first_not_of(" \t");
+          if (start != std::string::npos) line.append(next, start, std::string::npos);
+        }
       }
       line_number_ = first_line;
       if (!ValueLine(line, error)) return false;
