@@ -71,33 +71,6 @@ bool FindValue(plat::RegRoot root, const std::u16string& path, const std::u16str
   return false;
 }
 
-std::u16string Join(const std::u16string& path, const std::u16string& name) {
-  return path.empty() ? name : path + u"\\" + name;
-}
-
-// The path as the registry spells it, whatever case the command line used,
-// so that an exported file names keys as they are stored.
-std::u16string StoredPath(plat::RegRoot root, const std::u16string& path) {
-  std::u16string stored;
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find(u'\\', start);
-    if (end == std::u16string::npos) end = path.size();
-    std::u16string part = path.substr(start, end - start);
-    std::vector<std::u16string> subkeys;
-    device::ListSubkeys(root, stored, &subkeys);
-    for (const std::u16string& subkey : subkeys) {
-      if (plat::CompareNoCase(subkey, part) == 0) {
-        part = subkey;
-        break;
-      }
-    }
-    stored = Join(stored, part);
-    start = end + 1;
-  }
-  return stored;
-}
-
 bool WriteOut(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return false;
   return std::fflush(stdout) == 0;
@@ -150,9 +123,12 @@ int Get(const ParsedArgs& parsed) {
   }
   std::vector<device::RegValue> values;
   std::vector<std::u16string> subkeys;
+  std::u16string stored;
   device::ListValues(root, path, &values);
   device::ListSubkeys(root, path, &subkeys);
-  std::string out = FormatKeyLine(root, StoredPath(root, path)) + "\n";
+  // The path as the registry spells it, whatever case the command line used.
+  if (!device::StoredKeyPath(root, path, &stored)) stored = path;
+  std::string out = FormatKeyLine(root, stored) + "\n";
   for (const device::RegValue& value : values) out += FormatValue(value) + "\n";
   for (const std::u16string& subkey : subkeys) out += "subkey: " + device::ToUtf8(subkey) + "\n";
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
@@ -234,17 +210,26 @@ int Delete(const ParsedArgs& parsed) {
   return kExitOk;
 }
 
-void ExportKey(plat::RegRoot root, const std::u16string& path, std::string* out) {
-  std::vector<device::RegValue> values;
-  device::ListValues(root, path, &values);
+struct ExportRun {
+  plat::RegRoot root;
+  std::string* out;
+};
+
+bool ExportKey(const std::u16string& path, const std::vector<device::RegValue>& values,
+               void* context) {
+  const auto* run = static_cast<ExportRun*>(context);
   if (!path.empty() || !values.empty()) {
-    *out += FormatKeyLine(root, path) + "\n";
-    for (const device::RegValue& value : values) *out += FormatValue(value) + "\n";
-    *out += "\n";
+    *run->out += FormatKeyLine(run->root, path) + "\n";
+    for (const device::RegValue& value : values) *run->out += FormatValue(value) + "\n";
+    *run->out += "\n";
   }
-  std::vector<std::u16string> subkeys;
-  device::ListSubkeys(root, path, &subkeys);
-  for (const std::u16string& subkey : subkeys) ExportKey(root, Join(path, subkey), out);
+  return true;
+}
+
+// The key and everything below it, keys named as the registry spells them.
+bool ExportTree(plat::RegRoot root, const std::u16string& path, std::string* out) {
+  ExportRun run{root, out};
+  return device::VisitKeyTree(root, path, ExportKey, &run);
 }
 
 int Export(const ParsedArgs& parsed) {
@@ -257,10 +242,11 @@ int Export(const ParsedArgs& parsed) {
     if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
     if (!device::KeyExists(root, path))
       return Failure(Self(), "no such key: " + FullKeyName(root, path));
-    ExportKey(root, StoredPath(root, path), &out);
-  } else {
-    ExportKey(plat::RegRoot::LocalMachine, u"", &out);
-    ExportKey(plat::RegRoot::ClassesRoot, u"", &out);
+    if (!ExportTree(root, path, &out))
+      return Failure(Self(), "cannot read " + FullKeyName(root, path) + " (" + ErrorText(plat::GetLastError()) + ")");
+  } else if (!ExportTree(plat::RegRoot::LocalMachine, u"", &out) ||
+             !ExportTree(plat::RegRoot::ClassesRoot, u"", &out)) {
+    return Failure(Self(), "cannot read the registry (" + ErrorText(plat::GetLastError()) + ")");
   }
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
 }

@@ -56,6 +56,18 @@ bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegV
 // Subkey names in enumeration order; false when the key is missing.
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out);
 bool KeyExists(plat::RegRoot root, const std::u16string& path);
+// The key's path as the registry spells it (the path names it in any case);
+// false when the key is missing.
+bool StoredKeyPath(plat::RegRoot root, const std::u16string& path, std::u16string* stored);
+// Calls `visit` for the key and every key below it, each before its subkeys
+// and subkeys in enumeration order, with the key's path as the registry
+// spells it and its values in name order. One read transaction, and each key
+// is reached from its parent, so a deep tree costs no more per key than a
+// shallow one. `visit` returns false to stop. False when the key is missing,
+// a read fails or `visit` stopped.
+using KeyVisitor = bool (*)(const std::u16string& stored_path, const std::vector<RegValue>& values,
+                            void* context);
+bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor visit, void* context);
 // A REG_SZ value's data: the text's UTF-16LE code units and a terminating zero.
 std::string RegTextData(const std::u16string& text);
 // The text in REG_SZ data, as the device's programs read it: the code units

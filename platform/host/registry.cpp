@@ -228,17 +228,38 @@ bool ReadKey(plat::RegRoot root, const std::u16string& path, Body body) {
   return id != 0 && body(db, id);
 }
 
+// The stored spelling of key `id`, from its names up to the root.
+bool PathOfKey(sqlite3* db, int64_t id, std::u16string* path) {
+  std::vector<std::u16string> names;
+  for (;;) {
+    Stmt find(db, "SELECT parent, name FROM keys WHERE id = ?");
+    find.Bind(1, id);
+    if (find.Step() != SQLITE_ROW) return false;
+    if (find.Int(0) == 0) break;  // a root: its parent is NULL
+    names.push_back(FromUtf8(find.Text(1)));
+    id = find.Int(0);
+  }
+  path->clear();
+  for (size_t i = names.size(); i-- > 0;) {
+    if (!path->empty()) *path += u'\\';
+    *path += names[i];
+  }
+  return true;
+}
+
+bool ValuesOf(sqlite3* db, int64_t id, std::vector<RegValue>* out) {
+  Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
+  list.Bind(1, id);
+  int rc;
+  while ((rc = list.Step()) == SQLITE_ROW)
+    out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
+  return rc == SQLITE_DONE;
+}
+
 }  // namespace
 
 bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegValue>* out) {
-  return ReadKey(root, path, [out](sqlite3* db, int64_t id) {
-    Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
-    list.Bind(1, id);
-    int rc;
-    while ((rc = list.Step()) == SQLITE_ROW)
-      out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
-    return rc == SQLITE_DONE;
-  });
+  return ReadKey(root, path, [out](sqlite3* db, int64_t id) { return ValuesOf(db, id, out); });
 }
 
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out) {
@@ -253,6 +274,38 @@ bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std
 
 bool KeyExists(plat::RegRoot root, const std::u16string& path) {
   return ReadKey(root, path, [](sqlite3*, int64_t) { return true; });
+}
+
+bool StoredKeyPath(plat::RegRoot root, const std::u16string& path, std::u16string* stored) {
+  return ReadKey(root, path, [stored](sqlite3* db, int64_t id) { return PathOfKey(db, id, stored); });
+}
+
+bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor visit, void* context) {
+  return ReadKey(root, path, [visit, context](sqlite3* db, int64_t id) {
+    struct Pending {
+      int64_t id;
+      std::u16string path;
+    };
+    std::vector<Pending> pending(1);
+    pending[0].id = id;
+    if (!PathOfKey(db, id, &pending[0].path)) return false;
+    while (!pending.empty()) {
+      const Pending key = std::move(pending.back());
+      pending.pop_back();
+      std::vector<RegValue> values;
+      if (!ValuesOf(db, key.id, &values) || !visit(key.path, values, context)) return false;
+      Stmt list(db, "SELECT id, name FROM keys WHERE parent = ? ORDER BY id DESC");
+      list.Bind(1, key.id);
+      int rc;
+      // Pushed last first, so that they come off in enumeration order.
+      while ((rc = list.Step()) == SQLITE_ROW) {
+        const std::u16string name = FromUtf8(list.Text(1));
+        pending.push_back({list.Int(0), key.path.empty() ? name : key.path + u'\\' + name});
+      }
+      if (rc != SQLITE_DONE) return false;
+    }
+    return true;
+  });
 }
 
 std::string RegTextData(const std::u16string& text) {
