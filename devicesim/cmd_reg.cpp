@@ -17,7 +17,7 @@ const char kHelp[] =
     "usage: devicesim reg get KEY [NAME]\n"
     "       devicesim reg set KEY NAME (--sz TEXT | --dword N | --binary HEX)\n"
     "       devicesim reg delete KEY [NAME]\n"
-    "       devicesim reg export [KEY]\n"
+    "       devicesim reg export [--utf16] [KEY]\n"
     "       devicesim reg import FILE|-\n"
     "\n"
     "KEY is HKLM\\path or HKEY_LOCAL_MACHINE\\path, HKCR\\path or HKEY_CLASSES_ROOT\\path\n"
@@ -31,7 +31,11 @@ const char kHelp[] =
     "  delete   delete the value NAME, or without NAME the key with all it holds.\n"
     "  export   write KEY and everything below it (without KEY: all of HKLM and\n"
     "           HKCR) to standard output as a registry editor file\n"
-    "           (\"Windows Registry Editor Version 5.00\").\n"
+    "           (\"Windows Registry Editor Version 5.00\"), in UTF-8. With --utf16,\n"
+    "           in UTF-16LE with a byte order mark and CRLF line ends, as the\n"
+    "           registry editor writes it: the form that holds any name exactly.\n"
+    "           (In UTF-8, a name holding an unpaired surrogate is written in its\n"
+    "           3-byte generalized form, which import reads back.)\n"
     "  import   apply a registry editor file (UTF-8 with or without BOM, or UTF-16LE;\n"
     "           LF or CRLF; [-KEY] and \"name\"=- delete). The whole file is checked\n"
     "           first and applied in one transaction: a bad file changes nothing.\n"
@@ -210,6 +214,19 @@ int Delete(const ParsedArgs& parsed) {
   return kExitOk;
 }
 
+// The exported text as the registry editor saves it: UTF-16LE with a byte
+// order mark, CRLF line ends.
+std::string Utf16File(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  bytes.reserve(text.size() * 2 + 2);
+  for (char16_t c : device::FromUtf8(text)) {
+    if (c == u'\n') bytes.append("\r\0", 2);
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
 struct ExportRun {
   plat::RegRoot root;
   std::string* out;
@@ -235,6 +252,7 @@ bool ExportTree(plat::RegRoot root, const std::u16string& path, std::string* out
 int Export(const ParsedArgs& parsed) {
   if (parsed.positional.size() > 2) return UsageError(Self(), "export takes at most one KEY");
   std::string out = std::string(kRegFileHeader) + "\n\n";
+  const bool utf16 = parsed.Has("--utf16");
   if (parsed.positional.size() == 2) {
     plat::RegRoot root;
     std::u16string path;
@@ -248,6 +266,7 @@ int Export(const ParsedArgs& parsed) {
              !ExportTree(plat::RegRoot::ClassesRoot, u"", &out)) {
     return Failure(Self(), "cannot read the registry (" + ErrorText(plat::GetLastError()) + ")");
   }
+  if (utf16) out = Utf16File(out);
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
 }
 
@@ -342,11 +361,14 @@ int Import(const ParsedArgs& parsed) {
 
 int Run(const Args& args) {
   ParsedArgs parsed;
-  int status = ParseCommandArgs(Self(), args, {{"--sz", true}, {"--dword", true}, {"--binary", true}}, &parsed);
+  int status = ParseCommandArgs(Self(), args,
+                                {{"--sz", true}, {"--dword", true}, {"--binary", true}, {"--utf16", false}},
+                                &parsed);
   if (status >= 0) return status;
   if (parsed.positional.empty()) return UsageError(Self(), "missing subcommand (get, set, delete, export or import)");
   const std::string& sub = parsed.positional[0];
-  if (sub != "set" && !parsed.options.empty())
+  if (sub != "export" && parsed.Has("--utf16")) return UsageError(Self(), "--utf16 belongs to 'reg export'");
+  if (sub != "set" && parsed.options.size() != static_cast<size_t>(parsed.Count("--utf16")))
     return UsageError(Self(), "--sz, --dword and --binary belong to 'reg set'");
   int (*run)(const ParsedArgs&) = sub == "get"      ? Get
                                   : sub == "set"    ? Set

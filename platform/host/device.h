@@ -23,6 +23,10 @@
 namespace device {
 
 // ---- Text -----------------------------------------------------------------
+// The host's 8-bit form of device text (registry names, host paths, what
+// devicesim prints): UTF-8, except that an unpaired surrogate keeps its own
+// 3-byte form, so that names which differ only there stay different, as they
+// do on the device. Text files are written as strict UTF-8 instead.
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/common/shell_text.h"
 #include "platform/host/host_internal.h"
 
 using namespace device::internal;
@@ -163,7 +164,8 @@ TextFile OpenTextFile(const std::u16string& path, const char* mode) {
 
 bool WriteTextFile(TextFile file, const std::u16string& text) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
-  std::string bytes = device::ToUtf8(text);
+  // Files are for other programs to read too: strict UTF-8.
+  std::string bytes = plat::common::Utf16ToUtf8(text);
   if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
     return Fail(FromErrno(errno));
   return true;

@@ -191,6 +191,8 @@ TEST_F(DevicesimTest, UsageErrorsExitTwoAndFailuresExitOne) {
       {"reg", "set", "HKLM\\x", "n", "--binary", "0g"},
       {"reg", "set", "HKLM\\x", "n", "--binary", "123"},
       {"reg", "import"},
+      {"reg", "get", "--utf16", "HKLM\\Software"},
+      {"reg", "export", "--sz", "x"},
       {"display", "--orientation", "45"},
       {"display", "--rotation", "maybe"},
       {"press"},
@@ -422,6 +424,58 @@ TEST_F(DevicesimTest, ImportsRegistryEditorFilesInEveryEncoding) {
     EXPECT_EQ(Sim({"reg", "get", "HKLM\\Software\\Quadrakey"}).status, 1);
     EXPECT_EQ(Sim({"reg", "get", std::string(kKeys) + "\\40C1", "Flags"}).status, 1);
     EXPECT_EQ(Get(std::string(kKeys) + "\\40C1", "Name"), "Button 1");
+  }
+}
+
+// UTF-16LE bytes with a byte order mark, of any UTF-16 text.
+std::string Utf16Bytes(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+TEST_F(DevicesimTest, LoneSurrogatesInNamesAndTextsRoundTripThroughUtf16Files) {
+  Init(folder_);
+  WriteFile(root_ + "/lone.reg",
+            Utf16Bytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                       u"[HKEY_LOCAL_MACHINE\\Software\\Lone\\Key\xD800]\r\n"
+                       u"\"V\xD800\"=\"high\"\r\n\"V\xD801\"=\"other\"\r\n\"V\xDC00\"=\"low\"\r\n"
+                       u"\"T\"=\"x\xDC00y\"\r\n"));
+  ProgramRun imported = Sim({"reg", "import", root_ + "/lone.reg"});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  // On the command line a lone surrogate is its 3-byte form.
+  const std::string key = "HKLM\\Software\\Lone\\Key\xED\xA0\x80";
+  EXPECT_EQ(Get(key, "V\xED\xA0\x80"), "high");
+  EXPECT_EQ(Get(key, "V\xED\xA0\x81"), "other");
+  EXPECT_EQ(Get(key, "V\xED\xB0\x80"), "low");
+  EXPECT_EQ(Sim({"reg", "get", key, "V\xEF\xBF\xBD"}).status, 1) << "nothing became U+FFFD";
+
+  ProgramRun first = Sim({"reg", "export", "--utf16", "HKLM\\Software\\Lone"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string expected_body =
+      Utf16Bytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                 u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Lone]\r\n\r\n"
+                 u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Lone\\Key\xD800]\r\n"
+                 // Text with a lone half is kept in its raw form, which any
+                 // file holds exactly.
+                 u"\"T\"=hex(1):78,00,00,dc,79,00,00,00\r\n"
+                 u"\"V\xD800\"=\"high\"\r\n\"V\xD801\"=\"other\"\r\n\"V\xDC00\"=\"low\"\r\n\r\n");
+  EXPECT_EQ(first.out, expected_body);
+
+  // Into a device that never held them, in both file forms.
+  for (const bool utf16 : {true, false}) {
+    SCOPED_TRACE(utf16 ? "UTF-16LE" : "UTF-8");
+    const std::string other = root_ + (utf16 ? "/other16" : "/other8");
+    Init(other);
+    std::vector<std::string> export_args = {"reg", "export", "HKLM\\Software\\Lone"};
+    if (utf16) export_args.insert(export_args.begin() + 2, "--utf16");
+    ProgramRun file = Sim(export_args);
+    ASSERT_EQ(file.status, 0) << file.err;
+    ASSERT_EQ(SimOn(other, {"reg", "import", "-"}, file.out).status, 0);
+    EXPECT_EQ(SimOn(other, {"reg", "export", "--utf16", "HKLM\\Software\\Lone"}).out, first.out);
   }
 }
 
