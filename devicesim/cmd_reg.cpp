@@ -60,7 +60,20 @@ std::u16string ValueName(const std::string& text) {
   return text == "@" ? std::u16string() : device::FromUtf8(text);
 }
 
-std::string ErrorText(uint32_t code) { return "error " + std::to_string(code); }
+// "error 112, the disk is full": the number, and in words the reasons a
+// device's registry gives for refusing a change.
+std::string ErrorText(uint32_t code) {
+  const char* reason = code == plat::kErrorAccessDenied      ? "access denied"
+                       : code == plat::kErrorNotEnoughMemory ? "not enough memory"
+                       : code == 112                         ? "the disk is full"
+                       : code == 170                         ? "the registry is busy"
+                       : code == 1015                        ? "the registry database is corrupt"
+                       : code == 1016                        ? "the registry could not be written or read"
+                                                             : nullptr;
+  std::string text = "error " + std::to_string(code);
+  if (reason != nullptr) text += std::string(", ") + reason;
+  return text;
+}
 
 bool FindValue(plat::RegRoot root, const std::u16string& path, const std::u16string& name,
                device::RegValue* found) {
@@ -353,7 +366,10 @@ int Import(const ParsedArgs& parsed) {
                                "; nothing was imported");
   ImportRun run{&operations, {}};
   if (!device::Transaction(ApplyOperations, &run)) {
-    if (run.error.empty()) run.error = "the device's registry refused the change";
+    // Nothing of the file was at fault: the registry refused to begin or to
+    // commit (a full disk, a read-only device), and the user needs to know which.
+    if (run.error.empty())
+      run.error = "the device's registry refused the change (" + ErrorText(plat::GetLastError()) + ")";
     return Failure(Self(), run.error + "; nothing was imported");
   }
   return kExitOk;

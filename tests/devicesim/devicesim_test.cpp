@@ -531,6 +531,23 @@ TEST_F(DevicesimTest, ARegistryThatRefusesWritesIsReportedNotHidden) {
   EXPECT_EQ(Export(), before);
 }
 
+TEST_F(DevicesimTest, AnImportRefusedAtCommitSaysWhy) {
+  Init(folder_);
+  const std::string before = Export();
+  std::string file = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Big]\n\"Blob\"=hex:00";
+  for (int i = 1; i < 100000; ++i) file += ",5a";
+  // The registry's write-ahead log may not grow past 32 KB: the statements
+  // succeed, the commit cannot be written.
+  ProgramRun import = RunProgram({DEVICESIM_PATH, "--device", folder_, "reg", "import", "-"},
+                                 file + "\n", {}, 32 * 1024);
+  EXPECT_EQ(import.status, 1);
+  EXPECT_NE(import.err.find("the device's registry refused the change (error 1016, the registry "
+                            "could not be written or read); nothing was imported"),
+            std::string::npos)
+      << import.err;
+  EXPECT_EQ(Export(), before);
+}
+
 TEST_F(DevicesimTest, ShortcutAndPath) {
   Init(folder_);
   const std::string target = "\"\\Windows\\calc.exe\" -x";
