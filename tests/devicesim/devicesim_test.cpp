@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/devicesim/run_program.h"
+#include "tests/support/journal_expect.h"
 
 namespace fs = std::filesystem;
 
@@ -582,12 +583,17 @@ TEST_F(DevicesimTest, JournalStateAndDisplay) {
   EXPECT_TRUE(std::regex_search(plain[0], std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  pid \d+ +button +name="40C2" vk=194 down=true$)")))
       << plain[0];
 
-  std::vector<std::string> json = Lines(Sim({"journal", "--json", "--clear"}).out);
+  const std::string json_text = Sim({"journal", "--json", "--clear"}).out;
+  std::vector<std::string> json = Lines(json_text);
   ASSERT_EQ(json.size(), plain.size());
   const std::regex object(R"(^\{"t":\d{13},"pid":\d+,"event":"[a-z]+"(,"[a-z_]+":.+)?\}$)");
   for (const std::string& line : json) EXPECT_TRUE(std::regex_match(line, object)) << line;
-  EXPECT_NE(json[0].find("\"event\":\"button\",\"name\":\"40C2\",\"vk\":194,\"down\":true"),
-            std::string::npos);
+  EXPECT_TRUE(journal::Matches(
+      journal::FromJsonLines(json_text),
+      {{"button", {{"name", "40C2"}, {"vk", 194}, {"down", true}}},
+       {"start", {{"program", "\\Windows\\addrbook.exe"}, {"args", ""}}},
+       {"open", {{"file", "\\Windows\\Start Menu\\Contacts.lnk"}, {"ok", true}}},
+       {"button", {{"name", "40C2"}, {"vk", 194}, {"down", false}}}}));
   EXPECT_EQ(Sim({"journal"}).out, "");
 }
 
@@ -600,7 +606,7 @@ TEST_F(DevicesimTest, ButtonsLogsOnTheChosenDeviceWithoutComplaint) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("40C2"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Sim({"journal"}).out.find("message"), std::string::npos);
+  EXPECT_TRUE(journal::Matches(journal::OfKind(journal::FromJsonLines(Sim({"journal", "--json"}).out), "message"), {}));
 }
 
 TEST_F(DevicesimTest, ClearingTheJournalLosesNoEntryUnseen) {
@@ -622,54 +628,35 @@ TEST_F(DevicesimTest, ClearingTheJournalLosesNoEntryUnseen) {
   ASSERT_EQ(writer.status, 0) << writer.err;
   seen += Sim({"journal", "--json"}).out;
   std::vector<bool> found(kEntries, false);
-  const std::regex numbered(R"("event":"helper","n":(\d+)\})");
-  for (const std::string& line : Lines(seen)) {
-    std::smatch match;
-    if (std::regex_search(line, match, numbered)) found.at(std::stoul(match[1])) = true;
-  }
+  for (const journal::Entry& entry : journal::OfKind(journal::FromJsonLines(seen), "helper"))
+    found.at(static_cast<size_t>(entry.Int("n"))) = true;
   int missing = 0;
   for (bool was_found : found) missing += was_found ? 0 : 1;
   EXPECT_EQ(missing, 0) << "entries cleared without being printed";
-}
-
-struct Entry {
-  int64_t t;
-  std::string line;
-};
-
-std::vector<Entry> JsonEntries(const std::string& out) {
-  std::vector<Entry> entries;
-  for (const std::string& line : Lines(out)) {
-    if (line.rfind("{\"t\":", 0) != 0) continue;
-    entries.push_back({std::atoll(line.c_str() + 5), line});
-  }
-  return entries;
 }
 
 TEST_F(DevicesimTest, SeriesPressesInOrderAndStartsTheStockProgram) {
   Init(folder_);
   ProgramRun run = Sim({"series", "40c1", "30", "60", "40", "60", "50", "--json"});
   ASSERT_EQ(run.status, 0) << run.err;
-  std::vector<Entry> entries = JsonEntries(run.out);
-  std::vector<Entry> buttons, starts;
-  for (const Entry& entry : entries) {
-    if (entry.line.find("\"event\":\"button\"") != std::string::npos) buttons.push_back(entry);
-    if (entry.line.find("\"event\":\"start\"") != std::string::npos) starts.push_back(entry);
-  }
+  const std::vector<journal::Entry> entries = journal::FromJsonLines(run.out);
+  // Each press: the key down, the table entry's command run (the stock
+  // Calendar shortcut starts its program), the key up.
+  std::vector<journal::Expected> press = {
+      {"button", {{"name", "40C1"}, {"vk", 193}, {"down", true}}},
+      {"start", {{"program", "\\Windows\\calendar.exe"}}},
+      {"open", {{"file", "\\Windows\\Start Menu\\Calendar.lnk"}, {"ok", true}}},
+      {"button", {{"name", "40C1"}, {"vk", 193}, {"down", false}}}};
+  std::vector<journal::Expected> three_presses;
+  for (int i = 0; i < 3; ++i) three_presses.insert(three_presses.end(), press.begin(), press.end());
+  EXPECT_TRUE(journal::Matches(entries, three_presses));
+  const std::vector<journal::Entry> buttons = journal::OfKind(entries, "button");
   ASSERT_EQ(buttons.size(), 6u) << run.out;
-  ASSERT_EQ(starts.size(), 3u) << run.out;
-  EXPECT_EQ(buttons[0].t, 0);
-  for (size_t i = 0; i < buttons.size(); ++i) {
-    EXPECT_NE(buttons[i].line.find(i % 2 == 0 ? "\"down\":true" : "\"down\":false"), std::string::npos);
-    EXPECT_NE(buttons[i].line.find("\"name\":\"40C1\",\"vk\":193"), std::string::npos);
-  }
-  for (size_t i = 1; i < entries.size(); ++i) EXPECT_GE(entries[i].t, entries[i - 1].t);
+  EXPECT_EQ(buttons[0].t_ms, 0);
+  for (size_t i = 1; i < entries.size(); ++i) EXPECT_GE(entries[i].t_ms, entries[i - 1].t_ms);
   // Deadlines are absolute, so no press comes before its time.
   const int64_t earliest[] = {0, 30, 90, 130, 190, 240};
-  for (size_t i = 0; i < buttons.size(); ++i) EXPECT_GE(buttons[i].t + 1, earliest[i]) << buttons[i].line;
-  for (const Entry& start : starts) {
-    EXPECT_NE(start.line.find("\"program\":\"\\\\Windows\\\\calendar.exe\""), std::string::npos);
-  }
+  for (size_t i = 0; i < buttons.size(); ++i) EXPECT_GE(buttons[i].t_ms + 1, earliest[i]) << run.out;
   EXPECT_EQ(Sim({"state"}).out.find("keys down: none"), 0u);
 
   // Notes.lnk in the table, Notes.LNK on disk: the stock program still starts.
@@ -686,7 +673,9 @@ TEST_F(DevicesimTest, AnEmptyCommandFallsBackToTheResetCommand) {
     ASSERT_EQ(Sim({"reg", "set", entry, "@", "--sz", empty}).status, 0);
     ProgramRun run = Sim({"press", "40C3", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\"program\":\"\\\\Windows\\\\tasks.exe\""), std::string::npos) << run.out;
+    EXPECT_TRUE(journal::Matches(journal::OfKind(journal::FromJsonLines(run.out), "start"),
+                                 {{"start", {{"program", "\\Windows\\tasks.exe"}}}}))
+        << "command '" << empty << "'";
   }
   // A command the shell cannot run is a failure, and the key still comes up.
   ASSERT_EQ(Sim({"reg", "set", entry, "@", "--sz", "\\Windows\\missing.exe"}).status, 0);
@@ -709,20 +698,18 @@ TEST_F(DevicesimTest, SeriesWaitsForGrandchildrenAndStopsHungOnes) {
   ProgramRun waited = RunProgram({DEVICESIM_PATH, "--device", folder_, "press", "40C2", "--hold", "10", "--json"},
                                  {}, {"QUADRAKEY_DEVICE=" + root_ + "/elsewhere"});
   EXPECT_EQ(waited.status, 0) << waited.err;
-  std::vector<Entry> entries = JsonEntries(waited.out);
+  const std::vector<journal::Entry> entries = journal::FromJsonLines(waited.out);
   ASSERT_FALSE(entries.empty());
-  EXPECT_NE(entries.back().line.find("\"phase\":\"done\""), std::string::npos) << waited.out;
-  EXPECT_GE(entries.back().t, 300);
+  EXPECT_EQ(entries.back().Text("phase"), "done") << waited.out;
+  EXPECT_GE(entries.back().t_ms, 300);
 
   ASSERT_EQ(Sim({"reg", "set", entry, "@", "--sz", "\\Windows\\spawner.exe spawn 60000"}).status, 0);
   ProgramRun hung = Sim({"press", "40C2", "--timeout", "500", "--json"});
   EXPECT_EQ(hung.status, 1);
   EXPECT_NE(hung.err.find("spawner.exe sleep 60000"), std::string::npos) << hung.err;
   int64_t sleeper = 0;
-  for (const Entry& e : JsonEntries(hung.out)) {
-    if (e.line.find("\"phase\":\"sleeping\"") != std::string::npos) {
-      sleeper = std::atoll(e.line.c_str() + e.line.find("\"pid\":") + 6);
-    }
+  for (const journal::Entry& e : journal::FromJsonLines(hung.out)) {
+    if (e.Text("phase") == "sleeping") sleeper = e.pid;
   }
   ASSERT_GT(sleeper, 0) << hung.out;
   EXPECT_NE(kill(static_cast<pid_t>(sleeper), 0), 0) << "the hung grandchild was left running";

@@ -5,6 +5,7 @@
 
 #include "platform/host/device.h"
 #include "rotate/rotation.h"
+#include "tests/support/journal_expect.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -53,12 +54,7 @@ TEST(RotationCycle, UnknownCurrentOrientationCountsAsNormal) {
 
 class RotateDisplayTest : public DeviceTest {
  protected:
-  std::vector<device::JournalEntry> Messages() const {
-    std::vector<device::JournalEntry> found;
-    for (const auto& entry : device::ReadJournal(0))
-      if (entry.event == "message") found.push_back(entry);
-    return found;
-  }
+  static std::vector<journal::Entry> Messages() { return journal::OfKind(journal::Read(), "message"); }
 };
 
 TEST_F(RotateDisplayTest, TurnsASupportedDisplay) {
@@ -74,14 +70,11 @@ TEST_F(RotateDisplayTest, UnsupportedDisplayShowsTheMessage) {
   device::SetDisplay({kDmdo0, false});
   RotateDisplay(u"15");
   EXPECT_EQ(device::GetDisplay().orientation, kDmdo0);
-  auto messages = Messages();
-  ASSERT_EQ(messages.size(), 1u);
-  const std::string& fields = messages[0].fields;
-  EXPECT_NE(fields.find("\"text\":\"Display rotation does not seem to be supported on this device\""),
-            std::string::npos)
-      << fields;
-  EXPECT_NE(fields.find("\"caption\":\"Quadrakey\""), std::string::npos);
-  EXPECT_NE(fields.find("\"flags\":" + std::to_string(0x40010)), std::string::npos);
+  EXPECT_TRUE(journal::Matches(
+      Messages(), {{"message",
+                    {{"text", "Display rotation does not seem to be supported on this device"},
+                     {"caption", "Quadrakey"},
+                     {"flags", 0x40010}}}}));
 }
 
 }  // namespace
