@@ -230,14 +230,12 @@ int Delete(const ParsedArgs& parsed) {
 // The exported text as the registry editor saves it: UTF-16LE with a byte
 // order mark, CRLF line ends.
 std::string Utf16File(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  bytes.reserve(text.size() * 2 + 2);
+  std::u16string units;
   for (char16_t c : device::FromUtf8(text)) {
-    if (c == u'\n') bytes.append("\r\0", 2);
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
+    if (c == u'\n') units += u'\r';
+    units += c;
   }
-  return bytes;
+  return "\xFF\xFE" + device::ToUtf16Le(units);
 }
 
 struct ExportRun {

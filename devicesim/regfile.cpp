@@ -94,16 +94,6 @@ std::string EscapeText(const std::u16string& text) {
   return out;
 }
 
-// The code units of a UTF-16LE file.
-std::u16string UnitsOf(const std::string& data) {
-  std::u16string units;
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    units += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                   (static_cast<unsigned char>(data[i + 1]) << 8));
-  }
-  return units;
-}
-
 // True when "text" (its units plus one zero) gives back exactly these bytes.
 bool IsPlainText(const std::string& data, std::u16string* text) {
   std::u16string units = device::RegTextOf(data);
@@ -463,7 +453,7 @@ bool ParseRegFile(const std::string& bytes, std::vector<RegOperation>* operation
       *error = "the UTF-16 file has an odd number of bytes";
       return false;
     }
-    text = device::ToUtf8(UnitsOf(bytes.substr(2)));
+    text = device::ToUtf8(device::FromUtf16Le(bytes.substr(2)));
   } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     text = bytes.substr(3);
   } else {

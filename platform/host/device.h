@@ -72,6 +72,10 @@ bool StoredKeyPath(plat::RegRoot root, const std::u16string& path, std::u16strin
 using KeyVisitor = bool (*)(const std::u16string& stored_path, const std::vector<RegValue>& values,
                             void* context);
 bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor visit, void* context);
+// UTF-16LE bytes of a text, and the code units of UTF-16LE bytes (an odd last
+// byte is not part of any unit): registry data and registry editor files.
+std::string ToUtf16Le(const std::u16string& text);
+std::u16string FromUtf16Le(const std::string& bytes);
 // A REG_SZ value's data: the text's UTF-16LE code units and a terminating zero.
 std::string RegTextData(const std::u16string& text);
 // The text in REG_SZ data, as the device's programs read it: the code units

@@ -308,27 +308,31 @@ bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor vis
   });
 }
 
-std::string RegTextData(const std::u16string& text) {
-  std::string data;
-  data.reserve((text.size() + 1) * 2);
+std::string ToUtf16Le(const std::u16string& text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2 + 2);
   for (char16_t c : text) {
-    data += static_cast<char>(c & 0xFF);
-    data += static_cast<char>(c >> 8);
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
   }
-  data.append(2, '\0');
-  return data;
+  return bytes;
 }
 
-std::u16string RegTextOf(const std::string& data) {
+std::u16string FromUtf16Le(const std::string& bytes) {
   std::u16string text;
-  text.reserve(data.size() / 2);
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    const auto c = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                         (static_cast<unsigned char>(data[i + 1]) << 8));
-    if (c == u'\0') break;
-    text += c;
+  text.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                  (static_cast<unsigned char>(bytes[i + 1]) << 8));
   }
   return text;
+}
+
+std::string RegTextData(const std::u16string& text) { return ToUtf16Le(text).append(2, '\0'); }
+
+std::u16string RegTextOf(const std::string& data) {
+  std::u16string text = FromUtf16Le(data);
+  return text.substr(0, text.find(u'\0'));
 }
 
 }  // namespace device
