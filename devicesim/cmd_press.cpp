@@ -91,7 +91,8 @@ bool FindButton(const Command& self, const std::string& name, Button* button, in
     }
   }
   if (!found) {
-    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" + device::ToUtf8(plat::kButtonTableKey));
+    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" +
+                                device::ToUtf8(plat::kButtonTableKey));
     return false;
   }
   unsigned long code = 0;
@@ -109,7 +110,8 @@ bool FindButton(const Command& self, const std::string& name, Button* button, in
   }
   button->virtual_key = static_cast<int>(code & 0xFF);
   std::vector<device::RegValue> values;
-  device::ListValues(plat::RegRoot::LocalMachine, std::u16string(plat::kButtonTableKey) + u"\\" + button->entry,
+  device::ListValues(plat::RegRoot::LocalMachine,
+                     std::u16string(plat::kButtonTableKey) + u"\\" + button->entry,
                      &values);
   std::u16string current, reset;
   for (const device::RegValue& value : values) {

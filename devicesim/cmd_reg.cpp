@@ -272,7 +272,8 @@ int Export(const ParsedArgs& parsed) {
     if (!device::KeyExists(root, path))
       return Failure(Self(), "no such key: " + FullKeyName(root, path));
     if (!ExportTree(root, path, &out))
-      return Failure(Self(), "cannot read " + FullKeyName(root, path) + " (" + ErrorText(plat::GetLastError()) + ")");
+      return Failure(Self(), "cannot read " + FullKeyName(root, path) + " (" +
+                                 ErrorText(plat::GetLastError()) + ")");
   } else if (!ExportTree(plat::RegRoot::LocalMachine, u"", &out) ||
              !ExportTree(plat::RegRoot::ClassesRoot, u"", &out)) {
     return Failure(Self(), "cannot read the registry (" + ErrorText(plat::GetLastError()) + ")");
