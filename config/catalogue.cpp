@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "shared/special_actions.h"
 #include "shared/text.h"
 
 namespace {

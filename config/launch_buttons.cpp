@@ -7,8 +7,6 @@
 #include "shared/settings.h"
 #include "shared/text.h"
 
-const char16_t kButtonTableKey[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
-
 namespace {
 
 using plat::RegRoot;
@@ -36,6 +34,10 @@ std::u16string LowerCopy(const std::u16string& text) {
 }
 
 }  // namespace
+
+bool CommandMeansReset(const std::u16string& command) {
+  return command.empty() || command == u"\"\"";
+}
 
 // ---- ButtonRecord -----------------------------------------------------------
 
@@ -72,7 +74,7 @@ LaunchButtons::LaunchButtons() {
   LogText(u"LaunchButtons::LaunchButtons() subkeys:\n");
 
   std::list<std::u16string> key_paths;
-  ListRegSubkeys(kRoot, kButtonTableKey, true, key_paths);
+  ListRegSubkeys(kRoot, plat::kButtonTableKey, true, key_paths);
 
   for (const std::u16string& key_path : key_paths) {
     LogFormat(u"  subkey: %s\n", false, key_path);
@@ -191,7 +193,7 @@ uint8_t LaunchButtons::ProbeVirtualKey(uint32_t index) {
 
 const std::u16string& LaunchButtons::ReadCommand(const std::u16string& key_path) {
   ReadRegString(kRoot, key_path, u"", command_buffer_);
-  if (!command_buffer_.empty() && command_buffer_ != u"\"\"") {
+  if (!CommandMeansReset(command_buffer_)) {
     LogFormat(u"  returning curr %s\n", false, command_buffer_);
     return command_buffer_;
   }

@@ -10,7 +10,9 @@
 
 #include "config/sortable.h"
 
-extern const char16_t kButtonTableKey[];  // u"SOFTWARE\\Microsoft\\Shell\\Keys"
+// True when an entry's (default) command stands for its reset command: the
+// shell runs "ResetCmd" for an empty command or a pair of double quotes.
+bool CommandMeansReset(const std::u16string& command);
 
 // One hardware button: an entry of the table that has a reset command.
 class ButtonRecord : public SortableItem {

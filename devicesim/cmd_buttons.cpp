@@ -54,7 +54,7 @@ int RunButtons(const Args& args) {
   if (!RequireDevice(kButtonsCommand)) return kExitFailure;
   // The model reads a table it cannot read as an empty one; say which it is.
   std::vector<std::u16string> entries;
-  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTableKey, &entries) &&
+  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, plat::kButtonTableKey, &entries) &&
       plat::GetLastError() != plat::kErrorFileNotFound)
     return DeviceFailure(kButtonsCommand, "cannot read the button table");
 

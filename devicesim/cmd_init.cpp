@@ -126,13 +126,7 @@ struct Filler {
   }
   bool Text(plat::RegRoot root, const std::u16string& path, const std::u16string& name,
             const std::u16string& text) {
-    std::string data;
-    for (char16_t c : text) {
-      data += static_cast<char>(c & 0xFF);
-      data += static_cast<char>(c >> 8);
-    }
-    data.append(2, '\0');
-    return Set(root, path, name, plat::kRegSz, data);
+    return Set(root, path, name, plat::kRegSz, device::RegTextData(text));
   }
   bool Dword(plat::RegRoot root, const std::u16string& path, const std::u16string& name,
              uint32_t number) {
@@ -147,7 +141,7 @@ bool FillRegistry(void* context) {
   const auto hklm = plat::RegRoot::LocalMachine;
   const auto hkcr = plat::RegRoot::ClassesRoot;
   for (const ButtonEntry& entry : kButtons) {
-    std::u16string path = std::u16string(u"SOFTWARE\\Microsoft\\Shell\\Keys\\") + entry.key;
+    std::u16string path = std::u16string(plat::kButtonTableKey) + u"\\" + entry.key;
     const char16_t* command = entry.command != nullptr ? entry.command : entry.reset_command;
     filler->Text(hklm, path, u"", command);
     if (entry.reset_command != nullptr) filler->Text(hklm, path, u"ResetCmd", entry.reset_command);

@@ -33,13 +33,7 @@ bool ReadAppFolder(std::u16string* folder) {
   if (!device::ListValues(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", &values)) return false;
   for (const device::RegValue& value : values) {
     if (plat::CompareNoCase(value.name, u"AppFolder") != 0 || value.type != plat::kRegSz) continue;
-    folder->clear();
-    for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
-      char16_t c = static_cast<char16_t>(static_cast<unsigned char>(value.data[i]) |
-                                         (static_cast<unsigned char>(value.data[i + 1]) << 8));
-      if (c == u'\0') break;
-      *folder += c;
-    }
+    *folder = device::RegTextOf(value.data);
     if (!folder->empty()) return true;
     break;
   }

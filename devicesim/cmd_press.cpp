@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 
+#include "config/launch_buttons.h"
 #include "devicesim/commands.h"
 #include "devicesim/report.h"
 #include "platform/host/device.h"
@@ -57,8 +58,6 @@ constexpr long long kDefaultTimeout = 15000;
 // Later than this and the key's timing no longer is what was asked for.
 constexpr int64_t kLateNoticeMs = 10;
 
-const char16_t kButtonTable[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
-
 int RunPress(const Args& args);
 int RunSeries(const Args& args);
 
@@ -80,21 +79,10 @@ struct Button {
   std::u16string command;
 };
 
-std::u16string TextOf(const std::string& data) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                       (static_cast<unsigned char>(data[i + 1]) << 8));
-    if (c == u'\0') break;
-    text += c;
-  }
-  return text;
-}
-
 bool FindButton(const Command& self, const std::string& name, Button* button, int* status) {
   std::vector<std::u16string> entries;
   std::u16string wanted = device::FromUtf8(name);
-  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTable, &entries)) {
+  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, plat::kButtonTableKey, &entries)) {
     if (plat::GetLastError() != plat::kErrorFileNotFound) {
       *status = DeviceFailure(self, "cannot read the button table");
       return false;
@@ -109,7 +97,8 @@ bool FindButton(const Command& self, const std::string& name, Button* button, in
     }
   }
   if (!found) {
-    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" + device::ToUtf8(kButtonTable));
+    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" +
+                                device::ToUtf8(plat::kButtonTableKey));
     return false;
   }
   unsigned long code = 0;
@@ -128,18 +117,17 @@ bool FindButton(const Command& self, const std::string& name, Button* button, in
   button->virtual_key = static_cast<int>(code & 0xFF);
   std::vector<device::RegValue> values;
   if (!device::ListValues(plat::RegRoot::LocalMachine,
-                          std::u16string(kButtonTable) + u"\\" + button->entry, &values)) {
+                          std::u16string(plat::kButtonTableKey) + u"\\" + button->entry, &values)) {
     *status = DeviceFailure(self, "cannot read the entry " + device::ToUtf8(button->entry));
     return false;
   }
   std::u16string current, reset;
   for (const device::RegValue& value : values) {
     if (value.type != plat::kRegSz) continue;
-    if (value.name.empty()) current = TextOf(value.data);
-    if (plat::CompareNoCase(value.name, u"ResetCmd") == 0) reset = TextOf(value.data);
+    if (value.name.empty()) current = device::RegTextOf(value.data);
+    if (plat::CompareNoCase(value.name, u"ResetCmd") == 0) reset = device::RegTextOf(value.data);
   }
-  // The shell treats an empty command, or a pair of quotes, as "use the reset".
-  button->command = current.empty() || current == u"\"\"" ? reset : current;
+  button->command = CommandMeansReset(current) ? reset : current;
   return true;
 }
 

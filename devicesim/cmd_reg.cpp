@@ -17,7 +17,7 @@ const char kHelp[] =
     "usage: devicesim reg get KEY [NAME]\n"
     "       devicesim reg set KEY NAME (--sz TEXT | --dword N | --binary HEX)\n"
     "       devicesim reg delete KEY [NAME]\n"
-    "       devicesim reg export [KEY]\n"
+    "       devicesim reg export [--utf16] [KEY]\n"
     "       devicesim reg import FILE|-\n"
     "\n"
     "KEY is HKLM\\path or HKEY_LOCAL_MACHINE\\path, HKCR\\path or HKEY_CLASSES_ROOT\\path\n"
@@ -31,7 +31,11 @@ const char kHelp[] =
     "  delete   delete the value NAME, or without NAME the key with all it holds.\n"
     "  export   write KEY and everything below it (without KEY: all of HKLM and\n"
     "           HKCR) to standard output as a registry editor file\n"
-    "           (\"Windows Registry Editor Version 5.00\").\n"
+    "           (\"Windows Registry Editor Version 5.00\"), in UTF-8. With --utf16,\n"
+    "           in UTF-16LE with a byte order mark and CRLF line ends, as the\n"
+    "           registry editor writes it: the form that holds any name exactly.\n"
+    "           (In UTF-8, a name holding an unpaired surrogate is written in its\n"
+    "           3-byte generalized form, which import reads back.)\n"
     "  import   apply a registry editor file (UTF-8 with or without BOM, or UTF-16LE;\n"
     "           LF or CRLF; [-KEY] and \"name\"=- delete). The whole file is checked\n"
     "           first and applied in one transaction: a bad file changes nothing.\n"
@@ -81,33 +85,6 @@ int ReadFailure(const std::string& missing, const std::string& where) {
   return DeviceFailure(Self(), "cannot read " + where);
 }
 
-std::u16string Join(const std::u16string& path, const std::u16string& name) {
-  return path.empty() ? name : path + u"\\" + name;
-}
-
-// The path as the registry spells it, whatever case the command line used,
-// so that an exported file names keys as they are stored.
-std::u16string StoredPath(plat::RegRoot root, const std::u16string& path) {
-  std::u16string stored;
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find(u'\\', start);
-    if (end == std::u16string::npos) end = path.size();
-    std::u16string part = path.substr(start, end - start);
-    std::vector<std::u16string> subkeys;
-    device::ListSubkeys(root, stored, &subkeys);
-    for (const std::u16string& subkey : subkeys) {
-      if (plat::CompareNoCase(subkey, part) == 0) {
-        part = subkey;
-        break;
-      }
-    }
-    stored = Join(stored, part);
-    start = end + 1;
-  }
-  return stored;
-}
-
 bool WriteOut(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return false;
   return std::fflush(stdout) == 0;
@@ -145,14 +122,7 @@ int Get(const ParsedArgs& parsed) {
                          FullKeyName(root, path));
     std::string out;
     if (value.type == plat::kRegSz) {
-      std::u16string text;
-      for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(static_cast<unsigned char>(value.data[i]) |
-                                           (static_cast<unsigned char>(value.data[i + 1]) << 8));
-        if (c == u'\0') break;
-        text += c;
-      }
-      out = device::ToUtf8(text);
+      out = device::ToUtf8(device::RegTextOf(value.data));
     } else if (value.type == plat::kRegDword && value.data.size() == 4) {
       uint32_t number = 0;
       for (int k = 3; k >= 0; --k) number = (number << 8) | static_cast<unsigned char>(value.data[k]);
@@ -170,7 +140,10 @@ int Get(const ParsedArgs& parsed) {
   std::vector<std::u16string> subkeys;
   if (!device::ListValues(root, path, &values) || !device::ListSubkeys(root, path, &subkeys))
     return DeviceFailure(Self(), "cannot read " + FullKeyName(root, path));
-  std::string out = FormatKeyLine(root, StoredPath(root, path)) + "\n";
+  std::u16string stored;
+  // The path as the registry spells it, whatever case the command line used.
+  if (!device::StoredKeyPath(root, path, &stored)) stored = path;
+  std::string out = FormatKeyLine(root, stored) + "\n";
   for (const device::RegValue& value : values) out += FormatValue(value) + "\n";
   for (const std::u16string& subkey : subkeys) out += "subkey: " + device::ToUtf8(subkey) + "\n";
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
@@ -231,11 +204,7 @@ int Set(const ParsedArgs& parsed) {
   std::string data;
   if (parsed.Has("--sz")) {
     type = plat::kRegSz;
-    for (char16_t c : device::FromUtf8(parsed.Value("--sz"))) {
-      data += static_cast<char>(c & 0xFF);
-      data += static_cast<char>(c >> 8);
-    }
-    data.append(2, '\0');
+    data = device::RegTextData(device::FromUtf8(parsed.Value("--sz")));
   } else if (parsed.Has("--dword")) {
     long long number = 0;
     if (!ParseNumber(parsed.Value("--dword"), 0, 0xFFFFFFFFLL, &number))
@@ -283,26 +252,43 @@ int Delete(const ParsedArgs& parsed) {
   return kExitOk;
 }
 
-// False with the last error when a key cannot be read: a partial export
-// would pass for a whole one.
-bool ExportKey(plat::RegRoot root, const std::u16string& path, std::string* out) {
-  std::vector<device::RegValue> values;
-  if (!device::ListValues(root, path, &values)) return false;
-  if (!path.empty() || !values.empty()) {
-    *out += FormatKeyLine(root, path) + "\n";
-    for (const device::RegValue& value : values) *out += FormatValue(value) + "\n";
-    *out += "\n";
+// The exported text as the registry editor saves it: UTF-16LE with a byte
+// order mark, CRLF line ends.
+std::string Utf16File(const std::string& text) {
+  std::u16string units;
+  for (char16_t c : device::FromUtf8(text)) {
+    if (c == u'\n') units += u'\r';
+    units += c;
   }
-  std::vector<std::u16string> subkeys;
-  if (!device::ListSubkeys(root, path, &subkeys)) return false;
-  for (const std::u16string& subkey : subkeys)
-    if (!ExportKey(root, Join(path, subkey), out)) return false;
+  return "\xFF\xFE" + device::ToUtf16Le(units);
+}
+
+struct ExportRun {
+  plat::RegRoot root;
+  std::string* out;
+};
+
+bool ExportKey(const std::u16string& path, const std::vector<device::RegValue>& values,
+               void* context) {
+  const auto* run = static_cast<ExportRun*>(context);
+  if (!path.empty() || !values.empty()) {
+    *run->out += FormatKeyLine(run->root, path) + "\n";
+    for (const device::RegValue& value : values) *run->out += FormatValue(value) + "\n";
+    *run->out += "\n";
+  }
   return true;
+}
+
+// The key and everything below it, keys named as the registry spells them.
+bool ExportTree(plat::RegRoot root, const std::u16string& path, std::string* out) {
+  ExportRun run{root, out};
+  return device::VisitKeyTree(root, path, ExportKey, &run);
 }
 
 int Export(const ParsedArgs& parsed) {
   if (parsed.positional.size() > 2) return UsageError(Self(), "export takes at most one KEY");
   std::string out = std::string(kRegFileHeader) + "\n\n";
+  const bool utf16 = parsed.Has("--utf16");
   if (parsed.positional.size() == 2) {
     plat::RegRoot root;
     std::u16string path;
@@ -310,12 +296,13 @@ int Export(const ParsedArgs& parsed) {
     if (!KeyArgument(parsed.positional[1], &root, &path, &status)) return status;
     if (!device::KeyExists(root, path))
       return ReadFailure("no such key: " + FullKeyName(root, path), FullKeyName(root, path));
-    if (!ExportKey(root, StoredPath(root, path), &out))
+    if (!ExportTree(root, path, &out))
       return DeviceFailure(Self(), "cannot read " + FullKeyName(root, path));
-  } else if (!ExportKey(plat::RegRoot::LocalMachine, u"", &out) ||
-             !ExportKey(plat::RegRoot::ClassesRoot, u"", &out)) {
+  } else if (!ExportTree(plat::RegRoot::LocalMachine, u"", &out) ||
+             !ExportTree(plat::RegRoot::ClassesRoot, u"", &out)) {
     return DeviceFailure(Self(), "cannot read the registry");
   }
+  if (utf16) out = Utf16File(out);
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
 }
 
@@ -411,7 +398,10 @@ int Import(const ParsedArgs& parsed) {
                                "; nothing was imported");
   ImportRun run{&operations, {}};
   if (!device::Transaction(ApplyOperations, &run)) {
-    if (run.error.empty()) run.error = "the device's registry refused the change";
+    // Nothing of the file was at fault: the registry refused to begin or to
+    // commit (a full disk, a read-only device), and the user needs to know which.
+    if (run.error.empty())
+      run.error = "the device's registry refused the change (" + ErrorText(plat::GetLastError()) + ")";
     return Failure(Self(), run.error + "; nothing was imported");
   }
   return kExitOk;
@@ -419,11 +409,14 @@ int Import(const ParsedArgs& parsed) {
 
 int Run(const Args& args) {
   ParsedArgs parsed;
-  int status = ParseCommandArgs(Self(), args, {{"--sz", true}, {"--dword", true}, {"--binary", true}}, &parsed);
+  int status = ParseCommandArgs(Self(), args,
+                                {{"--sz", true}, {"--dword", true}, {"--binary", true}, {"--utf16", false}},
+                                &parsed);
   if (status >= 0) return status;
   if (parsed.positional.empty()) return UsageError(Self(), "missing subcommand (get, set, delete, export or import)");
   const std::string& sub = parsed.positional[0];
-  if (sub != "set" && !parsed.options.empty())
+  if (sub != "export" && parsed.Has("--utf16")) return UsageError(Self(), "--utf16 belongs to 'reg export'");
+  if (sub != "set" && parsed.options.size() != static_cast<size_t>(parsed.Count("--utf16")))
     return UsageError(Self(), "--sz, --dword and --binary belong to 'reg set'");
   int (*run)(const ParsedArgs&) = sub == "get"      ? Get
                                   : sub == "set"    ? Set

@@ -94,24 +94,12 @@ std::string EscapeText(const std::u16string& text) {
   return out;
 }
 
-std::u16string UnitsOf(const std::string& data) {
-  std::u16string units;
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    units += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                   (static_cast<unsigned char>(data[i + 1]) << 8));
-  }
-  return units;
-}
-
 // True when "text" (its units plus one zero) gives back exactly these bytes.
 bool IsPlainText(const std::string& data, std::u16string* text) {
-  if (data.size() < 2 || data.size() % 2 != 0) return false;
-  std::u16string units = UnitsOf(data);
-  if (units.back() != u'\0') return false;
-  units.pop_back();
+  std::u16string units = device::RegTextOf(data);
+  if (device::RegTextData(units) != data) return false;
   for (size_t i = 0; i < units.size(); ++i) {
     char16_t c = units[i];
-    if (c == u'\0') return false;
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
       ++i;
@@ -121,17 +109,6 @@ bool IsPlainText(const std::string& data, std::u16string* text) {
   }
   *text = units;
   return true;
-}
-
-std::string TextData(const std::u16string& text) {
-  std::string data;
-  for (char16_t c : text) {
-    data += static_cast<char>(c & 0xFF);
-    data += static_cast<char>(c >> 8);
-  }
-  data += '\0';
-  data += '\0';
-  return data;
 }
 
 const char* TypeName(uint32_t type) {
@@ -179,13 +156,20 @@ class Parser {
         continue;
       }
       if (line[0] != '"' && line[0] != '@') return Fail("not a key, a value or a comment", error);
-      // Long hex data goes on over lines that end in a backslash.
+      // Long hex data goes on over lines that end in a backslash. Each piece
+      // is appended in place, so a value of many lines costs its length once.
       size_t first_line = line_number_;
-      while (IsHexValue(line) && !TrimRight(line).empty() && TrimRight(line).back() == '\\') {
-        line = TrimRight(line);
-        line.pop_back();
-        if (i + 1 >= lines.size()) return Fail("the value goes on past the end of the file", error);
-        line += TrimLeft(lines[++i]);
+      if (IsHexValue(line)) {
+        for (;;) {
+          while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.pop_back();
+          if (line.empty() || line.back() != '\\') break;
+          line.pop_back();
+          if (i + 1 >= lines.size()) return Fail("the value goes on past the end of the file", error);
+          const std::string& next = lines[++i];
+          const size_t start = next.find_first_not_of(" \t");
+          if (start != std::string::npos) line.append(next, start, std::string::npos);
+        }
       }
       line_number_ = first_line;
       if (!ValueLine(line, error)) return false;
@@ -308,7 +292,7 @@ class Parser {
       if (!QuotedText(line, &at, &text, error)) return false;
       if (!OnlyBlanksFrom(line, at)) return Fail("unexpected text after the closing '\"'", error);
       operation.type = plat::kRegSz;
-      operation.data = TextData(device::FromUtf8(text));
+      operation.data = device::RegTextData(device::FromUtf8(text));
     } else if (StartsWithNoCase(line, at, "dword:")) {
       std::string digits = WithoutComment(line.substr(at + 6));
       if (digits.empty() || digits.size() > 8) return Fail("a dword needs 1 to 8 hex digits", error);
@@ -469,7 +453,7 @@ bool ParseRegFile(const std::string& bytes, std::vector<RegOperation>* operation
       *error = "the UTF-16 file has an odd number of bytes";
       return false;
     }
-    text = device::ToUtf8(UnitsOf(bytes.substr(2)));
+    text = device::ToUtf8(device::FromUtf16Le(bytes.substr(2)));
   } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     text = bytes.substr(3);
   } else {

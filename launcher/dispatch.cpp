@@ -3,25 +3,12 @@
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
+#include "shared/special_actions.h"
 #include "shared/text.h"
 
 namespace {
 
 const std::u16string kCaption = u"Quadrakey";
-
-constexpr int kRecord = 0;
-constexpr int kToday = 1;
-constexpr int kInputPanel = 2;
-constexpr int kStartMenu = 3;
-constexpr int kRotateScreen = 4;
-constexpr int kScrollUp = 5;
-constexpr int kScrollDown = 6;
-constexpr int kPageUp = 7;
-constexpr int kPageDown = 8;
-constexpr int kOkEnter = 9;
-constexpr int kEscCancel = 10;
-constexpr int kOpenFile = 11;
-constexpr int kPowerOff = 12;
 
 constexpr uint8_t kVkLeftWindows = 91;
 constexpr uint8_t kVkUp = 38;
@@ -140,45 +127,46 @@ bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
   }
   if (shortcut[0] == u'\0') return CloseReport(button, press_count, hold, shortcut, app, success);
 
-  switch (FindSpecialAction(shortcut)) {
-    case kToday:
+  // -1 (not a special action) takes the default: the path route.
+  switch (static_cast<SpecialAction>(FindSpecialAction(shortcut))) {
+    case SpecialAction::kToday:
       success = ShowToday();
       break;
-    case kInputPanel:
+    case SpecialAction::kInputPanel:
       ToggleInputPanel();
       break;
-    case kStartMenu:
+    case SpecialAction::kStartMenu:
       KeyPress(kVkLeftWindows);
       break;
-    case kRotateScreen:
+    case SpecialAction::kRotateScreen:
       StartRotationTool(button, press_count, hold);
       break;
-    case kScrollUp:
+    case SpecialAction::kScrollUp:
       KeyPress(kVkUp);
       break;
-    case kScrollDown:
+    case SpecialAction::kScrollDown:
       KeyPress(kVkDown);
       break;
-    case kPageUp:
+    case SpecialAction::kPageUp:
       KeyPress(kVkPageUp);
       break;
-    case kPageDown:
+    case SpecialAction::kPageDown:
       KeyPress(kVkPageDown);
       break;
-    case kOkEnter:
+    case SpecialAction::kOkEnter:
       KeyPress(kVkReturn);
       break;
-    case kEscCancel:
+    case SpecialAction::kEscCancel:
       KeyPress(kVkEscape);
       break;
-    case kPowerOff:
+    case SpecialAction::kPowerOff:
       // The off key goes down only; the device is off before a key-up matters.
       plat::KeybdEvent(kVkOff, 0, plat::kKeyEventSilent, 0);
       break;
-    case kDoNothing:
+    case SpecialAction::kDoNothing:
       break;
-    case kRecord:
-    case kOpenFile:
+    case SpecialAction::kRecord:
+    case SpecialAction::kOpenFile:
     default: {
       // Only a missing file ends in the report; a shell launch does not.
       const OpenResult opened = OpenAssignment(shortcut);

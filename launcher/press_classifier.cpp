@@ -3,6 +3,7 @@
 #include "launcher/dispatch.h"
 #include "platform/platform.h"
 #include "shared/settings.h"
+#include "shared/special_actions.h"
 #include "shared/text.h"
 
 namespace {
@@ -10,7 +11,8 @@ namespace {
 constexpr uint32_t kDefaultIntervalMs = 400;
 
 bool IsUnassigned(const std::u16string& assignment) {
-  return assignment.empty() || FindSpecialAction(assignment) == kDoNothing;
+  return assignment.empty() ||
+         FindSpecialAction(assignment) == static_cast<int>(SpecialAction::kDoNothing);
 }
 
 void Wait(const ClassifierHooks& hooks, int64_t ms) {

@@ -195,6 +195,10 @@ bool QueryDisplayOrientation(uint32_t* orientation);
 int32_t SetDisplayOrientation(uint32_t orientation);
 
 // ---- Shell queries ------------------------------------------------------
+// The device shell's table of hardware buttons below HKEY_LOCAL_MACHINE: one
+// subkey per button, named for its virtual key ("40C1").
+inline constexpr char16_t kButtonTableKey[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
+
 // Virtual-key code of the hardware button whose button table entry starts
 // the program `program_file_name`, or 0.
 uint8_t GetAppKey(const std::u16string& program_file_name);

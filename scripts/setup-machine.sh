@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64
   xvfb xdotool
 )

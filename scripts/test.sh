@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets the machine up and runs every test: the host build, then the win32
+# Sets the machine up and runs every test: the host build, the host build
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, then the win32
 # build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,10 @@ scripts/setup-machine.sh
 cmake --preset host
 cmake --build --preset host
 ctest --preset host
+
+cmake --preset host-asan
+cmake --build --preset host-asan
+ctest --preset host-asan
 
 cmake --preset win32
 cmake --build --preset win32

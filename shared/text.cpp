@@ -7,18 +7,7 @@
 #include "platform/platform.h"
 #include "shared/settings.h"
 
-// ---- Special actions ------------------------------------------------------
-
 namespace {
-
-const std::u16string* SpecialActionNames() {
-  static const std::u16string names[kSpecialActionCount] = {
-      u"<Record>",      u"<Today>",       u"<Input Panel>", u"<Start Menu>", u"<Rotate Screen>",
-      u"<Scroll Up>",   u"<Scroll Down>", u"<Page Up>",     u"<Page Down>",  u"<OK/Enter>",
-      u"<ESC/Cancel>",  u"<Open File>",   u"<Power Off>",   u"<Do Nothing>",
-  };
-  return names;
-}
 
 std::u16string& PathResult() {
   static std::u16string result;
@@ -26,20 +15,6 @@ std::u16string& PathResult() {
 }
 
 }  // namespace
-
-const std::u16string& GetSpecialActionName(int index) {
-  static const std::u16string empty;
-  if (index < 0 || index >= kSpecialActionCount) return empty;
-  return SpecialActionNames()[index];
-}
-
-int FindSpecialAction(const std::u16string& text) {
-  const std::u16string* names = SpecialActionNames();
-  for (int i = 0; i < kSpecialActionCount; ++i) {
-    if (plat::CompareNoCase(text, names[i]) == 0) return i;
-  }
-  return -1;
-}
 
 // ---- Paths in the application folder ------------------------------------
 

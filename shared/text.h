@@ -1,16 +1,9 @@
-// Text utilities, the special-action table and paths in the application folder.
+// Text utilities and paths in the application folder. The special actions
+// have their own header, shared/special_actions.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-constexpr int kSpecialActionCount = 14;
-constexpr int kDoNothing = 13;
-
-// The name for 0..13, else the empty text.
-const std::u16string& GetSpecialActionName(int index);
-// Index of the name equal to `text` ignoring letter case, else -1.
-int FindSpecialAction(const std::u16string& text);
 
 // The path of `file_name` in the folder named by "AppFolder". The result
 // lives in one module-owned string that the next call of either builder

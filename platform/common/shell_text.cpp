@@ -13,9 +13,10 @@ bool IsFile(const std::u16string& path) {
   return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
 }
 
-}  // namespace
-
-std::string Utf16ToUtf8(const std::u16string& text) {
+// One encoder and one decoder for both forms; `lone_surrogates` says whether
+// an unpaired surrogate keeps its own 3-byte form (generalized UTF-8) or is
+// U+FFFD (UTF-8).
+std::string Encode(const std::u16string& text, bool lone_surrogates) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -25,7 +26,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+      if (!lone_surrogates) c = 0xFFFD;  // a lone surrogate has no UTF-8 form
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -46,7 +47,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string Utf8ToUtf16(const std::string& text) {
+std::u16string Decode(const std::string& text, bool lone_surrogates) {
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -67,7 +68,8 @@ std::u16string Utf8ToUtf16(const std::string& text) {
       }
       if (k == need) {
         static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        bool valid = value >= kMin[need] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+        bool valid = value >= kMin[need] && value <= 0x10FFFF &&
+                     (lone_surrogates || !(value >= 0xD800 && value <= 0xDFFF));
         if (valid) c = value;
         len = need;
       } else {
@@ -85,6 +87,13 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Utf16ToUtf8(const std::u16string& text) { return Encode(text, false); }
+std::u16string Utf8ToUtf16(const std::string& bytes) { return Decode(bytes, false); }
+std::string Utf16ToWtf8(const std::u16string& text) { return Encode(text, true); }
+std::u16string Wtf8ToUtf16(const std::string& bytes) { return Decode(bytes, true); }
 
 bool ParseShortcutText(const std::string& bytes, std::u16string* command) {
   std::string line = bytes.substr(0, bytes.find_first_of("\r\n"));

@@ -6,9 +6,16 @@
 
 namespace plat::common {
 
-// Lone surrogates become U+FFFD; malformed UTF-8 bytes become U+FFFD.
+// UTF-8 for files: lone surrogates become U+FFFD; malformed UTF-8 bytes
+// become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
 std::u16string Utf8ToUtf16(const std::string& bytes);
+// Generalized UTF-8 (WTF-8), for names that must come back exactly: valid
+// text gives the same bytes as UTF-8, and an unpaired surrogate keeps its own
+// 3-byte form (U+D800 is ED A0 80), so every UTF-16 text round-trips. The
+// decoder also reads plain UTF-8; other malformed bytes become U+FFFD.
+std::string Utf16ToWtf8(const std::u16string& text);
+std::u16string Wtf8ToUtf16(const std::string& bytes);
 
 // The device's shortcut form: decimal digits, '#', the target command. The
 // count is not trusted (hand-made shortcuts often miscount); the target is

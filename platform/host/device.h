@@ -23,6 +23,10 @@
 namespace device {
 
 // ---- Text -----------------------------------------------------------------
+// The host's 8-bit form of device text (registry names, host paths, what
+// devicesim prints): UTF-8, except that an unpaired surrogate keeps its own
+// 3-byte form, so that names which differ only there stay different, as they
+// do on the device. Text files are written as strict UTF-8 instead.
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
@@ -70,6 +74,28 @@ bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegV
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out);
 // False with error 2 when the key is missing, with another when it cannot tell.
 bool KeyExists(plat::RegRoot root, const std::u16string& path);
+// The key's path as the registry spells it (the path names it in any case);
+// false when the key is missing.
+bool StoredKeyPath(plat::RegRoot root, const std::u16string& path, std::u16string* stored);
+// Calls `visit` for the key and every key below it, each before its subkeys
+// and subkeys in enumeration order, with the key's path as the registry
+// spells it and its values in name order. One read transaction, and each key
+// is reached from its parent, so a deep tree costs no more per key than a
+// shallow one. `visit` returns false to stop. False when the key is missing,
+// a read fails or `visit` stopped.
+using KeyVisitor = bool (*)(const std::u16string& stored_path, const std::vector<RegValue>& values,
+                            void* context);
+bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor visit, void* context);
+// UTF-16LE bytes of a text, and the code units of UTF-16LE bytes (an odd last
+// byte is not part of any unit): registry data and registry editor files.
+std::string ToUtf16Le(const std::u16string& text);
+std::u16string FromUtf16Le(const std::string& bytes);
+// A REG_SZ value's data: the text's UTF-16LE code units and a terminating zero.
+std::string RegTextData(const std::u16string& text);
+// The text in REG_SZ data, as the device's programs read it: the code units
+// up to the first zero (all of them when there is none); an odd last byte is
+// not part of any unit.
+std::u16string RegTextOf(const std::string& data);
 // Runs `body` as one transaction: all or nothing.
 bool Transaction(bool (*body)(void*), void* context);
 

@@ -16,9 +16,9 @@ namespace device {
 
 // ---- Text ---------------------------------------------------------------
 
-std::string ToUtf8(const std::u16string& text) { return plat::common::Utf16ToUtf8(text); }
+std::string ToUtf8(const std::u16string& text) { return plat::common::Utf16ToWtf8(text); }
 
-std::u16string FromUtf8(const std::string& text) { return plat::common::Utf8ToUtf16(text); }
+std::u16string FromUtf8(const std::string& text) { return plat::common::Wtf8ToUtf16(text); }
 
 // ---- Folder ---------------------------------------------------------------
 

@@ -176,22 +176,28 @@ int64_t NowMs() {
 }
 
 std::string JsonString(const std::u16string& text) {
-  std::string utf8 = ToUtf8(text);
   std::string out = "\"";
-  for (unsigned char c : utf8) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    const bool pair = c <= 0xDBFF && surrogate && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                      text[i + 1] <= 0xDFFF;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case u'"': out += "\\\""; break;
+      case u'\\': out += "\\\\"; break;
+      case u'\n': out += "\\n"; break;
+      case u'\r': out += "\\r"; break;
+      case u'\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
+        // Control characters, and an unpaired surrogate, which JSON can only
+        // write as an escape.
+        if (c < 0x20 || (surrogate && !pair)) {
           char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
           out += escaped;
         } else {
-          out += static_cast<char>(c);
+          out += ToUtf8(text.substr(i, pair ? 2 : 1));
+          if (pair) ++i;
         }
     }
   }

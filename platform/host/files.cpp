@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/common/shell_text.h"
 #include "platform/host/host_internal.h"
 
 using namespace device::internal;
@@ -170,7 +171,8 @@ bool WriteTextFile(TextFile file, const std::u16string& text) {
   common::FaultGate gate(faults::Op::FileWrite);
   if (gate.failed()) return false;
   if (file == nullptr) return Fail(kErrorInvalidHandle);
-  std::string bytes = device::ToUtf8(text);
+  // Files are for other programs to read too: strict UTF-8.
+  std::string bytes = plat::common::Utf16ToUtf8(text);
   if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size())
     return Fail(FromErrno(errno));
   return true;

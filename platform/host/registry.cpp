@@ -235,17 +235,38 @@ bool ReadKey(plat::RegRoot root, const std::u16string& path, Body body) {
   return id != 0 && body(db, id);
 }
 
+// The stored spelling of key `id`, from its names up to the root.
+bool PathOfKey(sqlite3* db, int64_t id, std::u16string* path) {
+  std::vector<std::u16string> names;
+  for (;;) {
+    Stmt find(db, "SELECT parent, name FROM keys WHERE id = ?");
+    find.Bind(1, id);
+    if (find.Step() != SQLITE_ROW) return false;
+    if (find.Int(0) == 0) break;  // a root: its parent is NULL
+    names.push_back(FromUtf8(find.Text(1)));
+    id = find.Int(0);
+  }
+  path->clear();
+  for (size_t i = names.size(); i-- > 0;) {
+    if (!path->empty()) *path += u'\\';
+    *path += names[i];
+  }
+  return true;
+}
+
+bool ValuesOf(sqlite3* db, int64_t id, std::vector<RegValue>* out) {
+  Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
+  list.Bind(1, id);
+  int rc;
+  while ((rc = list.Step()) == SQLITE_ROW)
+    out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
+  return rc == SQLITE_DONE;
+}
+
 }  // namespace
 
 bool ListValues(plat::RegRoot root, const std::u16string& path, std::vector<RegValue>* out) {
-  return ReadKey(root, path, [out](sqlite3* db, int64_t id) {
-    Stmt list(db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded");
-    list.Bind(1, id);
-    int rc;
-    while ((rc = list.Step()) == SQLITE_ROW)
-      out->push_back({FromUtf8(list.Text(0)), static_cast<uint32_t>(list.Int(1)), list.Text(2)});
-    return rc == SQLITE_DONE;
-  });
+  return ReadKey(root, path, [out](sqlite3* db, int64_t id) { return ValuesOf(db, id, out); });
 }
 
 bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std::u16string>* out) {
@@ -260,6 +281,65 @@ bool ListSubkeys(plat::RegRoot root, const std::u16string& path, std::vector<std
 
 bool KeyExists(plat::RegRoot root, const std::u16string& path) {
   return ReadKey(root, path, [](sqlite3*, int64_t) { return true; });
+}
+
+bool StoredKeyPath(plat::RegRoot root, const std::u16string& path, std::u16string* stored) {
+  return ReadKey(root, path, [stored](sqlite3* db, int64_t id) { return PathOfKey(db, id, stored); });
+}
+
+bool VisitKeyTree(plat::RegRoot root, const std::u16string& path, KeyVisitor visit, void* context) {
+  return ReadKey(root, path, [visit, context](sqlite3* db, int64_t id) {
+    struct Pending {
+      int64_t id;
+      std::u16string path;
+    };
+    std::vector<Pending> pending(1);
+    pending[0].id = id;
+    if (!PathOfKey(db, id, &pending[0].path)) return false;
+    while (!pending.empty()) {
+      const Pending key = std::move(pending.back());
+      pending.pop_back();
+      std::vector<RegValue> values;
+      if (!ValuesOf(db, key.id, &values) || !visit(key.path, values, context)) return false;
+      Stmt list(db, "SELECT id, name FROM keys WHERE parent = ? ORDER BY id DESC");
+      list.Bind(1, key.id);
+      int rc;
+      // Pushed last first, so that they come off in enumeration order.
+      while ((rc = list.Step()) == SQLITE_ROW) {
+        const std::u16string name = FromUtf8(list.Text(1));
+        pending.push_back({list.Int(0), key.path.empty() ? name : key.path + u'\\' + name});
+      }
+      if (rc != SQLITE_DONE) return false;
+    }
+    return true;
+  });
+}
+
+std::string ToUtf16Le(const std::u16string& text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2 + 2);
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+std::u16string FromUtf16Le(const std::string& bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                  (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return text;
+}
+
+std::string RegTextData(const std::u16string& text) { return ToUtf16Le(text).append(2, '\0'); }
+
+std::u16string RegTextOf(const std::string& data) {
+  std::u16string text = FromUtf16Le(data);
+  return text.substr(0, text.find(u'\0'));
 }
 
 }  // namespace device

@@ -232,18 +232,15 @@ bool ShellOpen(const std::u16string& file) {
 }
 
 uint8_t GetAppKey(const std::u16string& program_file_name) {
-  static const char16_t kKeys[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
   std::u16string wanted = FileName(program_file_name);
   std::vector<std::u16string> entries;
-  if (wanted.empty() || !device::ListSubkeys(RegRoot::LocalMachine, kKeys, &entries)) return 0;
+  if (wanted.empty() || !device::ListSubkeys(RegRoot::LocalMachine, kButtonTableKey, &entries)) return 0;
   for (const std::u16string& entry : entries) {
     std::vector<device::RegValue> values;
-    if (!device::ListValues(RegRoot::LocalMachine, std::u16string(kKeys) + u"\\" + entry, &values)) continue;
+    if (!device::ListValues(RegRoot::LocalMachine, std::u16string(kButtonTableKey) + u"\\" + entry, &values)) continue;
     for (const device::RegValue& value : values) {
       if (!value.name.empty() || value.type != kRegSz) continue;
-      std::u16string command(value.data.size() / 2, u'\0');
-      std::memcpy(command.data(), value.data.data(), command.size() * 2);
-      command = command.substr(0, command.find(u'\0'));
+      const std::u16string command = device::RegTextOf(value.data);
       std::u16string program, args;
       device::SplitCommand(command, &program, &args);
       if (CompareNoCase(FileName(program), wanted) != 0) continue;

@@ -18,7 +18,7 @@ namespace config_test {
 constexpr plat::RegRoot kHklm = plat::RegRoot::LocalMachine;
 
 inline std::u16string EntryPath(const std::u16string& entry) {
-  return std::u16string(kButtonTableKey) + u"\\" + entry;
+  return std::u16string(plat::kButtonTableKey) + u"\\" + entry;
 }
 
 // An entry of the button table. A value passed as nullptr is not written.

@@ -169,7 +169,7 @@ TEST_F(LaunchButtonsTest, WritingCommandsQuotesAndResetsTheShellValues) {
   buttons.SetShortcut(1, u"x.exe");
   EXPECT_TRUE(Logged("LaunchButtons::SetShortcut(x.exe, 1)"));
   std::vector<std::u16string> entries;
-  device::ListSubkeys(kHklm, kButtonTableKey, &entries);
+  device::ListSubkeys(kHklm, plat::kButtonTableKey, &entries);
   EXPECT_EQ(entries, std::vector<std::u16string>{u"40C1"});
 }
 
@@ -253,7 +253,7 @@ TEST_F(LaunchButtonsTest, TakeoverCommandClaimsItsLetterOverTheResetPattern) {
         found.push_back(line);
     return found;
   }();
-  const std::string table = device::ToUtf8(std::u16string(kButtonTableKey));
+  const std::string table = device::ToUtf8(std::u16string(plat::kButtonTableKey));
   EXPECT_EQ(claims, (std::vector<std::string>{
                         "  subkey: " + table + "\\40C1",
                         "    found tapdeck match for 1",
@@ -272,7 +272,7 @@ TEST_F(LaunchButtonsTest, OneResetCommandCanClaimTwoSlots) {
   AddEntry(u"40C1", u"A", u"\\X\\calendar.lnk;\\X\\NOTES.LNK", nullptr);
   AddEntry(u"40C2", u"B", u"\\Windows\\Notes.lnk", nullptr);
   LaunchButtons buttons;
-  const std::string table = device::ToUtf8(std::u16string(kButtonTableKey));
+  const std::string table = device::ToUtf8(std::u16string(plat::kButtonTableKey));
   const std::vector<std::string> lines = LogLines();
   auto first = std::find(lines.begin(), lines.end(), "  subkey: " + table + "\\40C1");
   auto second = std::find(lines.begin(), lines.end(), "  subkey: " + table + "\\40C2");
@@ -291,7 +291,7 @@ TEST_F(LaunchButtonsTest, OnlyTheFirstTakeoverMarkCounts) {
   // A mark at the very end has no letter at all.
   AddEntry(u"40C2", u"B", u"\\Windows\\Notes.lnk", u"\\q\\TAPDECK ");
   LaunchButtons buttons;
-  const std::string t = device::ToUtf8(std::u16string(kButtonTableKey)) + "\\";
+  const std::string t = device::ToUtf8(std::u16string(plat::kButtonTableKey)) + "\\";
   std::vector<std::string> claims;
   for (const std::string& line : LogLines())
     if (line.find("found") != std::string::npos || line.find("unused") != std::string::npos ||
@@ -314,7 +314,7 @@ TEST_F(LaunchButtonsTest, HoldEntriesAndRecordKeys) {
   LaunchButtons buttons;
   EXPECT_EQ(buttons.GetButtonCount(), 3u);
   EXPECT_EQ(buttons.GetRecordCommand(), nullptr);
-  const std::string t = device::ToUtf8(std::u16string(kButtonTableKey)) + "\\";
+  const std::string t = device::ToUtf8(std::u16string(plat::kButtonTableKey)) + "\\";
   std::vector<std::string> claims;
   for (const std::string& line : LogLines())
     if (line.find("found") != std::string::npos || line.find("unused") != std::string::npos ||
@@ -351,7 +351,7 @@ TEST_F(LaunchButtonsTest, WholeConstructionLog) {
   EXPECT_EQ(buttons.GetButton(0).Name(), u"Button 1");
   EXPECT_EQ(buttons.GetButton(4).Name(), u"Record");
 
-  const std::string t = device::ToUtf8(std::u16string(kButtonTableKey)) + "\\";
+  const std::string t = device::ToUtf8(std::u16string(plat::kButtonTableKey)) + "\\";
   const std::vector<std::string> expected = {
       "LaunchButtons::LaunchButtons() subkeys:",
       "  subkey: " + t + "40C5",

@@ -67,6 +67,34 @@ TEST_F(RegistryContract, NonAsciiNamesIgnoreCase) {
   RegCloseKey(upper);
 }
 
+TEST_F(RegistryContract, NamesDifferingInALoneSurrogateStayApart) {
+  // Any UTF-16 text is a name: a lone half of a pair is kept exactly, never
+  // replaced, so these are two values and two keys.
+  const std::u16string high = u"Name\xD800", other_high = u"Name\xD801", low = u"Name\xDC00";
+  RegKey key = Create(u"Lone");
+  const uint32_t numbers[] = {1, 2, 3};
+  ASSERT_TRUE(RegSetValue(key, high, kRegDword, &numbers[0], 4));
+  ASSERT_TRUE(RegSetValue(key, other_high, kRegDword, &numbers[1], 4));
+  ASSERT_TRUE(RegSetValue(key, low, kRegDword, &numbers[2], 4));
+  const std::u16string names[] = {high, other_high, low};
+  for (int i = 0; i < 3; ++i) {
+    uint32_t got = 0, size = 4;
+    EXPECT_TRUE(RegQueryValue(key, names[i], nullptr, &got, &size)) << i;
+    EXPECT_EQ(got, numbers[i]) << i;
+  }
+  EXPECT_FALSE(RegQueryValue(key, u"Name\xFFFD", nullptr, nullptr, nullptr));
+  RegCloseKey(key);
+
+  RegCloseKey(Create(u"Lone\\" + high));
+  RegCloseKey(Create(u"Lone\\" + other_high));
+  RegKey parent = RegOpenKey(RegRoot::LocalMachine, kBase + u"\\Lone", kKeyRead);
+  ASSERT_NE(parent, nullptr);
+  EXPECT_EQ(EnumName(parent, 0), high);
+  EXPECT_EQ(EnumName(parent, 1), other_high);
+  EXPECT_EQ(EnumName(parent, 2), u"<error>");
+  RegCloseKey(parent);
+}
+
 TEST_F(RegistryContract, ValuesKeepTypeAndBytes) {
   RegKey key = Create(u"Values");
   const std::u16string text = u"\\Windows\\notes.exe";

@@ -1,7 +1,9 @@
 #include "tests/devicesim/run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +33,7 @@ std::string TempFile(const char* tag) {
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input,
-                      const std::vector<std::string>& environment) {
+                      const std::vector<std::string>& environment, long long file_size_limit) {
   // Files rather than pipes: nothing can block on a full pipe.
   std::string in_path = TempFile("in"), out_path = TempFile("out"), err_path = TempFile("err");
   {
@@ -65,7 +67,26 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& i
 
   ProgramRun run;
   pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
+  // The child inherits the limit, and the ignored SIGXFSZ, from this process
+  // for the moment of the spawn.
+  struct rlimit saved_limit {};
+  struct sigaction saved_action {};
+  const bool limited = file_size_limit >= 0;
+  if (limited) {
+    getrlimit(RLIMIT_FSIZE, &saved_limit);
+    struct rlimit limit = saved_limit;
+    limit.rlim_cur = static_cast<rlim_t>(file_size_limit);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &saved_action);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  if (limited) {
+    setrlimit(RLIMIT_FSIZE, &saved_limit);
+    sigaction(SIGXFSZ, &saved_action, nullptr);
+  }
+  if (spawned == 0) {
     int status = 0;
     pid_t waited;
     do {

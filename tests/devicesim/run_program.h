@@ -12,6 +12,9 @@ struct ProgramRun {
 };
 
 // `input` is fed to standard input. `environment` entries ("NAME=value")
-// are added to this process's environment.
+// are added to this process's environment. A `file_size_limit` of 0 or more
+// lets the program grow no file past that many bytes, as a full disk would
+// (the write fails; the program is not killed).
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = {},
-                      const std::vector<std::string>& environment = {});
+                      const std::vector<std::string>& environment = {},
+                      long long file_size_limit = -1);

@@ -89,50 +89,17 @@ std::vector<RunResult> RunTogether(const std::vector<std::vector<std::string>>& 
   return results;
 }
 
-std::string Event::Member(const std::string& name) const {
-  const std::string key = "\"" + name + "\":";
-  size_t at = line.find(key);
-  if (at == std::string::npos) return "";
-  size_t start = at + key.size();
-  size_t end = start;
-  if (end < line.size() && line[end] == '"') {
-    for (++end; end < line.size() && line[end] != '"'; ++end)
-      if (line[end] == '\\') ++end;
-    ++end;
-  } else {
-    while (end < line.size() && line[end] != ',' && line[end] != '}') ++end;
-  }
-  return line.substr(start, end - start);
-}
-
-std::vector<Event> ParseEvents(const std::string& json_lines) {
-  std::vector<Event> events;
-  std::istringstream lines(json_lines);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty() || line[0] != '{') continue;
-    Event event;
-    event.line = line;
-    event.t = std::atoll(event.Member("t").c_str());
-    event.pid = std::atoll(event.Member("pid").c_str());
-    std::string kind = event.Member("event");
-    event.event = kind.size() >= 2 ? kind.substr(1, kind.size() - 2) : kind;
-    events.push_back(event);
-  }
-  return events;
-}
-
-std::vector<Event> OfKind(const std::vector<Event>& events, const std::string& kind) {
-  std::vector<Event> found;
-  for (const Event& event : events)
-    if (event.event == kind) found.push_back(event);
+std::vector<Entry> KeyDowns(const std::vector<Entry>& entries) {
+  std::vector<Entry> found;
+  for (const Entry& entry : journal::OfKind(entries, "key"))
+    if (entry.Has("up") && !entry.Flag("up")) found.push_back(entry);
   return found;
 }
 
-std::vector<Event> KeyDowns(const std::vector<Event>& events) {
-  std::vector<Event> found;
-  for (const Event& event : OfKind(events, "key"))
-    if (event.Is("up", "false")) found.push_back(event);
+std::vector<Entry> OfProcess(const std::vector<Entry>& entries, int64_t pid) {
+  std::vector<Entry> found;
+  for (const Entry& entry : entries)
+    if (entry.pid == pid) found.push_back(entry);
   return found;
 }
 
@@ -185,12 +152,14 @@ void EndToEndTest::TakeOver(const std::string& entry, int button) {
   SetSettingDword("VirtualKey" + letter, static_cast<uint32_t>(std::strtoul(entry.c_str() + 2, nullptr, 16)));
 }
 
-std::vector<Event> EndToEndTest::Series(const std::string& entry, const std::vector<int>& durations) {
+std::vector<Entry> EndToEndTest::Series(const std::string& entry, const std::vector<int>& durations) {
   std::vector<std::string> args = {"series", entry};
   for (int ms : durations) args.push_back(std::to_string(ms));
   args.push_back("--json");
-  return ParseEvents(Sim(args));
+  return journal::FromJsonLines(Sim(args));
 }
+
+std::vector<Entry> EndToEndTest::Journal() { return journal::FromJsonLines(Sim({"journal", "--json"})); }
 
 std::string EndToEndTest::DeviceFile(const std::string& device_path) {
   RunResult result = RunProgram({Program("devicesim"), "--device", folder_, "path", device_path}, "");

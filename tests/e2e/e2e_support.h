@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/journal_expect.h"
+
 struct RunResult {
   int status = -1;  // exit code, or -1 when the program did not end normally
   std::string out;
@@ -23,17 +25,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& de
 std::vector<RunResult> RunTogether(const std::vector<std::vector<std::string>>& argvs,
                                    const std::string& device_folder);
 
-// One line of devicesim's JSON journal output.
-struct Event {
-  int64_t t = 0;
-  int64_t pid = 0;
-  std::string event;
-  std::string line;
-  // The raw JSON text of a member ("33", "true", "\"text\""), or "" when absent.
-  std::string Member(const std::string& name) const;
-  bool Is(const std::string& name, const std::string& raw) const { return Member(name) == raw; }
-};
-std::vector<Event> ParseEvents(const std::string& json_lines);
+using journal::Entry;
 
 // A device made with devicesim init and the host programs installed.
 class EndToEndTest : public ::testing::Test {
@@ -50,8 +42,11 @@ class EndToEndTest : public ::testing::Test {
   // as the configuration program does: the takeover shortcut, the table
   // entry pointing at it, and the button's virtual key.
   void TakeOver(const std::string& entry, int button);
-  // A timed series through devicesim; the events it printed.
-  std::vector<Event> Series(const std::string& entry, const std::vector<int>& durations);
+  // A timed series through devicesim; the entries it printed, their times
+  // counted from the first key down.
+  std::vector<Entry> Series(const std::string& entry, const std::vector<int>& durations);
+  // The device's whole journal.
+  std::vector<Entry> Journal();
   // The content of a device file, or "<none>".
   std::string DeviceFile(const std::string& device_path);
   std::string Program(const std::string& name) const;
@@ -59,6 +54,7 @@ class EndToEndTest : public ::testing::Test {
   std::string folder_;
 };
 
-// Key-down events among `events`.
-std::vector<Event> KeyDowns(const std::vector<Event>& events);
-std::vector<Event> OfKind(const std::vector<Event>& events, const std::string& kind);
+// Key-down entries among `entries`.
+std::vector<Entry> KeyDowns(const std::vector<Entry>& entries);
+// The entries made by process `pid`.
+std::vector<Entry> OfProcess(const std::vector<Entry>& entries, int64_t pid);

@@ -34,63 +34,58 @@ class PressE2E : public EndToEndTest {
     SetSetting("ButtonB2h", "<Scroll Down>");
   }
   // The process ids of the launchers the shell started, in press order.
-  static std::vector<std::string> Launchers(const std::vector<Event>& events) {
-    std::vector<std::string> launchers;
-    for (const Event& event : OfKind(events, "start"))
-      if (event.Member("program").find("TapdeckX.exe") != std::string::npos)
-        launchers.push_back(event.Member("child"));
+  static std::vector<int64_t> Launchers(const std::vector<Entry>& events) {
+    std::vector<int64_t> launchers;
+    for (const Entry& event : journal::OfKind(events, "start"))
+      if (event.Text("program") == "\\Program Files\\Quadrakey\\TapdeckX.exe")
+        launchers.push_back(event.Int("child"));
     return launchers;
   }
   // A series of `presses` presses started one launcher per press; exactly one
   // key went down, by the launcher of the last press (the one that acts in
   // every row of the series table), within [from, to) ms of the first key
   // down. The other launchers ended without leaving any trace.
-  static void ExpectOneDispatch(const std::vector<Event>& events, int presses, int vk, int from,
+  static void ExpectOneDispatch(const std::vector<Entry>& events, int presses, int vk, int from,
                                 int to) {
-    std::vector<Event> downs = KeyDowns(events);
-    ASSERT_EQ(downs.size(), 1u) << Dump(events);
-    const std::vector<std::string> launchers = Launchers(events);
+    const std::vector<int64_t> launchers = Launchers(events);
     ASSERT_EQ(launchers.size(), static_cast<size_t>(presses)) << Dump(events);
-    const std::string acting = launchers.back();
-    EXPECT_EQ(std::to_string(downs[0].pid), acting) << Dump(events);
-    EXPECT_EQ(downs[0].Member("vk"), std::to_string(vk)) << Dump(events);
-    EXPECT_GE(downs[0].t, from) << Dump(events);
-    EXPECT_LT(downs[0].t, to) << Dump(events);
-    for (const Event& event : events) {
-      const std::string pid = std::to_string(event.pid);
-      if (pid != acting) {
-        EXPECT_EQ(std::find(launchers.begin(), launchers.end(), pid), launchers.end())
+    const int64_t acting = launchers.back();
+    // One key goes down and up, sent by the acting launcher, which does
+    // nothing else.
+    const journal::Expected down = {"key", {{"vk", vk}, {"up", false}}};
+    const journal::Expected up = {"key", {{"vk", vk}, {"up", true}}};
+    EXPECT_TRUE(journal::Matches(journal::OfKind(events, "key"), {down, up}));
+    const std::vector<Entry> acted = OfProcess(events, acting);
+    EXPECT_TRUE(journal::Matches(acted, {down, up}));
+    ASSERT_FALSE(acted.empty());
+    EXPECT_GE(acted[0].t_ms, from) << Dump(events);
+    EXPECT_LT(acted[0].t_ms, to) << Dump(events);
+    for (const Entry& event : events) {
+      if (event.pid != acting) {
+        EXPECT_EQ(std::find(launchers.begin(), launchers.end(), event.pid), launchers.end())
             << "a launcher that should have ended quietly acted:\n" << Dump(events);
-      }
-      // Its key up comes from the same process.
-      if (event.event == "key") {
-        EXPECT_EQ(pid, acting) << Dump(events);
       }
       EXPECT_NE(event.event, "message") << Dump(events);
     }
   }
-  static std::string Dump(const std::vector<Event>& events) {
-    std::string text;
-    for (const Event& event : events) text += event.line + "\n";
-    return text;
-  }
+  static std::string Dump(const std::vector<Entry>& events) { return journal::Describe(events); }
 };
 
 TEST_F(PressE2E, SingleAssignmentLaunchesAtOnceOnEveryPress) {
   SetSetting("ButtonB", "<Page Up>");
-  std::vector<Event> events = Series("40C2", {50});
+  std::vector<Entry> events = Series("40C2", {50});
   ExpectOneDispatch(events, 1, kPageUp, 0, kAtOnceSlack);
   // A quick double press is two single presses.
   events = Series("40C2", {50, 100, 50});
-  std::vector<Event> downs = KeyDowns(events);
+  std::vector<Entry> downs = KeyDowns(events);
   ASSERT_EQ(downs.size(), 2u) << Dump(events);
-  const std::vector<std::string> launchers = Launchers(events);
+  const std::vector<int64_t> launchers = Launchers(events);
   ASSERT_EQ(launchers.size(), 2u) << Dump(events);
-  EXPECT_EQ(std::to_string(downs[0].pid), launchers[0]) << Dump(events);
-  EXPECT_EQ(std::to_string(downs[1].pid), launchers[1]) << Dump(events);
-  EXPECT_LT(downs[0].t, kAtOnceSlack);
-  EXPECT_GE(downs[1].t, 150);
-  EXPECT_LT(downs[1].t, 150 + kAtOnceSlack);
+  EXPECT_EQ(downs[0].pid, launchers[0]) << Dump(events);
+  EXPECT_EQ(downs[1].pid, launchers[1]) << Dump(events);
+  EXPECT_LT(downs[0].t_ms, kAtOnceSlack);
+  EXPECT_GE(downs[1].t_ms, 150);
+  EXPECT_LT(downs[1].t_ms, 150 + kAtOnceSlack);
   // The counter was never needed.
   EXPECT_EQ(RunProgram({Program("devicesim"), "--device", folder_, "reg", "get",
                         "HKLM\\Software\\Quadrakey", "StateB"}, "").status, 1);
@@ -140,13 +135,12 @@ TEST_F(PressE2E, DoNothingIsQuietAndReported) {
   SetSetting("ButtonB2", "<do nothing>");
   SetSetting("ButtonB2h", "<Do Nothing>");
   // Every extra slot is unassigned, so this double press is two singles.
-  std::vector<Event> events = Series("40C2", {50, 100, 50});
+  std::vector<Entry> events = Series("40C2", {50, 100, 50});
   EXPECT_EQ(KeyDowns(events).size(), 2u) << Dump(events);
 
   SetSetting("ButtonBh", "<Page Down>");
   events = Series("40C2", {50, 100, 50});
-  EXPECT_TRUE(KeyDowns(events).empty()) << Dump(events);
-  EXPECT_TRUE(OfKind(events, "message").empty()) << Dump(events);
+  EXPECT_TRUE(journal::Matches(journal::OfKind(events, {"key", "message"}), {})) << "quiet";
   EXPECT_EQ(DeviceFile("\\Program Files\\Quadrakey\\launch.log"),
             "Launch button 1, press 2, hold 0\n  shortcut: <do nothing>\n  app: <do nothing>\n"
             "  (no exe)\n  (no cmdline)\nSuccess");
@@ -154,46 +148,46 @@ TEST_F(PressE2E, DoNothingIsQuietAndReported) {
 
 TEST_F(PressE2E, MissingFileShowsTheMessage) {
   SetSetting("ButtonB", "\\My Documents\\moved away.txt");
-  std::vector<Event> events = Series("40C2", {50});
-  std::vector<Event> messages = OfKind(events, "message");
-  ASSERT_EQ(messages.size(), 1u) << Dump(events);
-  EXPECT_NE(messages[0].Member("text").find("Cannot find the shortcut or program assigned"), std::string::npos);
-  EXPECT_EQ(messages[0].Member("caption"), "\"Quadrakey\"");
-  EXPECT_EQ(messages[0].Member("flags"), std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost));
-  EXPECT_LT(messages[0].t, kAtOnceSlack);
+  std::vector<Entry> events = Series("40C2", {50});
+  const std::vector<Entry> messages = journal::OfKind(events, "message");
+  EXPECT_TRUE(journal::Matches(
+      messages, {{"message",
+                  {{"text",
+                    "Cannot find the shortcut or program assigned to this key press. It may have been moved "
+                    "or deleted since you last assigned it. Please run Quadrakey and make an assignment "
+                    "for this key press again."},
+                   {"caption", "Quadrakey"},
+                   {"flags", plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost}}}}));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_LT(messages[0].t_ms, kAtOnceSlack);
 }
 
 TEST_F(PressE2E, ExistingDocumentOpensThroughTheShell) {
   // A stock program of the device: started (journalled) by the shell.
   SetSetting("ButtonB", "\\Windows\\Start Menu\\Calendar.lnk");
-  std::vector<Event> events = Series("40C2", {50});
-  bool opened = false;
-  for (const Event& event : OfKind(events, "open"))
-    opened = opened || (event.Member("file") == "\"\\\\Windows\\\\Start Menu\\\\Calendar.lnk\"" &&
-                        event.Is("ok", "true"));
-  EXPECT_TRUE(opened) << Dump(events);
-  EXPECT_TRUE(OfKind(events, "message").empty()) << Dump(events);
+  std::vector<Entry> events = Series("40C2", {50});
+  const std::vector<int64_t> launchers = Launchers(events);
+  ASSERT_EQ(launchers.size(), 1u) << Dump(events);
+  // The launcher opens the shortcut, which starts the stock program.
+  EXPECT_TRUE(journal::Matches(
+      OfProcess(events, launchers[0]),
+      {{"start", {{"program", "\\Windows\\calendar.exe"}}},
+       {"open", {{"file", "\\Windows\\Start Menu\\Calendar.lnk"}, {"ok", true}}}}));
+  EXPECT_TRUE(journal::OfKind(events, "message").empty()) << Dump(events);
 }
 
 TEST_F(PressE2E, DocumentOpensInItsAssociatedProgram) {
   // A stock document of the device, associated with its viewer in HKCR.
   SetSetting("ButtonB", "\\My Documents\\Shopping list.txt");
-  std::vector<Event> events = Series("40C2", {50});
-  const std::vector<std::string> launchers = Launchers(events);
+  std::vector<Entry> events = Series("40C2", {50});
+  const std::vector<int64_t> launchers = Launchers(events);
   ASSERT_EQ(launchers.size(), 1u) << Dump(events);
-  std::vector<Event> opens;
-  for (const Event& event : OfKind(events, "open"))
-    if (std::to_string(event.pid) == launchers[0]) opens.push_back(event);
-  ASSERT_EQ(opens.size(), 1u) << Dump(events);
-  EXPECT_EQ(opens[0].Member("file"), "\"\\\\My Documents\\\\Shopping list.txt\"");
-  EXPECT_TRUE(opens[0].Is("ok", "true")) << Dump(events);
-  bool viewer_started = false;
-  for (const Event& event : OfKind(events, "start"))
-    viewer_started = viewer_started ||
-                     (std::to_string(event.pid) == launchers[0] &&
-                      event.Member("args").find("Shopping list.txt") != std::string::npos);
-  EXPECT_TRUE(viewer_started) << Dump(events);
-  EXPECT_TRUE(OfKind(events, "message").empty()) << Dump(events);
+  // The viewer starts with the document, then the open is done.
+  const std::vector<Entry> launched = OfProcess(events, launchers[0]);
+  EXPECT_TRUE(journal::Matches(launched, {{"start"}, {"open", {{"file", "\\My Documents\\Shopping list.txt"}, {"ok", true}}}}));
+  ASSERT_FALSE(launched.empty());
+  EXPECT_NE(launched[0].Text("args").find("Shopping list.txt"), std::string::npos) << Dump(events);
+  EXPECT_TRUE(journal::OfKind(events, "message").empty()) << Dump(events);
 }
 
 TEST_F(PressE2E, CommandLineNamesTheButtonAndTheExitCodeIsZero) {
@@ -210,12 +204,11 @@ TEST_F(PressE2E, CommandLineNamesTheButtonAndTheExitCodeIsZero) {
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     RunResult result = RunProgram(argv, folder_);
     EXPECT_EQ(result.status, 0) << result.err;
-    std::vector<Event> downs = KeyDowns(ParseEvents(Sim({"journal", "--json"})));
+    const std::vector<Entry> keys = journal::OfKind(Journal(), "key");
     if (c.vk == 0) {
-      EXPECT_TRUE(downs.empty());
+      EXPECT_TRUE(journal::Matches(keys, {}));
     } else {
-      ASSERT_EQ(downs.size(), 1u);
-      EXPECT_EQ(downs[0].Member("vk"), std::to_string(c.vk));
+      EXPECT_TRUE(journal::Matches(keys, {{"key", {{"vk", c.vk}, {"up", false}}}, {"key", {{"vk", c.vk}, {"up", true}}}}));
     }
   }
 }
@@ -238,12 +231,12 @@ TEST_F(PressE2E, ButtonsPressedTogetherDoNotDisturbEachOther) {
        {sim, "--device", folder_, "series", "40C4", "50", "100", "50", "100", "50", "--json"}},
       "");
   for (const RunResult& result : results) EXPECT_EQ(result.status, 0) << result.err;
-  std::vector<Event> all = ParseEvents(Sim({"journal", "--json"}));
-  std::vector<int> vks;
-  for (const Event& event : KeyDowns(all)) vks.push_back(std::atoi(event.Member("vk").c_str()));
+  std::vector<Entry> all = Journal();
+  std::vector<int64_t> vks;
+  for (const Entry& event : KeyDowns(all)) vks.push_back(event.Int("vk"));
   std::sort(vks.begin(), vks.end());
-  EXPECT_EQ(vks, (std::vector<int>{27, kScrollUp})) << Dump(all);
-  EXPECT_EQ(OfKind(all, "sip").size(), 1u) << Dump(all);
+  EXPECT_EQ(vks, (std::vector<int64_t>{27, kScrollUp})) << Dump(all);
+  EXPECT_EQ(journal::OfKind(all, "sip").size(), 1u) << Dump(all);
   EXPECT_EQ(GetSetting("StateB"), "0");
   EXPECT_EQ(GetSetting("StateC"), "0");
   EXPECT_EQ(GetSetting("StateD"), "0");

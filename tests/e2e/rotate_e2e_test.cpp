@@ -22,9 +22,9 @@ class RotateE2E : public EndToEndTest {
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result = RunProgram(argv, folder_);
     EXPECT_EQ(result.status, 0) << result.err;
-    std::vector<Event> displays = OfKind(ParseEvents(Sim({"journal", "--json"})), "display");
-    if (displays.size() != 1 || !displays[0].Is("ok", "true")) return -1;
-    return std::atoi(displays[0].Member("orientation").c_str());
+    std::vector<Entry> displays = journal::OfKind(Journal(), "display");
+    if (displays.size() != 1 || !displays[0].Flag("ok")) return -1;
+    return static_cast<int>(displays[0].Int("orientation"));
   }
 };
 
@@ -56,11 +56,11 @@ TEST_F(RotateE2E, UnsupportedDisplayShowsTheMessage) {
   Sim({"display", "--rotation", "off"});
   RunResult result = RunProgram({Program("Turnscreen"), "15"}, folder_);
   EXPECT_EQ(result.status, 0);
-  std::vector<Event> messages = OfKind(ParseEvents(Sim({"journal", "--json"})), "message");
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].Member("text"), "\"Display rotation does not seem to be supported on this device\"");
-  EXPECT_EQ(messages[0].Member("caption"), "\"Quadrakey\"");
-  EXPECT_EQ(messages[0].Member("flags"), std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost));
+  EXPECT_TRUE(journal::Matches(journal::OfKind(Journal(), "message"),
+                               {{"message",
+                                 {{"text", "Display rotation does not seem to be supported on this device"},
+                                  {"caption", "Quadrakey"},
+                                  {"flags", plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost}}}}));
 }
 
 TEST_F(RotateE2E, RotateScreenSlotStepsThroughItsMask) {
@@ -70,22 +70,22 @@ TEST_F(RotateE2E, RotateScreenSlotStepsThroughItsMask) {
   SetSetting("ButtonB-RotateScreen2h", "10");
   std::vector<int> seen;
   for (int i = 0; i < 3; ++i) {
-    std::vector<Event> events = Series("40C2", {50, 100, 700});
-    std::vector<Event> starts;
-    std::vector<std::string> launchers;
-    for (const Event& event : OfKind(events, "start")) {
-      if (event.Member("program").find("Turnscreen.exe") != std::string::npos) starts.push_back(event);
-      if (event.Member("program").find("TapdeckX.exe") != std::string::npos)
-        launchers.push_back(event.Member("child"));
+    std::vector<Entry> events = Series("40C2", {50, 100, 700});
+    std::vector<Entry> starts;
+    std::vector<int64_t> launchers;
+    for (const Entry& event : journal::OfKind(events, "start")) {
+      if (event.Text("program") == "\\Program Files\\Quadrakey\\Turnscreen.exe") starts.push_back(event);
+      if (event.Text("program") == "\\Program Files\\Quadrakey\\TapdeckX.exe")
+        launchers.push_back(event.Int("child"));
     }
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].Member("args"), "\"10\"");
+    ASSERT_EQ(starts.size(), 1u) << journal::Describe(events);
+    EXPECT_EQ(starts[0].Text("args"), "10");
     // Started by the second press's launcher, the one that saw the hold.
-    ASSERT_EQ(launchers.size(), 2u);
-    EXPECT_EQ(std::to_string(starts[0].pid), launchers[1]);
-    std::vector<Event> displays = OfKind(events, "display");
-    ASSERT_EQ(displays.size(), 1u);
-    seen.push_back(std::atoi(displays[0].Member("orientation").c_str()));
+    ASSERT_EQ(launchers.size(), 2u) << journal::Describe(events);
+    EXPECT_EQ(starts[0].pid, launchers[1]);
+    std::vector<Entry> displays = journal::OfKind(events, "display");
+    ASSERT_EQ(displays.size(), 1u) << journal::Describe(events);
+    seen.push_back(static_cast<int>(displays[0].Int("orientation")));
   }
   EXPECT_EQ(seen, (std::vector<int>{90, 270, 90}));
 }
@@ -93,14 +93,10 @@ TEST_F(RotateE2E, RotateScreenSlotStepsThroughItsMask) {
 TEST_F(RotateE2E, RotateScreenSlotWithoutMaskUsesTheDefault) {
   TakeOver("40C2", 1);
   SetSetting("ButtonB", "<Rotate Screen>");
-  std::vector<Event> events = Series("40C2", {50});
-  std::vector<Event> displays = OfKind(events, "display");
-  ASSERT_EQ(displays.size(), 1u);
-  EXPECT_EQ(displays[0].Member("orientation"), "90");
-  events = Series("40C2", {50});
-  displays = OfKind(events, "display");
-  ASSERT_EQ(displays.size(), 1u);
-  EXPECT_EQ(displays[0].Member("orientation"), "0");
+  EXPECT_TRUE(journal::Matches(journal::OfKind(Series("40C2", {50}), "display"),
+                               {{"display", {{"orientation", 90}, {"ok", true}}}}));
+  EXPECT_TRUE(journal::Matches(journal::OfKind(Series("40C2", {50}), "display"),
+                               {{"display", {{"orientation", 0}, {"ok", true}}}}));
 }
 
 }  // namespace

@@ -19,8 +19,15 @@ std::string Report(const std::string& head, const std::string& assignment, const
          "\n  (no exe)\n  (no cmdline)\n" + ending;
 }
 
-bool Has(const device::JournalEntry& entry, const std::string& member) {
-  return entry.fields.find(member) != std::string::npos;
+const char kMissingText[] =
+    "Cannot find the shortcut or program assigned to this key press. It may have been moved or "
+    "deleted since you last assigned it. Please run Quadrakey and make an assignment for this key "
+    "press again.";
+constexpr int kExclamationTopmost = 0x40030;
+constexpr int kStopTopmost = 0x40010;
+
+journal::Expected MissingFileMessage() {
+  return {"message", {{"text", kMissingText}, {"caption", "Quadrakey"}, {"flags", kExclamationTopmost}}};
 }
 
 using DispatchTest = LauncherTest;
@@ -37,15 +44,10 @@ TEST_F(DispatchTest, KeyActionsSendKeyDownThenUp) {
     SetShortcut(kButton, 1, false, c.name);
     int64_t before = device::LastJournalId();
     EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
-    std::vector<device::JournalEntry> keys;
-    for (const auto& entry : device::ReadJournal(before))
-      if (entry.event == "key") keys.push_back(entry);
-    const std::string vk = "\"vk\":" + std::to_string(c.vk) + ",";
-    ASSERT_EQ(keys.size(), 2u) << device::ToUtf8(c.name);
-    EXPECT_TRUE(Has(keys[0], vk) && Has(keys[0], "\"up\":false") && Has(keys[0], "\"flags\":4"))
-        << keys[0].fields;
-    EXPECT_TRUE(Has(keys[1], vk) && Has(keys[1], "\"up\":true") && Has(keys[1], "\"flags\":6"))
-        << keys[1].fields;
+    EXPECT_TRUE(journal::Matches(journal::Read(before),
+                                 {{"key", {{"vk", c.vk}, {"up", false}, {"flags", 4}}},
+                                  {"key", {{"vk", c.vk}, {"up", true}, {"flags", 6}}}}))
+        << device::ToUtf8(c.name);
   }
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<ESC/Cancel>", "Success"));
 }
@@ -53,9 +55,7 @@ TEST_F(DispatchTest, KeyActionsSendKeyDownThenUp) {
 TEST_F(DispatchTest, PowerOffSendsOnlyKeyDown) {
   SetShortcut(kButton, 2, true, u"<Power Off>");
   EXPECT_TRUE(DispatchPressSlot(kButton, 2, true));
-  auto keys = Events("key");
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_TRUE(Has(keys[0], "\"vk\":223,") && Has(keys[0], "\"up\":false") && Has(keys[0], "\"flags\":4"));
+  EXPECT_TRUE(journal::Matches(Journal(), {{"key", {{"vk", 223}, {"up", false}, {"flags", 4}}}}));
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 2, hold 1\n", "<Power Off>", "Success"));
 }
 
@@ -67,10 +67,8 @@ TEST_F(DispatchTest, InputPanelToggles) {
   EXPECT_TRUE(device::IsSipShown(&shown) && shown);
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, true));
   EXPECT_TRUE(device::IsSipShown(&shown) && !shown);
-  auto sip = Events("sip");
-  ASSERT_EQ(sip.size(), 2u);
-  EXPECT_TRUE(Has(sip[0], "\"request\":0"));
-  EXPECT_TRUE(Has(sip[1], "\"request\":2"));
+  EXPECT_TRUE(journal::Matches(Journal(), {{"sip", {{"request", 0}, {"shown", true}}},
+                                           {"sip", {{"request", 2}, {"shown", false}}}}));
 }
 
 TEST_F(DispatchTest, TodayBringsTheDesktopForwardOrFails) {
@@ -78,13 +76,14 @@ TEST_F(DispatchTest, TodayBringsTheDesktopForwardOrFails) {
   device::SetHasDesktopWindow(true);
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
   EXPECT_EQ(plat::GetForegroundWindow(), plat::GetDesktopWindow());
-  EXPECT_EQ(Events("foreground").size(), 1u);
+  const journal::Expected brought_forward = {"foreground", {{"window", plat::GetDesktopWindow()}}};
+  EXPECT_TRUE(journal::Matches(Journal(), {brought_forward}));
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Today>", "Success"));
 
+  // Without a desktop window nothing happens, and nothing is shown.
   device::SetHasDesktopWindow(false);
   EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
-  EXPECT_EQ(Events("foreground").size(), 1u);
-  EXPECT_TRUE(Events("message").empty());
+  EXPECT_TRUE(journal::Matches(Journal(), {brought_forward}));
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", "<Today>", "Error: 0"));
 }
 
@@ -97,11 +96,9 @@ TEST_F(DispatchTest, RotateScreenStartsTheToolWithTheSlotsMask) {
   // Without stored parameters the command line is empty.
   SetShortcut(kButton, 2, true, u"<rotate screen>");
   EXPECT_TRUE(DispatchPressSlot(kButton, 2, true));
-  auto starts = Events("start");
-  ASSERT_EQ(starts.size(), 2u);
-  const std::string program = "\"program\":\"\\\\Program Files\\\\Quadrakey\\\\Turnscreen.exe\"";
-  EXPECT_TRUE(Has(starts[0], program) && Has(starts[0], "\"args\":\"10\"")) << starts[0].fields;
-  EXPECT_TRUE(Has(starts[1], program) && Has(starts[1], "\"args\":\"\"")) << starts[1].fields;
+  const std::string program = "\\Program Files\\Quadrakey\\Turnscreen.exe";
+  EXPECT_TRUE(journal::Matches(Journal(), {{"start", {{"program", program}, {"args", "10"}}},
+                                           {"start", {{"program", program}, {"args", ""}}}}));
 }
 
 TEST_F(DispatchTest, RotateScreenWithoutTheToolStillReportsSuccess) {
@@ -128,28 +125,16 @@ TEST_F(DispatchTest, MissingFileShowsTheMessageAndReportsSuccess) {
     EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
     EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", device::ToUtf8(path), "Success"));
   }
-  auto messages = Events("message");
-  ASSERT_EQ(messages.size(), 3u);
-  const std::string text =
-      "Cannot find the shortcut or program assigned to this key press. It may have been moved or "
-      "deleted since you last assigned it. Please run Quadrakey and make an assignment for this key "
-      "press again.";
-  for (const auto& message : messages) {
-    EXPECT_TRUE(Has(message, "\"text\":\"" + text + "\"")) << message.fields;
-    EXPECT_TRUE(Has(message, "\"caption\":\"Quadrakey\""));
-    EXPECT_TRUE(Has(message, "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost)));
-  }
-  EXPECT_TRUE(Events("open").empty());
+  // Nothing is opened: only the three messages.
+  EXPECT_TRUE(journal::Matches(Journal(), {MissingFileMessage(), MissingFileMessage(), MissingFileMessage()}));
 }
 
 TEST_F(DispatchTest, ExistingFileOpensThroughTheShellWithoutReport) {
   MakeDeviceFile(u"\\Windows\\viewer.exe");
   SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
-  auto opens = Events("open");
-  ASSERT_EQ(opens.size(), 1u);
-  EXPECT_TRUE(Has(opens[0], "\"file\":\"\\\\Windows\\\\viewer.exe\"") && Has(opens[0], "\"ok\":true"));
-  EXPECT_TRUE(Events("message").empty());
+  EXPECT_TRUE(journal::Matches(journal::OfKind(Journal(), {"open", "message"}),
+                               {{"open", {{"file", "\\Windows\\viewer.exe"}, {"ok", true}}}}));
   EXPECT_EQ(LaunchLog(), "<none>");
 }
 
@@ -157,10 +142,8 @@ TEST_F(DispatchTest, AssignedFolderCountsAsExistingAndIsOpened) {
   MakeDeviceFile(u"\\My Documents\\Trips\\plan.txt");
   SetShortcut(kButton, 1, false, u"\\My Documents\\Trips");
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
-  EXPECT_TRUE(Events("message").empty());
-  auto opens = Events("open");
-  ASSERT_EQ(opens.size(), 1u);
-  EXPECT_TRUE(Has(opens[0], "\"file\":\"\\\\My Documents\\\\Trips\"")) << opens[0].fields;
+  EXPECT_TRUE(journal::Matches(journal::OfKind(Journal(), {"open", "message"}),
+                               {{"open", {{"file", "\\My Documents\\Trips"}}}}));
 }
 
 TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
@@ -168,20 +151,12 @@ TEST_F(DispatchTest, ShellFailureBeepsAndShowsTheErrorInHex) {
   SetShortcut(kButton, 1, false, u"\\Windows\\viewer.exe");
   plat::faults::FailCall(plat::faults::Op::ShellOpen, 1, plat::kErrorGenFailure);
   EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
-  auto entries = device::ReadJournal(journal_start_);
-  std::vector<std::string> order;
-  for (const auto& entry : entries)
-    if (entry.event == "beep" || entry.event == "message") order.push_back(entry.event);
-  EXPECT_EQ(order, (std::vector<std::string>{"beep", "message"}));
-  auto beeps = Events("beep");
-  ASSERT_EQ(beeps.size(), 1u);
-  EXPECT_TRUE(Has(beeps[0], "\"type\":48"));
-  auto messages = Events("message");
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(Has(messages[0], "\"text\":\"Error opening shortcut \\\"\\\\Windows\\\\viewer.exe\\\": 1f\""))
-      << messages[0].fields;
-  EXPECT_TRUE(Has(messages[0], "\"caption\":\"Quadrakey\""));
-  EXPECT_TRUE(Has(messages[0], "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)));
+  EXPECT_TRUE(journal::Matches(
+      Journal(), {{"open", {{"file", "\\Windows\\viewer.exe"}, {"ok", false}, {"error", 31}}},
+                  {"beep", {{"type", 48}}},
+                  {"message", {{"text", "Error opening shortcut \"\\Windows\\viewer.exe\": 1f"},
+                               {"caption", "Quadrakey"},
+                               {"flags", kStopTopmost}}}}));
   EXPECT_EQ(LaunchLog(), "<none>");
 }
 
@@ -212,9 +187,7 @@ TEST_F(DispatchTest, OverlongAssignmentIsRefusedNotCut) {
   ASSERT_EQ(fits.size(), kWorkingBufferChars - 1);
   SetShortcut(kButton, 1, false, fits);
   EXPECT_TRUE(DispatchPressSlot(kButton, 1, false));
-  auto messages = Events("message");
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(Has(messages[0], "Cannot find the shortcut"));
+  EXPECT_TRUE(journal::Matches(Journal(), {MissingFileMessage()}));
 
   // One more, and even an existing file is not opened under a cut name.
   std::u16string too_long = fits + u"b";
@@ -224,11 +197,13 @@ TEST_F(DispatchTest, OverlongAssignmentIsRefusedNotCut) {
   ASSERT_TRUE(FileExists(cut) && FileExists(too_long));
   SetShortcut(kButton, 1, false, too_long);
   EXPECT_FALSE(DispatchPressSlot(kButton, 1, false));
-  EXPECT_TRUE(Events("open").empty());
-  messages = Events("message");
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_TRUE(Has(messages[1], "too long")) << messages[1].fields;
-  EXPECT_TRUE(Has(messages[1], "\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost)));
+  EXPECT_TRUE(journal::Matches(
+      Journal(), {MissingFileMessage(),
+                  {"message",
+                   {{"text", "The shortcut or program assigned to this key press has too long a path to be "
+                             "opened. Please run Quadrakey and make an assignment for this key press again."},
+                    {"caption", "Quadrakey"},
+                    {"flags", kExclamationTopmost}}}}));
   EXPECT_EQ(LaunchLog(), Report("Launch button 1, press 1, hold 0\n", device::ToUtf8(cut), "Error: 0"));
 }
 

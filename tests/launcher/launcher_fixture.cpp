@@ -29,11 +29,3 @@ std::string LauncherTest::LaunchLog() {
   text << file.rdbuf();
   return text.str();
 }
-
-std::vector<device::JournalEntry> LauncherTest::Events(const std::string& event) const {
-  std::vector<device::JournalEntry> found;
-  for (const device::JournalEntry& entry : device::ReadJournal(journal_start_)) {
-    if (entry.event == event) found.push_back(entry);
-  }
-  return found;
-}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host/device.h"
+#include "tests/support/journal_expect.h"
 #include "tests/support/log_bound_device_test.h"
 
 class LauncherTest : public LogBoundDeviceTest {
@@ -18,8 +19,9 @@ class LauncherTest : public LogBoundDeviceTest {
   static void MakeDeviceFile(const std::u16string& device_path);
   // The content of launch.log, or "<none>" when it does not exist.
   static std::string LaunchLog();
-  // Journal entries of one event kind made since SetUp.
-  std::vector<device::JournalEntry> Events(const std::string& event) const;
+  // Journal entries made since SetUp, all of them or of one event kind.
+  std::vector<journal::Entry> Journal() const { return journal::Read(journal_start_); }
+  std::vector<journal::Entry> Events(const char* event) const { return journal::OfKind(Journal(), event); }
 
   int64_t journal_start_ = 0;
 };

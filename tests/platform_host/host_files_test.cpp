@@ -112,6 +112,12 @@ TEST_F(HostFiles, TextKeepsCharactersOutsideTheBasicPlane) {
   EXPECT_EQ(device::FromUtf8("\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_EQ(device::FromUtf8("a\xC3"), u"a\uFFFD");         // cut short
   EXPECT_EQ(device::FromUtf8("\xC0\xAF"), u"\uFFFD");        // overlong
+
+  // Names and paths keep a lone surrogate in its own 3-byte form instead;
+  // valid text is plain UTF-8 either way.
+  EXPECT_EQ(device::ToUtf8(u"\U0001F600|\xD800|\xDFFF"), "\xF0\x9F\x98\x80|\xED\xA0\x80|\xED\xBF\xBF");
+  EXPECT_EQ(device::FromUtf8("\xED\xA0\x80|\xED\xBF\xBF"), u"\xD800|\xDFFF");
+  EXPECT_EQ(device::ToUtf8(u"Caf\u00e9 \u041a"), "Caf\xC3\xA9 \xD0\x9A");
 }
 
 }  // namespace

@@ -65,6 +65,25 @@ TEST_F(HostRegistry, ValuesListInNameOrderWithRawBytes) {
   EXPECT_FALSE(device::KeyExists(RegRoot::ClassesRoot, u"Listed"));
 }
 
+TEST_F(HostRegistry, TextDataIsUtf16LeWithItsZeroAndReadsUpToTheFirstZero) {
+  // What a program stores through the API is what the helpers make.
+  RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Text", kKeySetValue);
+  RegSetValue(key, u"v", kRegSz, u"h\u00e9", 6);
+  RegCloseKey(key);
+  std::vector<device::RegValue> values;
+  ASSERT_TRUE(device::ListValues(RegRoot::LocalMachine, u"Text", &values));
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].data, device::RegTextData(u"h\u00e9"));
+  EXPECT_EQ(device::RegTextData(u"h\u00e9"), std::string("h\0\xe9\0\0\0", 6));
+
+  const std::u16string odd = u"\U0001F600 \xD800 \xDFFF";  // a pair, then two lone halves
+  EXPECT_EQ(device::RegTextOf(device::RegTextData(odd)), odd);
+  EXPECT_EQ(device::RegTextOf(std::string("a\0\0\0b\0", 6)), u"a");
+  EXPECT_EQ(device::RegTextOf(std::string("a\0b\0", 4)), u"ab");  // no zero at the end
+  EXPECT_EQ(device::RegTextOf(std::string("a\0b", 3)), u"a");  // the odd byte is no unit
+  EXPECT_EQ(device::RegTextOf(""), u"");
+}
+
 TEST_F(HostRegistry, TransactionIsAllOrNothing) {
   auto write_then_fail = [](void*) {
     RegKey key = RegCreateKey(RegRoot::LocalMachine, u"Txn\\Partial", kKeySetValue);
@@ -123,7 +142,9 @@ TEST_F(HostRegistry, MissingDeviceFailsWithPathNotFoundAndMakesNothing) {
 
   // A device removed while its connection is open is not written through it.
   device::SetFolder(device_name_);
-  ASSERT_NE(RegCreateKey(RegRoot::LocalMachine, u"Before", kKeySetValue), nullptr);
+  RegKey before = RegCreateKey(RegRoot::LocalMachine, u"Before", kKeySetValue);
+  ASSERT_NE(before, nullptr);
+  RegCloseKey(before);
   std::filesystem::remove(device_name_ + "/registry.db");
   EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"After", kKeySetValue), nullptr);
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);

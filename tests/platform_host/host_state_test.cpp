@@ -124,6 +124,9 @@ TEST_F(HostState, MessageBoxesAnswerOkAndAreJournalled) {
   EXPECT_EQ(messages[1].fields, "\"text\":\"out of memory\",\"caption\":\"Error\",\"flags\":0");
   EXPECT_EQ(Events("beep").at(0).fields, "\"type\":48");
   EXPECT_EQ(device::JsonString(std::u16string(1, u'\x01')), "\"\\u0001\"");
+  // A pair is one character; a lone half, which no byte form may carry in
+  // JSON, is its escape.
+  EXPECT_EQ(device::JsonString(u"\U0001F600\xD800|\xDC00"), "\"\xF0\x9F\x98\x80\\ud800|\\udc00\"");
 
   int64_t last = device::LastJournalId();
   device::ClearJournal();

@@ -5,6 +5,7 @@
 
 #include "platform/host/device.h"
 #include "rotate/rotation.h"
+#include "tests/support/journal_expect.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -53,26 +54,18 @@ TEST(RotationCycle, UnknownCurrentOrientationCountsAsNormal) {
 
 class RotateDisplayTest : public DeviceTest {
  protected:
-  std::vector<device::JournalEntry> Messages() const {
-    std::vector<device::JournalEntry> found;
-    for (const auto& entry : device::ReadJournal(0))
-      if (entry.event == "message") found.push_back(entry);
-    return found;
-  }
+  static std::vector<journal::Entry> Messages() { return journal::OfKind(journal::Read(), "message"); }
   static uint32_t Orientation() {
     device::DisplayState state{99, true};
     EXPECT_TRUE(device::GetDisplay(&state));
     return state.orientation;
   }
-  static void ExpectTheMessage(const std::vector<device::JournalEntry>& messages) {
-    ASSERT_EQ(messages.size(), 1u);
-    const std::string& fields = messages[0].fields;
-    EXPECT_NE(fields.find("\"text\":\"Display rotation does not seem to be supported on this device\""),
-              std::string::npos)
-        << fields;
-    EXPECT_NE(fields.find("\"caption\":\"Quadrakey\""), std::string::npos);
-    EXPECT_NE(fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost)),
-              std::string::npos);
+  static void ExpectTheMessage(const std::vector<journal::Entry>& messages) {
+    EXPECT_TRUE(journal::Matches(
+        messages, {{"message",
+                    {{"text", "Display rotation does not seem to be supported on this device"},
+                     {"caption", "Quadrakey"},
+                     {"flags", plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost}}}}));
   }
 };
 

@@ -120,6 +120,21 @@ TEST_F(SettingsTest, WritesCreateTheKeyAndReadBackPerSlot) {
   EXPECT_EQ(n, 9u);
 }
 
+TEST_F(SettingsTest, ButtonsWhoseLettersAreSurrogatesKeepTheirOwnSettings) {
+  // 'A' + these indexes are lone surrogates: names the registry must keep apart.
+  const uint32_t first = 0xD800 - u'A', second = 0xD801 - u'A', low = 0xDC00 - u'A';
+  SetShortcut(first, 1, false, u"first");
+  SetShortcut(second, 1, false, u"second");
+  SetShortcut(low, 1, false, u"low");
+  SetState(first, 1);
+  SetState(second, 2);
+  EXPECT_EQ(GetShortcut(first, 1, false), u"first");
+  EXPECT_EQ(GetShortcut(second, 1, false), u"second");
+  EXPECT_EQ(GetShortcut(low, 1, false), u"low");
+  EXPECT_EQ(GetState(first), 1u);
+  EXPECT_EQ(GetState(second), 2u);
+}
+
 TEST_F(SettingsTest, VirtualKeyKeepsLowEightBitsBothWays) {
   ASSERT_TRUE(WriteRegDword(RegRoot::LocalMachine, kKey, u"VirtualKeyA", 453));
   EXPECT_EQ(GetVirtualKey(0), 197u);

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "shared/settings.h"
+#include "shared/special_actions.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -14,7 +15,9 @@ namespace {
 TEST(SpecialActions, NamesAndIndexesBothWays) {
   EXPECT_EQ(GetSpecialActionName(0), u"<Record>");
   EXPECT_EQ(GetSpecialActionName(4), u"<Rotate Screen>");
-  EXPECT_EQ(GetSpecialActionName(kDoNothing), u"<Do Nothing>");
+  EXPECT_EQ(GetSpecialActionName(13), u"<Do Nothing>");
+  EXPECT_EQ(GetSpecialActionName(SpecialAction::kPageUp), u"<Page Up>");
+  EXPECT_EQ(FindSpecialAction(u"<Power Off>"), static_cast<int>(SpecialAction::kPowerOff));
   EXPECT_EQ(GetSpecialActionName(14), u"");
   EXPECT_EQ(GetSpecialActionName(-1), u"");
   for (int i = 0; i < kSpecialActionCount; ++i) {

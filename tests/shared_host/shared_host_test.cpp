@@ -20,6 +20,7 @@
 #include "shared/settings.h"
 #include "shared/text.h"
 #include "tests/shared/device_file.h"
+#include "tests/support/journal_expect.h"
 #include "tests/support/log_bound_device_test.h"
 
 extern char** environ;
@@ -67,12 +68,8 @@ int RunWithFaults(const char* program, const std::string& argument, const std::s
   return spawned == 0 ? WaitFor(pid) : -1;
 }
 
-std::vector<device::JournalEntry> Messages(int64_t after) {
-  std::vector<device::JournalEntry> messages;
-  for (const device::JournalEntry& entry : device::ReadJournal(after)) {
-    if (entry.event == "message") messages.push_back(entry);
-  }
-  return messages;
+std::vector<journal::Entry> Messages(int64_t after) {
+  return journal::OfKind(journal::Read(after), "message");
 }
 
 bool WaitForFile(const std::u16string& path) {
@@ -127,15 +124,11 @@ TEST_F(SharedHostTest, HeldMutexTimesOutAndDropsTheLine) {
   const int64_t mark = device::LastJournalId();
   LogText(u"dropped\n");  // waits the full 10000 ms
 
-  const std::vector<device::JournalEntry> messages = Messages(mark);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].fields.find("\"text\":\"Timed out waiting to write to log file\""),
-            std::string::npos)
-      << messages[0].fields;
-  EXPECT_NE(messages[0].fields.find("\"caption\":\"Velbrook Software debug\""), std::string::npos)
-      << messages[0].fields;
-  EXPECT_NE(messages[0].fields.find("\"flags\":" + std::to_string(plat::kMbOk | plat::kMbTopmost)), std::string::npos)
-      << "OK and top-most, no icon: " << messages[0].fields;
+  // OK and top-most, no icon.
+  EXPECT_TRUE(journal::Matches(Messages(mark), {{"message",
+                                                 {{"text", "Timed out waiting to write to log file"},
+                                                  {"caption", "Velbrook Software debug"},
+                                                  {"flags", plat::kMbOk | plat::kMbTopmost}}}}));
 
   EXPECT_EQ(WaitFor(holder), 0);
   LogText(u"after\n");
@@ -168,6 +161,11 @@ TEST_F(SharedHostTest, WithoutTheMutexEveryLogCallSaysSoAndTheProgramGoesOn) {
 }
 
 TEST_F(SharedHostTest, RunningOutOfMemoryShowsTheMessageAndExitsWithOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's operator new reports a failed allocation itself instead of "
+                  "calling the program's handler, and its shadow memory does not fit under the "
+                  "helper's address-space limit; the plain host build runs this test";
+#endif
   // Also in the middle of a registry transaction, which the end of the
   // program rolls back: the message is journalled all the same.
   for (const char* where : {"", "transaction"}) {
@@ -176,13 +174,9 @@ TEST_F(SharedHostTest, RunningOutOfMemoryShowsTheMessageAndExitsWithOne) {
     const pid_t program = Start(OOM_PATH, where);
     ASSERT_GT(program, 0);
     EXPECT_EQ(WaitFor(program), 1);
-    const std::vector<device::JournalEntry> messages = Messages(mark);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].fields.find("\"text\":\"out of memory\""), std::string::npos)
-        << messages[0].fields;
-    EXPECT_NE(messages[0].fields.find("\"flags\":0"), std::string::npos) << messages[0].fields;
-    EXPECT_EQ(messages[0].fields.find("Quadrakey"), std::string::npos)
-        << "no caption of its own: " << messages[0].fields;
+    // No caption of its own: the platform's default.
+    EXPECT_TRUE(journal::Matches(
+        Messages(mark), {{"message", {{"text", "out of memory"}, {"caption", "Error"}, {"flags", 0}}}}));
   }
 }
 

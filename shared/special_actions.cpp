@@ -1,0 +1,33 @@
+#include "shared/special_actions.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+struct NameTable {
+  std::u16string names[kSpecialActionCount];
+  NameTable() {
+    for (int i = 0; i < kSpecialActionCount; ++i) names[i] = kSpecialActions[i].name;
+  }
+};
+
+const std::u16string* Names() {
+  static const NameTable table;
+  return table.names;
+}
+
+}  // namespace
+
+const std::u16string& GetSpecialActionName(int index) {
+  static const std::u16string empty;
+  if (index < 0 || index >= kSpecialActionCount) return empty;
+  return Names()[index];
+}
+
+int FindSpecialAction(const std::u16string& text) {
+  const std::u16string* names = Names();
+  for (int i = 0; i < kSpecialActionCount; ++i) {
+    if (plat::CompareNoCase(text, names[i]) == 0) return i;
+  }
+  return -1;
+}
