@@ -33,7 +33,7 @@ int MessageBox(const std::u16string& text, const std::u16string* caption, uint32
 
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }
 
-Version GetVersion() { return {4, 20, 1081, 3}; }
+Version GetVersion() { return {4, 20, 1081, 3, u""}; }
 
 void ExitProcess(int code) { std::exit(code); }
 
