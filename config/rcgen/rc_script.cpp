@@ -297,6 +297,10 @@ class Reader {
     size_t i = *at;
     token->line = *line;
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == 'L' && i + 1 < text.size() && text[i + 1] == '"') {  // a wide string: the same text
+      ++*at;
+      return LexString(text, at, line, file, token);
+    }
     if (std::isalpha(c) || c == '_') {
       size_t end = i;
       while (end < text.size() &&
@@ -335,10 +339,6 @@ class Reader {
       return true;
     }
     if (c == '"') return LexString(text, at, line, file, token);
-    if (c == 'L' && i + 1 < text.size() && text[i + 1] == '"') {
-      ++*at;
-      return LexString(text, at, line, file, token);
-    }
     if (std::string(",|+-(){}").find(static_cast<char>(c)) != std::string::npos) {
       token->type = TokenType::kPunct;
       token->text = std::string(1, static_cast<char>(c));

@@ -123,7 +123,7 @@ TEST(RcgenStyles, FollowWindres) {
       "  CONTROL \"\", 6, \"Static\", WS_TABSTOP | NOT WS_VISIBLE | WS_VISIBLE, 1, 2, 3, 4\n"  // 5
       "  CONTROL \"\", 7, \"Static\", SS_ETCHEDHORZ, 1, 2, 3, 1\n"                 // 6
       "  AUTOCHECKBOX \"Save && &quit\", 8, 1, 2, 3, 4\n"                          // 7
-      "  CTEXT \"Say \"\"hi\"\"\" \" twice\\n\", 9, 1, 2, 3, 4\n"                 // 8
+      "  CTEXT \"Say \"\"hi\"\"\" L\" twice\\n\", 9, 1, 2, 3, 4\n"                 // 8
       "  LTEXT \"A&&B\", 10, 1, 2, 3, 4, SS_NOPREFIX\n"                            // 9
       "  CONTROL \"\", 11, \"msctls_trackbar32\", TBS_BOTH | TBS_NOTICKS, 0x10, 2, 3L, 4\n"  // 10
       "}\n");
