@@ -26,6 +26,11 @@ const char* const kPrograms[] = {"TapdeckX", "Turnscreen", "tapdeck"};
 
 int Run(const Args& args);
 
+}  // namespace
+
+const Command kInstallCommand = {"install", "copy the built device programs onto the device",
+                                 kHelp, Run};
+
 bool ReadAppFolder(std::u16string* folder) {
   std::vector<device::RegValue> values;
   if (!device::ListValues(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", &values)) return false;
@@ -42,11 +47,6 @@ bool ReadAppFolder(std::u16string* folder) {
   }
   return false;
 }
-
-}  // namespace
-
-const Command kInstallCommand = {"install", "copy the built device programs onto the device",
-                                 kHelp, Run};
 
 std::string OwnFolder() {
   std::error_code code;
