@@ -78,7 +78,8 @@ TEST_F(TapdeckE2E, ButtonConfiguredOnThePagesDispatchesEveryKindOfPress) {
   Ui({"select", "1013", "<Page Up>", "--quiet"});
   Ui({"select", "1014", "<Page Down>", "--quiet"});
   Ui({"select", "1015", "<Scroll Up>", "--quiet"});
-  // The rotation choice opens over the page at once: 90 and 270 degrees.
+  // The rotation choice opens over the page at once; 0 degrees out, 90 and
+  // 270 in.
   const std::string dialog = Ui({"select", "1021", "<Rotate Screen>"});
   EXPECT_NE(dialog.find("dialog \"Rotate Screen\" (template 110"), std::string::npos) << dialog;
   Ui({"click", "1035", "--quiet"});
