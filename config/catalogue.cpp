@@ -67,6 +67,8 @@ void BuildCatalogue(plat::Window /*owner*/) {
   SortByCompare(catalogue);
 }
 
+void ClearCatalogue() { std::vector<CatalogueEntry>().swap(Catalogue()); }
+
 size_t GetCatalogueCount() { return Catalogue().size(); }
 
 const CatalogueEntry& GetCatalogueEntry(size_t index) {

@@ -33,6 +33,10 @@ class CatalogueEntry : public SortableItem {
 // that owns the folder query.
 void BuildCatalogue(plat::Window owner = 0);
 
+// Empties the catalogue and releases its storage: the run that built it
+// does so when it ends.
+void ClearCatalogue();
+
 size_t GetCatalogueCount();
 // The entry at a catalogue index; an empty entry at or past the count.
 const CatalogueEntry& GetCatalogueEntry(size_t index);

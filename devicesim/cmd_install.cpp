@@ -26,6 +26,11 @@ const char* const kPrograms[] = {"TapdeckX", "Turnscreen", "tapdeck"};
 
 int Run(const Args& args);
 
+}  // namespace
+
+const Command kInstallCommand = {"install", "copy the built device programs onto the device",
+                                 kHelp, Run};
+
 // False with error 2 when the device has no application folder, another
 // when the registry cannot be read.
 bool ReadAppFolder(std::u16string* folder) {
@@ -40,11 +45,6 @@ bool ReadAppFolder(std::u16string* folder) {
   plat::SetLastError(plat::kErrorFileNotFound);
   return false;
 }
-
-}  // namespace
-
-const Command kInstallCommand = {"install", "copy the built device programs onto the device",
-                                 kHelp, Run};
 
 std::string OwnFolder() {
   std::error_code code;

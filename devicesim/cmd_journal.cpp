@@ -23,9 +23,10 @@ const char kStateHelp[] =
     "usage: devicesim state\n"
     "\n"
     "Shows the device's state: keys held down, display orientation and rotation\n"
-    "support, input panel shown or hidden, the foreground window and whether the\n"
-    "desktop window exists. A button whose presser ended without letting go (a\n"
-    "killed series) is up.\n";
+    "support, input panel shown or hidden, the foreground window, whether the\n"
+    "desktop window exists, and the main windows of the programs that run\n"
+    "(which 'devicesim ui' can see and act on). A button whose presser ended\n"
+    "without letting go (a killed series) is up.\n";
 
 int RunJournal(const Args& args);
 int RunState(const Args& args);
@@ -133,6 +134,12 @@ int RunState(const Args& args) {
   std::printf("input panel: %s\n", sip_shown ? "shown" : "hidden");
   std::printf("foreground window: %s\n", WindowText(foreground, desktop).c_str());
   std::printf("desktop window: %s\n", desktop_present ? "present" : "absent");
+  std::vector<device::WindowRecord> windows = device::LiveWindows();
+  if (windows.empty()) std::printf("main windows: none\n");
+  for (const device::WindowRecord& window : windows)
+    std::printf("main window: %s %s (class %s), pid %lld\n", WindowText(window.window, desktop).c_str(),
+                device::JsonString(window.title).c_str(), device::ToUtf8(window.class_name).c_str(),
+                static_cast<long long>(window.pid));
   return kExitOk;
 }
 

@@ -22,6 +22,8 @@ const std::vector<const Command*>& AllCommands() {
       &kPressCommand,
       &kSeriesCommand,
       &kButtonsCommand,
+      &kRunCommand,
+      &kUiCommand,
   };
   return table;
 }

@@ -41,6 +41,8 @@ extern const Command kStateCommand;
 extern const Command kPressCommand;
 extern const Command kSeriesCommand;
 extern const Command kButtonsCommand;
+extern const Command kRunCommand;
+extern const Command kUiCommand;
 
 // ---- Command-line parsing ---------------------------------------------------
 struct OptionSpec {

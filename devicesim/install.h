@@ -6,6 +6,10 @@
 
 namespace devicesim {
 
+// The device's application folder (HKLM\Software\Quadrakey "AppFolder");
+// false when it is not set.
+bool ReadAppFolder(std::u16string* folder);
+
 // The folder that holds the running devicesim executable.
 std::string OwnFolder();
 

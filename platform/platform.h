@@ -205,6 +205,7 @@ uint8_t GetAppKey(const std::u16string& program_file_name);
 
 struct Version {
   uint32_t major, minor, build, platform_id;
+  std::u16string service_pack;  // empty when the platform names none
 };
 Version GetVersion();
 

@@ -10,7 +10,8 @@
 // gives no "." and ".."; a corrupt registry.db fails calls with 1015; a
 // shortcut or association chain deeper than 8 (a loop) fails with 1921; the
 // desktop window exists unless switched off and is the first foreground
-// window; MessageBox never blocks (journal, stderr, kIdOk).
+// window; MessageBox never blocks (journal, stderr, kIdOk) unless the
+// program runs a window system (platform/host/window_system.h).
 #pragma once
 
 #include <cstdint>
@@ -167,5 +168,31 @@ void SplitCommand(const std::u16string& command, std::u16string* program, std::u
 // Pids of the processes started by this process so far. They are not
 // waited for; a caller that wants their exit codes calls waitpid.
 std::vector<int> StartedProcesses();
+// Programs this process starts from now on read nothing, append their
+// output (stdout and stderr) to the host file `output_file`, and get a
+// session of their own, so that a long-lived program holds none of its
+// starter's pipes or terminal. Empty: they share this process's (the default).
+void DetachStartedPrograms(const std::string& output_file);
+
+// ---- Windows of running programs --------------------------------------------
+// A program that makes a main window registers it here with the address of
+// its window-system channel (the abstract Unix socket devicesim ui talks
+// to). A row whose process has ended, or whose pid now belongs to another
+// process, is dead: never answered, and removed when found.
+struct WindowRecord {
+  plat::Window window = 0;
+  int64_t pid = 0;
+  int64_t start_time = 0;  // the process's start time, as ProcessStartTime
+  std::u16string class_name;
+  std::u16string title;
+  std::string channel;  // abstract socket name, without its leading zero byte
+};
+bool RegisterWindow(const WindowRecord& record);
+void UnregisterWindows(int64_t pid);
+// The live rows, oldest first.
+std::vector<WindowRecord> LiveWindows();
+// A running process's start time (clock ticks since boot); -1 when no such
+// process runs (an ended one waiting to be reaped counts as ended).
+int64_t ProcessStartTime(int64_t pid);
 
 }  // namespace device

@@ -76,7 +76,10 @@ const char* const kSchema =
     "  holder_start INTEGER);"
     "CREATE TABLE IF NOT EXISTS journal("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT, t INTEGER NOT NULL, pid INTEGER NOT NULL,"
-    "  event TEXT NOT NULL, fields TEXT NOT NULL);";
+    "  event TEXT NOT NULL, fields TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS windows("
+    "  window INTEGER PRIMARY KEY, pid INTEGER NOT NULL, start INTEGER NOT NULL,"
+    "  class TEXT NOT NULL, title TEXT NOT NULL, channel TEXT NOT NULL);";
 
 bool MakeFolder(const std::string& path, std::string* error) {
   std::error_code ec;

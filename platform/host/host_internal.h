@@ -89,6 +89,20 @@ void AbandonTransaction();
 // The case-folded form under which registry names are compared.
 std::string FoldKey(const std::u16string& text);
 
+// ---- Window system seams ----------------------------------------------------
+// The window system (qk_platform_ui) is linked only into programs with
+// dialogs; it reaches the core backend through these two hooks.
+// A message box handler answers true (and *result) when it showed the box
+// itself, false to leave it to the non-blocking default.
+using MessageBoxHandler = bool (*)(plat::Window owner, const std::u16string& text,
+                                   const std::u16string& caption, uint32_t flags, int* result);
+void SetMessageBoxHandler(MessageBoxHandler handler);
+// What every message box leaves behind: its journal entry and a stderr line.
+void ReportMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags);
+// Called by plat::ExitProcess with the exit code, before anything is torn down.
+using ExitHandler = void (*)(int code);
+void SetExitHandler(ExitHandler handler);
+
 // ---- Device state (also used by the shell) --------------------------------
 // A state value, `default_value` when it was never set; false with the last
 // error when the device cannot be read or written.

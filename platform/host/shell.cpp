@@ -24,6 +24,12 @@ std::vector<int>& Started() {
   return pids;
 }
 
+// Where the output of detached programs goes; empty: not detached.
+std::string& DetachedOutput() {
+  static std::string file;
+  return file;
+}
+
 bool EndsWithNoCase(const std::u16string& text, const std::u16string& suffix) {
   return text.size() >= suffix.size() &&
          plat::CompareNoCase(text.substr(text.size() - suffix.size()), suffix) == 0;
@@ -68,8 +74,21 @@ bool Spawn(const std::string& host_path, const std::u16string& command_line) {
   env.push_back(device_setting.data());
   env.push_back(nullptr);
 
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  const std::string& output = DetachedOutput();
+  if (!output.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  }
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, host_path.c_str(), nullptr, nullptr, argv.data(), env.data());
+  int rc = posix_spawn(&pid, host_path.c_str(), &actions, &attributes, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (rc != 0) return Fail(FromErrno(rc));
   Started().push_back(pid);
   return true;
@@ -275,5 +294,7 @@ bool RunShellCommand(const std::u16string& command) {
 }
 
 std::vector<int> StartedProcesses() { return Started(); }
+
+void DetachStartedPrograms(const std::string& output_file) { DetachedOutput() = output_file; }
 
 }  // namespace device

@@ -9,6 +9,25 @@
 
 #include "platform/host/host_internal.h"
 
+namespace {
+device::internal::MessageBoxHandler message_box_handler = nullptr;
+device::internal::ExitHandler exit_handler = nullptr;
+}  // namespace
+
+namespace device::internal {
+
+void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_handler = handler; }
+void SetExitHandler(ExitHandler handler) { exit_handler = handler; }
+
+void ReportMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
+  Journal("message", "\"text\":" + JsonString(text) + ",\"caption\":" + JsonString(caption) +
+                         ",\"flags\":" + std::to_string(flags));
+  std::string line = ToUtf8(caption) + ": " + ToUtf8(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace device::internal
+
 namespace plat {
 
 void Sleep(uint32_t ms) {
@@ -22,21 +41,21 @@ uint64_t TickCount() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Never blocks: the host device has no one to press OK.
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
   common::FaultGate gate(faults::Op::MessageBox);
   if (gate.failed()) return 0;
   std::u16string shown_caption = caption != nullptr ? *caption : u"Error";
-  device::Journal("message", "\"text\":" + device::JsonString(text) + ",\"caption\":" +
-                                 device::JsonString(shown_caption) + ",\"flags\":" + std::to_string(flags));
-  std::string line = device::ToUtf8(shown_caption) + ": " + device::ToUtf8(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  int result = kIdOk;
+  if (message_box_handler != nullptr && message_box_handler(0, text, shown_caption, flags, &result))
+    return result;
+  // No window system: nobody could press OK, so the box answers at once.
+  device::internal::ReportMessageBox(text, shown_caption, flags);
   return kIdOk;
 }
 
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }
 
-Version GetVersion() { return {4, 20, 1081, 3}; }
+Version GetVersion() { return {4, 20, 1081, 3, u""}; }
 
 }  // namespace plat
 
@@ -52,6 +71,7 @@ void ExitProcess(int code) {
   // Ending inside a transaction would lose what the journal said meanwhile
   // (the out-of-memory message among it).
   device::internal::AbandonTransaction();
+  if (exit_handler != nullptr) exit_handler(code);
   std::exit(code);
 }
 

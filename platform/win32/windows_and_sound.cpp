@@ -35,7 +35,8 @@ Version GetVersion() {
     info.dwOSVersionInfoSize = sizeof info;
     ::GetVersionExW(&info);
   }
-  return {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId};
+  return {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId,
+          std::u16string(reinterpret_cast<const char16_t*>(info.szCSDVersion))};
 }
 
 }  // namespace plat

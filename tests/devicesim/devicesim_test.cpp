@@ -278,7 +278,7 @@ TEST_F(DevicesimTest, HelpDescribesEveryCommand) {
   ProgramRun overview = RunProgram({DEVICESIM_PATH, "--help"});
   ASSERT_EQ(overview.status, 0);
   for (const char* name : {"init", "display", "install", "reg", "shortcut", "path", "journal",
-                           "state", "press", "series", "buttons"}) {
+                           "state", "press", "series", "buttons", "run", "ui"}) {
     EXPECT_NE(overview.out.find(std::string("  ") + name + " "), std::string::npos) << name;
     ProgramRun help = RunProgram({DEVICESIM_PATH, name, "--help"});
     EXPECT_EQ(help.status, 0) << name;
@@ -806,6 +806,8 @@ TEST_F(DevicesimTest, AKeyLeftDownByAKilledSeriesReadsAsUp) {
 
 TEST_F(DevicesimTest, InstallCopiesTheBuiltPrograms) {
   Init(folder_);
+  std::string tapdeck = HostPath("\\Program Files\\Quadrakey\\tapdeck.exe");
+  fs::remove(tapdeck);  // init placed the programs built beside devicesim
   std::string build = root_ + "/build";
   fs::create_directories(build);
   ProgramRun none = Sim({"install", build});
@@ -818,10 +820,11 @@ TEST_F(DevicesimTest, InstallCopiesTheBuiltPrograms) {
   EXPECT_EQ(some.status, 0) << some.err;
   EXPECT_NE(some.out.find("TapdeckX.exe"), std::string::npos);
   EXPECT_NE(some.out.find("not built: Turnscreen"), std::string::npos);
+  EXPECT_NE(some.out.find("not built: tapdeck"), std::string::npos);
   std::string installed = HostPath("\\Program Files\\Quadrakey\\TapdeckX.exe");
   EXPECT_EQ(ReadFile(installed), ReadFile(HELPER_PATH));
   EXPECT_EQ(access(installed.c_str(), X_OK), 0);
-  EXPECT_FALSE(fs::exists(HostPath("\\Program Files\\Quadrakey\\tapdeck.exe")));
+  EXPECT_FALSE(fs::exists(tapdeck));
 
   // Installing again over the program replaces it whole.
   ASSERT_EQ(Sim({"install", build}).status, 0);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,7 +28,11 @@ struct Started {
   std::string out_path, err_path;
 };
 
-Started Start(const std::vector<std::string>& argv, const std::string& device_folder, int number) {
+// Each start captures into files of its own, also when threads start programs at once.
+std::atomic<int> starts{0};
+
+Started Start(const std::vector<std::string>& argv, const std::string& device_folder) {
+  const int number = ++starts;
   Started started;
   std::string base = (std::filesystem::temp_directory_path() /
                       ("qk_e2e_" + std::to_string(getpid()) + "_" + std::to_string(number)))
@@ -76,14 +81,13 @@ std::string Quoted(const std::vector<std::string>& args) {
 }  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& device_folder) {
-  return Finish(Start(argv, device_folder, 0));
+  return Finish(Start(argv, device_folder));
 }
 
 std::vector<RunResult> RunTogether(const std::vector<std::vector<std::string>>& argvs,
                                    const std::string& device_folder) {
   std::vector<Started> started;
-  for (size_t i = 0; i < argvs.size(); ++i)
-    started.push_back(Start(argvs[i], device_folder, static_cast<int>(i) + 1));
+  for (const std::vector<std::string>& argv : argvs) started.push_back(Start(argv, device_folder));
   std::vector<RunResult> results;
   for (const Started& one : started) results.push_back(Finish(one));
   return results;

@@ -18,7 +18,8 @@ struct RunResult {
 };
 
 // Starts `argv` (argv[0] a path) with an argument vector, never a shell,
-// with QUADRAKEY_DEVICE set to `device_folder` when it is not empty.
+// with QUADRAKEY_DEVICE set to `device_folder` when it is not empty. Safe to
+// call from several threads at once.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& device_folder);
 
 // Several programs at once; waits for all.

@@ -1,0 +1,52 @@
+// Ids of tapdeck's dialog templates and their controls. Read by windres (the
+// win32 build), by rcgen (the host build's template table) and by the pages.
+// Plain #define lines only: every reader understands them.
+
+// Dialog templates.
+#define IDD_OPTIONS 101
+#define IDD_HELP 102
+#define IDD_ABOUT 103
+#define IDD_SETTINGS 106
+#define IDD_ADD_BUTTONS 108
+#define IDD_ADD_INTERCEPT 109
+#define IDD_ROTATE 110
+
+// Controls without an id of their own.
+#define IDC_STATIC (-1)
+
+// Every dialog: the input-panel preference control.
+#define IDC_SIPPREF 1009
+
+// Settings (106).
+#define IDC_BUTTON_LIST 1012
+#define IDC_SINGLE_PRESS 1013
+#define IDC_PRESS_HOLD 1014
+#define IDC_DOUBLE_PRESS 1015
+#define IDC_DOUBLE_PRESS_LABEL 1016
+#define IDC_PRESS_HOLD_LABEL 1017
+#define IDC_SINGLE_PRESS_LABEL 1018
+#define IDC_RECORD_NOTICE 1019
+#define IDC_OVERRIDE 1020
+#define IDC_DOUBLE_HOLD 1021
+#define IDC_DOUBLE_HOLD_LABEL 1022
+#define IDC_USER_BUTTON_LABEL 1032
+
+// Options (101).
+#define IDC_DBLCLICK_SLIDER 1025
+#define IDC_HOLD_SLIDER 1033
+
+// About (103).
+#define IDC_VERSION 1034
+
+// Add Buttons (108) and Add Button Intercept (109).
+#define IDC_ADD_BUTTON 1025
+#define IDC_REMOVE_BUTTON 1026
+#define IDC_INTERCEPT_NAME 1027
+#define IDC_INTERCEPT_LINE 1030
+#define IDC_INTERCEPT_NAME_LABEL 1031
+
+// Rotate Screen (110).
+#define IDC_ROTATE_0 1035
+#define IDC_ROTATE_90 1036
+#define IDC_ROTATE_180 1037
+#define IDC_ROTATE_270 1038

@@ -1,0 +1,159 @@
+#include "config/tapdeck.h"
+
+#include <string>
+
+#include "config/catalogue.h"
+#include "config/launch_buttons.h"
+#include "config/resource.h"
+#include "config/tapdeck_run.h"
+#include "platform/platform.h"
+#include "platform/ui.h"
+#include "shared/debuglog.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+
+namespace {
+
+constexpr char16_t kMainWindowClass[] = u"Velbrook_QuadrakeyMainWindowClassname";
+constexpr char16_t kProductName[] = u"Quadrakey";
+// The Pocket PC menu bar's height, kept free below the main window.
+constexpr int kMenuBarHeight = 26;
+// The bar classes (trackbars) and 0x400.
+constexpr uint32_t kControlClasses = 0x404;
+
+TapdeckRun* active_run = nullptr;
+
+// Makes the run the active one for its whole life and releases what it built
+// when it ends, whichever way it ends.
+class RunScope {
+ public:
+  explicit RunScope(TapdeckRun* run) : previous_(active_run) { active_run = run; }
+  ~RunScope() {
+    ClearCatalogue();
+    active_run = previous_;
+  }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+ private:
+  TapdeckRun* previous_;
+};
+
+void StartLog() {
+  SetLogFile(GetAppFolderPath(u"tapdeck.log"));
+  SetLogFlush(true);
+  ResetLogFile();
+  EnableLog(true);
+}
+
+void LogVersion(const plat::Version& version) {
+  LogFormat(u"CE %ld.%ld, build %ld, platform %ld\n", false, version.major, version.minor,
+            version.build, version.platform_id);
+  if (!version.service_pack.empty()) LogFormat(u"   (%s)\n", false, version.service_pack);
+}
+
+void LogCatalogue() {
+  LogText(u"\nShortcut list:\n");
+  for (size_t i = 0; i < GetCatalogueCount(); ++i) {
+    LogFormat(u"  %ld: ", false, static_cast<int32_t>(i));
+    LogFormat(u"%s\n", false, GetCatalogueEntry(i).Path());
+  }
+  LogText(u"\n");
+}
+
+// A code once known is kept: probing rewrites the button's table entry.
+void CompleteVirtualKeys(LaunchButtons& buttons) {
+  LogText(u"Setting Virtual Key codes:\n");
+  const uint32_t count = static_cast<uint32_t>(buttons.GetButtonCount());
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t code = GetVirtualKey(i);
+    LogFormat(u"  button %ld == %ld", false, i, code);
+    if (code == 0) {
+      code = buttons.ProbeVirtualKey(i);
+      SetVirtualKey(i, code);
+      LogFormat(u", set to %ld", false, code);
+    }
+    LogText(u"\n");
+  }
+}
+
+}  // namespace
+
+TapdeckRun* ActiveRun() { return active_run; }
+
+std::u16string DecimalText(int64_t value) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  std::u16string digits;
+  uint64_t rest = magnitude;
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + rest % 10));
+    rest /= 10;
+  } while (rest != 0);
+  return value < 0 ? u"-" + digits : digits;
+}
+
+intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uintptr_t first,
+                               intptr_t /*second*/) {
+  switch (event) {
+    case plat::WindowEvent::kDestroy:
+      plat::PostQuit(0);
+      return 0;
+    case plat::WindowEvent::kKeyDown:
+    case plat::WindowEvent::kKeyUp:
+      return 0;
+    case plat::WindowEvent::kHotKey: {
+      // The caption is the hot key's id in decimal.
+      const std::u16string id = DecimalText(static_cast<int32_t>(first));
+      plat::MessageBoxOwned(window, u"HotKey!", &id, plat::kMbOk | plat::kMbTopmost);
+      return 0;
+    }
+  }
+  return 0;
+}
+
+int RunTapdeck() {
+  const plat::Version version = plat::GetVersion();
+
+  // A second start only brings the running copy to the front; its log stays.
+  const plat::Window running = plat::FindTopLevelWindow(kMainWindowClass);
+  if (running != 0) {
+    plat::SetForegroundWindow(running);
+    return 0;
+  }
+
+  TapdeckRun run;
+  RunScope scope(&run);
+
+  plat::WorkArea area = plat::GetWorkArea();
+  area.height -= kMenuBarHeight;
+  run.main_window = plat::CreateMainWindow(kMainWindowClass, kProductName, TapdeckMainWindowProc, area);
+  plat::SetForegroundWindow(run.main_window);
+  plat::InitControls(kControlClasses);
+
+  StartLog();
+  LogVersion(version);
+  std::u16string app_folder;
+  ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", app_folder);
+  LogText(app_folder);  // the next line begins with its own line end
+
+  BuildCatalogue(run.main_window);
+  LogCatalogue();
+
+  run.buttons = std::make_unique<LaunchButtons>();
+  CompleteVirtualKeys(*run.buttons);
+
+  static const plat::PageSpec kPages[] = {
+      {IDD_SETTINGS, u"Settings", AssignmentPageProc},
+      {IDD_OPTIONS, u"Options", OptionsPageProc},
+      {IDD_HELP, u"Help", HelpPageProc},
+      {IDD_ABOUT, u"About", AboutPageProc},
+  };
+  // Done or not, the pages have stored what the person changed.
+  plat::RunPageSet(run.main_window, kProductName, kPages, 4);
+
+  DumpAssignments(run.buttons->GetButtonCount());
+  run.buttons.reset();
+
+  plat::PostQuit(0);
+  return plat::RunMessageLoop();
+}

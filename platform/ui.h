@@ -1,0 +1,156 @@
+// Windows, dialogs and controls: the humble view of the configuration
+// program's pages.
+//
+// Page procedures talk to their controls only through these operations and
+// see only the notifications a person's action causes. Both backends keep
+// the Win32 meaning of every call:
+// - win32: real windows, a real property sheet, dialogs from the program's
+//   resources (compiled from config/tapdeck.rc).
+// - host: a control model built from the same templates, kept by the running
+//   program as its screen, which another process sees and acts on through the
+//   emulated device's window system (devicesim ui).
+//
+// A dialog or page is addressed by its window; a control by its dialog and
+// its id, as GetDlgItem does. Line numbers count from 0; -1 is "no line".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+// ---- Dialog procedures ------------------------------------------------------
+enum class DialogEvent {
+  kInit,     // the dialog or page was made; `param` is its creation parameter
+  kCommand,  // `control` sent `code` (a notification below), or a dialog
+             // command (kIdDone, kIdCancel) arrived with code 0
+  kApply,    // the page set is closing with Done (pages only)
+};
+
+// Notification codes, as Win32 numbers them.
+constexpr int kNotifyClicked = 0;    // BN_CLICKED
+constexpr int kNotifySelChange = 1;  // LBN_SELCHANGE, CBN_SELCHANGE
+
+// Dialog commands: the shell's Done button and cancelling.
+constexpr int kIdDone = 1;
+constexpr int kIdCancel = 2;
+
+struct DialogMessage {
+  DialogEvent event;
+  int control = 0;
+  int code = 0;
+  intptr_t param = 0;
+};
+
+// Answers as the Win32 dialog procedure does (1 after kInit lets the platform
+// set the focus); for kApply, 0 means no error.
+using DialogProc = intptr_t (*)(Window dialog, const DialogMessage& message);
+
+// ---- Controls -----------------------------------------------------------------
+void ShowControl(Window dialog, int id, bool shown);
+bool IsControlShown(Window dialog, int id);
+void EnableControl(Window dialog, int id, bool enabled);
+void SetControlText(Window dialog, int id, const std::u16string& text);
+std::u16string GetControlText(Window dialog, int id);
+
+// List boxes and drop-down list combo boxes (unsorted: lines keep their
+// insertion order). Each line carries an item code.
+void ClearLines(Window dialog, int id);
+// Appends a line; its number, or -1 when it cannot be added.
+int AddLine(Window dialog, int id, const std::u16string& text, intptr_t code);
+int GetLineCount(Window dialog, int id);
+std::u16string GetLineText(Window dialog, int id, int line);
+intptr_t GetLineCode(Window dialog, int id, int line);  // -1 for no such line
+int GetSelectedLine(Window dialog, int id);             // -1 when none
+// Selects a line (-1 clears the selection). Sends no notification, as
+// LB_SETCURSEL / CB_SETCURSEL do not.
+void SelectLine(Window dialog, int id, int line);
+// The first line after `start` whose whole text equals `text` ignoring letter
+// case, searching to the last line and then from line 0 up to `start`
+// (CB_FINDSTRINGEXACT); start -1 searches from line 0. -1 when none.
+int FindLine(Window dialog, int id, int start, const std::u16string& text);
+
+// Check boxes.
+bool IsChecked(Window dialog, int id);
+void SetChecked(Window dialog, int id, bool checked);
+
+// Trackbars. The position always stays within the range.
+void SetSliderRange(Window dialog, int id, int minimum, int maximum);
+void SetSliderPosition(Window dialog, int id, int position);
+int GetSliderPosition(Window dialog, int id);
+
+// ---- Dialogs and the page set -------------------------------------------------
+// Runs the dialog of template `template_id` modally, owned by `owner`, and
+// returns what its procedure passed to EndDialog; -1 (last error set) when it
+// cannot be made.
+intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t param);
+void EndDialog(Window dialog, intptr_t result);
+
+// Shell dialog initialisation: the Done button (0x1), full screen (0x4),
+// full screen without a menu bar (0x10). Other platforms give equivalents.
+constexpr uint32_t kShidiDoneButton = 0x1;
+constexpr uint32_t kShidiFullScreen = 0x4;
+constexpr uint32_t kShidiFullScreenNoMenu = 0x10;
+void InitShellDialog(Window dialog, uint32_t flags);
+
+struct PageSpec {
+  int template_id;
+  const char16_t* title;  // the tab's text
+  DialogProc proc;
+};
+// Shows the page set modally, owned by `owner`, first page in front, tabs at
+// the bottom. Every page gets kInit when the set opens, in page order, with
+// parameter 0. Done sends kApply to every page in page order and then closes
+// the set; cancelling closes it without. True after Done.
+bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pages, int count);
+
+// ---- Standard dialogs -----------------------------------------------------------
+// The file-open dialog. `filters` holds pairs of a description and a pattern
+// ("All Files", "*.*", ...). The chosen path goes to *path; it never holds
+// more than `capacity` - 1 characters: a longer choice fails instead of being
+// cut into another file's name. False when cancelled or failed; the last
+// error is 0 after a cancel.
+constexpr uint32_t kOfnFileMustExist = 0x1000;
+struct OpenFileRequest {
+  Window owner = 0;
+  const char16_t* const* filters = nullptr;  // 2 * filter_count texts
+  int filter_count = 0;
+  std::u16string title;
+  uint32_t flags = 0;
+  size_t capacity = 260;
+};
+bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path);
+
+constexpr uint32_t kMbIconInformation = 0x40;
+// A message box owned by a window (0: no owner, as MessageBox).
+int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16string* caption,
+                    uint32_t flags);
+
+// ---- The main window --------------------------------------------------------------
+enum class WindowEvent { kDestroy, kKeyDown, kKeyUp, kHotKey };
+// Called for the events above only; everything else gets the platform's
+// default processing.
+using WindowProc = intptr_t (*)(Window window, WindowEvent event, uintptr_t first, intptr_t second);
+
+struct WorkArea {
+  int left, top, width, height;
+};
+WorkArea GetWorkArea();
+
+// Initialises the common controls of `classes` (0x4 the bar classes, 0x400)
+// and the shell's extra dialog controls ("SIPPREF").
+void InitControls(uint32_t classes);
+
+// Registers the class (redraw on resize, white background, no icon, cursor
+// or menu) and makes a visible top-level window of it with no owner.
+Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title,
+                        WindowProc proc, const WorkArea& area);
+// A top-level window of that class, of any running program; 0 when none.
+Window FindTopLevelWindow(const std::u16string& class_name);
+void PostQuit(int code);
+// Runs the message loop until the quit message and returns its code.
+int RunMessageLoop();
+
+}  // namespace plat

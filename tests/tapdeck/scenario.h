@@ -1,0 +1,122 @@
+// Page scenarios of tapdeck, written as data: a device to set up, what a
+// person does and sees step by step, and what the registry, the files and
+// tapdeck.log hold afterwards.
+//
+// Nothing here is particular to one backend: the steps are plat::person
+// actions and control queries of platform/ui.h, the setup and the checks go
+// through the settings store and platform.h. The runner (scenario_runner.h)
+// needs from its backend only what platform.h cannot do (make a folder, read
+// a shortcut's target, read the log as text). The host test drives them
+// in-process; the win32 build can drive the same table against real controls.
+//
+// Texts may hold "{start}", the Start Menu folder (the parent of the
+// platform's programs folder); the runner puts the real path in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/person.h"
+
+namespace tapdeck_scenario {
+
+// ---- Setup -------------------------------------------------------------------------
+// An entry of the shell's button table. nullptr: the value is not written.
+struct ButtonEntry {
+  std::u16string key = {};  // below SOFTWARE\Microsoft\Shell\Keys
+  const char16_t* name = nullptr;
+  const char16_t* reset_command = nullptr;
+  const char16_t* command = nullptr;
+};
+
+enum class ValueType { kText, kDword, kMissing };
+
+// A value below HKEY_LOCAL_MACHINE.
+struct RegValue {
+  std::u16string key = {};
+  std::u16string name = {};
+  ValueType type = ValueType::kText;
+  std::u16string text = {};
+  uint32_t number = 0;
+};
+
+struct DeviceFile {
+  std::u16string path = {};
+  bool shortcut = false;  // a shortcut to `content`, else a file holding `content`
+  std::u16string content = {};
+};
+
+struct Setup {
+  std::vector<std::u16string> folders = {};  // made first, with the folders above them
+  std::vector<ButtonEntry> buttons = {};
+  std::vector<RegValue> values = {};
+  std::vector<DeviceFile> files = {};
+};
+
+// ---- Steps ------------------------------------------------------------------------
+enum class StepKind {
+  kAct,         // do `action`
+  kScreen,      // what is in front: `screen`, and for a page set or dialog `number` the template
+  kShown,       // `control` is shown
+  kHidden,      // `control` is hidden
+  kChecked,     // check box `control` is checked
+  kUnchecked,
+  kSelected,    // the selected line of `control` shows `text`; empty text: no line selected
+  kLineCount,   // `control` has `number` lines
+  kLine,        // line `number` of `control` (-1: the last) shows `text`
+  kNoLine,      // no line of `control` shows `text`
+  kSlider,      // trackbar `control` stands at `number`
+  kTextStarts,  // the text of `control` begins with `text`
+  kMessageBox,  // a message box in front with `text`, caption `caption`, flags `number`
+  kFileDialog,  // the file-open dialog in front, titled `text`
+  kRegistry,    // `value` is stored now (kMissing: is not)
+  kStartAgain,  // the program is started a second time: it must end at once with 0,
+                // leave the log alone and bring the first copy to the front
+  kHotKey,      // the main window receives hot key `number`
+};
+
+struct Step {
+  StepKind kind = StepKind::kAct;
+  plat::person::Action action = NoAction();
+  plat::person::ScreenKind screen = plat::person::ScreenKind::kNothing;
+  int control = 0;
+  int number = 0;
+  std::u16string text = {};
+  std::u16string caption = {};
+  RegValue value = {};
+
+  static plat::person::Action NoAction() {
+    plat::person::Action action;
+    action.kind = plat::person::ActionKind::kDone;
+    return action;
+  }
+};
+
+// ---- Results ------------------------------------------------------------------------
+struct FileCheck {
+  std::u16string path = {};
+  bool exists = true;
+  std::u16string shortcut_target = {};  // when not empty: the file is a shortcut to this
+};
+
+// Lines of tapdeck.log, without their line ends. A block must appear as
+// consecutive lines; an absent line must appear nowhere.
+struct LogCheck {
+  std::vector<std::u16string> lines = {};
+  bool absent = false;
+};
+
+struct Scenario {
+  std::string name = {};
+  Setup setup = {};
+  std::vector<Step> steps = {};
+  std::vector<RegValue> registry = {};
+  std::vector<FileCheck> files = {};
+  std::vector<LogCheck> log = {};
+};
+
+// Every scenario of the pages.
+const std::vector<Scenario>& PageScenarios();
+
+}  // namespace tapdeck_scenario

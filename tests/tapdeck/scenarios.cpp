@@ -1,0 +1,774 @@
+// The page scenarios. Each starts from a device set up as data, runs tapdeck
+// once with a person's actions and checks what the pages show between them
+// and what the registry, the files and tapdeck.log hold afterwards.
+#include <string>
+#include <vector>
+
+#include "config/resource.h"
+#include "tests/tapdeck/scenario.h"
+
+namespace tapdeck_scenario {
+namespace {
+
+using plat::person::Action;
+using plat::person::ActionKind;
+using plat::person::ScreenKind;
+
+// ---- Words of the table ---------------------------------------------------------------
+
+Action MakeAction(ActionKind kind, int control = 0, int line = -1, std::u16string text = {}, int position = 0) {
+  Action action;
+  action.kind = kind;
+  action.control = control;
+  action.line = line;
+  action.text = std::move(text);
+  action.position = position;
+  return action;
+}
+Step ActStep(Action action) {
+  Step step;
+  step.kind = StepKind::kAct;
+  step.action = std::move(action);
+  return step;
+}
+Step Select(int control, std::u16string text) {
+  return ActStep(MakeAction(ActionKind::kSelect, control, -1, std::move(text)));
+}
+Step SelectLine(int control, int line) { return ActStep(MakeAction(ActionKind::kSelect, control, line)); }
+Step Click(int control) { return ActStep(MakeAction(ActionKind::kClick, control)); }
+Step Slide(int control, int position) { return ActStep(MakeAction(ActionKind::kSlide, control, -1, {}, position)); }
+Step Tab(std::u16string title) { return ActStep(MakeAction(ActionKind::kTab, 0, -1, std::move(title))); }
+Step Done() { return ActStep(MakeAction(ActionKind::kDone)); }
+Step Cancel() { return ActStep(MakeAction(ActionKind::kCancel)); }
+Step Answer() { return ActStep(MakeAction(ActionKind::kAnswer)); }
+Step ChooseFile(std::u16string path) { return ActStep(MakeAction(ActionKind::kChooseFile, 0, -1, std::move(path))); }
+Step CancelFile() { return ActStep(MakeAction(ActionKind::kCancelFile)); }
+
+Step Check(StepKind kind, int control, int number = 0, std::u16string text = {}) {
+  Step step;
+  step.kind = kind;
+  step.control = control;
+  step.number = number;
+  step.text = std::move(text);
+  return step;
+}
+Step InFront(ScreenKind kind, int template_id = 0) {
+  Step step;
+  step.kind = StepKind::kScreen;
+  step.screen = kind;
+  step.number = template_id;
+  return step;
+}
+Step Shown(int control) { return Check(StepKind::kShown, control); }
+Step Hidden(int control) { return Check(StepKind::kHidden, control); }
+Step Checked(int control) { return Check(StepKind::kChecked, control); }
+Step Unchecked(int control) { return Check(StepKind::kUnchecked, control); }
+Step Selected(int control, std::u16string text) { return Check(StepKind::kSelected, control, 0, std::move(text)); }
+Step NothingSelected(int control) { return Check(StepKind::kSelected, control); }
+Step Lines(int control, int count) { return Check(StepKind::kLineCount, control, count); }
+Step Line(int control, int line, std::u16string text) { return Check(StepKind::kLine, control, line, std::move(text)); }
+Step NoLine(int control, std::u16string text) { return Check(StepKind::kNoLine, control, 0, std::move(text)); }
+Step Slider(int control, int position) { return Check(StepKind::kSlider, control, position); }
+Step TextStarts(int control, std::u16string text) { return Check(StepKind::kTextStarts, control, 0, std::move(text)); }
+Step MessageBoxShown(std::u16string text, std::u16string caption, int flags) {
+  Step step = Check(StepKind::kMessageBox, 0, flags, std::move(text));
+  step.caption = std::move(caption);
+  return step;
+}
+Step FileDialogShown(std::u16string title) { return Check(StepKind::kFileDialog, 0, 0, std::move(title)); }
+Step Stored(RegValue value) {
+  Step step;
+  step.kind = StepKind::kRegistry;
+  step.value = std::move(value);
+  return step;
+}
+Step StartAgain() {
+  Step step;
+  step.kind = StepKind::kStartAgain;
+  return step;
+}
+Step HotKey(int id) {
+  Step step;
+  step.kind = StepKind::kHotKey;
+  step.number = id;
+  return step;
+}
+
+// Values below the settings key (an empty key) or elsewhere.
+RegValue Text(std::u16string name, std::u16string text, std::u16string key = {}) {
+  return {std::move(key), std::move(name), ValueType::kText, std::move(text), 0};
+}
+RegValue Number(std::u16string name, uint32_t number, std::u16string key = {}) {
+  return {std::move(key), std::move(name), ValueType::kDword, {}, number};
+}
+RegValue Missing(std::u16string name, std::u16string key = {}) {
+  return {std::move(key), std::move(name), ValueType::kMissing, {}, 0};
+}
+std::u16string TableEntry(const std::u16string& key) { return u"SOFTWARE\\Microsoft\\Shell\\Keys\\" + key; }
+// The command (default value) of a button table entry.
+RegValue Command(const std::u16string& key, std::u16string text) { return Text(u"", std::move(text), TableEntry(key)); }
+
+LogCheck LogHas(std::vector<std::u16string> lines) { return {std::move(lines), false}; }
+LogCheck LogLacks(std::u16string line) { return {{std::move(line)}, true}; }
+
+Setup With(Setup setup, std::vector<RegValue> values) {
+  for (RegValue& value : values) setup.values.push_back(std::move(value));
+  return setup;
+}
+
+// ---- The device ----------------------------------------------------------------------
+
+constexpr char16_t kAppFolder[] = u"\\Program Files\\Quadrakey";
+constexpr char16_t kRecordCommand[] = u"\"\\Windows\\AppButtons\\Record.lnk\"";
+const std::u16string kRebootNotice =
+    u"You have either assigned the <Record> function to a new button, or removed it from an "
+    u"existing button. On some devices, you may now have to reboot in order to have that change "
+    u"take effect.";
+
+std::u16string Takeover(char16_t letter) {
+  return u"\"\\Program Files\\Quadrakey\\Tapdeck" + std::u16string(1, letter) + u".lnk\"";
+}
+std::u16string TakeoverFile(char16_t letter) {
+  return u"\\Program Files\\Quadrakey\\Tapdeck" + std::u16string(1, letter) + u".lnk";
+}
+std::u16string LauncherCommand(int button) {
+  return u"\"\\Program Files\\Quadrakey\\TapdeckX.exe\" " + std::u16string(1, static_cast<char16_t>(u'0' + button));
+}
+
+// Four hardware buttons: Button 1 to 3 (button index 0 to 2) and the Record
+// button (3), whose reset command is the device's Record command; a hold
+// entry, which is no button. Their virtual keys are known, so start-up
+// leaves their entries alone. A Start Menu of three shortcuts and a program,
+// and a document to open.
+Setup StockDevice() {
+  Setup setup;
+  setup.folders = {kAppFolder, u"\\My Documents"};
+  setup.buttons = {
+      {u"40C1", u"Button 1", u"\"\\Windows\\Start Menu\\Calendar.lnk\"", u"\"\\Windows\\Start Menu\\Calendar.lnk\""},
+      {u"40C2", u"Button 2", u"\\Windows\\Start Menu\\Contacts.lnk", u"\\Windows\\Start Menu\\Contacts.lnk"},
+      {u"40C3", u"Button 3", u"\"\\Windows\\Start Menu\\Tasks.lnk\"", nullptr},
+      {u"40C5", u"Record", kRecordCommand, kRecordCommand},
+      {u"80C1", u"Button 1 (Hold)", u"\\Windows\\Start Menu\\Programs\\Calculator.lnk", nullptr},
+  };
+  setup.values = {
+      Text(u"AppFolder", kAppFolder),
+      Number(u"VirtualKeyA", 0xC1),
+      Number(u"VirtualKeyB", 0xC2),
+      Number(u"VirtualKeyC", 0xC3),
+      Number(u"VirtualKeyD", 0xC5),
+  };
+  setup.files = {
+      {u"{start}\\Calendar.lnk", true, u"\\Windows\\calendar.exe"},
+      {u"{start}\\Programs\\Word.lnk", true, u"\"\\Windows\\pword.exe\""},
+      {u"{start}\\Programs\\Games\\Solitaire.lnk", true, u"\\Windows\\solitare.exe"},
+      {u"{start}\\Programs\\setup.exe", false, u"a program"},
+      {u"\\My Documents\\letter.psw", false, u"Dear reader"},
+  };
+  return setup;
+}
+
+// The Record button keeps the Record function at Done, so no reboot notice.
+Setup StockDeviceRecordKept() { return With(StockDevice(), {Text(u"ButtonD", u"<Record>")}); }
+
+// Special actions offered in a press combo box, then the catalogue.
+constexpr int kSingleLines = 14 + 4;  // with "<Record>"
+constexpr int kOtherLines = 13 + 4;
+
+std::vector<Scenario> MakeScenarios() {
+  std::vector<Scenario> all;
+
+  // ---- Start-up, first use, Done -------------------------------------------------------
+  all.push_back({
+      .name = "FirstUseTakesEveryHardwareButtonOver",
+      .setup = StockDevice(),
+      .steps =
+          {
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Lines(IDC_BUTTON_LIST, 4),
+              Line(IDC_BUTTON_LIST, 0, u"Button 1 (originally Calendar)"),
+              Line(IDC_BUTTON_LIST, 1, u"Button 2 (originally Contacts)"),
+              Line(IDC_BUTTON_LIST, 3, u"Record (originally Record)"),
+              Selected(IDC_BUTTON_LIST, u"Button 1 (originally Calendar)"),
+              Shown(IDC_OVERRIDE),
+              Checked(IDC_OVERRIDE),
+              Hidden(IDC_USER_BUTTON_LABEL),
+              Shown(IDC_SINGLE_PRESS),
+              Lines(IDC_SINGLE_PRESS, kSingleLines),
+              Line(IDC_SINGLE_PRESS, 0, u"<Record>"),
+              Line(IDC_SINGLE_PRESS, 13, u"<Do Nothing>"),
+              Line(IDC_SINGLE_PRESS, 14, u"Calendar"),
+              Line(IDC_SINGLE_PRESS, -1, u"Word"),
+              NothingSelected(IDC_SINGLE_PRESS),
+              Shown(IDC_PRESS_HOLD),
+              Lines(IDC_PRESS_HOLD, kOtherLines),
+              Line(IDC_PRESS_HOLD, 0, u"<Today>"),
+              Shown(IDC_DOUBLE_HOLD),
+              Shown(IDC_DOUBLE_HOLD_LABEL),
+              Hidden(IDC_RECORD_NOTICE),
+              Hidden(IDC_SIPPREF),
+              Done(),
+              // The Record button's command was the Record command.
+              MessageBoxShown(kRebootNotice, u"Quadrakey", 0x40),
+              Answer(),
+          },
+      .registry =
+          {
+              Command(u"40C1", Takeover(u'A')),
+              Command(u"40C2", Takeover(u'B')),
+              Command(u"40C3", Takeover(u'C')),
+              Command(u"40C5", Takeover(u'D')),
+              Missing(u"", TableEntry(u"80C1")),  // the hold entry is no button
+              Number(u"Flags", 0, TableEntry(u"40C5")),
+              Text(u"WndCls", u"", TableEntry(u"40C5")),
+              Number(u"BtnWnd", 0, TableEntry(u"40C5")),
+              Missing(u"ButtonA"),
+              Missing(u"EnabledA"),
+              Number(u"HoldInterval", 400),
+              Number(u"DblClickInterval", 400),
+          },
+      .files =
+          {
+              {TakeoverFile(u'A'), true, LauncherCommand(0)},
+              {TakeoverFile(u'D'), true, LauncherCommand(3)},
+              {TakeoverFile(u'E'), false, {}},
+          },
+      .log =
+          {
+              LogHas({u"\\Program Files\\Quadrakey", u"Shortcut list:", u"  0: {start}\\Calendar.lnk",
+                      u"  1: {start}\\Programs\\setup.exe", u"  2: {start}\\Programs\\Games\\Solitaire.lnk",
+                      u"  3: {start}\\Programs\\Word.lnk", u"", u"LaunchButtons::LaunchButtons() subkeys:"}),
+              LogHas({u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckD.lnk, 3)"}),
+              LogHas({u"Assignment 3-2-1:", u"Enabled"}),
+              LogLacks(u"Assignment 4-1-0:"),
+          },
+  });
+
+  all.push_back({
+      .name = "NoRecordCommandOffersNoRecordAndShowsNoNotice",
+      .setup =
+          {
+              .folders = {kAppFolder},
+              .buttons =
+                  {
+                      {u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", nullptr},
+                      {u"40C2", u"Button 2", u"\\Windows\\Start Menu\\Contacts.lnk", nullptr},
+                  },
+              .values = {Text(u"AppFolder", kAppFolder), Number(u"VirtualKeyA", 0xC1), Number(u"VirtualKeyB", 0xC2),
+                         // Stored while the device had a Record command.
+                         Text(u"ButtonB", u"<Record>")},
+          },
+      .steps =
+          {
+              Line(IDC_SINGLE_PRESS, 0, u"<Today>"),
+              NoLine(IDC_SINGLE_PRESS, u"<Record>"),
+              Lines(IDC_SINGLE_PRESS, 13),
+              SelectLine(IDC_BUTTON_LIST, 1),
+              Selected(IDC_SINGLE_PRESS, u"Open: <Record>"),
+              Hidden(IDC_RECORD_NOTICE),
+              Shown(IDC_DOUBLE_PRESS),
+              Done(),
+          },
+      .registry =
+          {
+              Command(u"40C1", Takeover(u'A')),
+              // No Record command to give it: the empty command, which reads as its reset command.
+              Command(u"40C2", u"\"\""),
+              Text(u"ButtonB", u"<Record>"),
+          },
+  });
+
+  all.push_back({
+      .name = "RecordHidesTheLowerRowsAndMovesTheRecordFunction",
+      .setup = With(StockDevice(), {Text(u"ButtonAh", u"<Today>"), Text(u"ButtonA2", u"<Page Up>"),
+                                    Text(u"ButtonA2h", u"{start}\\Programs\\Word.lnk")}),
+      .steps =
+          {
+              Selected(IDC_PRESS_HOLD, u"<Today>"),
+              Selected(IDC_DOUBLE_PRESS, u"<Page Up>"),
+              Selected(IDC_DOUBLE_HOLD, u"Word"),
+              Select(IDC_SINGLE_PRESS, u"<Record>"),
+              Selected(IDC_SINGLE_PRESS, u"<Record>"),
+              Stored(Text(u"ButtonA", u"<Record>")),
+              Hidden(IDC_PRESS_HOLD),
+              Hidden(IDC_PRESS_HOLD_LABEL),
+              Hidden(IDC_DOUBLE_PRESS),
+              Hidden(IDC_DOUBLE_PRESS_LABEL),
+              Hidden(IDC_DOUBLE_HOLD),
+              Hidden(IDC_DOUBLE_HOLD_LABEL),
+              Shown(IDC_RECORD_NOTICE),
+              Shown(IDC_SINGLE_PRESS),
+              Stored(Text(u"ButtonAh", u"<Today>")),
+              Stored(Text(u"ButtonA2h", u"{start}\\Programs\\Word.lnk")),
+              Select(IDC_SINGLE_PRESS, u"<Page Down>"),
+              Hidden(IDC_RECORD_NOTICE),
+              Shown(IDC_PRESS_HOLD),
+              Shown(IDC_DOUBLE_HOLD_LABEL),
+              Selected(IDC_PRESS_HOLD, u"<Today>"),
+              Selected(IDC_DOUBLE_HOLD, u"Word"),
+              Select(IDC_SINGLE_PRESS, u"<Record>"),
+              Shown(IDC_RECORD_NOTICE),
+              Done(),
+              // The Record function moved from the Record button to Button 1.
+              MessageBoxShown(kRebootNotice, u"Quadrakey", 0x40),
+              Answer(),
+          },
+      .registry =
+          {
+              Command(u"40C1", kRecordCommand),
+              Command(u"40C5", Takeover(u'D')),
+              Text(u"ButtonA", u"<Record>"),
+              Text(u"ButtonAh", u"<Today>"),
+              Text(u"ButtonA2", u"<Page Up>"),
+              Text(u"ButtonA2h", u"{start}\\Programs\\Word.lnk"),
+          },
+      .files = {{TakeoverFile(u'A'), false, {}}, {TakeoverFile(u'D'), true, LauncherCommand(3)}},
+      .log = {LogHas({u"LaunchButtons::SetShortcut(\"\\Windows\\AppButtons\\Record.lnk\", 0)"})},
+  });
+
+  all.push_back({
+      .name = "DoneWithNothingChangedRewritesEveryEnabledButton",
+      .setup = [] {
+        Setup setup = With(StockDeviceRecordKept(), {Number(u"Flags", 5, TableEntry(u"40C1")),
+                                                     Text(u"WndCls", u"Old", TableEntry(u"40C1"))});
+        setup.buttons[0].command = u"\"\\Program Files\\Quadrakey\\TapdeckA.lnk\"";
+        setup.files.push_back({TakeoverFile(u'A'), true, u"\\Windows\\old.exe"});
+        return setup;
+      }(),
+      .steps = {Done()},
+      .registry =
+          {
+              Command(u"40C1", Takeover(u'A')),
+              Number(u"Flags", 0, TableEntry(u"40C1")),
+              Text(u"WndCls", u"", TableEntry(u"40C1")),
+              Number(u"BtnWnd", 0, TableEntry(u"40C1")),
+              Command(u"40C2", Takeover(u'B')),
+              Command(u"40C3", Takeover(u'C')),
+              Command(u"40C5", kRecordCommand),
+              Text(u"ButtonD", u"<Record>"),
+          },
+      .files =
+          {
+              {TakeoverFile(u'A'), true, LauncherCommand(0)},
+              {TakeoverFile(u'C'), true, LauncherCommand(2)},
+              {TakeoverFile(u'D'), false, {}},
+          },
+      .log = {LogHas({u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckA.lnk, 0)"}),
+              LogHas({u"LaunchButtons::SetShortcut(\"\\Windows\\AppButtons\\Record.lnk\", 3)"})},
+  });
+
+  all.push_back({
+      .name = "ClearedButtonsAreGivenBackOnlyWhenTakenOver",
+      .setup = [] {
+        Setup setup = StockDeviceRecordKept();
+        setup.buttons[0].command = u"\"\\Program Files\\Quadrakey\\TapdeckA.lnk\"";
+        return setup;
+      }(),
+      .steps =
+          {
+              Checked(IDC_OVERRIDE),
+              Click(IDC_OVERRIDE),
+              Unchecked(IDC_OVERRIDE),
+              Shown(IDC_OVERRIDE),
+              Hidden(IDC_SINGLE_PRESS),
+              Hidden(IDC_SINGLE_PRESS_LABEL),
+              Hidden(IDC_PRESS_HOLD),
+              Hidden(IDC_DOUBLE_HOLD),
+              Hidden(IDC_RECORD_NOTICE),
+              Stored(Number(u"EnabledA", 0)),
+              SelectLine(IDC_BUTTON_LIST, 1),
+              Checked(IDC_OVERRIDE),
+              Shown(IDC_SINGLE_PRESS),
+              Click(IDC_OVERRIDE),
+              Stored(Number(u"EnabledB", 0)),
+              SelectLine(IDC_BUTTON_LIST, 0),
+              Unchecked(IDC_OVERRIDE),
+              Hidden(IDC_SINGLE_PRESS),
+              Done(),
+          },
+      .registry =
+          {
+              Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
+              // Never taken over: not written at all (a write would quote it).
+              Command(u"40C2", u"\\Windows\\Start Menu\\Contacts.lnk"),
+              Command(u"40C3", Takeover(u'C')),
+              Command(u"40C5", kRecordCommand),
+          },
+      .log = {LogHas({u"LaunchButtons::SetShortcut(\"\\Windows\\Start Menu\\Calendar.lnk\", 0)"}),
+              LogLacks(u"LaunchButtons::SetShortcut(\\Windows\\Start Menu\\Contacts.lnk, 1)"),
+              LogHas({u"Assignment 1-1-0:", u"Disabled"})},
+  });
+
+  // ---- Press combo boxes ------------------------------------------------------------------
+  all.push_back({
+      .name = "StoredAssignmentsShowAsCatalogueLinesOrOpenLines",
+      .setup = With(StockDevice(), {Text(u"ButtonA", u"{start}\\Calendar.lnk"),
+                                    Text(u"ButtonAh", u"{start}\\Programs\\setup.exe"),
+                                    Text(u"ButtonA2", u"\\Storage Card\\notes.lnk"),
+                                    Text(u"ButtonA2h", u"<page up>")}),
+      .steps =
+          {
+              Selected(IDC_SINGLE_PRESS, u"Calendar"),
+              Lines(IDC_SINGLE_PRESS, kSingleLines),
+              // A program is never matched to its catalogue line.
+              Selected(IDC_PRESS_HOLD, u"Open: setup.exe"),
+              Line(IDC_PRESS_HOLD, -1, u"Open: setup.exe"),
+              Lines(IDC_PRESS_HOLD, kOtherLines + 1),
+              Selected(IDC_DOUBLE_PRESS, u"Open: notes.lnk"),
+              Selected(IDC_DOUBLE_HOLD, u"<Page Up>"),
+              Cancel(),
+          },
+      .registry = {Text(u"ButtonAh", u"{start}\\Programs\\setup.exe"), Text(u"ButtonA2h", u"<page up>")},
+      .log =
+          {
+              LogHas({u"loadShortcutCombo(combo, 0, 1, 0):", u"  found Calendar", u""}),
+              LogHas({u"loadShortcutCombo(combo, 0, 1, 1):", u"  didn't find {start}\\Programs\\setup.exe", u""}),
+              LogHas({u"loadShortcutCombo(combo, 0, 2, 1):", u"  found <page up>", u""}),
+          },
+  });
+
+  all.push_back({
+      .name = "OpenFileStoresTheChosenFileOrDoNothing",
+      .setup = [] {
+        Setup setup = StockDevice();
+        setup.files.push_back({u"\\My Documents\\" + std::u16string(250, u'l') + u".psw", false, u"long"});
+        return setup;
+      }(),
+      .steps =
+          {
+              Select(IDC_SINGLE_PRESS, u"<Open File>"),
+              FileDialogShown(u"Select file to launch"),
+              ChooseFile(u"\\My Documents\\letter.psw"),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Stored(Text(u"ButtonA", u"\\My Documents\\letter.psw")),
+              Selected(IDC_SINGLE_PRESS, u"Open: letter.psw"),
+              Line(IDC_SINGLE_PRESS, -1, u"Open: letter.psw"),
+              Lines(IDC_SINGLE_PRESS, kSingleLines + 1),
+              Shown(IDC_PRESS_HOLD),
+              Select(IDC_PRESS_HOLD, u"<Open File>"),
+              FileDialogShown(u"Select file to launch"),
+              CancelFile(),
+              Selected(IDC_PRESS_HOLD, u"<Do Nothing>"),
+              Stored(Text(u"ButtonAh", u"<Do Nothing>")),
+              // A path the dialog's 260 characters cannot hold is no choice.
+              Select(IDC_DOUBLE_PRESS, u"<Open File>"),
+              ChooseFile(u"\\My Documents\\" + std::u16string(250, u'l') + u".psw"),
+              Selected(IDC_DOUBLE_PRESS, u"<Do Nothing>"),
+              Stored(Text(u"ButtonA2", u"<Do Nothing>")),
+              // Picking the "Open: " line again stores the same path.
+              Select(IDC_SINGLE_PRESS, u"<Today>"),
+              Stored(Text(u"ButtonA", u"<Today>")),
+              Select(IDC_SINGLE_PRESS, u"Open: letter.psw"),
+              Stored(Text(u"ButtonA", u"\\My Documents\\letter.psw")),
+              Cancel(),
+          },
+      .registry = {Text(u"ButtonA", u"\\My Documents\\letter.psw"), Text(u"ButtonAh", u"<Do Nothing>"),
+                   Text(u"ButtonA2", u"<Do Nothing>")},
+      .log =
+          {
+              LogHas({u"unloadShortcutCombo(combo, 0, 1, 0):", u"  unloading \\My Documents\\letter.psw (30011)", u"",
+                      u"loadShortcutCombo(combo, 0, 1, 0):", u"  didn't find \\My Documents\\letter.psw", u""}),
+              LogHas({u"  unloading <Do Nothing> (30011)"}),
+              LogHas({u"  unloading \\My Documents\\letter.psw (31000)"}),
+              LogLacks(u"  unloading <Open File> (30011)"),
+          },
+  });
+
+  all.push_back({
+      .name = "RotationChoiceOpensRightAfterTheSlotIsStored",
+      .setup = With(StockDevice(), {Text(u"ButtonB-RotateScreen", u"5"), Text(u"ButtonC-RotateScreenh", u"16"),
+                                    Text(u"ButtonD-RotateScreen2h", u"abc")}),
+      .steps =
+          {
+              // First use: 0 degrees only; 90 and 270 chosen.
+              Select(IDC_DOUBLE_PRESS, u"<Rotate Screen>"),
+              InFront(ScreenKind::kDialog, IDD_ROTATE),
+              Stored(Text(u"ButtonA2", u"<Rotate Screen>")),
+              Stored(Missing(u"ButtonA-RotateScreen2")),
+              Checked(IDC_ROTATE_0),
+              Unchecked(IDC_ROTATE_90),
+              Unchecked(IDC_ROTATE_180),
+              Unchecked(IDC_ROTATE_270),
+              Hidden(IDC_SIPPREF),
+              Click(IDC_ROTATE_0),
+              Click(IDC_ROTATE_90),
+              Click(IDC_ROTATE_270),
+              Done(),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Stored(Text(u"ButtonA-RotateScreen2", u"10")),
+              Selected(IDC_DOUBLE_PRESS, u"<Rotate Screen>"),
+              // A stored "5" shows 0 and 180 degrees; cancelling keeps it.
+              SelectLine(IDC_BUTTON_LIST, 1),
+              Select(IDC_SINGLE_PRESS, u"<Rotate Screen>"),
+              InFront(ScreenKind::kDialog, IDD_ROTATE),
+              Checked(IDC_ROTATE_0),
+              Unchecked(IDC_ROTATE_90),
+              Checked(IDC_ROTATE_180),
+              Unchecked(IDC_ROTATE_270),
+              Click(IDC_ROTATE_90),
+              Cancel(),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              // A stored "16" shows no box; Done with none stores nothing.
+              SelectLine(IDC_BUTTON_LIST, 2),
+              Select(IDC_PRESS_HOLD, u"<Rotate Screen>"),
+              Unchecked(IDC_ROTATE_0),
+              Unchecked(IDC_ROTATE_90),
+              Unchecked(IDC_ROTATE_180),
+              Unchecked(IDC_ROTATE_270),
+              Done(),
+              // Text that is no number shows 0 degrees only.
+              SelectLine(IDC_BUTTON_LIST, 3),
+              Select(IDC_DOUBLE_HOLD, u"<Rotate Screen>"),
+              Checked(IDC_ROTATE_0),
+              Unchecked(IDC_ROTATE_180),
+              Cancel(),
+              Cancel(),
+          },
+      .registry =
+          {
+              Missing(u"ButtonA-RotateScreen"),
+              Text(u"ButtonA-RotateScreen2", u"10"),
+              Text(u"ButtonB", u"<Rotate Screen>"),
+              Text(u"ButtonB-RotateScreen", u"5"),
+              Text(u"ButtonCh", u"<Rotate Screen>"),
+              Text(u"ButtonC-RotateScreenh", u"16"),
+              Text(u"ButtonD-RotateScreen2h", u"abc"),
+              // Closed without Done: the table is as it was.
+              Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
+          },
+  });
+
+  // ---- Buttons beyond the table ----------------------------------------------------------
+  all.push_back({
+      .name = "UserDefinedButtonFollowsTheHardwareButtons",
+      .setup = With(StockDeviceRecordKept(),
+                    {Text(u"B0", u"Side button", u"Software\\Quadrakey\\Hotkeys"),
+                     Number(u"H0", 0xC6, u"Software\\Quadrakey\\Hotkeys")}),
+      .steps =
+          {
+              Lines(IDC_BUTTON_LIST, 5),
+              Line(IDC_BUTTON_LIST, 4, u"Side button"),
+              SelectLine(IDC_BUTTON_LIST, 4),
+              Shown(IDC_USER_BUTTON_LABEL),
+              Hidden(IDC_OVERRIDE),
+              Shown(IDC_SINGLE_PRESS),
+              Shown(IDC_DOUBLE_HOLD),
+              Select(IDC_SINGLE_PRESS, u"<Today>"),
+              Stored(Text(u"ButtonE", u"<Today>")),
+              Select(IDC_DOUBLE_PRESS, u"Solitaire"),
+              Stored(Text(u"ButtonE2", u"{start}\\Programs\\Games\\Solitaire.lnk")),
+              SelectLine(IDC_BUTTON_LIST, 0),
+              Shown(IDC_OVERRIDE),
+              Hidden(IDC_USER_BUTTON_LABEL),
+              Done(),
+          },
+      .registry =
+          {
+              Text(u"ButtonE", u"<Today>"),
+              Text(u"B0", u"Side button", u"Software\\Quadrakey\\Hotkeys"),
+              Number(u"H0", 0xC6, u"Software\\Quadrakey\\Hotkeys"),
+              Missing(u"EnabledE"),
+          },
+      .files = {{TakeoverFile(u'E'), false, {}}},
+      .log = {LogLacks(u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckE.lnk, 4)"),
+              LogLacks(u"Assignment 4-1-0:")},
+  });
+
+  all.push_back({
+      .name = "EmptyListActsOnPositionZeroAsAUserDefinedButton",
+      .setup = {.folders = {kAppFolder}, .values = {Text(u"AppFolder", kAppFolder)}},
+      .steps =
+          {
+              Lines(IDC_BUTTON_LIST, 0),
+              Shown(IDC_USER_BUTTON_LABEL),
+              Hidden(IDC_OVERRIDE),
+              Shown(IDC_SINGLE_PRESS),
+              Line(IDC_SINGLE_PRESS, 0, u"<Today>"),
+              Shown(IDC_PRESS_HOLD),
+              Hidden(IDC_RECORD_NOTICE),
+              Select(IDC_SINGLE_PRESS, u"<Today>"),
+              Stored(Text(u"ButtonA", u"<Today>")),
+              Done(),
+          },
+      .registry = {Text(u"ButtonA", u"<Today>"), Number(u"HoldInterval", 400)},
+      .log = {LogHas({u"Setting Virtual Key codes:", u"loadShortcutCombo(combo, 0, 1, 0):"}),
+              LogLacks(u"Assignment 0-1-0:")},
+  });
+
+  // ---- Options ----------------------------------------------------------------------------
+  all.push_back({
+      .name = "SlidersStartAt400WhenNothingIsStored",
+      .setup = StockDeviceRecordKept(),
+      .steps = {Tab(u"Options"), InFront(ScreenKind::kPageSet, IDD_OPTIONS), Slider(IDC_HOLD_SLIDER, 400),
+                Slider(IDC_DBLCLICK_SLIDER, 400), Done()},
+      .registry = {Number(u"HoldInterval", 400), Number(u"DblClickInterval", 400)},
+  });
+
+  all.push_back({
+      .name = "SlidersKeepStoredTimingsWithinTheirRanges",
+      .setup = With(StockDeviceRecordKept(), {Number(u"HoldInterval", 100), Number(u"DblClickInterval", 5000)}),
+      .steps = {Tab(u"Options"), Slider(IDC_HOLD_SLIDER, 200), Slider(IDC_DBLCLICK_SLIDER, 2000), Done()},
+      .registry = {Number(u"HoldInterval", 200), Number(u"DblClickInterval", 2000)},
+  });
+
+  all.push_back({
+      .name = "SlidersMovedFullyRight",
+      .setup = StockDeviceRecordKept(),
+      .steps = {Tab(u"Options"), Slide(IDC_HOLD_SLIDER, 800), Slide(IDC_DBLCLICK_SLIDER, 2000),
+                Slider(IDC_HOLD_SLIDER, 800), Slider(IDC_DBLCLICK_SLIDER, 2000), Done()},
+      .registry = {Number(u"HoldInterval", 800), Number(u"DblClickInterval", 2000)},
+  });
+
+  all.push_back({
+      .name = "TimingsOfAnyValueOrTypeShowAndStayWithoutDone",
+      .setup = With(StockDevice(), {Number(u"HoldInterval", 0xFFFFFFFF), Text(u"DblClickInterval", u"fast")}),
+      .steps = {Tab(u"Options"), Slider(IDC_HOLD_SLIDER, 800), Slider(IDC_DBLCLICK_SLIDER, 400), Cancel()},
+      .registry = {Number(u"HoldInterval", 0xFFFFFFFF), Text(u"DblClickInterval", u"fast")},
+  });
+
+  // ---- Closing, the dump, start-up -----------------------------------------------------------
+  all.push_back({
+      .name = "ClosingWithoutDoneKeepsTableAndTimings",
+      .setup = StockDevice(),
+      .steps =
+          {
+              Select(IDC_SINGLE_PRESS, u"<Today>"),
+              SelectLine(IDC_BUTTON_LIST, 1),
+              Click(IDC_OVERRIDE),
+              Tab(u"Options"),
+              Slide(IDC_HOLD_SLIDER, 700),
+              Cancel(),
+          },
+      .registry =
+          {
+              Text(u"ButtonA", u"<Today>"),
+              Number(u"EnabledB", 0),
+              Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
+              Command(u"40C2", u"\\Windows\\Start Menu\\Contacts.lnk"),
+              Missing(u"HoldInterval"),
+              Missing(u"DblClickInterval"),
+          },
+      .files = {{TakeoverFile(u'A'), false, {}}},
+      .log = {LogHas({u"Assignment 0-1-0:", u"Enabled", u"<Today>", u"", u"Assignment 0-1-1:"}),
+              LogHas({u"Assignment 1-1-0:", u"Disabled"})},
+  });
+
+  {
+    // The cut copy of an assignment longer than 300 characters names this
+    // file: it is not the slot's, and is never read.
+    const std::u16string decoy = u"\\D\\" + std::u16string(200, u'a') + u"\\" + std::u16string(92, u'b') + u".lnk";
+    all.push_back({
+        .name = "AssignmentDumpLines",
+        .setup = [&] {
+          Setup setup = With(StockDevice(), {Text(u"ButtonA", u"<Today>"), Text(u"ButtonAh", u"\\Missing\\gone.lnk"),
+                                             Text(u"ButtonA2", u"\\My Documents\\link.lnk"),
+                                             Text(u"ButtonA2h", u"\\" + std::u16string(5000, u'x') + u".lnk"),
+                                             Text(u"ButtonB", decoy + u"\\tail.lnk")});
+          setup.files.push_back({u"\\My Documents\\link.lnk", false, u"21#\\Windows\\calendar.exe"});
+          setup.files.push_back({decoy, false, u"not this slot's"});
+          return setup;
+        }(),
+        .steps = {Selected(IDC_DOUBLE_HOLD, u"Open: " + std::u16string(5000, u'x') + u".lnk"), Cancel()},
+        .registry = {Text(u"ButtonA2h", u"\\" + std::u16string(5000, u'x') + u".lnk")},
+        .log =
+            {
+                LogHas({u"", u"Assignment 0-1-0:", u"Enabled", u"<Today>", u"", u"Assignment 0-1-1:"}),
+                LogHas({u"Assignment 0-1-1:", u"Enabled", u"\\Missing\\gone.lnk", u"Unable to open file", u"",
+                        u"Assignment 0-2-0:"}),
+                LogHas({u"Assignment 0-2-0:", u"Enabled", u"\\My Documents\\link.lnk",
+                        u"Shortcut: 21#\\Windows\\calendar.exe", u""}),
+                LogHas({u"Assignment 0-2-1:", u"Enabled", u"\\" + std::u16string(299, u'x'), u"",
+                        u"Assignment 1-1-0:"}),
+                LogHas({u"Assignment 1-1-0:", u"Enabled", decoy, u"Unable to open file"}),
+                LogLacks(u"Shortcut: not this slot's"),
+            },
+    });
+  }
+
+  all.push_back({
+      .name = "VirtualKeysProbedOnlyWhenUnknown",
+      .setup = With(StockDevice(), {Number(u"VirtualKeyA", 0x199), Number(u"VirtualKeyB", 0)}),
+      .steps = {Cancel()},
+      .registry =
+          {
+              Number(u"VirtualKeyA", 0x199),
+              Number(u"VirtualKeyB", 0xC2),
+              // Probing rewrites the entry: its command again, quoted.
+              Command(u"40C2", u"\"\\Windows\\Start Menu\\Contacts.lnk\""),
+              Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
+          },
+      // The probe's own read of the command lands inside the button's line.
+      .log = {LogHas({u"Setting Virtual Key codes:", u"  button 0 == 153",
+                      u"  button 1 == 0  returning curr \\Windows\\Start Menu\\Contacts.lnk", u", set to 194",
+                      u"  button 2 == 195", u"  button 3 == 197", u"loadShortcutCombo(combo, 0, 1, 0):"})},
+  });
+
+  all.push_back({
+      .name = "SecondStartBringsTheFirstToTheFront",
+      .setup = StockDevice(),
+      .steps = {StartAgain(), InFront(ScreenKind::kPageSet, IDD_SETTINGS), Cancel()},
+  });
+
+  all.push_back({
+      .name = "HotKeyShowsItsId",
+      .setup = StockDevice(),
+      .steps = {HotKey(7), MessageBoxShown(u"HotKey!", u"7", 0x40000), Answer(),
+                InFront(ScreenKind::kPageSet, IDD_SETTINGS), Cancel()},
+  });
+
+  all.push_back({
+      .name = "AboutShowsTheReleasedVersion",
+      .setup = StockDevice(),
+      .steps = {Tab(u"About"), InFront(ScreenKind::kPageSet, IDD_ABOUT), TextStarts(IDC_VERSION, u"Quadrakey 2.1\n"),
+                Hidden(IDC_SIPPREF), Tab(u"Help"), InFront(ScreenKind::kPageSet, IDD_HELP), Cancel()},
+  });
+
+  // ---- Bad input ----------------------------------------------------------------------------
+  all.push_back({
+      .name = "BadStoredValuesOpenAndStayAsTheyAre",
+      .setup = With(StockDevice(), {Text(u"ButtonA", std::u16string(5000, u'q')), Number(u"ButtonAh", 5),
+                                    Text(u"EnabledB", u"yes"), Text(u"ButtonB-RotateScreen", u"-3")}),
+      .steps =
+          {
+              Selected(IDC_SINGLE_PRESS, u"Open: " + std::u16string(5000, u'q')),
+              NothingSelected(IDC_PRESS_HOLD),
+              SelectLine(IDC_BUTTON_LIST, 1),
+              Checked(IDC_OVERRIDE),
+              Select(IDC_SINGLE_PRESS, u"<Rotate Screen>"),
+              Checked(IDC_ROTATE_0),
+              Unchecked(IDC_ROTATE_180),
+              Cancel(),
+              Cancel(),
+          },
+      .registry =
+          {
+              Text(u"ButtonA", std::u16string(5000, u'q')),
+              Number(u"ButtonAh", 5),
+              Text(u"EnabledB", u"yes"),
+              Text(u"ButtonB-RotateScreen", u"-3"),
+          },
+      .log = {LogHas({u"Assignment 0-1-0:", u"Enabled", std::u16string(300, u'q'), u""})},
+  });
+
+  all.push_back({
+      .name = "StartMenuThatCannotBeListed",
+      .setup = [] {
+        Setup setup = StockDevice();
+        setup.files.clear();
+        return setup;
+      }(),
+      .steps = {Lines(IDC_SINGLE_PRESS, 14), Line(IDC_SINGLE_PRESS, -1, u"<Do Nothing>"),
+                Select(IDC_SINGLE_PRESS, u"<Scroll Up>"), Stored(Text(u"ButtonA", u"<Scroll Up>")), Cancel()},
+      .log = {LogHas({u"Shortcut list:", u"", u"LaunchButtons::LaunchButtons() subkeys:"})},
+  });
+
+  return all;
+}
+
+}  // namespace
+
+const std::vector<Scenario>& PageScenarios() {
+  static const std::vector<Scenario> scenarios = MakeScenarios();
+  return scenarios;
+}
+
+}  // namespace tapdeck_scenario
