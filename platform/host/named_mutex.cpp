@@ -19,6 +19,10 @@ using namespace device::internal;
 namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
+// The holder's pid in a field of fixed size at the start of the lock file,
+// zeros when nobody holds it: rewritten in place, never truncated, because
+// every log line takes the lock.
+constexpr size_t kOwnerMarkSize = 16;
 
 // One per lock file in this process: a Win32 mutex belongs to a thread, so
 // every handle of this process on the same name shares one state.
@@ -127,12 +131,14 @@ WaitResult WaitForMutex(Mutex mutex, uint32_t timeout_ms) {
       }
       if (shared.recursion == 0) {
         if (flock(shared.fd, LOCK_EX | LOCK_NB) == 0) {
-          char previous[32] = {};
-          ssize_t got = pread(shared.fd, previous, sizeof previous - 1, 0);
-          bool abandoned = got > 0;
+          char previous[kOwnerMarkSize] = {};
+          ssize_t got = pread(shared.fd, previous, sizeof previous, 0);
+          bool abandoned = false;
+          for (ssize_t i = 0; i < got; ++i) abandoned = abandoned || previous[i] != 0;
+          char mark[kOwnerMarkSize] = {};
           std::string pid = std::to_string(getpid());
-          if (ftruncate(shared.fd, 0) != 0 ||
-              pwrite(shared.fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+          pid.copy(mark, sizeof mark - 1);
+          if (pwrite(shared.fd, mark, sizeof mark, 0) != static_cast<ssize_t>(sizeof mark)) {
             // Without the owner mark an abandonment would go unnoticed; still owned.
           }
           shared.recursion = 1;
@@ -166,7 +172,8 @@ void ReleaseMutex(Mutex mutex) {
   }
   if (--shared.recursion > 0) return;
   shared.owner = std::thread::id();
-  if (ftruncate(shared.fd, 0) != 0) {
+  static const char kNoOwner[kOwnerMarkSize] = {};
+  if (pwrite(shared.fd, kNoOwner, sizeof kNoOwner, 0) != static_cast<ssize_t>(sizeof kNoOwner)) {
     // The next owner will report the mutex abandoned; it still gets it.
   }
   flock(shared.fd, LOCK_UN);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <thread>
 
 #include "tests/devicesim/run_program.h"
 #include "tests/platform_host/json_checker.h"
@@ -252,7 +253,17 @@ TEST_F(DevicesimUi, RunAndUiCommandLines) {
   ASSERT_TRUE(std::regex_search(run.out, match, std::regex("pid ([0-9]+) \\(output: (.*)\\)\n")));
   started_.push_back(std::stoi(match[1]));
   EXPECT_EQ(match[2].str(), folder_ + "/output/uitest.txt");
-  EXPECT_TRUE(Has(Ui({"show"}), "  103    combo box  3 lines, none selected\n"));
+  // Not waited for: its first screen may still be coming.
+  std::string screen;
+  for (int tries = 0; tries < 1000 && screen.empty(); ++tries) {
+    ProgramRun show = Sim({"ui", "show"});
+    if (show.status == 0) {
+      screen = show.out;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  EXPECT_TRUE(Has(screen, "  103    combo box  3 lines, none selected\n")) << screen;
   Ui({"tab", "Page B"});
   Ui({"click", "111"});
   std::ifstream output(folder_ + "/output/uitest.txt");

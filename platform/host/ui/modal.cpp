@@ -93,8 +93,10 @@ bool MessageBoxHandler(plat::Window owner, const std::u16string& text, const std
 }
 
 void OnExit(int code) {
-  CloseChannel(code);
+  // Off the table before the waiting client hears of the end: a program it
+  // starts next must not find this one's window.
   if (MainWindow() != 0) UnregisterWindows(getpid());
+  CloseChannel(code);
 }
 
 void EnsureHooks() {
