@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "devicesim/commands.h"
+#include "devicesim/press.h"
 #include "devicesim/report.h"
 #include "platform/host/device.h"
 
@@ -57,8 +58,6 @@ constexpr long long kDefaultTimeout = 15000;
 // Later than this and the key's timing no longer is what was asked for.
 constexpr int64_t kLateNoticeMs = 10;
 
-const char16_t kButtonTable[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
-
 int RunPress(const Args& args);
 int RunSeries(const Args& args);
 
@@ -73,66 +72,6 @@ namespace {
 volatile sig_atomic_t g_interrupted = 0;
 
 void OnSignal(int) { g_interrupted = 1; }
-
-struct Button {
-  std::u16string entry;  // as the table spells it
-  int virtual_key = 0;
-  std::u16string command;
-};
-
-std::u16string TextOf(const std::string& data) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                       (static_cast<unsigned char>(data[i + 1]) << 8));
-    if (c == u'\0') break;
-    text += c;
-  }
-  return text;
-}
-
-bool FindButton(const Command& self, const std::string& name, Button* button, int* status) {
-  std::vector<std::u16string> entries;
-  std::u16string wanted = device::FromUtf8(name);
-  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, kButtonTable, &entries)) entries.clear();
-  bool found = false;
-  for (const std::u16string& entry : entries) {
-    if (plat::CompareNoCase(entry, wanted) == 0) {
-      button->entry = entry;
-      found = true;
-    }
-  }
-  if (!found) {
-    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" + device::ToUtf8(kButtonTable));
-    return false;
-  }
-  unsigned long code = 0;
-  bool hex = !button->entry.empty() && button->entry.size() <= 8;
-  for (char16_t c : button->entry) {
-    int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
-              : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
-    if (digit < 0) hex = false;
-    code = code * 16 + static_cast<unsigned long>(digit < 0 ? 0 : digit);
-  }
-  if (!hex) {
-    *status = Failure(self, "the entry name '" + device::ToUtf8(button->entry) +
-                                "' is not hexadecimal, so it names no virtual key");
-    return false;
-  }
-  button->virtual_key = static_cast<int>(code & 0xFF);
-  std::vector<device::RegValue> values;
-  device::ListValues(plat::RegRoot::LocalMachine, std::u16string(kButtonTable) + u"\\" + button->entry,
-                     &values);
-  std::u16string current, reset;
-  for (const device::RegValue& value : values) {
-    if (value.type != plat::kRegSz) continue;
-    if (value.name.empty()) current = TextOf(value.data);
-    if (plat::CompareNoCase(value.name, u"ResetCmd") == 0) reset = TextOf(value.data);
-  }
-  // The shell treats an empty command, or a pair of quotes, as "use the reset".
-  button->command = current.empty() || current == u"\"\"" ? reset : current;
-  return true;
-}
 
 timespec Monotonic() {
   timespec now{};
@@ -159,12 +98,6 @@ bool SleepUntil(const timespec& deadline) {
     if (result != EINTR) return !g_interrupted;
   }
   return false;
-}
-
-void JournalButton(const Button& button, bool down) {
-  device::Journal("button", "\"name\":" + device::JsonString(button.entry) +
-                                ",\"vk\":" + std::to_string(button.virtual_key) +
-                                ",\"down\":" + (down ? "true" : "false"));
 }
 
 // Every living process below this one, found through /proc.
@@ -260,9 +193,9 @@ struct Options {
 
 int RunSeriesOf(const Command& self, const std::string& name, const Options& options) {
   if (!RequireDevice(self)) return kExitFailure;
-  Button button;
-  int status = 0;
-  if (!FindButton(self, name, &button, &status)) return status;
+  HardwareButton button;
+  std::string error;
+  if (FindHardwareButton(name, &button, &error) != FindButtonResult::kFound) return Failure(self, error);
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -297,24 +230,18 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
     int64_t late = press == 0 ? 0 : MsBetween(down_at, Monotonic());
     if (late > kLateNoticeMs)
       problems.push_back("press " + std::to_string(press + 1) + " came " + std::to_string(late) + " ms late");
-    device::SetKeyDown(button.virtual_key, true);
-    JournalButton(button, true);
+    KeyGoesDown(button);
     // The series is timed from the first key down as the journal stamped
     // it, so no later entry can show earlier than asked for.
     if (press == 0) down_at = Monotonic();
-    if (button.command.empty()) {
-      problems.push_back("press " + std::to_string(press + 1) + ": the entry has no command to run");
-    } else if (!device::RunShellCommand(button.command)) {
-      problems.push_back("press " + std::to_string(press + 1) + ": the shell could not run " +
-                         device::ToUtf8(button.command) + " (error " +
-                         std::to_string(plat::GetLastError()) + ")");
-    }
+    std::string problem;
+    if (!RunButtonCommand(button, &problem))
+      problems.push_back("press " + std::to_string(press + 1) + ": " + problem);
     timespec up_at = AddMs(down_at, options.holds[press]);
     bool slept = SleepUntil(up_at);
     late = MsBetween(up_at, Monotonic());
     // The key must never stay down, whatever happened.
-    device::SetKeyDown(button.virtual_key, false);
-    JournalButton(button, false);
+    ButtonUp(button);
     if (!slept) {
       interrupted = true;
       break;
