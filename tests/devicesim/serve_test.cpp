@@ -4,7 +4,9 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <thread>
 
@@ -315,6 +317,50 @@ TEST_F(ServeHttpTest, OnlyThePageWithTheTokenChangesTheDeviceAndBadRequestsSayWh
   auto get = client.Get("/api/button");
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 405);
+}
+
+// Waits up to five seconds for `condition`; the watcher and the stream work
+// on their own threads.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  for (int i = 0; i < 500; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+TEST_F(ServeHttpTest, WhatAnyProgramJournalsReachesTheStreamAndAGonePageLetsGoOfItsKeys) {
+  std::string stream;
+  std::mutex stream_mutex;
+  std::atomic<bool> hang_up{false};
+  std::thread reader([&] {
+    httplib::Client client("127.0.0.1", server_->Port());
+    client.Get("/api/events?page=p1", [&](const char* data, size_t size) {
+      std::lock_guard<std::mutex> lock(stream_mutex);
+      stream.append(data, size);
+      return !hang_up.load();
+    });
+  });
+  auto seen = [&](const std::string& text) {
+    std::lock_guard<std::mutex> lock(stream_mutex);
+    return stream.find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(Eventually([&] { return seen("event: snapshot"); }));
+  device::Journal("beep", "\"type\":64");  // as another program of the device would
+  EXPECT_TRUE(Eventually([&] { return seen("\"event\":\"beep\",\"fields\":{\"type\":64}"); })) << stream;
+
+  auto pressed = Post("/api/button", "{\"name\":\"40C2\",\"down\":true,\"page\":\"p1\"}", Allowed());
+  ASSERT_TRUE(pressed);
+  ASSERT_EQ(pressed->status, 200) << pressed->body;
+  EXPECT_TRUE(Eventually([&] { return seen("\"name\":\"40C2\",\"vk\":194,\"down\":true"); }));
+  EXPECT_TRUE(Eventually([&] { return seen("\"keysDown\":[194]"); })) << "the device state follows";
+  hang_up = true;
+  reader.join();
+  EXPECT_TRUE(Eventually([] { return !device::IsKeyDown(0xC2); })) << "the page went away holding 40C2";
+  std::vector<Json> entries = ButtonEntries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1]["down"], false);
 }
 
 }  // namespace
