@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/host/device.h"
 
 namespace devicesim {
@@ -21,9 +23,9 @@ std::u16string TextOf(const std::string& data) {
 }
 
 void JournalButton(const HardwareButton& button, bool down) {
-  device::Journal("button", "\"name\":" + device::JsonString(button.entry) +
-                                ",\"vk\":" + std::to_string(button.virtual_key) +
-                                ",\"down\":" + (down ? "true" : "false"));
+  nlohmann::ordered_json fields = {{"name", device::ToUtf8(button.entry)}, {"vk", button.virtual_key}, {"down", down}};
+  std::string members = fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  device::Journal("button", members.substr(1, members.size() - 2));  // stored without the braces
 }
 
 }  // namespace

@@ -90,19 +90,8 @@ std::vector<RunResult> RunTogether(const std::vector<std::vector<std::string>>& 
 }
 
 std::string Event::Member(const std::string& name) const {
-  const std::string key = "\"" + name + "\":";
-  size_t at = line.find(key);
-  if (at == std::string::npos) return "";
-  size_t start = at + key.size();
-  size_t end = start;
-  if (end < line.size() && line[end] == '"') {
-    for (++end; end < line.size() && line[end] != '"'; ++end)
-      if (line[end] == '\\') ++end;
-    ++end;
-  } else {
-    while (end < line.size() && line[end] != ',' && line[end] != '}') ++end;
-  }
-  return line.substr(start, end - start);
+  if (!object.is_object() || !object.contains(name)) return "";
+  return object[name].dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::vector<Event> ParseEvents(const std::string& json_lines) {
@@ -110,14 +99,16 @@ std::vector<Event> ParseEvents(const std::string& json_lines) {
   std::istringstream lines(json_lines);
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.empty() || line[0] != '{') continue;
+    // series prints a heading line before its entries unless --json.
+    nlohmann::ordered_json object = nlohmann::ordered_json::parse(line, nullptr, false);
+    if (!object.is_object()) continue;
     Event event;
     event.line = line;
-    event.t = std::atoll(event.Member("t").c_str());
-    event.pid = std::atoll(event.Member("pid").c_str());
-    std::string kind = event.Member("event");
-    event.event = kind.size() >= 2 ? kind.substr(1, kind.size() - 2) : kind;
-    events.push_back(event);
+    event.t = object.value("t", int64_t{0});
+    event.pid = object.value("pid", int64_t{0});
+    event.event = object.value("event", std::string());
+    event.object = std::move(object);
+    events.push_back(std::move(event));
   }
   return events;
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 struct RunResult {
   int status = -1;  // exit code, or -1 when the program did not end normally
   std::string out;
@@ -29,7 +31,8 @@ struct Event {
   int64_t pid = 0;
   std::string event;
   std::string line;
-  // The raw JSON text of a member ("33", "true", "\"text\""), or "" when absent.
+  nlohmann::ordered_json object;  // the whole line
+  // A member as JSON text ("33", "true", "\"text\""), or "" when absent.
   std::string Member(const std::string& name) const;
   bool Is(const std::string& name, const std::string& raw) const { return Member(name) == raw; }
 };
