@@ -18,6 +18,7 @@
 
 #include "config/launch_buttons.h"
 #include "devicesim/commands.h"
+#include "devicesim/press.h"
 #include "devicesim/report.h"
 #include "platform/host/device.h"
 
@@ -73,64 +74,6 @@ volatile sig_atomic_t g_interrupted = 0;
 
 void OnSignal(int) { g_interrupted = 1; }
 
-struct Button {
-  std::u16string entry;  // as the table spells it
-  int virtual_key = 0;
-  std::u16string command;
-};
-
-bool FindButton(const Command& self, const std::string& name, Button* button, int* status) {
-  std::vector<std::u16string> entries;
-  std::u16string wanted = device::FromUtf8(name);
-  if (!device::ListSubkeys(plat::RegRoot::LocalMachine, plat::kButtonTableKey, &entries)) {
-    if (plat::GetLastError() != plat::kErrorFileNotFound) {
-      *status = DeviceFailure(self, "cannot read the button table");
-      return false;
-    }
-    entries.clear();
-  }
-  bool found = false;
-  for (const std::u16string& entry : entries) {
-    if (plat::CompareNoCase(entry, wanted) == 0) {
-      button->entry = entry;
-      found = true;
-    }
-  }
-  if (!found) {
-    *status = Failure(self, "no button table entry '" + name + "' in HKLM\\" +
-                                device::ToUtf8(plat::kButtonTableKey));
-    return false;
-  }
-  unsigned long code = 0;
-  bool hex = !button->entry.empty() && button->entry.size() <= 8;
-  for (char16_t c : button->entry) {
-    int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
-              : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
-    if (digit < 0) hex = false;
-    code = code * 16 + static_cast<unsigned long>(digit < 0 ? 0 : digit);
-  }
-  if (!hex) {
-    *status = Failure(self, "the entry name '" + device::ToUtf8(button->entry) +
-                                "' is not hexadecimal, so it names no virtual key");
-    return false;
-  }
-  button->virtual_key = static_cast<int>(code & 0xFF);
-  std::vector<device::RegValue> values;
-  if (!device::ListValues(plat::RegRoot::LocalMachine,
-                          std::u16string(plat::kButtonTableKey) + u"\\" + button->entry, &values)) {
-    *status = DeviceFailure(self, "cannot read the entry " + device::ToUtf8(button->entry));
-    return false;
-  }
-  std::u16string current, reset;
-  for (const device::RegValue& value : values) {
-    if (value.type != plat::kRegSz) continue;
-    if (value.name.empty()) current = device::RegTextOf(value.data);
-    if (plat::CompareNoCase(value.name, u"ResetCmd") == 0) reset = device::RegTextOf(value.data);
-  }
-  button->command = CommandMeansReset(current) ? reset : current;
-  return true;
-}
-
 timespec Monotonic() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -156,19 +99,6 @@ bool SleepUntil(const timespec& deadline) {
     if (result != EINTR) return !g_interrupted;
   }
   return false;
-}
-
-// Moves the key and journals it; a problem for the report when either fails.
-void PressKey(const Button& button, bool down, std::vector<std::string>* problems) {
-  if (!device::SetKeyDown(button.virtual_key, down))
-    problems->push_back(std::string("cannot put the key ") + (down ? "down" : "up") + ": " +
-                        device::ErrorText(plat::GetLastError()));
-  uint32_t error = 0;
-  if (!device::Journal("button", "\"name\":" + device::JsonString(button.entry) +
-                                     ",\"vk\":" + std::to_string(button.virtual_key) +
-                                     ",\"down\":" + (down ? "true" : "false"),
-                       &error))
-    problems->push_back("cannot journal the key: " + device::ErrorText(error));
 }
 
 // Every living process below this one, found through /proc.
@@ -264,9 +194,9 @@ struct Options {
 
 int RunSeriesOf(const Command& self, const std::string& name, const Options& options) {
   if (!RequireDevice(self)) return kExitFailure;
-  Button button;
-  int status = 0;
-  if (!FindButton(self, name, &button, &status)) return status;
+  HardwareButton button;
+  std::string error;
+  if (FindHardwareButton(name, &button, &error) != FindButtonResult::kFound) return Failure(self, error);
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -302,22 +232,24 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
     int64_t late = press == 0 ? 0 : MsBetween(down_at, Monotonic());
     if (late > kLateNoticeMs)
       problems.push_back("press " + std::to_string(press + 1) + " came " + std::to_string(late) + " ms late");
-    PressKey(button, true, &problems);
+    {
+      std::string problem;
+      if (!KeyGoesDown(button, &problem)) problems.push_back("press " + std::to_string(press + 1) + ": " + problem);
+    }
     // The series is timed from the first key down as the journal stamped
     // it, so no later entry can show earlier than asked for.
     if (press == 0) down_at = Monotonic();
-    if (button.command.empty()) {
-      problems.push_back("press " + std::to_string(press + 1) + ": the entry has no command to run");
-    } else if (!device::RunShellCommand(button.command)) {
-      problems.push_back("press " + std::to_string(press + 1) + ": the shell could not run " +
-                         device::ToUtf8(button.command) + " (error " +
-                         std::to_string(plat::GetLastError()) + ")");
-    }
+    std::string problem;
+    if (!RunButtonCommand(button, &problem))
+      problems.push_back("press " + std::to_string(press + 1) + ": " + problem);
     timespec up_at = AddMs(down_at, options.holds[press]);
     bool slept = SleepUntil(up_at);
     late = MsBetween(up_at, Monotonic());
     // The key must never stay down, whatever happened.
-    PressKey(button, false, &problems);
+    {
+      std::string problem;
+      if (!ButtonUp(button, &problem)) problems.push_back("press " + std::to_string(press + 1) + ": " + problem);
+    }
     if (!slept) {
       interrupted = true;
       break;

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 
 #include "devicesim/commands.h"
-#include "devicesim/install.h"
+#include "devicesim/start_program.h"
 #include "devicesim/ui_client.h"
 #include "platform/host/device.h"
 
@@ -43,53 +42,6 @@ int Run(const Args& args);
 const Command kRunCommand = {"run", "start a program on the device, as the shell does", kHelp, Run};
 
 namespace {
-
-bool HasExtension(const std::u16string& name) {
-  size_t dot = name.find_last_of(u'.');
-  return dot != std::u16string::npos && dot > 0;
-}
-
-bool IsFile(const std::u16string& device_path) {
-  uint32_t attributes = plat::GetFileAttributes(device_path);
-  return attributes != plat::kInvalidFileAttributes && (attributes & plat::kFileAttributeDirectory) == 0;
-}
-
-// The device path to start, or the name as given for the loader to find.
-bool Resolve(const std::string& given, std::u16string* program, std::string* error) {
-  std::u16string name = device::FromUtf8(given);
-  if (name.find_first_of(u"\\/") != std::u16string::npos) {
-    if (!CheckDevicePath(name, error)) return false;
-    *program = name;
-    return true;
-  }
-  std::u16string file = HasExtension(name) ? name : name + u".exe";
-  std::u16string folder;
-  if (ReadAppFolder(&folder)) {
-    if (folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
-    if (IsFile(folder + file)) {
-      *program = folder + file;
-      return true;
-    }
-  }
-  if (IsFile(u"\\Windows\\" + file)) {
-    *program = name;  // the loader's own search finds it
-    return true;
-  }
-  *error = "no program " + given + " on the device (looked for " +
-           (folder.empty() ? std::string() : device::ToUtf8(folder + file) + " and ") + "\\Windows\\" +
-           device::ToUtf8(file) + "; 'devicesim install' places the built programs)";
-  return false;
-}
-
-std::string OutputFile(const std::u16string& program) {
-  std::u16string name = program.substr(program.find_last_of(u"\\/") + 1);  // npos + 1 is 0
-  size_t dot = name.find_last_of(u'.');
-  if (dot != std::u16string::npos && dot > 0) name.resize(dot);
-  std::filesystem::path folder = std::filesystem::path(device::Folder()) / "output";
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return (folder / (device::ToUtf8(name) + ".txt")).string();
-}
 
 // Waits for the first wait for input or the end of `pid`.
 int WaitForFirstScreen(int pid, int64_t timeout_ms) {
@@ -149,23 +101,19 @@ int Run(const Args& args) {
   for (size_t i = first + 1; i < args.size(); ++i) command_line += (i > first + 1 ? " " : "") + args[i];
   if (!RequireDevice(kRunCommand)) return kExitFailure;
 
-  std::u16string program;
+  StartedProgram started;
   std::string error;
-  if (!Resolve(args[first], &program, &error)) return Failure(kRunCommand, error);
-  std::string output = OutputFile(program);
-  device::DetachStartedPrograms(output);
-  size_t before = device::StartedProcesses().size();
-  if (!plat::CreateProcess(program, device::FromUtf8(command_line)))
-    return Failure(kRunCommand, "cannot start " + device::ToUtf8(program) + " (error " +
-                                    std::to_string(plat::GetLastError()) + ")");
-  std::vector<int> started = device::StartedProcesses();
-  if (started.size() == before) {
+  if (StartProgram(args[first], command_line, &started, &error) != StartResult::kStarted)
+    return Failure(kRunCommand, error);
+  if (started.pid == 0) {
     // A stock program of the device: journalled as started, nothing runs.
-    std::printf("started %s (a stock program of the device: only journalled)\n", device::ToUtf8(program).c_str());
+    std::printf("started %s (a stock program of the device: only journalled)\n",
+                device::ToUtf8(started.program).c_str());
     return kExitOk;
   }
-  int pid = started.back();
-  std::printf("started %s, pid %d (output: %s)\n", device::ToUtf8(program).c_str(), pid, output.c_str());
+  int pid = started.pid;
+  std::printf("started %s, pid %d (output: %s)\n", device::ToUtf8(started.program).c_str(), pid,
+              started.output.c_str());
   std::fflush(stdout);
   if (parsed.Has("--no-wait")) return kExitOk;
   return WaitForFirstScreen(pid, timeout);

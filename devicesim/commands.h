@@ -43,6 +43,7 @@ extern const Command kSeriesCommand;
 extern const Command kButtonsCommand;
 extern const Command kRunCommand;
 extern const Command kUiCommand;
+extern const Command kServeCommand;
 
 // ---- Command-line parsing ---------------------------------------------------
 struct OptionSpec {

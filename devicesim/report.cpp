@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include <nlohmann/json.hpp>
+
 namespace devicesim {
 
 int OrientationDegrees(uint32_t orientation) {
@@ -17,128 +19,25 @@ int OrientationDegrees(uint32_t orientation) {
 
 namespace {
 
-void SkipBlanks(const std::string& text, size_t* at) {
-  while (*at < text.size() && (text[*at] == ' ' || text[*at] == '\t' || text[*at] == '\n')) ++*at;
+using Json = nlohmann::ordered_json;
+
+// The stored fields (object members without their braces) as one object;
+// null when they are not that.
+Json Fields(const std::string& members) {
+  Json fields = Json::parse("{" + members + "}", nullptr, false);
+  return fields.is_object() ? fields : Json(nullptr);
 }
 
-void AppendUtf8(uint32_t code, std::string* out) {
-  if (code < 0x80) {
-    *out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out += static_cast<char>(0xC0 | (code >> 6));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out += static_cast<char>(0xE0 | (code >> 12));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (code >> 18));
-    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
-bool ReadHex4(const std::string& text, size_t at, uint32_t* value) {
-  if (at + 4 > text.size()) return false;
-  *value = 0;
-  for (size_t k = at; k < at + 4; ++k) {
-    char c = text[k];
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (digit < 0) return false;
-    *value = *value * 16 + static_cast<uint32_t>(digit);
-  }
-  return true;
-}
-
-// A JSON string at text[*at] == '"', decoded.
-bool ReadString(const std::string& text, size_t* at, std::string* out) {
-  out->clear();
-  size_t i = *at + 1;
-  while (i < text.size() && text[i] != '"') {
-    if (text[i] != '\\') {
-      *out += text[i++];
-      continue;
-    }
-    if (++i >= text.size()) return false;
-    char c = text[i++];
-    switch (c) {
-      case 'n': *out += '\n'; break;
-      case 't': *out += '\t'; break;
-      case 'r': *out += '\r'; break;
-      case 'b': *out += '\b'; break;
-      case 'f': *out += '\f'; break;
-      case 'u': {
-        uint32_t code = 0;
-        if (!ReadHex4(text, i, &code)) return false;
-        i += 4;
-        uint32_t low = 0;
-        if (code >= 0xD800 && code <= 0xDBFF && i + 6 <= text.size() && text[i] == '\\' &&
-            text[i + 1] == 'u' && ReadHex4(text, i + 2, &low) && low >= 0xDC00 && low <= 0xDFFF) {
-          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          i += 6;
-        }
-        AppendUtf8(code, out);
-        break;
-      }
-      default: *out += c;
-    }
-  }
-  if (i >= text.size()) return false;
-  *at = i + 1;
-  return true;
-}
-
-// A value that is not a string: up to the next comma outside brackets.
-bool ReadOther(const std::string& text, size_t* at, std::string* out) {
-  int depth = 0;
-  size_t start = *at;
-  size_t i = *at;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '"') {
-      std::string ignored;
-      if (!ReadString(text, &i, &ignored)) return false;
-      --i;
-      continue;
-    }
-    if (c == '{' || c == '[') ++depth;
-    if (c == '}' || c == ']') --depth;
-    if (c == ',' && depth == 0) break;
-  }
-  *out = text.substr(start, i - start);
-  while (!out->empty() && out->back() == ' ') out->pop_back();
-  *at = i;
-  return !out->empty();
-}
+std::string Dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 // "vk":193,"up":false -> vk=193 up=false; texts in quotes, undecorated.
-bool FieldsAsText(const std::string& fields, std::string* out) {
+bool FieldsAsText(const std::string& members, std::string* out) {
   out->clear();
-  size_t at = 0;
-  SkipBlanks(fields, &at);
-  while (at < fields.size()) {
-    std::string name, value;
-    if (fields[at] != '"' || !ReadString(fields, &at, &name)) return false;
-    SkipBlanks(fields, &at);
-    if (at >= fields.size() || fields[at] != ':') return false;
-    ++at;
-    SkipBlanks(fields, &at);
-    if (at < fields.size() && fields[at] == '"') {
-      if (!ReadString(fields, &at, &value)) return false;
-      value = "\"" + value + "\"";
-    } else if (!ReadOther(fields, &at, &value)) {
-      return false;
-    }
+  Json fields = Fields(members);
+  if (fields.is_null()) return false;
+  for (const auto& [name, value] : fields.items()) {
     if (!out->empty()) *out += ' ';
-    *out += name + "=" + value;
-    SkipBlanks(fields, &at);
-    if (at < fields.size()) {
-      if (fields[at] != ',') return false;
-      ++at;
-      SkipBlanks(fields, &at);
-    }
+    *out += name + "=" + (value.is_string() ? "\"" + value.get<std::string>() + "\"" : Dump(value));
   }
   return true;
 }
@@ -170,11 +69,16 @@ std::string FormatEntryText(const device::JournalEntry& entry, bool relative, in
 }
 
 std::string FormatEntryJson(const device::JournalEntry& entry, int64_t origin_ms) {
-  std::string line = "{\"t\":" + std::to_string(entry.t_ms - origin_ms) +
-                     ",\"pid\":" + std::to_string(entry.pid) +
-                     ",\"event\":" + device::JsonString(device::FromUtf8(entry.event));
-  if (!entry.fields.empty()) line += "," + entry.fields;
-  return line + "}";
+  Json line = {{"t", entry.t_ms - origin_ms}, {"pid", entry.pid}, {"event", entry.event}};
+  Json fields = Fields(entry.fields);
+  if (!fields.is_null()) {
+    for (const auto& [name, value] : fields.items()) line[name] = value;
+    return Dump(line);
+  }
+  // Fields that do not read as members are kept as they are stored.
+  std::string text = Dump(line);
+  if (!entry.fields.empty()) text.insert(text.size() - 1, "," + entry.fields);
+  return text;
 }
 
 }  // namespace devicesim

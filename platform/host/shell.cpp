@@ -78,6 +78,9 @@ bool Spawn(const std::string& host_path, const std::u16string& command_line) {
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
+  // A started program gets standard input, output and error and nothing
+  // else of its starter's: no database, socket or pipe of a server.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   const std::string& output = DetachedOutput();
   if (!output.empty()) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
