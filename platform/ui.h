@@ -8,7 +8,7 @@
 //   resources (compiled from config/tapdeck.rc).
 // - host: a control model built from the same templates, kept by the running
 //   program as its screen, which another process sees and acts on through the
-//   emulated device's window system (devicesim ui).
+//   emulated device's window system, through devicesim ui.
 //
 // A dialog or page is addressed by its window; a control by its dialog and
 // its id, as GetDlgItem does. Line numbers count from 0; -1 is "no line".

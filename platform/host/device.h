@@ -11,7 +11,7 @@
 // shortcut or association chain deeper than 8 (a loop) fails with 1921; the
 // desktop window exists unless switched off and is the first foreground
 // window; MessageBox never blocks (journal, stderr, kIdOk) unless the
-// program runs a window system (platform/host/window_system.h).
+// program runs a window system: see platform/host/window_system.h.
 #pragma once
 
 #include <cstdint>

@@ -90,7 +90,7 @@ void AbandonTransaction();
 std::string FoldKey(const std::u16string& text);
 
 // ---- Window system seams ----------------------------------------------------
-// The window system (qk_platform_ui) is linked only into programs with
+// The window system, qk_platform_ui, is linked only into programs with
 // dialogs; it reaches the core backend through these two hooks.
 // A message box handler answers true (and *result) when it showed the box
 // itself, false to leave it to the non-blocking default.

@@ -1,4 +1,4 @@
-// The emulated device's window system (library qk_platform_ui): what host
+// The emulated device's window system, library qk_platform_ui: what host
 // tests and devicesim may reach beyond platform/ui.h and platform/person.h.
 //
 // Windows, controls and modal loops live in the running program. While it
