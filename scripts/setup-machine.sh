@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64
-  xvfb xdotool
+  xvfb xdotool imagemagick fonts-wine fonts-liberation
 )
 
 missing=()
