@@ -4,6 +4,9 @@
 // the desktop has none of it, so it gets the equivalents below.
 #include "platform/win32/ui_internal.h"
 
+#include <algorithm>
+#include <vector>
+
 #ifdef _WIN32_WCE
 #include <aygshell.h>
 
@@ -122,9 +125,9 @@ HWND AddButton(HWND dialog, int id, const wchar_t* text, DWORD style) {
   return button;
 }
 
-// Puts OK and Cancel at the bottom right, growing the dialog when they
-// would cover what its template shows.
-void PlaceDoneButtons(HWND dialog, HWND ok, HWND cancel) {
+// Puts OK and Cancel at the bottom right; with `grow`, the dialog grows
+// when they would cover what its template shows.
+void PlaceDoneButtons(HWND dialog, HWND ok, HWND cancel, bool grow) {
   RECT units = {kButtonMargin, kButtonMargin, kButtonWidth, kButtonHeight};
   ::MapDialogRect(dialog, &units);
   const int margin_x = units.left, margin_y = units.top, width = units.right, height = units.bottom;
@@ -140,7 +143,7 @@ void PlaceDoneButtons(HWND dialog, HWND ok, HWND cancel) {
   RECT client;
   ::GetClientRect(dialog, &client);
   const int needed = content_bottom + 2 * margin_y + height;
-  if (client.bottom < needed) {
+  if (grow && client.bottom < needed) {
     RECT frame;
     ::GetWindowRect(dialog, &frame);
     ::SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + needed - client.bottom,
@@ -153,25 +156,54 @@ void PlaceDoneButtons(HWND dialog, HWND ok, HWND cancel) {
   ::SetWindowPos(ok, nullptr, cancel_x - margin_x - width, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// What the template shows, with its margin, and room below for the
+// buttons: the content a full-screen dialog may have to scroll.
+SIZE ContentExtent(HWND dialog, const std::vector<HWND>& buttons) {
+  RECT units = {kButtonMargin, kButtonMargin, 0, kButtonHeight};
+  ::MapDialogRect(dialog, &units);
+  SIZE extent = {0, 0};
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (std::find(buttons.begin(), buttons.end(), child) != buttons.end()) continue;
+    if (!(::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+    RECT box;
+    ::GetWindowRect(child, &box);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+    extent.cx = std::max(extent.cx, box.right);
+    extent.cy = std::max(extent.cy, box.bottom);
+  }
+  extent.cx += units.left;
+  extent.cy += units.top;
+  if (!buttons.empty()) extent.cy += units.bottom + 2 * units.top;
+  return extent;
+}
+
 }  // namespace
 
 bool InitDialog(HWND dialog, DWORD flags) {
   if (!::IsWindow(dialog)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   // A page lives in its sheet, which is the full-screen shell dialog.
   if (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD) return true;
-  if (flags & (kFullScreen | kFullScreenNoMenuBar)) {
+  const bool full_screen = (flags & (kFullScreen | kFullScreenNoMenuBar)) != 0;
+  if (full_screen) {
     RECT area;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     ::SetWindowPos(dialog, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  // A dialog with a button of id 1 (a property sheet's OK) has its Done.
-  if ((flags & kDoneButton) && ::GetDlgItem(dialog, IDOK) == nullptr) {
+  // A dialog with a button of id 1 (a property sheet's OK) has its Done,
+  // and lays itself out.
+  if (::GetDlgItem(dialog, IDOK) != nullptr) return true;
+  std::vector<HWND> buttons;
+  if (flags & kDoneButton) {
     HWND ok = AddButton(dialog, IDOK, L"OK", BS_DEFPUSHBUTTON);
     HWND cancel = AddButton(dialog, IDCANCEL, L"Cancel", BS_PUSHBUTTON);
     if (ok == nullptr || cancel == nullptr) return false;
-    PlaceDoneButtons(dialog, ok, cancel);
+    buttons = {ok, cancel};
   }
+  // The desktop's dialog units are wider than the device's: on a screen of
+  // the device's size, what the template shows scrolls under the buttons.
+  if (full_screen) win32::ui::FitContent(dialog, ContentExtent(dialog, buttons), buttons);
+  if (!buttons.empty()) PlaceDoneButtons(dialog, buttons[0], buttons[1], !full_screen);
   return true;
 }
 

@@ -87,6 +87,13 @@ INT_PTR CALLBACK PageThunk(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 // The module whose resources hold the dialog templates.
 HINSTANCE ProgramInstance();
 
+// ---- Content larger than its window (ui_scroll.cpp) ---------------------------------
+// Gives `window` scroll bars where its client area is smaller than
+// `extent` (the content's size, in client pixels, unscrolled) and none
+// where it is not; scrolling moves the children, those in `fixed` aside.
+// Called again, it scrolls back to the start first.
+void FitContent(HWND window, SIZE extent, const std::vector<HWND>& fixed = {});
+
 // ---- The Pocket PC shell's stand-ins (pocketpc_shell.cpp) -------------------------
 namespace shell {
 // The shell's dialog flags, as its dialog initialisation takes them.

@@ -74,52 +74,34 @@ SIZE PageExtent(HWND page) {
 }
 
 // The sheet sizes its pages by its own font, which is smaller than the
-// pages' fonts: its tab control, buttons and size are set here instead, so
-// that the largest page fits, filling the sheet's area.
+// pages' fonts: its tab control and buttons are placed here instead, the
+// tab control taking all the full-screen sheet leaves, and a page larger
+// than that (on a screen of the device's size) scrolls.
 void LayOut(HWND sheet, int count) {
   HWND tab = PropSheet_GetTabControl(sheet);
   HWND ok = ::GetDlgItem(sheet, IDOK);
   HWND cancel = ::GetDlgItem(sheet, IDCANCEL);
   if (tab == nullptr || ok == nullptr || cancel == nullptr) return;
 
-  SIZE need = {0, 0};
-  for (int i = 0; i < count; ++i) {
-    HWND page = PropSheet_IndexToHwnd(sheet, i);
-    if (page == nullptr) continue;
-    const SIZE extent = PageExtent(page);
-    need.cx = std::max(need.cx, extent.cx);
-    need.cy = std::max(need.cy, extent.cy);
-  }
-
   // The sheet's own margins: where its template put the tab control.
   const RECT tab_box = InParent(tab, sheet);
-  const int pad_x = tab_box.left, pad_y = tab_box.top;
+  int pad_x = tab_box.left;
+  const int pad_y = tab_box.top;
   const RECT button_box = InParent(ok, sheet);
   const int button_width = button_box.right - button_box.left;
   const int button_height = button_box.bottom - button_box.top;
 
   RECT client;
   ::GetClientRect(sheet, &client);
-  auto tab_area = [&] {
-    return RECT{pad_x, pad_y, client.right - pad_x, client.bottom - 2 * pad_y - button_height};
-  };
-  RECT area = tab_area();
-  RECT display = {0, 0, area.right - area.left, area.bottom - area.top};
-  TabCtrl_AdjustRect(tab, FALSE, &display);
-  const int grow_x = std::max<LONG>(0, need.cx - (display.right - display.left));
-  const int grow_y = std::max<LONG>(0, need.cy - (display.bottom - display.top));
-  if (grow_x > 0 || grow_y > 0) {
-    RECT frame;
-    ::GetWindowRect(sheet, &frame);
-    ::SetWindowPos(sheet, nullptr, 0, 0, frame.right - frame.left + grow_x, frame.bottom - frame.top + grow_y,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ::GetClientRect(sheet, &client);
-    area = tab_area();
-  }
-  ::SetWindowPos(tab, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-
   const int button_y = client.bottom - pad_y - button_height;
+  ::SetWindowPos(tab, nullptr, pad_x, pad_y, client.right - 2 * pad_x, button_y - 2 * pad_y,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  // A narrow screen: the tabs keep one row, as the device's full-width
+  // sheet has them, by giving up the side margins.
+  if (TabCtrl_GetRowCount(tab) > 1) {
+    pad_x = 0;
+    ::SetWindowPos(tab, nullptr, pad_x, pad_y, client.right, button_y - 2 * pad_y, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   const int cancel_x = client.right - pad_x - button_width;
   ::SetWindowPos(cancel, nullptr, cancel_x, button_y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   ::SetWindowPos(ok, nullptr, cancel_x - pad_x - button_width, button_y, 0, 0,
@@ -131,9 +113,12 @@ void LayOut(HWND sheet, int count) {
   TabCtrl_AdjustRect(tab, FALSE, &page_box);
   ::MapWindowPoints(tab, sheet, reinterpret_cast<POINT*>(&page_box), 2);
   for (int i = 0; i < count; ++i) {
-    if (HWND page = PropSheet_IndexToHwnd(sheet, i))
-      ::SetWindowPos(page, nullptr, page_box.left, page_box.top, page_box.right - page_box.left,
-                     page_box.bottom - page_box.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND page = PropSheet_IndexToHwnd(sheet, i);
+    if (page == nullptr) continue;
+    const SIZE extent = PageExtent(page);
+    ::SetWindowPos(page, nullptr, page_box.left, page_box.top, page_box.right - page_box.left,
+                   page_box.bottom - page_box.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    win32::ui::FitContent(page, extent);
   }
 }
 
