@@ -1,5 +1,6 @@
 // The page set: a property sheet with the device's header and page records,
-// its callback, and a layout that shows every control of every page whole.
+// its callback, and a layout that shows every control of every page whole
+// (scrolling a page where the screen is smaller than it).
 #include <algorithm>
 #include <vector>
 

@@ -490,6 +490,25 @@ TEST_F(TapdeckWine, MainWindowHotKeyAndTheStartOfTheLog) {
   EXPECT_EQ(log.find("the last run"), std::string::npos);
 }
 
+// The close box is leaving without Done: nothing is applied.
+TEST_F(TapdeckWine, TheSheetsCloseBoxLeavesWithoutDone) {
+  MakeAppFolder();
+  int calls = 0;
+  plat::person::SetIdleHook(
+      [](void* context) {
+        if (++*static_cast<int*>(context) > 1) return;
+        const plat::person::Screen screen = plat::person::CurrentScreen();
+        ASSERT_EQ(screen.kind, plat::person::ScreenKind::kPageSet);
+        SendMessageW(GetAncestor(reinterpret_cast<HWND>(screen.dialog), GA_ROOT), WM_SYSCOMMAND, SC_CLOSE, 0);
+      },
+      &calls);
+  EXPECT_EQ(RunTapdeck(), 0);
+  plat::person::SetIdleHook(nullptr, nullptr);
+  EXPECT_EQ(calls, 1);
+  uint32_t hold = 0;
+  EXPECT_FALSE(ReadRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", hold)) << "applied: " << hold;
+}
+
 // ---- A second start of the real program -------------------------------------------
 
 std::wstring WinePath(const char* linux_path) {
