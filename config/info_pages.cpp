@@ -6,9 +6,11 @@
 namespace {
 
 // Replaces the template's own first line, which names no released version.
+// Three short lines: the label holds three lines of its font, and a longer
+// one would wrap and push the last out of sight.
 constexpr char16_t kVersionText[] =
     u"Quadrakey 2.1\n"
-    u"Free software for Pocket PC launch buttons\n"
+    u"Free software for Pocket PC\n"
     u"quadrakey.example.com";
 
 }  // namespace

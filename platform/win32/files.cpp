@@ -145,7 +145,10 @@ bool CreateShortcut(const std::u16string& path, const std::u16string& target) {
 bool GetProgramsFolder(std::u16string* path) {
   if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   wchar_t folder[MAX_PATH + 1] = {};
-  if (!::SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAMS, FALSE))
+  // The folder's path whether or not it exists yet, as on the device; a
+  // missing folder shows when it is listed.
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAMS | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT,
+                                folder)))
     return Fail(ERROR_PATH_NOT_FOUND);
   *path = win32::U(folder);
   return true;

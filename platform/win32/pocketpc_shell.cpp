@@ -1,10 +1,37 @@
-// The Pocket PC shell's input panel and application-key queries. A Windows
-// CE SDK build calls the shell library itself; the desktop has neither an
-// input panel nor a button table, so it gets the equivalents below.
-#include "platform/win32/win32_api.h"
+// The Pocket PC shell's calls: the input panel, the application-key query,
+// shell dialogs with their Done button, the empty menu bar and the extra
+// dialog controls. A Windows CE SDK build calls the shell library itself;
+// the desktop has none of it, so it gets the equivalents below.
+#include "platform/win32/ui_internal.h"
+
+#include <algorithm>
+#include <vector>
 
 #ifdef _WIN32_WCE
 #include <aygshell.h>
+
+namespace win32::ui::shell {
+
+bool InitDialog(HWND dialog, DWORD flags) {
+  SHINITDLGINFO info = {};
+  info.dwMask = SHIDIM_FLAGS;
+  info.hDlg = dialog;
+  info.dwFlags = flags;
+  return ::SHInitDialog(&info) != FALSE;
+}
+
+bool CreateEmptyMenuBar(HWND owner, HINSTANCE instance) {
+  SHMENUBARINFO info = {};
+  info.cbSize = sizeof info;
+  info.hwndParent = owner;
+  info.dwFlags = SHCMBF_EMPTYBAR;
+  info.hInstRes = instance;
+  return ::SHCreateMenuBar(&info) != FALSE;
+}
+
+bool InitExtraControls() { return ::SHInitExtraControls() != FALSE; }
+
+}  // namespace win32::ui::shell
 
 namespace plat {
 
@@ -82,4 +109,129 @@ uint8_t GetAppKey(const std::u16string& /*program_file_name*/) { return 0; }
 
 }  // namespace plat
 
+namespace win32::ui::shell {
+namespace {
+
+const wchar_t kSipPrefClass[] = L"SIPPREF";
+
+// The desktop's Done: OK (id 1) and Cancel (id 2), in the dialog's font.
+constexpr int kButtonWidth = 50, kButtonHeight = 14, kButtonMargin = 4;  // dialog units
+
+HWND AddButton(HWND dialog, int id, const wchar_t* text, DWORD style) {
+  HWND button = ::CreateWindowExW(0, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 0,
+                                  0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  ::GetModuleHandleW(nullptr), nullptr);
+  if (button != nullptr) ::SendMessageW(button, WM_SETFONT, ::SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+  return button;
+}
+
+// Puts OK and Cancel at the bottom right; with `grow`, the dialog grows
+// when they would cover what its template shows.
+void PlaceDoneButtons(HWND dialog, HWND ok, HWND cancel, bool grow) {
+  RECT units = {kButtonMargin, kButtonMargin, kButtonWidth, kButtonHeight};
+  ::MapDialogRect(dialog, &units);
+  const int margin_x = units.left, margin_y = units.top, width = units.right, height = units.bottom;
+  // The lowest control the template shows.
+  int content_bottom = 0;
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (child == ok || child == cancel || !(::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+    RECT box;
+    ::GetWindowRect(child, &box);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+    if (box.bottom > content_bottom) content_bottom = box.bottom;
+  }
+  RECT client;
+  ::GetClientRect(dialog, &client);
+  const int needed = content_bottom + 2 * margin_y + height;
+  if (grow && client.bottom < needed) {
+    RECT frame;
+    ::GetWindowRect(dialog, &frame);
+    ::SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + needed - client.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::GetClientRect(dialog, &client);
+  }
+  const int y = client.bottom - margin_y - height;
+  const int cancel_x = client.right - margin_x - width;
+  ::SetWindowPos(cancel, nullptr, cancel_x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(ok, nullptr, cancel_x - margin_x - width, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// What the template shows, with its margin, and room below for the
+// buttons: the content a full-screen dialog may have to scroll.
+SIZE ContentExtent(HWND dialog, const std::vector<HWND>& buttons) {
+  RECT units = {kButtonMargin, kButtonMargin, 0, kButtonHeight};
+  ::MapDialogRect(dialog, &units);
+  SIZE extent = {0, 0};
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (std::find(buttons.begin(), buttons.end(), child) != buttons.end()) continue;
+    if (!(::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+    RECT box;
+    ::GetWindowRect(child, &box);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+    extent.cx = std::max(extent.cx, box.right);
+    extent.cy = std::max(extent.cy, box.bottom);
+  }
+  extent.cx += units.left;
+  extent.cy += units.top;
+  if (!buttons.empty()) extent.cy += units.bottom + 2 * units.top;
+  return extent;
+}
+
+}  // namespace
+
+bool InitDialog(HWND dialog, DWORD flags) {
+  if (!::IsWindow(dialog)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
+  // A page lives in its sheet, which is the full-screen shell dialog.
+  if (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD) return true;
+  const bool full_screen = (flags & (kFullScreen | kFullScreenNoMenuBar)) != 0;
+  if (full_screen) {
+    RECT area;
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    ::SetWindowPos(dialog, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // A dialog with a button of id 1 (a property sheet's OK) has its Done,
+  // and lays itself out.
+  if (::GetDlgItem(dialog, IDOK) != nullptr) return true;
+  std::vector<HWND> buttons;
+  if (flags & kDoneButton) {
+    HWND ok = AddButton(dialog, IDOK, L"OK", BS_DEFPUSHBUTTON);
+    HWND cancel = AddButton(dialog, IDCANCEL, L"Cancel", BS_PUSHBUTTON);
+    if (ok == nullptr || cancel == nullptr) return false;
+    buttons = {ok, cancel};
+  }
+  // The desktop's dialog units are wider than the device's: on a screen of
+  // the device's size, what the template shows scrolls under the buttons.
+  if (full_screen) win32::ui::FitContent(dialog, ContentExtent(dialog, buttons), buttons);
+  if (!buttons.empty()) PlaceDoneButtons(dialog, buttons[0], buttons[1], !full_screen);
+  return true;
+}
+
+bool CreateEmptyMenuBar(HWND owner, HINSTANCE /*instance*/) {
+  if (!::IsWindow(owner)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
+  return true;
+}
+
+bool InitExtraControls() {
+  WNDCLASSW control = {};
+  // Dialogs of any module name it: a global class.
+  control.style = CS_GLOBALCLASS;
+  control.lpfnWndProc = ::DefWindowProcW;
+  control.hInstance = ::GetModuleHandleW(nullptr);
+  control.lpszClassName = kSipPrefClass;
+  if (::RegisterClassW(&control) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  return true;
+}
+
+}  // namespace win32::ui::shell
+
 #endif
+
+namespace plat {
+
+void InitShellDialog(Window dialog, uint32_t flags) {
+  // Failures change nothing the program relies on.
+  win32::ui::shell::InitDialog(reinterpret_cast<HWND>(dialog), flags);
+}
+
+}  // namespace plat

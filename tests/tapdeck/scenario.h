@@ -21,6 +21,11 @@
 
 namespace tapdeck_scenario {
 
+// The build an expectation holds on. The table is one for both builds; an
+// item marked for one build states what differs there because its platform
+// does (each such item says why).
+enum class On { kBoth, kHost, kWin32 };
+
 // ---- Setup -------------------------------------------------------------------------
 // An entry of the shell's button table. nullptr: the value is not written.
 struct ButtonEntry {
@@ -39,6 +44,7 @@ struct RegValue {
   ValueType type = ValueType::kText;
   std::u16string text = {};
   uint32_t number = 0;
+  On on = On::kBoth;  // as a check only
 };
 
 struct DeviceFile {
@@ -85,6 +91,7 @@ struct Step {
   std::u16string text = {};
   std::u16string caption = {};
   RegValue value = {};
+  On on = On::kBoth;
 
   static plat::person::Action NoAction() {
     plat::person::Action action;
@@ -98,6 +105,7 @@ struct FileCheck {
   std::u16string path = {};
   bool exists = true;
   std::u16string shortcut_target = {};  // when not empty: the file is a shortcut to this
+  On on = On::kBoth;
 };
 
 // Lines of tapdeck.log, without their line ends. A block must appear as
@@ -105,6 +113,7 @@ struct FileCheck {
 struct LogCheck {
   std::vector<std::u16string> lines = {};
   bool absent = false;
+  On on = On::kBoth;
 };
 
 struct Scenario {

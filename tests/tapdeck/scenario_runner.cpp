@@ -96,6 +96,7 @@ class Runner {
     const int code = RunTapdeck();
     plat::person::SetIdleHook(nullptr, nullptr);
     EXPECT_EQ(code, 0) << scenario_.name << ": exit code";
+    SkipOtherBuildsSteps();
     EXPECT_EQ(next_, scenario_.steps.size())
         << scenario_.name << ": the program ended before step " << next_ + 1;
     CheckResults();
@@ -112,8 +113,15 @@ class Runner {
     return out;
   }
 
+  bool Applies(On on) const { return on == On::kBoth || on == backend_.platform; }
+
   std::string Where() const {
     return scenario_.name + ", step " + std::to_string(next_);
+  }
+
+  // Steps left for the other build only do not count as left undone.
+  void SkipOtherBuildsSteps() {
+    while (next_ < scenario_.steps.size() && !Applies(scenario_.steps[next_].on)) ++next_;
   }
 
   // ---- Setup ----
@@ -171,6 +179,7 @@ class Runner {
     }
     while (next_ < scenario_.steps.size()) {
       const Step& step = scenario_.steps[next_++];
+      if (!Applies(step.on)) continue;
       switch (step.kind) {
         case StepKind::kAct: {
           plat::person::Action action = step.action;
@@ -355,8 +364,11 @@ class Runner {
   }
 
   void CheckResults() const {
-    for (const RegValue& value : scenario_.registry) CheckValue(value, scenario_.name + ", afterwards");
+    for (const RegValue& value : scenario_.registry) {
+      if (Applies(value.on)) CheckValue(value, scenario_.name + ", afterwards");
+    }
     for (const FileCheck& check : scenario_.files) {
+      if (!Applies(check.on)) continue;
       const std::u16string path = Expand(check.path);
       const bool exists = plat::GetFileAttributes(path) != plat::kInvalidFileAttributes;
       EXPECT_EQ(exists, check.exists) << scenario_.name << ": " << Utf8(path);
@@ -369,6 +381,7 @@ class Runner {
     if (scenario_.log.empty()) return;
     const std::vector<std::u16string> lines = LogLines();
     for (const LogCheck& check : scenario_.log) {
+      if (!Applies(check.on)) continue;
       std::vector<std::u16string> wanted;
       for (const std::u16string& line : check.lines) wanted.push_back(Expand(line));
       bool found = false;

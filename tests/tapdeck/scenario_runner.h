@@ -11,6 +11,8 @@ namespace tapdeck_scenario {
 
 // What a backend supplies beyond platform.h.
 struct ScenarioBackend {
+  // The build this backend is: items marked for the other one are skipped.
+  On platform;
   // Makes a device folder and every folder above it.
   bool (*make_folder)(const std::u16string& path);
   // The target command of a shortcut file; false when it is none.

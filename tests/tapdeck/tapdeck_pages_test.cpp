@@ -41,7 +41,7 @@ bool ShortcutTarget(const std::u16string& path, std::u16string* target) {
 
 std::u16string LogText(const std::string& bytes) { return device::FromUtf8(bytes); }
 
-const tapdeck_scenario::ScenarioBackend kHost = {MakeFolder, ShortcutTarget, LogText};
+const tapdeck_scenario::ScenarioBackend kHost = {tapdeck_scenario::On::kHost, MakeFolder, ShortcutTarget, LogText};
 
 // Each test starts with no window of an earlier one.
 class TapdeckHost : public LogBoundDeviceTest {

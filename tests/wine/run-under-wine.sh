@@ -44,6 +44,28 @@ ensure_prefix() {
   [[ -d $WINEPREFIX/drive_c ]] || { echo "run-under-wine.sh: cannot make $WINEPREFIX" >&2; exit 2; }
 }
 
+# The dialogs' fonts: Wine's own (MS Shell Dlg, Tahoma, MS Sans Serif) take
+# effect only once copied into the prefix, and "Arial" is Liberation Sans,
+# which has Arial's metrics. Without them every face falls back to DejaVu
+# Sans and the dialog units come out wider. Done once per prefix; a running
+# server must be restarted to see new fonts, so this runs before it starts.
+ensure_fonts() {
+  local marker=$WINEPREFIX/.quadrakey-fonts
+  [[ -f $marker ]] && return 0
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  if [[ -d /usr/share/wine/fonts ]]; then
+    cp -n /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
+  fi
+  # Liberation Sans is a system font (fonts-liberation): Wine finds it.
+  if [[ -f /usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf ]]; then
+    timeout 60 "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial \
+      /d 'Liberation Sans' /f </dev/null >/dev/null 2>&1 || return 0
+  fi
+  timeout 30 "$server" -k 2>/dev/null || true
+  touch "$marker"
+}
+
 # Drive Q: is the test device's file system: its root is what a device path
 # such as "\Velbrook.log" names while a test runs with Q:\ as its current
 # folder. The test support empties it before every test.
@@ -55,6 +77,7 @@ ensure_device_drive() {
 case ${1:-} in
   --start-server)
     ensure_prefix
+    ensure_fonts
     ensure_device_drive
     # Fails when one already runs, which is just as good. The server lives
     # on in the background: it must not hold CTest's output pipe open.
@@ -73,5 +96,6 @@ case ${1:-} in
 esac
 
 ensure_prefix
+ensure_fonts
 ensure_device_drive
 exec timeout --kill-after=10 "$limit" "$wine" "$@"

@@ -1,0 +1,86 @@
+// The program's main window, its message loop, the work area and the
+// control classes.
+#include "platform/win32/ui_internal.h"
+
+namespace {
+
+LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto proc = reinterpret_cast<plat::WindowProc>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  plat::WindowEvent event;
+  switch (message) {
+    case WM_DESTROY: event = plat::WindowEvent::kDestroy; break;
+    case WM_KEYDOWN: event = plat::WindowEvent::kKeyDown; break;
+    case WM_KEYUP: event = plat::WindowEvent::kKeyUp; break;
+    case WM_HOTKEY: event = plat::WindowEvent::kHotKey; break;
+    default: return ::DefWindowProcW(window, message, wparam, lparam);
+  }
+  if (proc == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
+  return proc(reinterpret_cast<plat::Window>(window), event, wparam, lparam);
+}
+
+}  // namespace
+
+namespace plat {
+
+WorkArea GetWorkArea() {
+  RECT area = {};
+  if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
+    area.right = ::GetSystemMetrics(SM_CXSCREEN);
+    area.bottom = ::GetSystemMetrics(SM_CYSCREEN);
+  }
+  return {area.left, area.top, area.right - area.left, area.bottom - area.top};
+}
+
+void InitControls(uint32_t classes) {
+  // The device's class bits that the desktop numbers alike: the bar classes
+  // (trackbars) and 0x400. The device's sheet brings its own tab control;
+  // the desktop's sheet needs the tab classes registered.
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = (classes & (ICC_BAR_CLASSES | ICC_COOL_CLASSES)) | ICC_TAB_CLASSES;
+  ::InitCommonControlsEx(&controls);
+  win32::ui::shell::InitExtraControls();
+}
+
+Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title, WindowProc proc,
+                        const WorkArea& area) {
+  const HINSTANCE instance = win32::ui::ProgramInstance();
+  WNDCLASSW window_class = {};
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = MainWindowThunk;
+  window_class.hInstance = instance;
+  window_class.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+  window_class.lpszClassName = win32::W(class_name);
+  // A second run in one process finds the class made by the first.
+  if (::RegisterClassW(&window_class) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return 0;
+  HWND window = ::CreateWindowExW(0, win32::W(class_name), win32::W(title), WS_VISIBLE, area.left, area.top,
+                                  area.width, area.height, nullptr, nullptr, instance,
+                                  reinterpret_cast<void*>(proc));
+  if (window == nullptr) return 0;
+  ::ShowWindow(window, SW_SHOWNORMAL);
+  ::UpdateWindow(window);
+  return reinterpret_cast<Window>(window);
+}
+
+Window FindTopLevelWindow(const std::u16string& class_name) {
+  return reinterpret_cast<Window>(::FindWindowW(win32::W(class_name), nullptr));
+}
+
+void PostQuit(int code) { ::PostQuitMessage(code); }
+
+int RunMessageLoop() {
+  MSG message;
+  BOOL got;
+  while ((got = ::GetMessageW(&message, nullptr, 0, 0)) != 0) {
+    if (got == -1) return -1;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace plat
