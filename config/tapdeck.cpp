@@ -148,8 +148,12 @@ int RunTapdeck() {
       {IDD_HELP, u"Help", HelpPageProc},
       {IDD_ABOUT, u"About", AboutPageProc},
   };
-  // Done or not, the pages have stored what the person changed.
-  plat::RunPageSet(run.main_window, kProductName, kPages, 4);
+  // Done or not, the pages have stored what the person changed. A set that
+  // could not be made changed nothing; the log says why, and the dump follows.
+  if (!plat::RunPageSet(run.main_window, kProductName, kPages, 4)) {
+    const uint32_t error = plat::GetLastError();
+    if (error != 0) LogFormat(u"The pages could not be shown (error %ld)\n", false, error);
+  }
 
   DumpAssignments(run.buttons->GetButtonCount());
   run.buttons.reset();

@@ -8,6 +8,9 @@
 // while it opens it) are neither counted nor failed, so a count means the
 // same on both backends. A failed call does nothing but fail: it returns the
 // operation's failure result and leaves the error as the last error.
+// The window operations (message boxes, dialogs, the file-open dialog, the
+// page set) are counted when they begin; what the program does while one
+// of them is open (a dialog procedure's calls) counts as its own calls.
 //
 // QUADRAKEY_FAULTS reaches programs that a test starts (through the
 // environment, under Wine too): entries separated by commas,
@@ -43,7 +46,10 @@ namespace plat::faults {
   X(ProcessStart, "process-start")     /* CreateProcess */                       \
   X(ShellOpen, "shell-open")           /* ShellOpen */                           \
   X(DisplaySet, "display-set")         /* SetDisplayOrientation: kDispChangeFailed */ \
-  X(MessageBox, "message-box")         /* MessageBox: 0, nothing shown */
+  X(MessageBox, "message-box")         /* MessageBox, MessageBoxOwned: 0, nothing shown */ \
+  X(DialogCreate, "dialog-create")     /* RunDialog: -1, its procedure never runs */ \
+  X(FileDialog, "file-dialog")         /* GetOpenFileName: false, nothing shown */ \
+  X(PageSet, "page-set")               /* RunPageSet: false, no page made */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,

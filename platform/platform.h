@@ -162,6 +162,7 @@ constexpr uint32_t kMbIconExclamation = 0x30;
 constexpr uint32_t kMbTopmost = 0x40000;
 constexpr int kIdOk = 1;
 // Owner-less message box. A null caption is the platform's default caption.
+// 0, with the last error set, when it cannot be shown (fault "message-box").
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags);
 void MessageBeep(uint32_t type);
 

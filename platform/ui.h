@@ -12,6 +12,11 @@
 //
 // A dialog or page is addressed by its window; a control by its dialog and
 // its id, as GetDlgItem does. Line numbers count from 0; -1 is "no line".
+//
+// What can fail is what makes a window: RunDialog, RunPageSet,
+// GetOpenFileName and MessageBoxOwned. Each is in the fault table
+// (platform/faults.h) under the name given below, with the same answer on
+// both backends; a failed call shows nothing and runs no procedure.
 #pragma once
 
 #include <cstdint>
@@ -83,8 +88,8 @@ int GetSliderPosition(Window dialog, int id);
 
 // ---- Dialogs and the page set -------------------------------------------------
 // Runs the dialog of template `template_id` modally, owned by `owner`, and
-// returns what its procedure passed to EndDialog; -1 (last error set) when it
-// cannot be made.
+// returns what its procedure passed to EndDialog. -1, with the last error
+// set, when it cannot be made ("dialog-create"): its procedure never runs.
 intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t param);
 void EndDialog(Window dialog, intptr_t result);
 
@@ -103,15 +108,18 @@ struct PageSpec {
 // Shows the page set modally, owned by `owner`, first page in front, tabs at
 // the bottom. Every page gets kInit when the set opens, in page order, with
 // parameter 0. Done sends kApply to every page in page order and then closes
-// the set; cancelling closes it without. True after Done.
+// the set; cancelling closes it without. True after Done; false after
+// leaving without it (last error 0), or when the set cannot be made (last
+// error set; "page-set"): then no page is made, initialised or applied.
 bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pages, int count);
 
 // ---- Standard dialogs -----------------------------------------------------------
 // The file-open dialog. `filters` holds pairs of a description and a pattern
 // ("All Files", "*.*", ...). The chosen path goes to *path; it never holds
 // more than `capacity` - 1 characters: a longer choice fails instead of being
-// cut into another file's name. False when cancelled or failed; the last
-// error is 0 after a cancel.
+// cut into another file's name. False when cancelled (last error 0) or
+// failed (last error set; "file-dialog" fails it before anything shows);
+// *path is then left as it was.
 constexpr uint32_t kOfnFileMustExist = 0x1000;
 struct OpenFileRequest {
   Window owner = 0;
@@ -124,7 +132,8 @@ struct OpenFileRequest {
 bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path);
 
 constexpr uint32_t kMbIconInformation = 0x40;
-// A message box owned by a window (0: no owner, as MessageBox).
+// A message box owned by a window (0: no owner, as MessageBox). 0, with the
+// last error set, when it cannot be shown ("message-box", as MessageBox).
 int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16string* caption,
                     uint32_t flags);
 

@@ -25,6 +25,16 @@ class FaultGate {
   bool failed_ = false;
 };
 
+// For an operation that runs the program's own code while it lasts (a
+// dialog's procedure, a modal loop that dispatches to the program's
+// windows): the gate is passed and left before the operation begins, so
+// that the calls made in there are the program's and count. True when the
+// table fails the call; the last error is then set.
+inline bool FailsAtGate(faults::Op op) {
+  FaultGate gate(op);
+  return gate.failed();
+}
+
 // The running program's file name, as QUADRAKEY_FAULTS names programs.
 // Each backend gives it.
 std::string ProgramFileName();

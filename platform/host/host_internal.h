@@ -99,6 +99,10 @@ using MessageBoxHandler = bool (*)(plat::Window owner, const std::u16string& tex
 void SetMessageBoxHandler(MessageBoxHandler handler);
 // What every message box leaves behind: its journal entry and a stderr line.
 void ReportMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags);
+// A message box past the fault table: the handler's, else answered at once.
+// A null caption is "Error".
+int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u16string* caption,
+                   uint32_t flags);
 // Called by plat::ExitProcess with the exit code, before anything is torn down.
 using ExitHandler = void (*)(int code);
 void SetExitHandler(ExitHandler handler);

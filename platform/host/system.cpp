@@ -26,6 +26,17 @@ void ReportMessageBox(const std::u16string& text, const std::u16string& caption,
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u16string* caption,
+                   uint32_t flags) {
+  const std::u16string shown_caption = caption != nullptr ? *caption : u"Error";
+  int result = plat::kIdOk;
+  if (message_box_handler != nullptr && message_box_handler(owner, text, shown_caption, flags, &result))
+    return result;
+  // No window system: nobody could press OK, so the box answers at once.
+  ReportMessageBox(text, shown_caption, flags);
+  return plat::kIdOk;
+}
+
 }  // namespace device::internal
 
 namespace plat {
@@ -42,15 +53,8 @@ uint64_t TickCount() {
 }
 
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
-  common::FaultGate gate(faults::Op::MessageBox);
-  if (gate.failed()) return 0;
-  std::u16string shown_caption = caption != nullptr ? *caption : u"Error";
-  int result = kIdOk;
-  if (message_box_handler != nullptr && message_box_handler(0, text, shown_caption, flags, &result))
-    return result;
-  // No window system: nobody could press OK, so the box answers at once.
-  device::internal::ReportMessageBox(text, shown_caption, flags);
-  return kIdOk;
+  if (common::FailsAtGate(faults::Op::MessageBox)) return 0;
+  return device::internal::ShowMessageBox(0, text, caption, flags);
 }
 
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/common/fault_gate.h"
 #include "platform/win32/ui_internal.h"
 
 namespace {
@@ -101,6 +102,7 @@ void GuardFileDialog(HWND dialog) {
 namespace plat {
 
 intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t param) {
+  if (common::FailsAtGate(faults::Op::DialogCreate)) return -1;
   Frame frame(FrameKind::kDialog);
   frame.template_id = template_id;
   win32::ui::DialogStart start = {proc, param, &frame};
@@ -119,6 +121,7 @@ intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t para
 void EndDialog(Window dialog, intptr_t result) { ::EndDialog(reinterpret_cast<HWND>(dialog), result); }
 
 bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path) {
+  if (common::FailsAtGate(faults::Op::FileDialog)) return false;
   if (path == nullptr || request.capacity < 2 || request.capacity > 32768 ||
       (request.filter_count > 0 && request.filters == nullptr)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -178,6 +181,7 @@ bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path) {
 }
 
 int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16string* caption, uint32_t flags) {
+  if (common::FailsAtGate(faults::Op::MessageBox)) return 0;
   Frame frame(FrameKind::kMessageBox);
   frame.text = text;
   frame.caption = caption != nullptr ? *caption : u"Error";

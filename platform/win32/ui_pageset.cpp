@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/common/fault_gate.h"
 #include "platform/win32/ui_internal.h"
 
 namespace {
@@ -163,6 +164,7 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM /*param*/) {
 namespace plat {
 
 bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pages, int count) {
+  if (common::FailsAtGate(faults::Op::PageSet)) return false;
   if (pages == nullptr || count <= 0) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -207,8 +209,15 @@ bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pag
   Opening this_sheet = {&frame, count};
   Opening* previous = opening;
   opening = &this_sheet;
+  ::SetLastError(ERROR_SUCCESS);
   const INT_PTR result = ::PropertySheetW(&header);
   opening = previous;
+  if (result < 0) {
+    // Failed: say so even where the system left no error.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  if (result == 0) ::SetLastError(ERROR_SUCCESS);  // left, not failed
   return result > 0;
 }
 

@@ -13,8 +13,7 @@ bool SetForegroundWindow(Window window) {
 }
 
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
-  common::FaultGate gate(faults::Op::MessageBox);
-  if (gate.failed()) return 0;
+  if (common::FailsAtGate(faults::Op::MessageBox)) return 0;
   return ::MessageBoxW(nullptr, win32::W(text), caption != nullptr ? win32::W(*caption) : nullptr,
                        flags);
 }

@@ -10,6 +10,7 @@
 #include "platform/host/device.h"
 #include "platform/host/ui_channel.h"
 #include "platform/host/window_system.h"
+#include "platform/faults.h"
 #include "platform/person.h"
 #include "platform/ui.h"
 #include "tests/platform_host/host_support.h"
@@ -131,8 +132,8 @@ intptr_t PageA(Window page, const DialogMessage& message) {
     case DialogEvent::kApply:
       events.push_back("A apply");
       if (apply_shows_box) {
-        MessageBoxOwned(page, u"Reboot now", &kCaption, kMbIconInformation);
-        events.push_back("A answered");
+        const int answer = MessageBoxOwned(page, u"Reboot now", &kCaption, kMbIconInformation);
+        events.push_back("A answered " + std::to_string(answer));
       }
       return 0;
   }
@@ -314,8 +315,12 @@ TEST_F(HostUi, PageSetInitialisesEveryPageAndAppliesInPageOrderAtDone) {
 }
 
 TEST_F(HostUi, CancellingThePageSetAppliesNothing) {
-  person_.Then([&] { Do(Simple(ActionKind::kCancel)); });
+  person_.Then([&] {
+    SetLastError(kErrorFileNotFound);  // as a page's read of a missing value leaves it
+    Do(Simple(ActionKind::kCancel));
+  });
   EXPECT_FALSE(RunPages());
+  EXPECT_EQ(GetLastError(), 0u);  // left, not failed
   EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0"}));
 }
 
@@ -347,7 +352,7 @@ TEST_F(HostUi, AnApplyWaitsInsideItsMessageBox) {
     Do(Simple(ActionKind::kAnswer));
   });
   EXPECT_TRUE(RunPages());
-  EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0", "A apply", "A answered", "B apply"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0", "A apply", "A answered 1", "B apply"}));
   std::vector<device::JournalEntry> messages = host_test::Events("message");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].fields, "\"text\":\"Reboot now\",\"caption\":\"Test\",\"flags\":64");
@@ -503,6 +508,77 @@ TEST_F(HostUi, TheFileDialogTakesOnlyAnExistingFileThatFits) {
   EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0", "file \\my documents\\LETTER.psw",
                                               "no file, error 122, untouched", "file \\My Documents\\letter.psw",
                                               "no file, error 0, untouched"}));
+}
+
+// ---- The fault table ---------------------------------------------------------------------
+
+constexpr uint32_t kInjected = 1234;  // no operation fails with this by itself
+
+intptr_t RecordsInit(Window dialog, const DialogMessage& message) {
+  if (message.event == DialogEvent::kInit) {
+    events.push_back("dialog init");
+    EndDialog(dialog, 7);
+  }
+  return 0;
+}
+
+TEST_F(HostUi, EachWindowOperationFailsAtTheTableShowingAndRunningNothing) {
+  faults::FailCall(faults::Op::PageSet, 1, kInjected);
+  SetLastError(0);
+  EXPECT_FALSE(RunPages());
+  EXPECT_EQ(GetLastError(), kInjected);
+  EXPECT_TRUE(events.empty());  // no page was made
+
+  faults::FailCall(faults::Op::DialogCreate, 1, kInjected);
+  EXPECT_EQ(RunDialog(0, kChoiceDialog, RecordsInit, 0), -1);
+  EXPECT_EQ(GetLastError(), kInjected);
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(RunDialog(0, kChoiceDialog, RecordsInit, 0), 7);  // only the failed call fails
+  EXPECT_EQ(events, (std::vector<std::string>{"dialog init"}));
+
+  faults::FailCall(faults::Op::FileDialog, 1, kInjected);
+  OpenFileRequest request;
+  std::u16string path = u"untouched";
+  EXPECT_FALSE(GetOpenFileName(request, &path));
+  EXPECT_EQ(GetLastError(), kInjected);
+  EXPECT_EQ(path, u"untouched");
+
+  faults::FailCall(faults::Op::MessageBox, 1, kInjected);
+  EXPECT_EQ(MessageBoxOwned(0, u"never shown", &kCaption, kMbOk), 0);
+  EXPECT_EQ(GetLastError(), kInjected);
+
+  EXPECT_EQ(person_.waits(), 0);
+  EXPECT_TRUE(host_test::Events("message").empty());
+  EXPECT_EQ(faults::Calls(faults::Op::PageSet), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::DialogCreate), 2u);
+  EXPECT_EQ(faults::Calls(faults::Op::FileDialog), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::MessageBox), 1u);
+}
+
+// The program's calls while its page set is open are its own: they count
+// and fail as any other, and a failed one returns at once.
+TEST_F(HostUi, InsideThePageSetAFailedDialogFileDialogOrBoxReturnsAtOnce) {
+  apply_shows_box = true;
+  person_.Then([&] {
+    faults::FailCall(faults::Op::DialogCreate, 1, kInjected);
+    Do(Click(kDialogButton));
+    EXPECT_EQ(person::CurrentScreen().kind, ScreenKind::kPageSet);
+    Do(Tab(u"Page B"));
+    faults::FailCall(faults::Op::FileDialog, 1, kInjected);
+    Do(Click(112));
+    EXPECT_EQ(person::CurrentScreen().kind, ScreenKind::kPageSet);
+    faults::FailCall(faults::Op::MessageBox, 1, kInjected);
+    Do(Simple(ActionKind::kDone));
+  });
+  EXPECT_TRUE(RunPages());
+  EXPECT_EQ(person_.waits(), 1);
+  EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0", "dialog -1", "no file, error 1234, untouched",
+                                              "A apply", "A answered 0", "B apply"}));
+  EXPECT_TRUE(host_test::Events("message").empty());
+  EXPECT_EQ(faults::Calls(faults::Op::PageSet), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::DialogCreate), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::FileDialog), 1u);
+  EXPECT_EQ(faults::Calls(faults::Op::MessageBox), 1u);
 }
 
 // ---- Waiting for input ---------------------------------------------------------------------

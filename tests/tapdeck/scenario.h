@@ -11,12 +11,17 @@
 //
 // Texts may hold "{start}", the Start Menu folder (the parent of the
 // platform's programs folder); the runner puts the real path in.
+//
+// Failure paths are reached through the platform's fault table, which both
+// backends honour: a scenario arms a fault as the program starts or at a
+// step, and can check afterwards how often an operation was called.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/faults.h"
 #include "platform/person.h"
 
 namespace tapdeck_scenario {
@@ -53,11 +58,20 @@ struct DeviceFile {
   std::u16string content = {};
 };
 
+// Call `call` of the operation, counted from when the fault is armed, fails
+// with `error` (plat::faults::FailCall).
+struct Fault {
+  plat::faults::Op op = plat::faults::Op::MessageBox;
+  uint32_t call = 1;
+  uint32_t error = 0;
+};
+
 struct Setup {
   std::vector<std::u16string> folders = {};  // made first, with the folders above them
   std::vector<ButtonEntry> buttons = {};
   std::vector<RegValue> values = {};
   std::vector<DeviceFile> files = {};
+  std::vector<Fault> faults = {};  // armed once the device is set up, as the program starts
 };
 
 // ---- Steps ------------------------------------------------------------------------
@@ -80,6 +94,7 @@ enum class StepKind {
   kStartAgain,  // the program is started a second time: it must end at once with 0,
                 // leave the log alone and bring the first copy to the front
   kHotKey,      // the main window receives hot key `number`
+  kFail,        // arm `fault`
 };
 
 struct Step {
@@ -91,6 +106,7 @@ struct Step {
   std::u16string text = {};
   std::u16string caption = {};
   RegValue value = {};
+  Fault fault = {};
   On on = On::kBoth;
 
   static plat::person::Action NoAction() {
@@ -116,6 +132,13 @@ struct LogCheck {
   On on = On::kBoth;
 };
 
+// How many calls of an operation were made in the whole run. The runner's
+// own checks read the registry and use no other operation of the table.
+struct CallCount {
+  plat::faults::Op op = plat::faults::Op::MessageBox;
+  uint32_t calls = 0;
+};
+
 struct Scenario {
   std::string name = {};
   Setup setup = {};
@@ -123,6 +146,7 @@ struct Scenario {
   std::vector<RegValue> registry = {};
   std::vector<FileCheck> files = {};
   std::vector<LogCheck> log = {};
+  std::vector<CallCount> calls = {};
 };
 
 // Every scenario of the pages.

@@ -7,6 +7,7 @@
 
 #include "config/launch_buttons.h"
 #include "config/tapdeck.h"
+#include "platform/faults.h"
 #include "platform/person.h"
 #include "platform/platform.h"
 #include "platform/ui.h"
@@ -92,6 +93,9 @@ class Runner {
     SetUpDevice();
     if (::testing::Test::HasFatalFailure()) return;
     log_path_ = GetAppFolderPath(u"tapdeck.log");
+    for (int op = 0; op < plat::faults::kOpCount; ++op)
+      calls_before_[op] = plat::faults::Calls(static_cast<plat::faults::Op>(op));
+    for (const Fault& fault : scenario_.setup.faults) Arm(fault);
     plat::person::SetIdleHook(&Runner::OnIdle, this);
     const int code = RunTapdeck();
     plat::person::SetIdleHook(nullptr, nullptr);
@@ -169,6 +173,8 @@ class Runner {
     }
   }
 
+  static void Arm(const Fault& fault) { plat::faults::FailCall(fault.op, fault.call, fault.error); }
+
   // ---- Steps ----
   static void OnIdle(void* context) { static_cast<Runner*>(context)->Idle(); }
 
@@ -199,6 +205,9 @@ class Runner {
         case StepKind::kHotKey:
           TapdeckMainWindowProc(plat::FindTopLevelWindow(kMainWindowClass), plat::WindowEvent::kHotKey,
                                 static_cast<uintptr_t>(step.number), 0);
+          continue;
+        case StepKind::kFail:
+          Arm(step.fault);
           continue;
         default:
           Check(step);
@@ -312,6 +321,7 @@ class Runner {
       case StepKind::kAct:
       case StepKind::kStartAgain:
       case StepKind::kHotKey:
+      case StepKind::kFail:
         break;
     }
   }
@@ -364,6 +374,10 @@ class Runner {
   }
 
   void CheckResults() const {
+    for (const CallCount& count : scenario_.calls) {
+      const uint32_t made = plat::faults::Calls(count.op) - calls_before_[static_cast<int>(count.op)];
+      EXPECT_EQ(made, count.calls) << scenario_.name << ": calls of " << plat::faults::Name(count.op);
+    }
     for (const RegValue& value : scenario_.registry) {
       if (Applies(value.on)) CheckValue(value, scenario_.name + ", afterwards");
     }
@@ -403,6 +417,7 @@ class Runner {
   const ScenarioBackend& backend_;
   const std::u16string start_menu_;
   std::u16string log_path_;
+  uint32_t calls_before_[plat::faults::kOpCount] = {};
   size_t next_ = 0;
   bool aborted_ = false;
   int escapes_ = 0;

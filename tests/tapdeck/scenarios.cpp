@@ -10,6 +10,7 @@
 namespace tapdeck_scenario {
 namespace {
 
+using plat::faults::Op;
 using plat::person::Action;
 using plat::person::ActionKind;
 using plat::person::ScreenKind;
@@ -91,6 +92,13 @@ Step HotKey(int id) {
   Step step;
   step.kind = StepKind::kHotKey;
   step.number = id;
+  return step;
+}
+// The next call of `op` fails with `error`.
+Step FailNext(Op op, uint32_t error) {
+  Step step;
+  step.kind = StepKind::kFail;
+  step.fault = {op, 1, error};
   return step;
 }
 
@@ -486,6 +494,32 @@ std::vector<Scenario> MakeScenarios() {
   });
 
   all.push_back({
+      .name = "OpenFileWhoseDialogFailsStoresDoNothing",
+      .setup = With(StockDevice(), {Text(u"ButtonA", u"<Today>")}),
+      .steps =
+          {
+              Selected(IDC_SINGLE_PRESS, u"<Today>"),
+              FailNext(Op::FileDialog, plat::kErrorNotEnoughMemory),
+              Select(IDC_SINGLE_PRESS, u"<Open File>"),
+              // Nothing was shown: "<Do Nothing>" is stored and selected.
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Selected(IDC_SINGLE_PRESS, u"<Do Nothing>"),
+              Stored(Text(u"ButtonA", u"<Do Nothing>")),
+              Lines(IDC_SINGLE_PRESS, kSingleLines),
+              // The next one shows.
+              Select(IDC_PRESS_HOLD, u"<Open File>"),
+              FileDialogShown(u"Select file to launch"),
+              ChooseFile(u"\\My Documents\\letter.psw"),
+              Selected(IDC_PRESS_HOLD, u"Open: letter.psw"),
+              Cancel(),
+          },
+      .registry = {Text(u"ButtonA", u"<Do Nothing>"), Text(u"ButtonAh", u"\\My Documents\\letter.psw")},
+      .log = {LogHas({u"unloadShortcutCombo(combo, 0, 1, 0):", u"  unloading <Do Nothing> (30011)", u"",
+                      u"loadShortcutCombo(combo, 0, 1, 0):", u"  found <Do Nothing>", u""})},
+      .calls = {{Op::FileDialog, 2}},
+  });
+
+  all.push_back({
       .name = "RotationChoiceOpensRightAfterTheSlotIsStored",
       .setup = With(StockDevice(), {Text(u"ButtonB-RotateScreen", u"5"), Text(u"ButtonC-RotateScreenh", u"16"),
                                     Text(u"ButtonD-RotateScreen2h", u"abc")}),
@@ -547,6 +581,47 @@ std::vector<Scenario> MakeScenarios() {
               // Closed without Done: the table is as it was.
               Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
           },
+  });
+
+  // A rotation choice that cannot be made stores no set: the slot keeps
+  // "<Rotate Screen>" and whatever set it had, and the page goes on.
+  all.push_back({
+      .name = "RotationChoiceThatCannotBeMadeStoresNoSet",
+      .setup = With(StockDeviceRecordKept(), {Text(u"ButtonB-RotateScreen", u"5")}),
+      .steps =
+          {
+              FailNext(Op::DialogCreate, plat::kErrorNotEnoughMemory),
+              Select(IDC_DOUBLE_PRESS, u"<Rotate Screen>"),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Selected(IDC_DOUBLE_PRESS, u"<Rotate Screen>"),
+              Stored(Text(u"ButtonA2", u"<Rotate Screen>")),
+              Stored(Missing(u"ButtonA-RotateScreen2")),
+              SelectLine(IDC_BUTTON_LIST, 1),
+              FailNext(Op::DialogCreate, plat::kErrorNotEnoughMemory),
+              Select(IDC_SINGLE_PRESS, u"<Rotate Screen>"),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Stored(Text(u"ButtonB-RotateScreen", u"5")),
+              Shown(IDC_PRESS_HOLD),
+              // The next choice opens as ever.
+              Select(IDC_PRESS_HOLD, u"<Rotate Screen>"),
+              InFront(ScreenKind::kDialog, IDD_ROTATE),
+              Checked(IDC_ROTATE_0),
+              Click(IDC_ROTATE_180),
+              Done(),
+              InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+              Done(),
+          },
+      .registry =
+          {
+              Text(u"ButtonA2", u"<Rotate Screen>"),
+              Missing(u"ButtonA-RotateScreen2"),
+              Text(u"ButtonB", u"<Rotate Screen>"),
+              Text(u"ButtonB-RotateScreen", u"5"),
+              Text(u"ButtonBh", u"<Rotate Screen>"),
+              Text(u"ButtonB-RotateScreenh", u"5"),
+              Command(u"40C2", Takeover(u'B')),
+          },
+      .calls = {{Op::DialogCreate, 3}},
   });
 
   // ---- Buttons beyond the table ----------------------------------------------------------
@@ -673,6 +748,37 @@ std::vector<Scenario> MakeScenarios() {
               LogHas({u"Assignment 1-1-0:", u"Disabled"})},
   });
 
+  // The reboot notice is only a notice: Done goes on without it.
+  all.push_back({
+      .name = "RebootNoticeThatCannotBeShownStillFinishesDone",
+      .setup = StockDevice(),
+      .steps = {Tab(u"Options"), Slide(IDC_HOLD_SLIDER, 300), Slide(IDC_DBLCLICK_SLIDER, 600),
+                FailNext(Op::MessageBox, plat::kErrorNotEnoughMemory), Done()},
+      .registry = {Command(u"40C1", Takeover(u'A')), Command(u"40C5", Takeover(u'D')),
+                   Number(u"HoldInterval", 300), Number(u"DblClickInterval", 600)},
+      .files = {{TakeoverFile(u'D'), true, LauncherCommand(3)}},
+      .log = {LogHas({u"Assignment 3-2-1:", u"Enabled"})},
+      .calls = {{Op::MessageBox, 1}},
+  });
+
+  // Pages that cannot be shown change nothing; the dump is written as after
+  // leaving them, and the program ends as ever.
+  all.push_back({
+      .name = "PagesThatCannotBeShownStillDumpTheAssignments",
+      .setup = [] {
+        Setup setup = With(StockDevice(), {Text(u"ButtonA", u"<Today>")});
+        setup.faults = {{Op::PageSet, 1, plat::kErrorNotEnoughMemory}};
+        return setup;
+      }(),
+      .steps = {},
+      .registry = {Text(u"ButtonA", u"<Today>"), Command(u"40C1", u"\"\\Windows\\Start Menu\\Calendar.lnk\""),
+                   Missing(u"HoldInterval")},
+      .files = {{TakeoverFile(u'A'), false, {}}},
+      .log = {LogHas({u"The pages could not be shown (error 8)", u"", u"Assignment 0-1-0:", u"Enabled", u"<Today>"}),
+              LogLacks(u"loadShortcutCombo(combo, 0, 1, 0):")},
+      .calls = {{Op::PageSet, 1}, {Op::DialogCreate, 0}, {Op::MessageBox, 0}},
+  });
+
   {
     // The cut copy of an assignment longer than 300 characters names this
     // file: it is not the slot's, and is never read.
@@ -741,7 +847,11 @@ std::vector<Scenario> MakeScenarios() {
       .name = "HotKeyShowsItsId",
       .setup = StockDevice(),
       .steps = {HotKey(7), MessageBoxShown(u"HotKey!", u"7", 0x40000), Answer(),
+                InFront(ScreenKind::kPageSet, IDD_SETTINGS),
+                // A box that cannot be shown leaves the pages as they were.
+                FailNext(Op::MessageBox, plat::kErrorNotEnoughMemory), HotKey(8),
                 InFront(ScreenKind::kPageSet, IDD_SETTINGS), Cancel()},
+      .calls = {{Op::MessageBox, 2}},
   });
 
   all.push_back({

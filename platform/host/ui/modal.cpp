@@ -164,6 +164,7 @@ void SetIdleHook(IdleHook hook, void* context) {
 
 intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t param) {
   EnsureHooks();
+  if (common::FailsAtGate(faults::Op::DialogCreate)) return -1;
   const device::DialogTemplate* dialog_template = FindTemplate(template_id);
   if (dialog_template == nullptr) {
     SetLastError(kErrorResourceNameNotFound);
@@ -201,6 +202,7 @@ void EndDialog(Window dialog, intptr_t result) {
 
 bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pages, int count) {
   EnsureHooks();
+  if (common::FailsAtGate(faults::Op::PageSet)) return false;
   if (pages == nullptr || count <= 0) {
     SetLastError(kErrorInvalidParameter);
     return false;
@@ -224,11 +226,13 @@ bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pag
   WaitUntilClosed(&frame);
   PopFrame(&frame);
   for (const PageEntry& page : frame.pages) DestroyWindow(page.window);
+  if (!frame.done) SetLastError(kErrorSuccess);  // left, not failed
   return frame.done;
 }
 
 bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path) {
   EnsureHooks();
+  if (common::FailsAtGate(faults::Op::FileDialog)) return false;
   if (path == nullptr) {
     SetLastError(kErrorInvalidParameter);
     return false;
@@ -249,8 +253,8 @@ bool GetOpenFileName(const OpenFileRequest& request, std::u16string* path) {
 int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16string* caption,
                     uint32_t flags) {
   EnsureHooks();
-  if (!WindowSystemRunning()) return MessageBox(text, caption, flags);
-  return RunMessageBox(owner, text, caption != nullptr ? *caption : u"Error", flags);
+  if (common::FailsAtGate(faults::Op::MessageBox)) return 0;
+  return device::internal::ShowMessageBox(owner, text, caption, flags);
 }
 
 Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title, WindowProc proc,
