@@ -9,11 +9,11 @@ scripts/setup-machine.sh
 
 cmake --preset host
 cmake --build --preset host
-ctest --preset host
+ctest --preset host -j2
 
 cmake --preset host-asan
 cmake --build --preset host-asan
-ctest --preset host-asan
+ctest --preset host-asan -j2
 
 cmake --preset win32
 cmake --build --preset win32
