@@ -88,21 +88,6 @@ size_t file_capacity = 260;
 intptr_t dialog_param = 5;
 const std::u16string kCaption = u"Test";
 
-intptr_t ChoiceProc(Window dialog, const DialogMessage& message) {
-  if (message.event == DialogEvent::kInit) {
-    InitShellDialog(dialog, kShidiDoneButton | kShidiFullScreen);
-    SetChecked(dialog, 121, (message.param & 1) != 0);
-    SetChecked(dialog, 122, (message.param & 2) != 0);
-    SetChecked(dialog, 123, (message.param & 4) != 0);
-  } else if (message.event == DialogEvent::kCommand && message.control == kIdDone) {
-    EndDialog(dialog, (IsChecked(dialog, 121) ? 1 : 0) | (IsChecked(dialog, 122) ? 2 : 0) |
-                          (IsChecked(dialog, 123) ? 4 : 0));
-  } else if (message.event == DialogEvent::kCommand && message.control == kIdCancel) {
-    EndDialog(dialog, -1);
-  }
-  return 0;
-}
-
 intptr_t PageA(Window page, const DialogMessage& message) {
   switch (message.event) {
     case DialogEvent::kInit:

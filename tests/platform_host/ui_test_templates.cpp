@@ -63,3 +63,23 @@ const DialogTemplate kDialogTemplates[] = {
 const int kDialogTemplateCount = 4;
 
 }  // namespace device
+
+namespace ui_test {
+
+intptr_t ChoiceProc(plat::Window dialog, const plat::DialogMessage& message) {
+  using namespace plat;
+  if (message.event == DialogEvent::kInit) {
+    InitShellDialog(dialog, kShidiDoneButton | kShidiFullScreen);
+    SetChecked(dialog, 121, (message.param & 1) != 0);
+    SetChecked(dialog, 122, (message.param & 2) != 0);
+    SetChecked(dialog, 123, (message.param & 4) != 0);
+  } else if (message.event == DialogEvent::kCommand && message.control == kIdDone) {
+    EndDialog(dialog, (IsChecked(dialog, 121) ? 1 : 0) | (IsChecked(dialog, 122) ? 2 : 0) |
+                          (IsChecked(dialog, 123) ? 4 : 0));
+  } else if (message.event == DialogEvent::kCommand && message.control == kIdCancel) {
+    EndDialog(dialog, -1);
+  }
+  return 0;
+}
+
+}  // namespace ui_test

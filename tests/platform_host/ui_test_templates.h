@@ -2,7 +2,10 @@
 // two pages, a dialog with a Done button and one without.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/host/dialog_template.h"
+#include "platform/ui.h"
 
 namespace ui_test {
 
@@ -23,5 +26,9 @@ constexpr int kManualCheck = 108;  // BS_CHECKBOX: a click only notifies
 constexpr int kStatus = 109;       // the label the test program reports in
 constexpr int kBusyButton = 110;
 constexpr int kSipPref = 1009;
+
+// The choice dialog's procedure: boxes 121-123 show bits 1, 2 and 4 of the
+// parameter; Done ends with the checked bits, cancel with -1.
+intptr_t ChoiceProc(plat::Window dialog, const plat::DialogMessage& message);
 
 }  // namespace ui_test
