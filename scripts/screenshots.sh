@@ -11,6 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tests/wine/xvfb.sh
 out=${1:-docs}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -130,16 +131,10 @@ trap finish EXIT
 shoot() {
   size=$1
   echo "$size:"
-  local display_file
-  display_file=$(mktemp)
-  Xvfb -displayfd 4 -screen 0 "${size}x24" -nolisten tcp 4>"$display_file" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 50); do
-    [[ -s $display_file ]] && break
-    sleep 0.1
-  done
-  export DISPLAY=:$(head -n1 "$display_file")
-  rm -f "$display_file"
+  if ! start_xvfb "$size"; then
+    echo "Xvfb did not start" >&2
+    exit 1
+  fi
 
   "$runner" --prefix "$prefix" --stop-server
   "$runner" --prefix "$prefix" --start-server

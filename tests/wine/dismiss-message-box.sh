@@ -5,6 +5,7 @@
 # Usage: dismiss-message-box.sh RUNNER WINEPREFIX TITLE PROGRAM [ARGS...]
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
+. "$(dirname "$0")/xvfb.sh"
 runner=$1 prefix=$2 title=$3
 shift 3
 
@@ -26,21 +27,10 @@ finish() {
 }
 trap finish EXIT
 
-# Xvfb picks a free display number and writes it to fd 4.
-display_file=$(mktemp)
-Xvfb -displayfd 4 -screen 0 480x640x24 -nolisten tcp 4>"$display_file" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [[ -s $display_file ]] && break
-  sleep 0.1
-done
-number=$(head -n1 "$display_file")
-rm -f "$display_file"
-if [[ -z $number ]]; then
+if ! start_xvfb 480x640; then
   echo "FAIL: Xvfb did not start"
   exit 1
 fi
-export DISPLAY=:$number
 
 # The warm server's desktop was made without a display.
 "$runner" --prefix "$prefix" --stop-server

@@ -6,6 +6,7 @@
 # Usage: run-with-display.sh WIDTHxHEIGHT RUNNER PREFIX PROGRAM [ARGS...]
 # Exit code 77 (skipped) when Xvfb is missing.
 set -uo pipefail
+. "$(dirname "$0")/xvfb.sh"
 size=$1 runner=$2 prefix=$3
 shift 3
 
@@ -22,21 +23,10 @@ finish() {
 }
 trap finish EXIT
 
-# Xvfb picks a free display number and writes it to fd 4.
-display_file=$(mktemp)
-Xvfb -displayfd 4 -screen 0 "${size}x24" -nolisten tcp 4>"$display_file" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [[ -s $display_file ]] && break
-  sleep 0.1
-done
-number=$(head -n1 "$display_file")
-rm -f "$display_file"
-if [[ -z $number ]]; then
+if ! start_xvfb "$size"; then
   echo "FAIL: Xvfb did not start"
   exit 1
 fi
-export DISPLAY=:$number
 
 # The warm server's desktop was made without a display.
 "$runner" --prefix "$prefix" --stop-server
