@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "config/catalogue.h"
-#include "config/launch_buttons.h"
+#include "config/model/catalogue.h"
+#include "config/model/launch_buttons.h"
 #include "config/resource.h"
 #include "config/tapdeck_run.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "config/launch_buttons.h"
+#include "config/model/launch_buttons.h"
 #include "platform/ui.h"
 
 struct AssignmentPageState {

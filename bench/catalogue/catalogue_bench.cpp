@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "config/catalogue.h"
-#include "platform/host/device.h"
+#include "config/model/catalogue.h"
+#include "platform/host/device/device.h"
 
 namespace {
 

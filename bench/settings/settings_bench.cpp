@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "shared/settings.h"
 
 namespace {

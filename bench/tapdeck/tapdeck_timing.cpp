@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "config/tapdeck.h"
-#include "devicesim/ui_client.h"
-#include "platform/host/device.h"
-#include "platform/host/window_system.h"
+#include "devicesim/shell/ui_client.h"
+#include "platform/host/device/device.h"
+#include "platform/host/ui/window_system.h"
 #include "platform/person.h"
 #include "shared/debuglog.h"
 

@@ -1,8 +1,8 @@
 // devicesim buttons shows the table as the configuration program numbers it.
 #include <gtest/gtest.h>
 
-#include "config/launch_buttons.h"
-#include "devicesim/commands.h"
+#include "config/model/launch_buttons.h"
+#include "devicesim/cli/commands.h"
 #include "tests/config/config_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "config/catalogue.h"
+#include "config/model/catalogue.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/launch_buttons.h"
-#include "platform/host/device.h"
+#include "config/model/launch_buttons.h"
+#include "platform/host/device/device.h"
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"

@@ -1,4 +1,4 @@
-#include "config/launch_buttons.h"
+#include "config/model/launch_buttons.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "config/user_buttons.h"
+#include "config/model/user_buttons.h"
 
 #include <gtest/gtest.h>
 

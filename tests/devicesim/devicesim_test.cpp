@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/devicesim/run_program.h"
 #include "tests/support/journal_expect.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 
 extern char** environ;
 

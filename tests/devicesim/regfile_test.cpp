@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "devicesim/regfile.h"
+#include "devicesim/cli/regfile.h"
 
 namespace {
 

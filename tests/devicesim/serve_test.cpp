@@ -10,12 +10,12 @@
 #include <fstream>
 #include <thread>
 
-#include "devicesim/serve_events.h"
-#include "devicesim/serve_http.h"
-#include "devicesim/serve_keys.h"
-#include "devicesim/serve_views.h"
-#include "devicesim/serve_watch.h"
-#include "platform/host/device.h"
+#include "devicesim/serve/serve_events.h"
+#include "devicesim/serve/serve_http.h"
+#include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_views.h"
+#include "devicesim/serve/serve_watch.h"
+#include "platform/host/device/device.h"
 #include "shared/settings.h"
 #include "tests/support/log_bound_device_test.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "launcher/dispatch.h"
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "shared/settings.h"
 #include "shared/text.h"
 #include "tests/launcher/launcher_fixture.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/support/journal_expect.h"
 #include "tests/support/log_bound_device_test.h"
 

@@ -6,7 +6,7 @@
 // Exit code 0 on success, else the failing step's last error (or 1).
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/platform.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
 #include "tests/support/test_device.h"
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
 #include "tests/support/test_device.h"
 

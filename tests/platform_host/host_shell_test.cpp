@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
 #include "tests/support/journal_expect.h"
 #include "tests/support/test_device.h"

@@ -2,7 +2,7 @@
 // device, and what each leaves in the journal.
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
 #include "tests/support/test_device.h"
 

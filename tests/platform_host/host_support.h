@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 
 namespace host_test {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
-#include "platform/host/ui_channel.h"
-#include "platform/host/window_system.h"
+#include "platform/host/device/device.h"
+#include "platform/host/ui/channel.h"
+#include "platform/host/ui/window_system.h"
 #include "platform/faults.h"
 #include "platform/person.h"
 #include "platform/ui.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/ui.h"
 #include "tests/platform_host/ui_test_templates.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/host/dialog_template.h"
+#include "platform/host/ui/dialog_template.h"
 #include "platform/ui.h"
 
 namespace ui_test {

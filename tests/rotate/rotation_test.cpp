@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "rotate/rotation.h"
 #include "tests/support/journal_expect.h"
 #include "tests/support/test_device.h"

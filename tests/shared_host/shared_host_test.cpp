@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 
 namespace journal {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 
 extern char** environ;
 

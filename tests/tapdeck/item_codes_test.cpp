@@ -1,5 +1,5 @@
 // Item codes of the press combo boxes, at the edges of the reserved range.
-#include "config/item_codes.h"
+#include "config/model/item_codes.h"
 
 #include <gtest/gtest.h>
 

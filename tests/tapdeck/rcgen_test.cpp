@@ -2,7 +2,7 @@
 // with file and line; the generated table holds the layouts of the pages; and
 // where windres is installed, the table equals what windres compiles for the
 // win32 build, control for control and bit for bit.
-#include "config/rcgen/rc_script.h"
+#include "tools/rcgen/rc_script.h"
 
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "config/resource.h"
-#include "platform/host/dialog_template.h"
+#include "platform/host/ui/dialog_template.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "config/launch_buttons.h"
+#include "config/model/launch_buttons.h"
 #include "config/tapdeck.h"
 #include "platform/faults.h"
 #include "platform/person.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/host/device.h"
-#include "platform/host/window_system.h"
+#include "platform/host/device/device.h"
+#include "platform/host/ui/window_system.h"
 #include "config/tapdeck.h"
 #include "platform/person.h"
 #include "platform/platform.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/host/ui/model.h"
 
 namespace device::ui {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/host/device.h"
-#include "platform/host/host_internal.h"
+#include "platform/host/device/device.h"
+#include "platform/host/device/host_internal.h"
 #include "platform/host/ui/model.h"
-#include "platform/host/window_system.h"
+#include "platform/host/ui/window_system.h"
 
 namespace device::ui {
 namespace {

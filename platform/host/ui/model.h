@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/dialog_template.h"
-#include "platform/host/ui_channel.h"
+#include "platform/host/ui/dialog_template.h"
+#include "platform/host/ui/channel.h"
 #include "platform/person.h"
 #include "platform/ui.h"
 

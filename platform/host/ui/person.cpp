@@ -3,7 +3,7 @@
 // the action with the reason a person would see.
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/host/ui/model.h"
 
 namespace device::ui {

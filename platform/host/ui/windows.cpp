@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "platform/host/ui/model.h"
 
 namespace device::ui {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/host/device.h"
+#include "platform/host/device/device.h"
 #include "shared/settings.h"
 
 namespace {

@@ -1,0 +1,51 @@
+// The registry editor's text format (".reg" files), both directions, and the
+// key names the command line takes. Pure text work: nothing here touches the
+// device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/host/device/device.h"
+#include "platform/platform.h"
+
+namespace devicesim {
+
+// "HKLM\Software\X", "HKEY_LOCAL_MACHINE\Software\X", "HKCR\.txt",
+// "HKEY_CLASSES_ROOT" (the root itself: empty path). Root names ignore case.
+// False with a message for another root or an empty path component.
+bool ParseKeyName(const std::string& text, plat::RegRoot* root, std::u16string* path,
+                  std::string* error);
+// "HKEY_LOCAL_MACHINE\path" (or the root name alone for an empty path).
+std::string FullKeyName(plat::RegRoot root, const std::u16string& path);
+
+// ---- Writing ------------------------------------------------------------------
+extern const char kRegFileHeader[];  // "Windows Registry Editor Version 5.00"
+
+// "[HKEY_LOCAL_MACHINE\path]"
+std::string FormatKeyLine(plat::RegRoot root, const std::u16string& path);
+// One value as the editor writes it, without the line end: "name"="text",
+// @="text", "n"=dword:0000012c, "n"=hex:01,02 (long data continued on further
+// lines ending in '\'). Data that a plain form would not give back exactly
+// (a text without its zero, a dword of another size) is written as hex(N).
+std::string FormatValue(const device::RegValue& value);
+
+// ---- Reading --------------------------------------------------------------------
+struct RegOperation {
+  enum Kind { kDeleteKey, kCreateKey, kSetValue, kDeleteValue };
+  Kind kind;
+  plat::RegRoot root;
+  std::u16string path;
+  std::u16string name;  // empty: the default value
+  uint32_t type = 0;
+  std::string data;
+};
+
+// Parses a whole file: UTF-8 with or without a byte order mark, or UTF-16LE
+// with one; LF or CRLF; ';' and '#' comments. False with a message naming the
+// line when any part of it is malformed; *operations is then unspecified.
+bool ParseRegFile(const std::string& bytes, std::vector<RegOperation>* operations,
+                  std::string* error);
+
+}  // namespace devicesim

@@ -1,0 +1,130 @@
+#include "devicesim/serve/serve_events.h"
+
+namespace devicesim::serve {
+namespace {
+
+constexpr size_t kKeptEvents = 512;
+
+std::string EventText(const std::string& name, const std::string& data) {
+  return "event: " + name + "\ndata: " + data + "\n\n";
+}
+
+}  // namespace
+
+EventHub::EventHub(size_t max_streams) : max_streams_(max_streams) {}
+
+void EventHub::PublishLocked(const std::string& name, const std::string& data) {
+  events_.emplace_back(next_event_++, EventText(name, data));
+  while (events_.size() > kKeptEvents) events_.pop_front();
+  changed_.notify_all();
+}
+
+void EventHub::SetDevice(const Json& device) {
+  std::string text = Dump(device);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (text == device_text_) return;
+  device_ = device;
+  device_text_ = text;
+  PublishLocked("device", text);
+}
+
+void EventHub::SetButtons(const Json& buttons) {
+  std::string text = Dump(buttons);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (text == buttons_text_) return;
+  buttons_ = buttons;
+  buttons_text_ = text;
+  PublishLocked("buttons", text);
+}
+
+void EventHub::SetScreen(int64_t pid, int64_t serial, const Json& screen) {
+  std::string text = Dump(screen);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pid != 0 && pid == screen_pid_ && serial < screen_serial_) return;
+  screen_pid_ = pid;
+  screen_serial_ = serial;
+  if (text == screen_text_) return;
+  screen_ = screen;
+  screen_text_ = text;
+  PublishLocked("screen", text);
+}
+
+void EventHub::AddJournal(const std::vector<Json>& entries) {
+  if (entries.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Json& entry : entries) {
+    journal_.push_back(entry);
+    if (journal_.size() > kJournalTail) journal_.pop_front();
+  }
+  PublishLocked("journal", Dump(Json(entries)));
+}
+
+void EventHub::ResetJournal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journal_.clear();
+  PublishLocked("snapshot", Dump(SnapshotLocked()));
+}
+
+Json EventHub::SnapshotLocked() const {
+  Json journal = Json::array();
+  for (const Json& entry : journal_) journal.push_back(entry);
+  return Json{{"device", device_}, {"buttons", buttons_}, {"screen", screen_}, {"journal", journal}};
+}
+
+Json EventHub::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return SnapshotLocked();
+}
+
+std::string EventHub::SnapshotEventLocked() const {
+  // retry: how soon a page reconnects after the server went away and came back.
+  return "retry: 1000\n" + EventText("snapshot", Dump(SnapshotLocked()));
+}
+
+bool EventHub::OpenStream() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopped_ || streams_ >= max_streams_) return false;
+  ++streams_;
+  return true;
+}
+
+void EventHub::CloseStream() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (streams_ > 0) --streams_;
+}
+
+std::string EventHub::NextForStream(uint64_t* cursor, bool* started, std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopped_) return {};
+  if (!*started) {
+    *started = true;
+    *cursor = next_event_ - 1;
+    return SnapshotEventLocked();
+  }
+  changed_.wait_for(lock, wait, [&] { return stopped_ || next_event_ - 1 > *cursor; });
+  if (stopped_) return {};
+  if (next_event_ - 1 <= *cursor) return ": keep-alive\n\n";
+  if (events_.empty() || events_.front().first > *cursor + 1) {
+    *cursor = next_event_ - 1;
+    return SnapshotEventLocked();
+  }
+  std::string text;
+  for (const auto& [number, event] : events_) {
+    if (number > *cursor) text += event;
+  }
+  *cursor = next_event_ - 1;
+  return text;
+}
+
+void EventHub::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+bool EventHub::Stopped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopped_;
+}
+
+}  // namespace devicesim::serve

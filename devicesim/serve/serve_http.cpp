@@ -1,0 +1,574 @@
+#include "devicesim/serve/serve_http.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <cctype>
+#include <climits>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "devicesim/shell/start_program.h"
+#include "devicesim/shell/ui_client.h"
+#include "platform/host/device/device.h"
+
+namespace devicesim::serve {
+namespace {
+
+// Streams hold a thread each for as long as their page is open; the rest
+// answer requests.
+constexpr size_t kThreads = kMaxStreams + 8;
+constexpr auto kKeepAlive = std::chrono::seconds(1);
+constexpr int64_t kUiTimeoutMs = 10000;
+constexpr size_t kMaxPageId = 64;
+constexpr size_t kMaxText = 4096;
+
+using httplib::Request;
+using httplib::Response;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool EqualInTime(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char differ = 0;
+  for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return differ == 0;
+}
+
+void Reply(Response& res, int status, const Json& body) {
+  res.status = status;
+  res.set_content(Dump(body), "application/json");
+}
+
+void Refuse(Response& res, int status, const std::string& reason) { Reply(res, status, Json{{"error", reason}}); }
+
+// Refused before its body was read: the connection cannot carry another
+// request after it.
+void RefuseAndClose(Response& res, int status, const std::string& reason) {
+  res.set_header("Connection", "close");
+  Refuse(res, status, reason);
+}
+
+std::string ReadFile(const std::string& path, bool* found) {
+  std::ifstream file(path, std::ios::binary);
+  *found = static_cast<bool>(file);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+const char* ContentType(const std::string& extension) {
+  if (extension == "js") return "text/javascript; charset=utf-8";
+  if (extension == "css") return "text/css; charset=utf-8";
+  if (extension == "svg") return "image/svg+xml";
+  if (extension == "png") return "image/png";
+  return "image/x-icon";
+}
+
+void PageHeaders(Response& res) {
+  res.set_header("Cache-Control", "no-store");
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_header("Referrer-Policy", "no-referrer");
+  // Framed by a page elsewhere, the device could be pressed through it.
+  res.set_header("X-Frame-Options", "DENY");
+  res.set_header("Content-Security-Policy",
+                 "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+}
+
+// ---- Request bodies ----------------------------------------------------------
+
+class Body {
+ public:
+  // False (answered 400) when the body is not one JSON object.
+  bool Parse(const Request& req, Response& res) {
+    if (req.body.size() > kMaxBodyBytes) {
+      Refuse(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
+      return false;
+    }
+    json_ = Json::parse(req.body, nullptr, false);
+    if (json_.is_discarded()) {
+      Refuse(res, 400, "the body is not well-formed JSON");
+      return false;
+    }
+    if (!json_.is_object()) {
+      Refuse(res, 400, "the body must be a JSON object");
+      return false;
+    }
+    return true;
+  }
+  bool Has(const char* name) const { return json_.contains(name); }
+  bool Text(const char* name, size_t max, std::string* out, Response& res, bool required = true) const {
+    if (!json_.contains(name)) {
+      if (!required) return true;
+      Refuse(res, 400, std::string("\"") + name + "\" is missing");
+      return false;
+    }
+    const Json& value = json_[name];
+    if (!value.is_string() || value.get_ref<const std::string&>().size() > max ||
+        value.get_ref<const std::string&>().find('\0') != std::string::npos) {
+      Refuse(res, 400, std::string("\"") + name + "\" must be a text of at most " + std::to_string(max) +
+                           " bytes without zero characters");
+      return false;
+    }
+    *out = value.get<std::string>();
+    return true;
+  }
+  bool Flag(const char* name, bool* out, Response& res) const {
+    if (!json_.contains(name) || !json_[name].is_boolean()) {
+      Refuse(res, 400, std::string("\"") + name + "\" must be true or false");
+      return false;
+    }
+    *out = json_[name].get<bool>();
+    return true;
+  }
+  bool Number(const char* name, long long min, long long max, long long* out, Response& res) const {
+    if (!json_.contains(name) || !json_[name].is_number_integer() ||
+        (json_[name].is_number_unsigned() && json_[name].get<unsigned long long>() > static_cast<unsigned long long>(max)) ||
+        json_[name].get<long long>() < min || json_[name].get<long long>() > max) {
+      Refuse(res, 400, std::string("\"") + name + "\" must be a whole number from " + std::to_string(min) +
+                           " to " + std::to_string(max));
+      return false;
+    }
+    *out = json_[name].get<long long>();
+    return true;
+  }
+
+ private:
+  Json json_;
+};
+
+bool ValidPageId(const std::string& page) {
+  if (page.size() > kMaxPageId) return false;
+  for (char c : page)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
+  return true;
+}
+
+bool PageId(const Body& body, std::string* page, Response& res) {
+  if (!body.Text("page", kMaxPageId, page, res, false)) return false;
+  if (!ValidPageId(*page)) {
+    Refuse(res, 400, "\"page\" takes letters, digits, '-' and '_' only");
+    return false;
+  }
+  return true;
+}
+
+int KeyStatus(HeldKeys::Result result) {
+  switch (result) {
+    case HeldKeys::Result::kOk: return 200;
+    case HeldKeys::Result::kNoButton: return 404;
+    case HeldKeys::Result::kNotAButton: return 400;
+    case HeldKeys::Result::kAlreadyDown:
+    case HeldKeys::Result::kNotDown: return 409;
+    case HeldKeys::Result::kDeviceFailure: return 500;
+  }
+  return 500;
+}
+
+// ---- The running program's screen ----------------------------------------------
+
+// Sends one request to the program that shows a window; answers the
+// request itself unless it replied. The program's pid in *pid.
+bool SendToProgram(device::channel::Request request, ui::Outcome* outcome, int64_t* pid, Response& res) {
+  device::WindowRecord program;
+  std::string error;
+  {
+    auto device = LockDevice();
+    if (!ui::FindProgram(0, &program, &error)) {
+      Refuse(res, 409, error);
+      return false;
+    }
+  }
+  *pid = program.pid;
+  *outcome = ui::Send(program, std::move(request), kUiTimeoutMs);
+  switch (outcome->kind) {
+    case ui::Outcome::kReplied: return true;
+    case ui::Outcome::kTimedOut: Refuse(res, 504, outcome->message); return false;
+    case ui::Outcome::kLost: Refuse(res, 410, outcome->message); return false;
+    case ui::Outcome::kFailed: Refuse(res, 502, outcome->message); return false;
+  }
+  return false;
+}
+
+// The control `id` of the page or dialog in front of a screen, or null.
+const Json* FindControl(const Json& screen, long long id) {
+  if (!screen.contains("stack") || !screen["stack"].is_array()) return nullptr;
+  const Json& stack = screen["stack"];
+  for (auto frame = stack.rbegin(); frame != stack.rend(); ++frame) {
+    std::string kind = frame->value("kind", std::string());
+    const char* window = kind == "pageset" ? "page" : kind == "dialog" ? "dialog" : nullptr;
+    if (window == nullptr) continue;  // a box in front: the page behind it still has the control
+    if (!frame->contains(window) || !(*frame)[window].is_object() ||
+        !(*frame)[window].contains("controls") || !(*frame)[window]["controls"].is_array())
+      return nullptr;
+    for (const Json& control : (*frame)[window]["controls"])
+      if (control.is_object() && control.value("id", -1LL) == id) return &control;
+    return nullptr;  // what is behind the page or dialog in front cannot be reached
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// After the body is read (a refusal before it would leave the body on the
+// connection): what a change must carry.
+bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) const {
+  if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), port_)) {
+    Refuse(res, 403, "requests from pages elsewhere are refused");
+    return false;
+  }
+  if (req.get_header_value_count(kTokenHeader) != 1 ||
+      !EqualInTime(req.get_header_value(kTokenHeader), settings_.token)) {
+    Refuse(res, 403, std::string("a change needs this run's token in ") + kTokenHeader +
+                         " (the page served at / has it)");
+    return false;
+  }
+  if (Lower(req.get_header_value("Content-Type")).rfind("application/json", 0) != 0) {
+    Refuse(res, 415, "the body must be JSON (Content-Type: application/json)");
+    return false;
+  }
+  return true;
+}
+
+bool HostAllowed(const std::string& host, int port) {
+  std::string wanted = ":" + std::to_string(port);
+  std::string given = Lower(host);
+  return given == "127.0.0.1" + wanted || given == "localhost" + wanted;
+}
+
+bool OriginAllowed(const std::string& origin, int port) {
+  std::string given = Lower(origin);
+  return given == "http://127.0.0.1:" + std::to_string(port) || given == "http://localhost:" + std::to_string(port);
+}
+
+std::string NewToken() {
+  unsigned char bytes[32];
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = read(fd, bytes + got, sizeof bytes - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  if (got != sizeof bytes) return {};
+  static const char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char byte : bytes) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 15];
+  }
+  return token;
+}
+
+PageServer::PageServer(PageServerSettings settings, EventHub* hub, DeviceWatcher* watcher, HeldKeys* keys)
+    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys),
+      server_(std::make_unique<httplib::Server>()) {
+  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  server_->set_payload_max_length(kMaxBodyBytes);
+  server_->set_keep_alive_timeout(2);
+  server_->set_tcp_nodelay(true);
+  Routes();
+}
+
+PageServer::~PageServer() = default;
+
+bool PageServer::Bind(int port, std::string* error) {
+  // Never any other address: the device is this machine's user's alone.
+  int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1")
+                        : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
+  if (bound <= 0) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) +
+             (port != 0 ? " (in use? --port 0 takes a free port)" : "");
+    return false;
+  }
+  port_ = bound;
+  return true;
+}
+
+bool PageServer::Run() { return server_->listen_after_bind(); }
+
+void PageServer::Stop() {
+  hub_->Stop();
+  server_->stop();
+}
+
+void PageServer::StreamOpened(const std::string& page) {
+  std::lock_guard<std::mutex> lock(pages_mutex_);
+  ++page_streams_[page];
+}
+
+void PageServer::StreamClosed(const std::string& page) {
+  hub_->CloseStream();
+  {
+    std::lock_guard<std::mutex> lock(pages_mutex_);
+    if (--page_streams_[page] > 0) return;
+    page_streams_.erase(page);
+  }
+  // A page that went away while holding a button can never let it go.
+  if (!page.empty()) keys_->ReleasePage(page);
+}
+
+void PageServer::Routes() {
+  httplib::Server& server = *server_;
+
+  // Before the body is read: what every request must be.
+  server.set_pre_routing_handler([this](const Request& req, Response& res) {
+    if (req.get_header_value_count("Host") != 1 || !HostAllowed(req.get_header_value("Host"), port_)) {
+      RefuseAndClose(res, 403, "this server answers only requests for 127.0.0.1:" + std::to_string(port_) +
+                                   " or localhost:" + std::to_string(port_));
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method == "GET" || req.method == "HEAD") return httplib::Server::HandlerResponse::Unhandled;
+    if (req.method != "POST") {
+      res.set_header("Allow", "GET, HEAD, POST");
+      RefuseAndClose(res, 405, "only GET and POST are served");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // The library would read a body without a length (chunked) whatever its
+    // size; the page never sends one.
+    if (!req.has_header("Content-Length")) {
+      RefuseAndClose(res, 411, "a body needs a Content-Length");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  server.set_error_handler([](const Request&, Response& res) {
+    if (!res.body.empty()) return;
+    switch (res.status) {
+      case 404: Refuse(res, 404, "no such page or API"); break;
+      case 413: Refuse(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes"); break;
+      case 400: Refuse(res, 400, "malformed request"); break;
+      default: Refuse(res, res.status, "refused"); break;
+    }
+  });
+
+  // ---- The page ----------------------------------------------------------------
+  server.Get("/", [this](const Request&, Response& res) {
+    bool found = false;
+    std::string page = ReadFile(settings_.web_folder + "/index.html", &found);
+    if (!found) {
+      Refuse(res, 500, "no index.html in " + settings_.web_folder + " (see devicesim serve --help)");
+      return;
+    }
+    for (size_t at = page.find(kTokenMark); at != std::string::npos; at = page.find(kTokenMark, at))
+      page.replace(at, std::strlen(kTokenMark), settings_.token);
+    PageHeaders(res);
+    res.set_content(page, "text/html; charset=utf-8");
+  });
+  server.Get(R"(/([A-Za-z0-9_-]{1,64})\.(js|css|svg|png|ico))", [this](const Request& req, Response& res) {
+    bool found = false;
+    std::string name = std::string(req.matches[1]) + "." + std::string(req.matches[2]);
+    std::string content = ReadFile(settings_.web_folder + "/" + name, &found);
+    if (!found) {
+      Refuse(res, 404, "no file " + name);
+      return;
+    }
+    PageHeaders(res);
+    res.set_content(content, ContentType(req.matches[2]));
+  });
+
+  // ---- Reading ------------------------------------------------------------------
+  server.Get("/api/state", [this](const Request&, Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    Reply(res, 200, hub_->Snapshot());
+  });
+
+  server.Get("/api/events", [this](const Request& req, Response& res) {
+    std::string page = req.get_param_value("page");
+    if (!ValidPageId(page)) {
+      Refuse(res, 400, "\"page\" takes up to 64 letters, digits, '-' and '_'");
+      return;
+    }
+    if (!hub_->OpenStream()) {
+      Refuse(res, 503, "too many pages are open (at most " + std::to_string(kMaxStreams) + " event streams)");
+      return;
+    }
+    StreamOpened(page);
+    struct Cursor {
+      uint64_t event = 0;
+      bool started = false;
+    };
+    auto cursor = std::make_shared<Cursor>();
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, cursor](size_t, httplib::DataSink& sink) {
+          std::string text = hub_->NextForStream(&cursor->event, &cursor->started, kKeepAlive);
+          // A failed write (the page went away) ends the stream within a keep-alive.
+          return !text.empty() && sink.write(text.data(), text.size());
+        },
+        [this, page](bool) { StreamClosed(page); });
+  });
+
+  server.Get("/api/lines", [](const Request& req, Response& res) {
+    long long id = 0;
+    std::string given = req.get_param_value("id");
+    char* end = nullptr;
+    errno = 0;
+    id = std::strtoll(given.c_str(), &end, 10);
+    if (given.empty() || *end != '\0' || errno != 0 || id < INT_MIN || id > INT_MAX) {
+      Refuse(res, 400, "id must be a control id such as 1013");
+      return;
+    }
+    device::channel::Request request;
+    request.verb = "show";
+    request.format = device::channel::Format::kJson;
+    ui::Outcome outcome;
+    int64_t pid = 0;
+    if (!SendToProgram(request, &outcome, &pid, res)) return;
+    if (outcome.reply.status != device::channel::Status::kOk) {
+      Refuse(res, 409, outcome.reply.message.empty() ? "the program has ended" : outcome.reply.message);
+      return;
+    }
+    Json screen = Json::parse(outcome.reply.screen, nullptr, false);
+    const Json* control = screen.is_discarded() ? nullptr : FindControl(screen, id);
+    if (control == nullptr || !control->contains("lines")) {
+      Refuse(res, 404, "no list or combo box " + given + " on the screen in front");
+      return;
+    }
+    Reply(res, 200, Json{{"id", id}, {"pid", pid}, {"serial", screen.value("serial", 0LL)},
+                         {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
+  });
+
+  for (const char* path : {"/api/button", "/api/power", "/api/ui", "/api/settings"}) {
+    server.Get(path, [](const Request&, Response& res) {
+      res.set_header("Allow", "POST");
+      Refuse(res, 405, "this changes the device: POST only");
+    });
+  }
+
+  // ---- Changing --------------------------------------------------------------------
+  server.Post("/api/button", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string name, page, message;
+    bool down = false;
+    if (!body.Parse(req, res) || !body.Text("name", 64, &name, res) || !body.Flag("down", &down, res) ||
+        !PageId(body, &page, res))
+      return;
+    if (name.empty()) {
+      Refuse(res, 400, "\"name\" names a button table entry, such as 40C1");
+      return;
+    }
+    HeldKeys::Result result = down ? keys_->ButtonDown(page, name, settings_.press_output, &message)
+                                   : keys_->ButtonUp(page, name, &message);
+    if (result != HeldKeys::Result::kOk) {
+      Refuse(res, KeyStatus(result), message);
+      return;
+    }
+    watcher_->Poke();
+    Json answer{{"name", name}, {"down", down}};
+    if (!message.empty()) answer["problem"] = message;
+    Reply(res, 200, answer);
+  });
+
+  server.Post("/api/power", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string page, message;
+    bool down = false;
+    if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !PageId(body, &page, res)) return;
+    HeldKeys::Result result = down ? keys_->PowerDown(page, &message) : keys_->PowerUp(page, &message);
+    if (result != HeldKeys::Result::kOk) {
+      Refuse(res, KeyStatus(result), message);
+      return;
+    }
+    watcher_->Poke();
+    Reply(res, 200, Json{{"down", down}});
+  });
+
+  server.Post("/api/settings", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    if (!body.Parse(req, res)) return;
+    StartedProgram started;
+    std::string error;
+    StartResult result;
+    {
+      auto device = LockDevice();
+      int64_t before = device::LastJournalId();
+      result = StartProgram("tapdeck", "", &started, &error);
+      watcher_->OwnStarts(before, device::LastJournalId());
+    }
+    if (result != StartResult::kStarted) {
+      Refuse(res, result == StartResult::kNoProgram ? 404 : 500, error);
+      return;
+    }
+    watcher_->Poke();
+    Reply(res, 200, Json{{"program", device::ToUtf8(started.program)}, {"pid", started.pid}});
+  });
+
+  server.Post("/api/ui", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string action;
+    if (!body.Parse(req, res) || !body.Text("action", 32, &action, res)) return;
+    device::channel::Request request;
+    request.format = device::channel::Format::kJsonBrief;
+    long long id = 0, number = 0;
+    std::string text;
+    if (action == "select") {
+      if (!body.Number("id", INT_MIN, INT_MAX, &id, res)) return;
+      if (body.Has("line")) {
+        if (!body.Number("line", 0, INT_MAX, &number, res)) return;
+        request.args = {std::to_string(id), std::to_string(number), ""};
+      } else {
+        if (!body.Text("text", kMaxText, &text, res)) return;
+        request.args = {std::to_string(id), "", text};
+      }
+    } else if (action == "click") {
+      if (!body.Number("id", INT_MIN, INT_MAX, &id, res)) return;
+      request.args = {std::to_string(id)};
+    } else if (action == "slide") {
+      if (!body.Number("id", INT_MIN, INT_MAX, &id, res) || !body.Number("pos", INT_MIN, INT_MAX, &number, res)) return;
+      request.args = {std::to_string(id), std::to_string(number)};
+    } else if (action == "tab") {
+      if (!body.Text("title", kMaxText, &text, res)) return;
+      request.args = {text};
+    } else if (action == "file") {
+      if (!body.Text("path", kMaxText, &text, res)) return;
+      request.args = {text};
+    } else if (action == "file-cancel") {
+      action = "cancel-file";
+    } else if (action != "done" && action != "cancel" && action != "answer") {
+      Refuse(res, 400, "unknown action '" + action +
+                           "' (select, click, slide, tab, done, cancel, answer, file, file-cancel)");
+      return;
+    }
+    request.verb = action;
+    ui::Outcome outcome;
+    int64_t pid = 0;
+    if (!SendToProgram(request, &outcome, &pid, res)) return;
+    const device::channel::Reply& reply = outcome.reply;
+    switch (reply.status) {
+      case device::channel::Status::kOk: {
+        Json screen = Json::parse(reply.screen, nullptr, false);
+        if (screen.is_discarded()) {
+          Refuse(res, 502, "the program's screen makes no sense");
+          return;
+        }
+        hub_->SetScreen(pid, screen.value("serial", 0LL), screen);
+        Reply(res, 200, Json{{"screen", screen}});
+        return;
+      }
+      case device::channel::Status::kEnded:
+        hub_->SetScreen(0, 0, nullptr);
+        watcher_->Poke();
+        Reply(res, 200, Json{{"ended", reply.exit_code}, {"screen", nullptr}});
+        return;
+      case device::channel::Status::kRefused: Refuse(res, 409, reply.message); return;
+      case device::channel::Status::kError: Refuse(res, 400, reply.message); return;
+    }
+  });
+}
+
+}  // namespace devicesim::serve

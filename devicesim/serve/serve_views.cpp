@@ -1,0 +1,180 @@
+#include "devicesim/serve/serve_views.h"
+
+#include <unistd.h>
+
+#include <map>
+
+#include "config/model/launch_buttons.h"
+#include "devicesim/shell/press.h"
+#include "devicesim/cli/report.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+
+namespace devicesim::serve {
+namespace {
+
+constexpr int kVkOff = 0xDF;
+// Past this many the oldest launcher processes are forgotten; they ended long ago.
+constexpr size_t kMaxFollowedProcesses = 4096;
+
+std::string Utf8(const std::u16string& text) { return device::ToUtf8(text); }
+
+std::u16string FileName(const std::u16string& path) {
+  size_t slash = path.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string TextOf(const std::string& data) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                       (static_cast<unsigned char>(data[i + 1]) << 8));
+    if (c == u'\0') break;
+    text += c;
+  }
+  return text;
+}
+
+// The settings key's values, looked up as the registry does: any letter case.
+class SettingsValues {
+ public:
+  SettingsValues() { device::ListValues(plat::RegRoot::LocalMachine, kSettingsKey, &values_); }
+  const device::RegValue* Find(const std::u16string& name) const {
+    if (name.empty()) return nullptr;
+    for (const device::RegValue& value : values_)
+      if (plat::CompareNoCase(value.name, name) == 0) return &value;
+    return nullptr;
+  }
+  std::string Text(const std::u16string& name) const {
+    const device::RegValue* value = Find(name);
+    return value != nullptr && value->type == plat::kRegSz ? Utf8(TextOf(value->data)) : std::string();
+  }
+  Json Dword(const std::u16string& name, uint32_t fallback) const {
+    const device::RegValue* value = Find(name);
+    if (value == nullptr || value->type != plat::kRegDword || value->data.size() != 4) return fallback;
+    uint32_t number = 0;
+    for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value->data[i]);
+    return number;
+  }
+
+ private:
+  std::vector<device::RegValue> values_;
+};
+
+}  // namespace
+
+std::unique_lock<std::mutex> LockDevice() {
+  static std::mutex device;
+  return std::unique_lock<std::mutex>(device);
+}
+
+std::string Dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+Json EntryJson(const device::JournalEntry& entry) {
+  Json fields = Json::parse("{" + entry.fields + "}", nullptr, false);
+  if (fields.is_discarded() || !fields.is_object()) fields = Json{{"text", entry.fields}};
+  return Json{{"id", entry.id}, {"t", entry.t_ms}, {"pid", entry.pid}, {"event", entry.event},
+              {"fields", std::move(fields)}};
+}
+
+void PressFollower::ExcludeOwnStarts(int64_t after, int64_t upto) {
+  if (upto > after) own_starts_.emplace_back(after, upto);
+}
+
+void PressFollower::Follow(const device::JournalEntry& entry, const Json& fields) {
+  while (!own_starts_.empty() && own_starts_.front().second < entry.id) own_starts_.erase(own_starts_.begin());
+  if (entry.event == "button") {
+    bool down = fields.value("down", false);
+    if (down) {
+      ++pressing_[entry.pid];
+      display_on_ = true;  // a button wakes the device
+    } else if (pressing_.count(entry.pid) != 0 && --pressing_[entry.pid] <= 0) {
+      pressing_.erase(entry.pid);
+    }
+    return;
+  }
+  if (entry.event == "key") {
+    if (fields.value("vk", -1) == kVkOff && !fields.value("up", true)) display_on_ = !display_on_;
+    return;
+  }
+  if (entry.event != "start") return;
+  bool own = entry.pid == static_cast<int64_t>(getpid());
+  for (const auto& [after, upto] : own_starts_)
+    if (own && entry.id > after && entry.id <= upto) return;
+  if (pressing_.count(entry.pid) == 0 && started_by_press_.count(entry.pid) == 0) return;
+  if (fields.contains("child") && fields["child"].is_number_integer()) {
+    if (started_by_press_.size() >= kMaxFollowedProcesses) started_by_press_.clear();
+    started_by_press_.insert(fields["child"].get<int64_t>());
+  }
+  std::string program = fields.value("program", std::string());
+  // The launcher is how a press acts, not what it starts.
+  if (plat::CompareNoCase(FileName(device::FromUtf8(program)), u"TapdeckX.exe") == 0) return;
+  last_started_ = Json{{"program", program}, {"args", fields.value("args", std::string())},
+                       {"t", entry.t_ms}, {"pid", entry.pid}};
+}
+
+Json DeviceJson(const PressFollower& follower) {
+  device::DisplayState display{plat::kDmdo0, true};
+  std::vector<int> down;
+  bool sip = false;
+  plat::Window foreground = 0;
+  // A state that cannot be read is said so, not shown as a device at rest.
+  if (!device::GetDisplay(&display) || !device::KeysDown(&down) || !device::IsSipShown(&sip) ||
+      !device::Foreground(&foreground))
+    return Json{{"error", "cannot read the device's state: " + device::ErrorText(plat::GetLastError())}};
+  Json keys = Json::array();
+  for (int key : down) keys.push_back(key);
+  Json program = nullptr;
+  std::vector<device::WindowRecord> windows = device::LiveWindows();
+  if (!windows.empty()) {
+    const device::WindowRecord& newest = windows.back();
+    program = Json{{"pid", newest.pid}, {"title", Utf8(newest.title)}, {"class", Utf8(newest.class_name)}};
+  }
+  return Json{{"orientation", OrientationDegrees(display.orientation)},
+              {"rotationSupported", display.rotation_supported},
+              {"sip", sip},
+              {"keysDown", keys},
+              {"foreground", static_cast<int64_t>(foreground)},
+              {"program", program},
+              {"lastStarted", follower.LastStarted()},
+              {"displayOn", follower.DisplayOn()}};
+}
+
+Json ButtonsJson() {
+  LaunchButtons table;
+  SettingsValues settings;
+  Json buttons = Json::array();
+  for (size_t index = 0; index < table.GetButtonCount(); ++index) {
+    const ButtonRecord& record = table.GetButton(index);
+    const std::u16string& key_path = record.KeyPath();
+    std::u16string entry = key_path.substr(key_path.find_last_of(u'\\') + 1);
+    const std::u16string* found = table.GetShortcut(static_cast<uint32_t>(index));
+    std::u16string command = found != nullptr ? *found : std::u16string();
+    std::u16string lower = command;
+    MakeLower(lower);
+    uint32_t button = static_cast<uint32_t>(index);
+    const Json enabled = settings.Dword(ButtonValueName(u"EnabledA", button), 1);
+    buttons.push_back(Json{
+        {"index", index},
+        {"letter", Utf8(std::u16string(1, static_cast<char16_t>(u'A' + index)))},
+        {"entry", Utf8(entry)},
+        {"name", Utf8(record.Name())},
+        {"title", Utf8(record.Title())},
+        {"vk", EntryVirtualKey(entry)},
+        {"command", Utf8(command)},
+        {"takenOver", lower.find(u"\\quadrakey\\tapdeck") != std::u16string::npos},
+        {"enabled", enabled.get<uint32_t>() != 0},
+        {"assignments",
+         Json{{"single", settings.Text(SlotValueName(button, 1, false))},
+              {"hold", settings.Text(SlotValueName(button, 1, true))},
+              {"double", settings.Text(SlotValueName(button, 2, false))},
+              {"doubleHold", settings.Text(SlotValueName(button, 2, true))}}}});
+  }
+  const std::u16string* record = table.GetRecordCommand();
+  return Json{{"buttons", buttons},
+              {"holdInterval", settings.Dword(u"HoldInterval", 400)},
+              {"dblClickInterval", settings.Dword(u"DblClickInterval", 400)},
+              {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)}};
+}
+
+}  // namespace devicesim::serve

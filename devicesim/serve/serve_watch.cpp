@@ -1,0 +1,201 @@
+#include "devicesim/serve/serve_watch.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "devicesim/shell/ui_client.h"
+#include "platform/host/device/device.h"
+
+namespace devicesim::serve {
+namespace {
+
+// Older entries than these are not shown, only followed for the program
+// last started by a press.
+constexpr int64_t kFollowedAtStart = 5000;
+constexpr int64_t kScreenTimeoutMs = 3000;
+
+void Drain(int fd) {
+  char buffer[4096];
+  while (read(fd, buffer, sizeof buffer) > 0) {
+  }
+}
+
+}  // namespace
+
+DeviceWatcher::DeviceWatcher(EventHub* hub) : hub_(hub) {}
+
+DeviceWatcher::~DeviceWatcher() {
+  Stop();
+  if (inotify_ >= 0) close(inotify_);
+  if (wake_ >= 0) close(wake_);
+}
+
+bool DeviceWatcher::Start(std::string* error) {
+  inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (inotify_ < 0 || wake_ < 0) {
+    *error = std::string("cannot watch the device: ") + std::strerror(errno);
+    return false;
+  }
+  // Every change of the registry, the state and the journal is a commit to
+  // registry.db's write-ahead log in this folder.
+  if (inotify_add_watch(inotify_, device::Folder().c_str(),
+                        IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+    *error = "cannot watch " + device::Folder() + ": " + std::strerror(errno);
+    return false;
+  }
+  {
+    auto device = LockDevice();
+    int64_t last = device::LastJournalId();
+    std::vector<Json> tail;
+    for (const device::JournalEntry& entry : device::ReadJournal(std::max<int64_t>(0, last - kFollowedAtStart))) {
+      Json json = EntryJson(entry);
+      follower_.Follow(entry, json["fields"]);
+      if (entry.id > last - static_cast<int64_t>(EventHub::kJournalTail)) tail.push_back(std::move(json));
+      last_id_ = entry.id;
+    }
+    last_id_ = std::max(last_id_, last);
+    hub_->AddJournal(tail);
+    hub_->SetDevice(DeviceJson(follower_));
+    hub_->SetButtons(ButtonsJson());
+    buttons_read_at_ = device::channel::MonotonicMs();
+  }
+  ReadScreen();
+  database_thread_ = std::thread([this] { WatchDatabase(); });
+  screen_thread_ = std::thread([this] { WatchScreen(); });
+  return true;
+}
+
+void DeviceWatcher::Stop() {
+  if (stopping_.exchange(true)) return;
+  uint64_t one = 1;
+  if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
+    // the threads still see stopping_ at their next look
+  }
+  {
+    std::lock_guard<std::mutex> lock(screen_mutex_);
+    screen_wanted_.notify_all();
+  }
+  if (database_thread_.joinable()) database_thread_.join();
+  if (screen_thread_.joinable()) screen_thread_.join();
+}
+
+void DeviceWatcher::Poke() {
+  uint64_t one = 1;
+  if (write(wake_, &one, sizeof one) < 0) {
+    // a full counter already wakes the watcher
+  }
+}
+
+void DeviceWatcher::OwnStarts(int64_t after, int64_t upto) { follower_.ExcludeOwnStarts(after, upto); }
+
+bool DeviceWatcher::Update(bool* buttons_pending) {
+  std::vector<Json> entries;
+  bool reset = false;
+  {
+    auto device = LockDevice();
+    int64_t last = device::LastJournalId();
+    if (last < last_id_) {  // a device made anew in the same folder
+      reset = true;
+      last_id_ = 0;
+      follower_ = PressFollower();
+    }
+    for (const device::JournalEntry& entry : device::ReadJournal(last_id_)) {
+      Json json = EntryJson(entry);
+      follower_.Follow(entry, json["fields"]);
+      entries.push_back(std::move(json));
+      last_id_ = entry.id;
+    }
+  }
+  // The journal first: the rest takes longer to read.
+  if (reset) hub_->ResetJournal();
+  hub_->AddJournal(entries);
+  Json device_state, buttons;
+  bool read_buttons = false;
+  {
+    auto device = LockDevice();
+    device_state = DeviceJson(follower_);
+    // The button table takes a few dozen reads: at most every kButtonsEveryMs.
+    int64_t now = device::channel::MonotonicMs();
+    int64_t since = now - buttons_read_at_;
+    if ((*buttons_pending && since >= kButtonsEveryMs) || since >= kButtonsBackstopMs) {
+      buttons = ButtonsJson();
+      buttons_read_at_ = now;
+      read_buttons = true;
+      *buttons_pending = false;
+    }
+  }
+  hub_->SetDevice(device_state);
+  if (read_buttons) hub_->SetButtons(buttons);
+  return reset || !entries.empty();
+}
+
+void DeviceWatcher::WatchDatabase() {
+  bool buttons_pending = false;
+  while (!stopping_) {
+    int timeout = kBackstopMs;
+    if (buttons_pending) {
+      int64_t due = buttons_read_at_ + kButtonsEveryMs - device::channel::MonotonicMs();
+      timeout = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(timeout, due)));
+    }
+    pollfd watched[2] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    int ready = poll(watched, 2, timeout);
+    if (stopping_) break;
+    bool changed = ready > 0;
+    Drain(inotify_);
+    Drain(wake_);
+    if (changed) buttons_pending = true;
+    if (Update(&buttons_pending) || changed) {
+      std::lock_guard<std::mutex> lock(screen_mutex_);
+      screen_poked_ = true;
+      screen_wanted_.notify_all();
+    }
+  }
+}
+
+void DeviceWatcher::ReadScreen() {
+  device::WindowRecord program;
+  std::string error;
+  bool found;
+  {
+    auto device = LockDevice();
+    found = ui::FindProgram(0, &program, &error);
+  }
+  if (!found) {
+    hub_->SetScreen(0, 0, nullptr);
+    return;
+  }
+  device::channel::Request request;
+  request.verb = "show";
+  request.format = device::channel::Format::kJsonBrief;
+  ui::Outcome outcome = ui::Send(program, request, kScreenTimeoutMs);
+  if (outcome.kind == ui::Outcome::kLost ||
+      (outcome.kind == ui::Outcome::kReplied && outcome.reply.status == device::channel::Status::kEnded)) {
+    hub_->SetScreen(0, 0, nullptr);
+    return;
+  }
+  if (outcome.kind != ui::Outcome::kReplied || outcome.reply.status != device::channel::Status::kOk) return;
+  Json screen = Json::parse(outcome.reply.screen, nullptr, false);
+  if (screen.is_discarded() || !screen.is_object()) return;
+  hub_->SetScreen(program.pid, screen.value("serial", int64_t{0}), screen);
+}
+
+void DeviceWatcher::WatchScreen() {
+  while (!stopping_) {
+    {
+      std::unique_lock<std::mutex> lock(screen_mutex_);
+      screen_wanted_.wait_for(lock, std::chrono::milliseconds(kScreenEveryMs),
+                              [this] { return screen_poked_ || stopping_.load(); });
+      screen_poked_ = false;
+    }
+    if (stopping_) break;
+    ReadScreen();
+  }
+}
+
+}  // namespace devicesim::serve

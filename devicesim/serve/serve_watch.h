@@ -1,0 +1,62 @@
+// Watches the device for devicesim serve and feeds the event hub: new
+// journal entries, the device's state and the hardware buttons as soon as
+// the device's database changes (inotify on the device folder, with a slow
+// look as a backstop), and the running program's screen (its window-system
+// channel, asked after every change and a few times a second).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "devicesim/serve/serve_events.h"
+#include "devicesim/serve/serve_views.h"
+
+namespace devicesim::serve {
+
+class DeviceWatcher {
+ public:
+  explicit DeviceWatcher(EventHub* hub);
+  ~DeviceWatcher();
+  DeviceWatcher(const DeviceWatcher&) = delete;
+  DeviceWatcher& operator=(const DeviceWatcher&) = delete;
+
+  // Reads the device once, then watches it on two threads. False with a
+  // message when the device folder cannot be watched.
+  bool Start(std::string* error);
+  void Stop();
+  // Look again now (the server changed something itself).
+  void Poke();
+  // With the device lock held: journal entries in (after, upto] made by
+  // this process are a program the page started, not one a press started.
+  void OwnStarts(int64_t after, int64_t upto);
+
+  static constexpr int kBackstopMs = 200;
+  static constexpr int kScreenEveryMs = 250;
+  static constexpr int kButtonsEveryMs = 100;
+  static constexpr int kButtonsBackstopMs = 2000;
+
+ private:
+  void WatchDatabase();
+  void WatchScreen();
+  // Reads what changed; true when anything did.
+  bool Update(bool* buttons_pending);
+  void ReadScreen();
+
+  EventHub* hub_;
+  PressFollower follower_;  // under the device lock
+  int64_t last_id_ = 0;
+  int64_t buttons_read_at_ = 0;
+  int inotify_ = -1;
+  int wake_ = -1;  // eventfd: Stop and Poke
+  std::atomic<bool> stopping_{false};
+  std::thread database_thread_, screen_thread_;
+  std::mutex screen_mutex_;
+  std::condition_variable screen_wanted_;
+  bool screen_poked_ = false;
+};
+
+}  // namespace devicesim::serve

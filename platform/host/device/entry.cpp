@@ -1,0 +1,28 @@
+// The host's process entry: the command line is the text after the program.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/host/device/device.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  // Without a device every registry read would fall back to its default and
+  // every log call would complain about its mutex; say what is wrong instead.
+  if (!device::Exists()) {
+    std::fprintf(stderr, "%s: no emulated device in %s (make one with 'devicesim init', or set QUADRAKEY_DEVICE)\n",
+                 argc > 0 ? argv[0] : "program", device::Folder().c_str());
+    plat::ExitProcess(1);
+  }
+  // One argument is the usual case (the shell passes the command line as one);
+  // a person typing several gets them joined as the device would see them.
+  std::string command_line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) command_line += ' ';
+    command_line += argv[i];
+  }
+  DeviceStartUp();
+  // Registered after start-up: runs before the objects made earlier are gone.
+  std::atexit(DeviceShutDown);
+  plat::ExitProcess(DeviceMain(device::FromUtf8(command_line)));
+}

@@ -1,0 +1,116 @@
+// Pieces the host backend's modules share; not for callers outside platform/host.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/common/fault_gate.h"
+#include "platform/host/device/device.h"
+
+namespace device::internal {
+
+// ---- Errors (errors.cpp) ------------------------------------------------------
+uint32_t FromErrno(int error_number);
+// The Win32 number of a SQLite result; `db` (may be null) tells the file
+// system's own reason behind an I/O error (a full disk reads as 112).
+uint32_t FromSqlite(int rc, sqlite3* db);
+// Sets the last error and returns false, so failure paths stay one line.
+bool Fail(uint32_t code);
+
+// ---- Database --------------------------------------------------------------
+// The process's connection to the current device's registry.db, opened on
+// first use and again after the folder changes. Null with the last error set
+// (3 when there is no device in the folder); never creates a database.
+sqlite3* Db();
+void CloseDb();
+
+// One transaction: writes take the write lock at once (BEGIN IMMEDIATE) so
+// that concurrent writers queue on the busy timeout instead of failing.
+// Nested inside device::Transaction it joins the outer one.
+class Txn {
+ public:
+  Txn(sqlite3* db, bool write);
+  ~Txn();
+  Txn(const Txn&) = delete;
+  Txn& operator=(const Txn&) = delete;
+  bool ok() const { return ok_; }
+  // Commits; false with the last error set when that fails.
+  bool Commit();
+
+ private:
+  sqlite3* db_;
+  bool ok_ = false;
+  bool own_ = false;
+  bool nested_ = false;
+  bool done_ = false;
+};
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql);
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return stmt_ != nullptr; }
+  Stmt& Bind(int index, int64_t value);
+  Stmt& Bind(int index, const std::string& text);
+  Stmt& BindBlob(int index, const void* data, size_t size);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  int64_t Int(int column);
+  std::string Text(int column);
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Runs a statement without results; false with the last error set.
+bool Exec(sqlite3* db, const char* sql);
+
+// ---- Journal rows and transactions ------------------------------------------
+struct JournalRow {
+  int64_t t_ms;
+  int64_t pid;
+  std::string event;
+  std::string fields;
+};
+// Appends the row; false with the last error set. Inside an open transaction
+// it joins that transaction, but what it records happened anyway: should the
+// transaction roll back, the row is written again after it.
+bool WriteJournalRow(const JournalRow& row);
+// For a process that ends inside a transaction (memory ran out in the middle
+// of a registry call): rolls it back and writes its journal rows again.
+void AbandonTransaction();
+
+// ---- Text ------------------------------------------------------------------
+// The case-folded form under which registry names are compared.
+std::string FoldKey(const std::u16string& text);
+
+// ---- Window system seams ----------------------------------------------------
+// The window system, qk_platform_ui, is linked only into programs with
+// dialogs; it reaches the core backend through these two hooks.
+// A message box handler answers true (and *result) when it showed the box
+// itself, false to leave it to the non-blocking default.
+using MessageBoxHandler = bool (*)(plat::Window owner, const std::u16string& text,
+                                   const std::u16string& caption, uint32_t flags, int* result);
+void SetMessageBoxHandler(MessageBoxHandler handler);
+// What every message box leaves behind: its journal entry and a stderr line.
+void ReportMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags);
+// A message box past the fault table: the handler's, else answered at once.
+// A null caption is "Error".
+int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u16string* caption,
+                   uint32_t flags);
+// Called by plat::ExitProcess with the exit code, before anything is torn down.
+using ExitHandler = void (*)(int code);
+void SetExitHandler(ExitHandler handler);
+
+// ---- Device state (also used by the shell) --------------------------------
+// A state value, `default_value` when it was never set; false with the last
+// error when the device cannot be read or written.
+bool StateGet(const char* name, int64_t default_value, int64_t* value);
+bool StateSet(const char* name, int64_t value);
+
+}  // namespace device::internal
