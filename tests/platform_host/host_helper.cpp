@@ -1,5 +1,8 @@
 // A small device program the host tests start in other processes.
 //   registry ID COUNT  write COUNT values of its own and read each back
+//   commit ID          until killed: set the eight values of its own key to
+//                      1, 2, ... in one transaction each, and after each
+//                      commit append its number to \committedID.txt
 //   hold NAME          take the named mutex, mark it, then wait to be killed
 //   echo ...           write its command line to \echo.txt
 //   (nothing)          write \empty.txt
@@ -66,6 +69,38 @@ int Registry(const std::u16string& id, int count) {
   return 0;
 }
 
+struct Round {
+  std::u16string path;
+  uint32_t number;
+};
+
+bool WriteRound(void* context) {
+  const Round* round = static_cast<const Round*>(context);
+  plat::RegKey key = plat::RegCreateKey(plat::RegRoot::LocalMachine, round->path, plat::kKeySetValue);
+  if (key == nullptr) return false;
+  bool ok = true;
+  for (char16_t name = u'a'; name <= u'h' && ok; ++name) {
+    // "number:" and a tail of changing size, so that rows move between pages.
+    std::u16string data = device::FromUtf8(std::to_string(round->number)) + u":";
+    data.append(round->number % 700, u'x');
+    ok = plat::RegSetValue(key, std::u16string(1, name), plat::kRegSz, data.c_str(),
+                           static_cast<uint32_t>((data.size() + 1) * 2));
+  }
+  plat::RegCloseKey(key);
+  return ok;
+}
+
+int Commit(const std::u16string& id) {
+  plat::TextFile log = plat::OpenTextFile(u"\\committed" + id + u".txt", "at");
+  if (log == nullptr) return Failure();
+  for (uint32_t number = 1;; ++number) {
+    Round round{u"Software\\Kill\\Worker" + id, number};
+    if (!device::Transaction(WriteRound, &round)) return Failure();
+    if (!plat::WriteTextFile(log, device::FromUtf8(std::to_string(number)) + u"\n") || !plat::FlushTextFile(log))
+      return Failure();
+  }
+}
+
 int Hold(const std::u16string& name) {
   plat::Mutex mutex = plat::CreateNamedMutex(name);
   if (mutex == nullptr) return Failure();
@@ -92,6 +127,7 @@ int DeviceMain(const std::u16string& command_line) {
     return Registry(id, Number(count));
   }
   if (mode == u"hold") return Hold(Word(command_line, &pos));
+  if (mode == u"commit") return Commit(Word(command_line, &pos));
   if (mode == u"echo") return WriteFile(u"\\echo.txt", command_line) ? 0 : Failure();
   if (mode.empty()) return WriteFile(u"\\empty.txt", u"") ? 0 : Failure();
   return 3;

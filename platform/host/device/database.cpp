@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "platform/host/device/host_internal.h"
@@ -13,16 +14,39 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 
+// The write-ahead log is folded back into registry.db once it holds 64
+// pages, by whichever program commits past it; until then each program
+// leaves it for the next. Every program that opens the device alone reads
+// the whole log again, so it is kept short, and its file is cut back to
+// that size (64 pages of 4 KB) after a large transaction.
+constexpr char kPragmas[] =
+    "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=64; PRAGMA journal_size_limit=262144";
+
+struct CachedStatement {
+  const char* sql;  // the text's address: statements are string literals
+  sqlite3_stmt* stmt;
+  bool in_use;
+};
+
 struct Connection {
   sqlite3* db = nullptr;
   std::string folder;
   dev_t device = 0;  // which registry.db the connection has open
   ino_t inode = 0;
+  uint64_t generation = 0;  // changes whenever the connection closes
   int transaction_depth = 0;  // > 0 inside device::Transaction
   // Journal rows written inside the open transaction, and whether each got in.
   std::vector<std::pair<JournalRow, bool>> kept;
-  ~Connection() {
-    if (db != nullptr) sqlite3_close(db);
+  // Prepared once per connection: preparing costs more than running them.
+  std::vector<CachedStatement> statements;
+  ~Connection() { Close(); }
+  void Close() {
+    for (CachedStatement& cached : statements) sqlite3_finalize(cached.stmt);
+    statements.clear();
+    // A statement still held elsewhere keeps the connection until it goes.
+    if (db != nullptr) sqlite3_close_v2(db);
+    db = nullptr;
+    ++generation;
   }
 };
 
@@ -63,10 +87,22 @@ void UpgradeKeyTable(sqlite3* db) {
 
 }  // namespace
 
+namespace {
+// Runs one statement of the connection's cache to its end; the SQLite result
+// (SQLITE_OK for a statement that ran through), the last error untouched.
+int Run(sqlite3* db, const char* sql) {
+  const uint32_t error = plat::GetLastError();
+  Stmt statement(db, sql);
+  plat::SetLastError(error);
+  if (!statement.ok()) return sqlite3_errcode(db);
+  const int rc = statement.StepQuietly();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+}  // namespace
+
 void CloseDb() {
   Connection& c = Current();
-  if (c.db != nullptr) sqlite3_close(c.db);
-  c.db = nullptr;
+  c.Close();
   c.folder.clear();
   c.transaction_depth = 0;
   c.kept.clear();
@@ -97,6 +133,10 @@ sqlite3* Db() {
   sqlite3* db = nullptr;
   // Without SQLITE_OPEN_CREATE: a missing device never gets a stray database.
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  // A registry.db this process may not write is opened for reading only:
+  // every write would fail while reads went on, and a press would lose its
+  // counter without a word. Such a device is refused whole.
+  if (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1) rc = SQLITE_READONLY;
   if (rc != SQLITE_OK) {
     uint32_t code = FromSqlite(rc, db);
     sqlite3_close(db);
@@ -104,7 +144,12 @@ sqlite3* Db() {
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  // Durability: a commit is in the write-ahead log before it returns, so a
+  // program killed at any point loses nothing it committed; the log is synced
+  // only when it is folded back into registry.db, so a power loss may take
+  // back the last commits, never corrupt what stays (see device.h).
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_exec(db, kPragmas, nullptr, nullptr, nullptr);
   // A file that is not a device's database is refused here, once, rather
   // than half-working for calls that happen not to read it.
   rc = sqlite3_exec(db, "SELECT count(*) FROM keys WHERE id IN (1, 2)", nullptr, nullptr, nullptr);
@@ -135,7 +180,7 @@ namespace {
 int BeginWithRetry(sqlite3* db, const char* sql) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (;;) {
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    int rc = Run(db, sql);
     if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) return rc;
     if (std::chrono::steady_clock::now() >= deadline) return rc;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -147,7 +192,7 @@ Txn::Txn(sqlite3* db, bool write) : db_(db) {
   if (db_ == nullptr) return;
   if (Current().transaction_depth > 0 || !sqlite3_get_autocommit(db_)) {
     // Inside an outer transaction each operation still stays all or nothing.
-    int rc = sqlite3_exec(db_, "SAVEPOINT op", nullptr, nullptr, nullptr);
+    int rc = Run(db_, "SAVEPOINT op");
     if (rc != SQLITE_OK) {
       Fail(FromSqlite(rc, db_));
       return;
@@ -168,21 +213,27 @@ Txn::Txn(sqlite3* db, bool write) : db_(db) {
 Txn::~Txn() {
   if (done_) return;
   if (own_) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Run(db_, "ROLLBACK");
     TransactionEnded(false);
   }
-  if (nested_) sqlite3_exec(db_, "ROLLBACK TO op; RELEASE op", nullptr, nullptr, nullptr);
+  if (nested_) {
+    Run(db_, "ROLLBACK TO op");
+    Run(db_, "RELEASE op");
+  }
 }
 
 bool Txn::Commit() {
   if (!ok_) return false;
   done_ = true;
-  if (nested_) return Exec(db_, "RELEASE op");
+  if (nested_) {
+    const int rc = Run(db_, "RELEASE op");
+    return rc == SQLITE_OK || Fail(FromSqlite(rc, db_));
+  }
   if (!own_) return true;
   int rc = BeginWithRetry(db_, "COMMIT");
   if (rc != SQLITE_OK) {
     uint32_t code = FromSqlite(rc, db_);
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Run(db_, "ROLLBACK");
     TransactionEnded(false);
     return Fail(code);
   }
@@ -192,15 +243,48 @@ bool Txn::Commit() {
 
 Stmt::Stmt(sqlite3* db, const char* sql) {
   if (db == nullptr) return;
-  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  Connection& c = Current();
+  const bool cacheable = db == c.db;
+  if (cacheable) {
+    for (size_t i = 0; i < c.statements.size(); ++i) {
+      CachedStatement& cached = c.statements[i];
+      // The same address may hold another text once a buffer is reused.
+      if (cached.sql != sql || std::strcmp(sqlite3_sql(cached.stmt), sql) != 0) continue;
+      if (cached.in_use) break;  // a second use at once, as a walk inside a walk: its own
+      cached.in_use = true;
+      stmt_ = cached.stmt;
+      slot_ = i;
+      generation_ = c.generation;
+      return;
+    }
+  }
+  int rc = sqlite3_prepare_v3(db, sql, -1, cacheable ? SQLITE_PREPARE_PERSISTENT : 0, &stmt_, nullptr);
   if (rc != SQLITE_OK) {
     Fail(FromSqlite(rc, db));
     stmt_ = nullptr;
+    return;
   }
+  if (!cacheable) return;
+  bool taken = false;
+  for (const CachedStatement& cached : c.statements) taken = taken || cached.sql == sql;
+  if (taken) return;
+  c.statements.push_back({sql, stmt_, true});
+  slot_ = c.statements.size() - 1;
+  generation_ = c.generation;
 }
 
 Stmt::~Stmt() {
-  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
+  if (stmt_ == nullptr) return;
+  if (slot_ == kNoSlot) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  Connection& c = Current();
+  if (generation_ != c.generation) return;  // finalized with its connection
+  // Reset at once: a statement left part-way holds its read transaction open.
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  c.statements[slot_].in_use = false;
 }
 
 Stmt& Stmt::Bind(int index, int64_t value) {
@@ -221,13 +305,20 @@ Stmt& Stmt::BindBlob(int index, const void* data, size_t size) {
 }
 
 int Stmt::Step() {
-  if (stmt_ == nullptr) return SQLITE_MISUSE;
-  int rc = sqlite3_step(stmt_);
+  if (stmt_ == nullptr) return SQLITE_MISUSE;  // the failed prepare set the last error
+  const int rc = sqlite3_step(stmt_);
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(FromSqlite(rc, sqlite3_db_handle(stmt_)));
   return rc;
 }
 
+int Stmt::StepQuietly() {
+  if (stmt_ == nullptr) return SQLITE_MISUSE;
+  return sqlite3_step(stmt_);
+}
+
 int64_t Stmt::Int(int column) { return stmt_ ? sqlite3_column_int64(stmt_, column) : 0; }
+
+bool Stmt::IsNull(int column) { return stmt_ == nullptr || sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
 std::string Stmt::Text(int column) {
   if (stmt_ == nullptr) return {};
@@ -242,11 +333,10 @@ bool WriteJournalRow(const JournalRow& row) {
   Connection& c = Current();
   const bool inside = !sqlite3_get_autocommit(db);
   if (inside) c.kept.push_back({row, false});
-  Txn txn(db, true);
-  if (!txn.ok()) return false;
+  // One statement: atomic on its own, inside a transaction or not.
   Stmt add(db, "INSERT INTO journal(t, pid, event, fields) VALUES (?, ?, ?, ?)");
   add.Bind(1, row.t_ms).Bind(2, row.pid).Bind(3, row.event).Bind(4, row.fields);
-  const bool written = add.Step() == SQLITE_DONE && txn.Commit();
+  const bool written = add.Step() == SQLITE_DONE;
   if (inside && written && !c.kept.empty()) c.kept.back().second = true;
   return written;
 }
@@ -254,7 +344,7 @@ bool WriteJournalRow(const JournalRow& row) {
 void AbandonTransaction() {
   Connection& c = Current();
   if (c.db == nullptr || sqlite3_get_autocommit(c.db)) return;
-  sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  Run(c.db, "ROLLBACK");
   c.transaction_depth = 0;
   TransactionEnded(false);
 }
@@ -268,15 +358,8 @@ std::string FoldKey(const std::u16string& text) {
 
 }  // namespace internal
 
-bool Open() {
-  using namespace internal;
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Txn txn(db, false);
-  if (!txn.ok()) return false;
-  Stmt probe(db, "SELECT count(*) FROM keys");
-  return probe.Step() == SQLITE_ROW;
-}
+// Opening the connection reads the device's tables already.
+bool Open() { return internal::Db() != nullptr; }
 
 bool Transaction(bool (*body)(void*), void* context) {
   using namespace internal;
@@ -291,7 +374,7 @@ bool Transaction(bool (*body)(void*), void* context) {
   --c.transaction_depth;
   if (!ok) {
     uint32_t code = plat::GetLastError();
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    Run(db, "ROLLBACK");
     TransactionEnded(false);
     plat::SetLastError(code);
     return false;
@@ -299,7 +382,7 @@ bool Transaction(bool (*body)(void*), void* context) {
   rc = BeginWithRetry(db, "COMMIT");
   if (rc != SQLITE_OK) {
     const uint32_t code = FromSqlite(rc, db);
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    Run(db, "ROLLBACK");
     TransactionEnded(false);
     return Fail(code);
   }

@@ -5,6 +5,18 @@
 // one SQLite database, WAL, busy timeout), fs/ (the device's file system)
 // and locks/ (one flock file per named mutex).
 //
+// Durability, chosen: every write is atomic and is in the write-ahead log
+// (registry.db-wal) before the call returns, so a program killed at any
+// point loses nothing it committed, and the next reader in any process sees
+// it. The log is not synced at each commit: it is synced, and folded back
+// into registry.db, once it holds 64 pages, by the program whose commit
+// passes that. A power loss or a crash of the machine may therefore take back
+// the commits made since the last fold, never corrupt what stays, as the
+// device's own registry keeps its latest writes in memory until it flushes.
+// The log stays between programs (a program does not fold it when it ends):
+// registry.db, registry.db-wal and registry.db-shm together are the
+// registry; copy or move the device folder, never registry.db alone.
+//
 // Host specifics of the platform calls: a missing device makes every call
 // fail with error 3 and never creates a database; listing the root folder
 // gives no "." and ".."; a corrupt registry.db fails calls with 1015; a

@@ -28,11 +28,9 @@ bool StateGet(const char* name, int64_t default_value, int64_t* value) {
 bool StateSet(const char* name, int64_t value) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Txn txn(db, true);
-  if (!txn.ok()) return false;
   Stmt put(db, "INSERT OR REPLACE INTO state(name, value) VALUES (?, ?)");
   put.Bind(1, std::string(name)).Bind(2, value);
-  return put.Step() == SQLITE_DONE && txn.Commit();
+  return put.Step() == SQLITE_DONE;
 }
 
 }  // namespace internal
@@ -107,13 +105,11 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
 bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Txn txn(db, true);
-  if (!txn.ok()) return false;
   Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start) VALUES (?, ?, ?)"
                        : "DELETE FROM keys_down WHERE vk = ?");
   change.Bind(1, static_cast<int64_t>(virtual_key));
   if (down && held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
-  return change.Step() == SQLITE_DONE && txn.Commit();
+  return change.Step() == SQLITE_DONE;
 }
 
 }  // namespace

@@ -48,6 +48,9 @@ class Txn {
   bool done_ = false;
 };
 
+// A statement of the process's connection is prepared once and kept (by the
+// address of its text, so pass string literals); one in use is never handed
+// out twice at once, and a statement of another connection is prepared anew.
 class Stmt {
  public:
   Stmt(sqlite3* db, const char* sql);
@@ -58,13 +61,19 @@ class Stmt {
   Stmt& Bind(int index, int64_t value);
   Stmt& Bind(int index, const std::string& text);
   Stmt& BindBlob(int index, const void* data, size_t size);
-  // SQLITE_ROW, SQLITE_DONE or an error code.
+  // SQLITE_ROW, SQLITE_DONE or an error code (which also sets the last error).
   int Step();
+  // The same, leaving the last error alone.
+  int StepQuietly();
   int64_t Int(int column);
+  bool IsNull(int column);
   std::string Text(int column);
 
  private:
+  static constexpr size_t kNoSlot = static_cast<size_t>(-1);
   sqlite3_stmt* stmt_ = nullptr;
+  size_t slot_ = kNoSlot;  // its place in the connection's cache
+  uint64_t generation_ = 0;
 };
 
 // Runs a statement without results; false with the last error set.
@@ -88,6 +97,26 @@ void AbandonTransaction();
 // ---- Text ------------------------------------------------------------------
 // The case-folded form under which registry names are compared.
 std::string FoldKey(const std::u16string& text);
+
+// ---- Registry rows (registry.cpp) ------------------------------------------
+int64_t RootKeyId(plat::RegRoot root);
+struct KeyName {
+  std::u16string name;
+  size_t end;  // where it ends in the path
+};
+// The names of a key path from `from` on, split at backslashes (empty names
+// skipped); false with error 87 for a name longer than 255 characters.
+bool SplitKeyPath(const std::u16string& path, size_t from, std::vector<KeyName>* names);
+// The child of `parent` with that folded name: its id, 0 when missing, -1
+// (last error set) when the registry cannot be read.
+int64_t FindChild(sqlite3* db, int64_t parent, const std::string& folded);
+// Makes the child; its id, or 0 with the last error set.
+int64_t MakeChild(sqlite3* db, int64_t parent, const std::u16string& name, const std::string& folded);
+// Deletes the key, its values and every key below it.
+bool DeleteKeyTree(sqlite3* db, int64_t id);
+// Sets a value (?1 key, ?2 name, ?3 folded name, ?4 type, ?5 data) of a key
+// that still exists; no row changes when it does not.
+extern const char kPutValueSql[];
 
 // ---- Window system seams ----------------------------------------------------
 // The window system, qk_platform_ui, is linked only into programs with

@@ -12,53 +12,86 @@ struct plat::RegKeyObject {
 };
 
 namespace {
-
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
+}  // namespace
 
-int64_t RootId(plat::RegRoot root) { return root == plat::RegRoot::LocalMachine ? 1 : 2; }
+namespace device::internal {
 
-bool SplitKeyPath(const std::u16string& path, std::vector<std::u16string>* parts) {
-  std::u16string part;
-  for (char16_t c : path) {
-    if (c == u'\\') {
-      if (!part.empty()) parts->push_back(part);
-      part.clear();
-    } else {
-      part += c;
+const char kPutValueSql[] =
+    "INSERT INTO vals(key, name, folded, type, data) "
+    "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
+    "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
+
+int64_t RootKeyId(plat::RegRoot root) { return root == plat::RegRoot::LocalMachine ? 1 : 2; }
+
+bool SplitKeyPath(const std::u16string& path, size_t from, std::vector<KeyName>* parts) {
+  size_t start = from;
+  for (size_t i = from; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != u'\\') continue;
+    if (i > start) {
+      if (i - start > kMaxKeyNameLength) return Fail(plat::kErrorInvalidParameter);
+      parts->push_back({path.substr(start, i - start), i});
     }
+    start = i + 1;
   }
-  if (!part.empty()) parts->push_back(part);
-  for (const std::u16string& p : *parts)
-    if (p.size() > kMaxKeyNameLength) return Fail(plat::kErrorInvalidParameter);
   return true;
 }
 
-// Id of the child `name` of `parent`, 0 when missing, -1 on a database error.
-int64_t FindChild(sqlite3* db, int64_t parent, const std::u16string& name) {
+int64_t FindChild(sqlite3* db, int64_t parent, const std::string& folded) {
   Stmt find(db, "SELECT id FROM keys WHERE parent = ? AND folded = ?");
-  find.Bind(1, parent).Bind(2, FoldKey(name));
+  find.Bind(1, parent).Bind(2, folded);
   int rc = find.Step();
   if (rc == SQLITE_ROW) return find.Int(0);
   return rc == SQLITE_DONE ? 0 : -1;
 }
 
+int64_t MakeChild(sqlite3* db, int64_t parent, const std::u16string& name, const std::string& folded) {
+  Stmt insert(db, "INSERT INTO keys(parent, name, folded) VALUES (?, ?, ?)");
+  insert.Bind(1, parent).Bind(2, device::ToUtf8(name)).Bind(3, folded);
+  return insert.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db) : 0;
+}
+
+bool DeleteKeyTree(sqlite3* db, int64_t id) {
+  static const char* const kDeletes[] = {
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)"
+      " DELETE FROM vals WHERE key IN sub",
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)"
+      " DELETE FROM keys WHERE id IN sub"};
+  for (const char* sql : kDeletes) {
+    Stmt del(db, sql);
+    del.Bind(1, id);
+    if (del.Step() != SQLITE_DONE) return false;
+  }
+  return true;
+}
+
+}  // namespace device::internal
+
+namespace {
+
+bool SplitKeyPath(const std::u16string& path, std::vector<std::u16string>* parts) {
+  std::vector<KeyName> names;
+  if (!SplitKeyPath(path, 0, &names)) return false;
+  for (KeyName& name : names) parts->push_back(std::move(name.name));
+  return true;
+}
+
 // Walks the path inside an open transaction; 0 with error 2 when missing.
 int64_t ResolveKey(sqlite3* db, plat::RegRoot root, const std::vector<std::u16string>& parts,
                    bool create) {
-  int64_t id = RootId(root);
+  int64_t id = RootKeyId(root);
   for (const std::u16string& part : parts) {
-    int64_t child = FindChild(db, id, part);
+    const std::string folded = FoldKey(part);
+    int64_t child = FindChild(db, id, folded);
     if (child < 0) return 0;
     if (child == 0) {
       if (!create) {
         Fail(plat::kErrorFileNotFound);
         return 0;
       }
-      Stmt insert(db, "INSERT INTO keys(parent, name, folded) VALUES (?, ?, ?)");
-      insert.Bind(1, id).Bind(2, device::ToUtf8(part)).Bind(3, FoldKey(part));
-      if (insert.Step() != SQLITE_DONE) return 0;
-      child = sqlite3_last_insert_rowid(db);
+      child = MakeChild(db, id, part, folded);
+      if (child == 0) return 0;
     }
     id = child;
   }
@@ -74,16 +107,28 @@ bool KeyAlive(sqlite3* db, int64_t id) {
   return false;
 }
 
+// Resolves the path in one read transaction; 0 with the last error set.
+int64_t FindKey(sqlite3* db, plat::RegRoot root, const std::vector<std::u16string>& parts) {
+  Txn txn(db, false);
+  if (!txn.ok()) return 0;
+  const int64_t id = ResolveKey(db, root, parts, false);
+  return id != 0 && txn.Commit() ? id : 0;
+}
+
 plat::RegKey OpenOrCreate(plat::RegRoot root, const std::u16string& path, bool create) {
   std::vector<std::u16string> parts;
   if (!SplitKeyPath(path, &parts)) return nullptr;
   sqlite3* db = Db();
   if (db == nullptr) return nullptr;
-  Txn txn(db, create);
-  if (!txn.ok()) return nullptr;
-  int64_t id = ResolveKey(db, root, parts, create);
-  if (id == 0 || !txn.Commit()) return nullptr;
-  return new plat::RegKeyObject{id};
+  // Nearly every open finds its key: only a key to be made takes the write lock.
+  int64_t id = FindKey(db, root, parts);
+  if (id == 0 && create && plat::GetLastError() == plat::kErrorFileNotFound) {
+    Txn txn(db, true);
+    if (!txn.ok()) return nullptr;
+    id = ResolveKey(db, root, parts, true);
+    if (id == 0 || !txn.Commit()) return nullptr;
+  }
+  return id == 0 ? nullptr : new plat::RegKeyObject{id};
 }
 
 }  // namespace
@@ -112,13 +157,15 @@ bool RegQueryValue(RegKey key, const std::u16string& name, uint32_t* type, void*
   if (size == nullptr && data != nullptr) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Txn txn(db, false);
-  if (!txn.ok() || !KeyAlive(db, key->id)) return false;
-  Stmt find(db, "SELECT type, data FROM vals WHERE key = ? AND folded = ?");
+  // One statement, so one snapshot: the key's life and the value together.
+  Stmt find(db,
+            "SELECT v.type, v.data FROM keys k LEFT JOIN vals v ON v.key = k.id AND v.folded = ?2 "
+            "WHERE k.id = ?1");
   find.Bind(1, key->id).Bind(2, FoldKey(name));
   int rc = find.Step();
-  if (rc == SQLITE_DONE) return Fail(kErrorFileNotFound);
+  if (rc == SQLITE_DONE) return Fail(kErrorKeyDeleted);
   if (rc != SQLITE_ROW) return false;
+  if (find.IsNull(0)) return Fail(kErrorFileNotFound);
   uint32_t stored_type = static_cast<uint32_t>(find.Int(0));
   std::string bytes = find.Text(1);
   if (type != nullptr) *type = stored_type;
@@ -144,15 +191,13 @@ bool RegSetValue(RegKey key, const std::u16string& name, uint32_t type, const vo
   if (name.size() > kMaxValueNameLength) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Txn txn(db, true);
-  if (!txn.ok() || !KeyAlive(db, key->id)) return false;
-  Stmt put(db,
-           "INSERT INTO vals(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?) "
-           "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+  // One statement is one atomic write, and it waits for the write lock as a
+  // transaction begun for writing does.
+  Stmt put(db, kPutValueSql);
   put.Bind(1, key->id).Bind(2, device::ToUtf8(name)).Bind(3, FoldKey(name)).Bind(4, type);
   put.BindBlob(5, data, size);
   if (put.Step() != SQLITE_DONE) return false;
-  return txn.Commit();
+  return sqlite3_changes(db) > 0 || Fail(kErrorKeyDeleted);
 }
 
 bool RegDeleteValue(RegKey key, const std::u16string& name) {
@@ -203,17 +248,7 @@ bool RegDeleteKey(RegRoot root, const std::u16string& path) {
   if (!txn.ok()) return false;
   int64_t id = ResolveKey(db, root, parts, false);
   if (id == 0) return false;
-  static const char* const kDeletes[] = {
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)"
-      " DELETE FROM vals WHERE key IN sub",
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)"
-      " DELETE FROM keys WHERE id IN sub"};
-  for (const char* sql : kDeletes) {
-    Stmt del(db, sql);
-    del.Bind(1, id);
-    if (del.Step() != SQLITE_DONE) return false;
-  }
-  return txn.Commit();
+  return DeleteKeyTree(db, id) && txn.Commit();
 }
 
 }  // namespace plat
