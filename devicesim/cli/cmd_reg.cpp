@@ -306,64 +306,23 @@ int Export(const ParsedArgs& parsed) {
   return WriteOut(out) ? kExitOk : Failure(Self(), "cannot write to standard output");
 }
 
-struct ImportRun {
-  const std::vector<RegOperation>* operations;
-  std::string error;
-};
-
-bool ApplyOperations(void* context) {
-  auto* run = static_cast<ImportRun*>(context);
-  for (const RegOperation& op : *run->operations) {
-    std::string where = FullKeyName(op.root, op.path);
-    switch (op.kind) {
-      case RegOperation::kDeleteKey:
-        if (!device::KeyExists(op.root, op.path)) {
-          if (plat::GetLastError() == plat::kErrorFileNotFound) break;  // nothing to delete
-          run->error = "cannot read " + where + " (" + ErrorText(plat::GetLastError()) + ")";
-          return false;
-        }
-        if (!plat::RegDeleteKey(op.root, op.path)) {
-          run->error = "cannot delete " + where + " (" + ErrorText(plat::GetLastError()) + ")";
-          return false;
-        }
-        break;
-      case RegOperation::kCreateKey:
-      case RegOperation::kSetValue: {
-        plat::RegKey key = plat::RegCreateKey(op.root, op.path, plat::kKeySetValue);
-        if (key == nullptr) {
-          run->error = "cannot create " + where + " (" + ErrorText(plat::GetLastError()) + ")";
-          return false;
-        }
-        bool ok = op.kind == RegOperation::kCreateKey ||
-                  plat::RegSetValue(key, op.name, op.type, op.data.data(),
-                                    static_cast<uint32_t>(op.data.size()));
-        uint32_t error = plat::GetLastError();
-        plat::RegCloseKey(key);
-        if (!ok) {
-          run->error = "cannot set '" + device::ToUtf8(op.name) + "' in " + where + " (" + ErrorText(error) + ")";
-          return false;
-        }
-        break;
-      }
-      case RegOperation::kDeleteValue: {
-        plat::RegKey key = plat::RegOpenKey(op.root, op.path, plat::kKeySetValue);
-        if (key == nullptr) {
-          if (plat::GetLastError() == plat::kErrorFileNotFound) break;  // nothing to delete
-          run->error = "cannot open " + where + " (" + ErrorText(plat::GetLastError()) + ")";
-          return false;
-        }
-        bool ok = plat::RegDeleteValue(key, op.name);
-        uint32_t error = plat::GetLastError();
-        plat::RegCloseKey(key);
-        if (!ok && error != plat::kErrorFileNotFound) {
-          run->error = "cannot delete '" + device::ToUtf8(op.name) + "' in " + where + " (" + ErrorText(error) + ")";
-          return false;
-        }
-        break;
-      }
-    }
+// What went wrong with one change of an import, in the words of the call
+// that would have made it.
+std::string ImportFailure(const RegOperation& op, const device::RegChangeFailure& failure) {
+  const std::string where = FullKeyName(op.root, op.path);
+  const std::string name = "'" + device::ToUtf8(op.name) + "'";
+  const std::string why = " (" + ErrorText(failure.error) + ")";
+  switch (op.kind) {
+    case RegOperation::kDeleteKey:
+      return (failure.at_key ? "cannot read " : "cannot delete ") + where + why;
+    case RegOperation::kCreateKey:
+      return "cannot create " + where + why;
+    case RegOperation::kSetValue:
+      return failure.at_key ? "cannot create " + where + why : "cannot set " + name + " in " + where + why;
+    case RegOperation::kDeleteValue:
+      return failure.at_key ? "cannot open " + where + why : "cannot delete " + name + " in " + where + why;
   }
-  return true;
+  return "cannot change " + where + why;
 }
 
 // The whole file, or standard input for "-". A folder or an unreadable
@@ -396,13 +355,16 @@ int Import(const ParsedArgs& parsed) {
   if (!ParseRegFile(bytes, &operations, &error))
     return Failure(Self(), (file == "-" ? std::string("standard input") : file) + ": " + error +
                                "; nothing was imported");
-  ImportRun run{&operations, {}};
-  if (!device::Transaction(ApplyOperations, &run)) {
-    // Nothing of the file was at fault: the registry refused to begin or to
-    // commit (a full disk, a read-only device), and the user needs to know which.
-    if (run.error.empty())
-      run.error = "the device's registry refused the change (" + ErrorText(plat::GetLastError()) + ")";
-    return Failure(Self(), run.error + "; nothing was imported");
+  device::RegChangeFailure failure;
+  if (!device::ApplyRegChanges(operations, &failure)) {
+    // Past the last change nothing of the file was at fault: the registry
+    // refused to begin or to commit (a full disk, a read-only device), and
+    // the user needs to know which.
+    const std::string error =
+        failure.index < operations.size()
+            ? ImportFailure(operations[failure.index], failure)
+            : "the device's registry refused the change (" + ErrorText(failure.error) + ")";
+    return Failure(Self(), error + "; nothing was imported");
   }
   return kExitOk;
 }

@@ -32,15 +32,7 @@ std::string FormatKeyLine(plat::RegRoot root, const std::u16string& path);
 std::string FormatValue(const device::RegValue& value);
 
 // ---- Reading --------------------------------------------------------------------
-struct RegOperation {
-  enum Kind { kDeleteKey, kCreateKey, kSetValue, kDeleteValue };
-  Kind kind;
-  plat::RegRoot root;
-  std::u16string path;
-  std::u16string name;  // empty: the default value
-  uint32_t type = 0;
-  std::string data;
-};
+using RegOperation = device::RegChange;
 
 // Parses a whole file: UTF-8 with or without a byte order mark, or UTF-16LE
 // with one; LF or CRLF; ';' and '#' comments. False with a message naming the

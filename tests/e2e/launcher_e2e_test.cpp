@@ -3,8 +3,11 @@
 // which one acts. Hold 300 ms, double press 400 ms; press lengths and gaps
 // stay far from both so that a loaded machine does not change the outcome.
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -104,6 +107,37 @@ TEST_F(PressE2E, DoublePressWithoutDoubleHoldGoesAtOnce) {
   // Second key down at 100 ms; the first process would act at 400.
   ExpectOneDispatch(Series("40C2", {50, 50, 50}), 2, kScrollUp, 100, 100 + kAtOnceSlack);
   EXPECT_EQ(GetSetting("StateB"), "0");
+}
+
+// An import that takes a while (a chain 1,000 keys deep, each named with its
+// whole path: 1 MB) must neither hold a press up nor let its processes
+// misread one another: the quick double press is still one double press.
+TEST_F(PressE2E, APressDuringALongImportIsNeitherHeldUpNorMisread) {
+  SetSetting("ButtonB", "<Page Up>");
+  SetSetting("ButtonBh", "<Page Down>");
+  SetSetting("ButtonB2", "<Scroll Up>");
+  std::string file = "Windows Registry Editor Version 5.00\r\n\r\n";
+  std::string path = "HKEY_LOCAL_MACHINE\\Chain";
+  for (int level = 0; level < 1000; ++level) {
+    path += "\\k";
+    file += "[" + path + "]\r\n\"Level\"=dword:" + std::to_string(10000000 + level) + "\r\n\r\n";
+  }
+  const std::string reg = folder_ + "/chain.reg";
+  {
+    std::ofstream out(reg, std::ios::binary);
+    out << file;
+  }
+  RunResult imported;
+  std::thread import([&] { imported = RunProgram({Program("devicesim"), "--device", folder_, "reg", "import", reg}, ""); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Second key down at 180 ms.
+  const std::vector<Entry> events = Series("40C2", {60, 120, 60});
+  import.join();
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  ExpectOneDispatch(events, 2, kScrollUp, 180, 180 + kAtOnceSlack);
+  EXPECT_EQ(GetSetting("StateB"), "0");
+  // The import went in whole.
+  EXPECT_EQ(Sim({"reg", "get", path, "Level"}), std::to_string(0x10000999) + "\n");
 }
 
 TEST_F(PressE2E, DoublePressHeldOrReleasedWithDoubleHoldAssigned) {

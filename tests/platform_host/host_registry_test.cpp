@@ -117,6 +117,92 @@ TEST_F(HostRegistry, TransactionIsAllOrNothing) {
   EXPECT_TRUE(device::KeyExists(RegRoot::LocalMachine, u"Txn\\Whole"));
 }
 
+device::RegChange Change(device::RegChange::Kind kind, const std::u16string& path,
+                         const std::u16string& name = u"", const std::string& data = "") {
+  return {kind, RegRoot::LocalMachine, path, name, data.empty() ? 0u : kRegBinary, data};
+}
+
+std::vector<std::string> ValueData(const std::u16string& path) {
+  std::vector<device::RegValue> values;
+  std::vector<std::string> data;
+  if (device::ListValues(RegRoot::LocalMachine, path, &values))
+    for (const device::RegValue& value : values) data.push_back(device::ToUtf8(value.name) + "=" + value.data);
+  return data;
+}
+
+// Each change sees the ones before it: a key deleted and made again, a key
+// made on the way to a value, a path that shares its start with the last one
+// but leaves it (in another case) or runs through a key deleted since.
+TEST_F(HostRegistry, ChangesApplyInFileOrderAsOne) {
+  using C = device::RegChange;
+  RegCloseKey(RegCreateKey(RegRoot::LocalMachine, u"Im\\Old\\Child", kKeySetValue));
+  const std::vector<C> changes = {
+      Change(C::kDeleteKey, u"Im\\Old"),
+      Change(C::kSetValue, u"Im\\Old\\Child", u"v", "1"),
+      Change(C::kCreateKey, u"Im\\A\\B\\C"),
+      Change(C::kSetValue, u"Im\\A\\B\\C\\D", u"w", "2"),
+      Change(C::kSetValue, u"IM\\a\\b", u"x", "3"),  // the same keys in other case
+      Change(C::kDeleteKey, u"Im\\A\\B"),
+      Change(C::kSetValue, u"Im\\A\\B\\C\\D", u"y", "4"),  // made anew, without "w"
+      Change(C::kDeleteValue, u"Im\\A\\Missing", u"z"),
+      Change(C::kDeleteValue, u"Im\\A\\B\\C\\D", u"nothing"),
+      Change(C::kDeleteKey, u"Im\\Never"),
+  };
+  device::RegChangeFailure failure;
+  ASSERT_TRUE(device::ApplyRegChanges(changes, &failure)) << failure.index << " error " << failure.error;
+  std::vector<std::u16string> under_old;
+  ASSERT_TRUE(device::ListSubkeys(RegRoot::LocalMachine, u"Im\\Old", &under_old));
+  EXPECT_EQ(under_old, std::vector<std::u16string>{u"Child"});
+  EXPECT_EQ(ValueData(u"Im\\Old\\Child"), std::vector<std::string>{"v=1"});
+  EXPECT_EQ(ValueData(u"Im\\A\\B\\C\\D"), std::vector<std::string>{"y=4"});
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u"Im\\Never"));
+  std::u16string stored;
+  ASSERT_TRUE(device::StoredKeyPath(RegRoot::LocalMachine, u"im\\a\\b\\c\\d", &stored));
+  EXPECT_EQ(stored, u"Im\\A\\B\\C\\D");
+
+  // One change that cannot be made leaves all of them unmade, and says which.
+  const std::vector<C> failing = {
+      Change(C::kSetValue, u"Im\\Fresh", u"v", "1"),
+      Change(C::kSetValue, u"Im\\Fresh\\" + std::u16string(256, u'n'), u"v", "1"),
+  };
+  EXPECT_FALSE(device::ApplyRegChanges(failing, &failure));
+  EXPECT_EQ(failure.index, 1u);
+  EXPECT_TRUE(failure.at_key);
+  EXPECT_EQ(failure.error, kErrorInvalidParameter);
+  EXPECT_FALSE(device::KeyExists(RegRoot::LocalMachine, u"Im\\Fresh"));
+}
+
+// Another program changes the keys after the import planned and before it
+// writes: the plan is made again rather than writing to keys that are gone.
+TEST_F(HostRegistry, KeysChangedWhileAnImportPlansAreSeenBeforeItWrites) {
+  RegCloseKey(RegCreateKey(RegRoot::LocalMachine, u"Race\\Target", kKeySetValue));
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((device_name_ + "/registry.db").c_str(), &other, SQLITE_OPEN_READWRITE, nullptr),
+            SQLITE_OK);
+  sqlite3_busy_timeout(other, 30000);
+  // It holds the write lock with the key deleted and made again (a new row),
+  // and commits only once the import waits for the lock.
+  ASSERT_EQ(sqlite3_exec(other,
+                         "BEGIN IMMEDIATE;"
+                         "DELETE FROM keys WHERE folded = 'target';"
+                         "INSERT INTO keys(parent, name, folded) "
+                         "  SELECT id, 'Target', 'target' FROM keys WHERE folded = 'race'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(other);
+  std::thread commit([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  device::RegChangeFailure failure;
+  const bool applied = device::ApplyRegChanges(
+      {Change(device::RegChange::kSetValue, u"Race\\Target", u"v", "1")}, &failure);
+  commit.join();
+  sqlite3_close(other);
+  ASSERT_TRUE(applied) << failure.error;
+  EXPECT_EQ(ValueData(u"Race\\Target"), std::vector<std::string>{"v=1"}) << "the value went to the old key";
+}
+
 TEST_F(HostRegistry, OverlongKeyNamesAndBadArgumentsAreRefused) {
   EXPECT_EQ(RegCreateKey(RegRoot::LocalMachine, u"Long\\" + std::u16string(256, u'k'), kKeySetValue), nullptr);
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);

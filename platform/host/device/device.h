@@ -112,6 +112,31 @@ std::u16string RegTextOf(const std::string& data);
 // Runs `body` as one transaction: all or nothing.
 bool Transaction(bool (*body)(void*), void* context);
 
+// ---- Many registry changes as one -----------------------------------------
+// What a registry editor file asks for, in file order.
+struct RegChange {
+  enum Kind { kDeleteKey, kCreateKey, kSetValue, kDeleteValue };
+  Kind kind;
+  plat::RegRoot root;
+  std::u16string path;
+  std::u16string name;  // kSetValue, kDeleteValue; empty: the default value
+  uint32_t type = 0;
+  std::string data;
+};
+struct RegChangeFailure {
+  size_t index = 0;     // the change that failed; the count of changes when
+                        // the registry refused to begin or to commit
+  bool at_key = false;  // its key could not be read, opened or made
+  uint32_t error = 0;
+};
+// Makes the changes in order, all or nothing, as the registry calls would
+// one by one (a missing key or value to delete is no failure; each change
+// passes the fault table as those calls do). The keys are found and the
+// work planned before the write lock is taken, so other programs wait for
+// the import only while its rows are written, never for its planning; a
+// deep key costs its path once, not once per level. False with *failure.
+bool ApplyRegChanges(const std::vector<RegChange>& changes, RegChangeFailure* failure);
+
 // ---- Device state -------------------------------------------------------
 // A key this process puts down is held by it: once the process has ended
 // without putting it up (killed), the key reads as up everywhere. Keys sent
