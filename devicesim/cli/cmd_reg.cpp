@@ -309,8 +309,8 @@ int Export(const ParsedArgs& parsed) {
 // What went wrong with one change of an import, in the words of the call
 // that would have made it.
 std::string ImportFailure(const RegOperation& op, const device::RegChangeFailure& failure) {
-  const std::string where = FullKeyName(op.root, op.path);
-  const std::string name = "'" + device::ToUtf8(op.name) + "'";
+  const std::string where = ShownKeyName(op.root, op.path);
+  const std::string name = "'" + ShownName(op.name) + "'";
   const std::string why = " (" + ErrorText(failure.error) + ")";
   switch (op.kind) {
     case RegOperation::kDeleteKey:

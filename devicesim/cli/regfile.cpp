@@ -79,6 +79,30 @@ std::string Latin1ToUtf8(const std::string& bytes) {
   return out;
 }
 
+// 8-bit text with its control characters written as escapes.
+std::string ShownText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\0': out += "\\0"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+          out += escape;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
 std::string EscapeText(const std::u16string& text) {
   std::string out;
   for (char c : device::ToUtf8(text)) {
@@ -378,13 +402,13 @@ bool ParseKeyName(const std::string& text, plat::RegRoot* root, std::u16string* 
   } else if (EqualNoCase(root_name, "HKCR") || EqualNoCase(root_name, "HKEY_CLASSES_ROOT")) {
     *root = plat::RegRoot::ClassesRoot;
   } else {
-    *error = "unknown key root '" + root_name +
+    *error = "unknown key root '" + ShownText(root_name) +
              "': the device has HKEY_LOCAL_MACHINE (HKLM) and HKEY_CLASSES_ROOT (HKCR)";
     return false;
   }
   while (!rest.empty() && rest.back() == '\\') rest.pop_back();
   if (rest.find("\\\\") != std::string::npos || (!rest.empty() && rest[0] == '\\')) {
-    *error = "key '" + text + "' has an empty name between backslashes";
+    *error = "key '" + ShownText(text) + "' has an empty name between backslashes";
     return false;
   }
   // A registry file has no way to write a line break in a key name.
@@ -401,6 +425,12 @@ std::string FullKeyName(plat::RegRoot root, const std::u16string& path) {
       root == plat::RegRoot::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CLASSES_ROOT";
   if (!path.empty()) name += "\\" + device::ToUtf8(path);
   return name;
+}
+
+std::string ShownName(const std::u16string& name) { return ShownText(device::ToUtf8(name)); }
+
+std::string ShownKeyName(plat::RegRoot root, const std::u16string& path) {
+  return ShownText(FullKeyName(root, path));
 }
 
 std::string FormatKeyLine(plat::RegRoot root, const std::u16string& path) {

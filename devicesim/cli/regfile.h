@@ -31,6 +31,13 @@ std::string FormatKeyLine(plat::RegRoot root, const std::u16string& path);
 // (a text without its zero, a dword of another size) is written as hex(N).
 std::string FormatValue(const device::RegValue& value);
 
+// A key or value name as a message shows it: control characters as escapes
+// (\0, \n, \r, \t, \x1b), so that a NUL does not end the message and no
+// control character reaches the terminal.
+std::string ShownName(const std::u16string& name);
+// FullKeyName for a message: its names as ShownName shows them.
+std::string ShownKeyName(plat::RegRoot root, const std::u16string& path);
+
 // ---- Reading --------------------------------------------------------------------
 using RegOperation = device::RegChange;
 

@@ -583,6 +583,33 @@ TEST_F(DevicesimTest, EveryFailureOfAnImportLeavesTheRegistryAsItWas) {
   }
 }
 
+// A NUL (or another control character) in a name shows as its escape: the
+// message goes on past it to the reason and "nothing was imported".
+TEST_F(DevicesimTest, AnImportsMessageShowsANulInANameAndGoesOnPastIt) {
+  Init(folder_);
+  const std::string before = Export();
+  const std::string header = "Windows Registry Editor Version 5.00\n\n";
+  const std::string long_name = std::string("a\0b\x1b", 4) + std::string(300, 'k');
+  const std::vector<std::pair<std::string, std::string>> files = {
+      // A key name over 255 characters that holds a NUL and an escape.
+      {header + "[HKEY_LOCAL_MACHINE\\Software\\" + long_name + "]\n",
+       "cannot create HKEY_LOCAL_MACHINE\\Software\\a\\0b\\x1bkkk"},
+      // A value name over 16,383 characters that begins with one.
+      {header + "[HKEY_LOCAL_MACHINE\\Software\\Fine]\n\"x\\0y" + std::string(16400, 'v') + "\"=\"z\"\n",
+       "cannot set 'x\\0yvvv"},
+      {header + "[HKEY_CURRENT" + '\0' + "USER\\Software]\n", "unknown key root 'HKEY_CURRENT\\0USER'"},
+  };
+  for (const auto& [content, expected] : files) {
+    const ProgramRun run = Sim({"reg", "import", "-"}, content);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(expected), std::string::npos) << run.err.substr(0, 300);
+    EXPECT_EQ(run.err.find('\0'), std::string::npos) << "a raw NUL in the message";
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << "a raw escape in the message";
+    EXPECT_NE(run.err.find("nothing was imported"), std::string::npos) << run.err.substr(0, 300);
+  }
+  EXPECT_EQ(Export(), before);
+}
+
 TEST_F(DevicesimTest, AnImportRefusedAtCommitSaysWhy) {
   Init(folder_);
   const std::string before = Export();
