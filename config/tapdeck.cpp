@@ -127,6 +127,9 @@ int RunTapdeck() {
   plat::WorkArea area = plat::GetWorkArea();
   area.height -= kMenuBarHeight;
   run.main_window = plat::CreateMainWindow(kMainWindowClass, kProductName, TapdeckMainWindowProc, area);
+  // Without its window no second start finds this copy and no one reaches
+  // its pages: end, rather than wait for a person who cannot come.
+  if (run.main_window == 0) return 1;
   plat::SetForegroundWindow(run.main_window);
   plat::InitControls(kControlClasses);
 

@@ -153,7 +153,9 @@ WorkArea GetWorkArea();
 void InitControls(uint32_t classes);
 
 // Registers the class (redraw on resize, white background, no icon, cursor
-// or menu) and makes a visible top-level window of it with no owner.
+// or menu) and makes a visible top-level window of it with no owner. 0 with
+// the last error when it cannot (on the host build also when the window
+// cannot be registered on the device, where no one could reach it).
 Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title,
                         WindowProc proc, const WorkArea& area);
 // A top-level window of that class, of any running program; 0 when none.

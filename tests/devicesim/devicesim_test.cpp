@@ -900,16 +900,19 @@ TEST_F(DevicesimTest, AReadOnlyDeviceIsReportedNotTakenForAnEmptyOne) {
   ExpectRefused(run({"reg", "export"}), denied, "reg export");
   ExpectRefused(run({"series", "40C1", "20"}), denied, "series");
 
-  // The rotation tool turns nothing, so it says so, though the message
-  // cannot be journalled either.
-  std::vector<std::string> turn = as_reader;
-  turn.push_back(folder_ + "/fs/Program Files/Quadrakey/Turnscreen.exe");
-  turn.push_back("3");
-  ProgramRun turned = RunProgram(turn, {}, {"QUADRAKEY_DEVICE=" + folder_});
-  EXPECT_EQ(turned.status, 0) << turned.err;
-  EXPECT_NE(turned.err.find("Display rotation does not seem to be supported on this device"),
-            std::string::npos)
-      << turned.err;
+  // The device programs refuse it as they refuse a missing one, and end:
+  // tapdeck once waited there for a person no one could reach.
+  for (const std::vector<std::string>& program :
+       std::vector<std::vector<std::string>>{{"TapdeckX.exe", "1"}, {"Turnscreen.exe", "3"}, {"tapdeck.exe"}}) {
+    std::vector<std::string> argv = {"/usr/bin/timeout", "-s", "KILL", "30"};
+    argv.insert(argv.end(), as_reader.begin(), as_reader.end());
+    argv.push_back(folder_ + "/fs/Program Files/Quadrakey/" + program[0]);
+    argv.insert(argv.end(), program.begin() + 1, program.end());
+    ProgramRun run = RunProgram(argv, {}, {"QUADRAKEY_DEVICE=" + folder_});
+    EXPECT_EQ(run.status, 1) << program[0] << ": " << run.err;
+    EXPECT_NE(run.err.find("cannot use the emulated device in " + folder_ + ": " + denied), std::string::npos)
+        << program[0] << ": " << run.err;
+  }
 
   fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_NE(Sim({"display"}).out.find("orientation: 0 degrees"), std::string::npos);
@@ -960,6 +963,15 @@ TEST_F(DevicesimTest, AFullDiskIsReportedAsFull) {
             std::string::npos)
       << "nothing was stored, so nothing turned: " << turned.err;
   EXPECT_NE(SimOn(device, {"display"}).out.find("orientation: 0 degrees"), std::string::npos);
+  // tapdeck cannot put its window where devicesim ui would find it, and ends
+  // rather than wait for ever.
+  ProgramRun configured = RunProgram(
+      {"/usr/bin/timeout", "-s", "KILL", "30", folder_ + "/fs/Program Files/Quadrakey/tapdeck.exe"}, {},
+      {"QUADRAKEY_DEVICE=" + device});
+  EXPECT_EQ(configured.status, 1) << configured.err;
+  EXPECT_NE(configured.err.find("the main window could not be registered on the device (error 112)"),
+            std::string::npos)
+      << configured.err;
 
   // Once nobody has it open it can still be read, since the files of its
   // log stay between programs; writes still fail.

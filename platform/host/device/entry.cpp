@@ -9,9 +9,18 @@
 int main(int argc, char** argv) {
   // Without a device every registry read would fall back to its default and
   // every log call would complain about its mutex; say what is wrong instead.
+  const char* program = argc > 0 ? argv[0] : "program";
   if (!device::Exists()) {
     std::fprintf(stderr, "%s: no emulated device in %s (make one with 'devicesim init', or set QUADRAKEY_DEVICE)\n",
-                 argc > 0 ? argv[0] : "program", device::Folder().c_str());
+                 program, device::Folder().c_str());
+    plat::ExitProcess(1);
+  }
+  // A device that cannot be read (a corrupt registry.db, a folder that
+  // refuses its log) would read as an empty one, and a press would end in
+  // "Success" having done nothing: refuse it the same way.
+  if (!device::Open()) {
+    std::fprintf(stderr, "%s: cannot use the emulated device in %s: %s\n", program, device::Folder().c_str(),
+                 device::ErrorText(plat::GetLastError()).c_str());
     plat::ExitProcess(1);
   }
   // One argument is the usual case (the shell passes the command line as one);

@@ -268,8 +268,14 @@ Window CreateMainWindow(const std::u16string& class_name, const std::u16string& 
   if (first && !OpenChannel(channel)) channel.clear();
   if (!ChannelOpen()) channel.clear();
   if (!device::RegisterWindow({window, pid, start, class_name, title, channel})) {
+    // Unregistered, no one could find the window or act on it: a program
+    // waiting there would wait for ever.
+    const uint32_t error = GetLastError();
     std::fprintf(stderr, "%s: the main window could not be registered on the device (error %u)\n",
-                 program_invocation_short_name, GetLastError());
+                 program_invocation_short_name, error);
+    DestroyWindow(window);
+    SetLastError(error);
+    return 0;
   }
   return window;
 }
