@@ -96,7 +96,7 @@ for depth in $depths; do
   printf '  import %5d levels:  %s\n' "$depth" "$(per_mb "$(run "$sim" --device "$dev" reg import "$work/chain.reg")" "$work/chain.reg")"
   printf '  export %5d levels:  %s\n' "$depth" "$(per_mb "$(run "$sim" --device "$dev" reg export 'HKLM\Chain')" "$work/chain.reg")"
 done
-echo 'depth: one key named at the bottom of a chain'
+echo 'depth: one key named at the bottom of a chain (the file grows with the depth)'
 for depth in $depths; do
   awk -v h="$header" -v n="$depth" 'BEGIN {
     path = "HKEY_LOCAL_MACHINE\\Bottom"
@@ -104,7 +104,7 @@ for depth in $depths; do
     printf "%s\r\n\r\n[%s]\r\n\"Bottom\"=dword:00000001\r\n", h, path
   }' > "$work/bottom.reg"
   fresh
-  printf '  import %5d levels:  %s\n' "$depth" "$(per_mb "$(run "$sim" --device "$dev" reg import "$work/bottom.reg")" "$work/bottom.reg")"
+  printf '  import %5d levels:  %s s\n' "$depth" "$(run "$sim" --device "$dev" reg import "$work/bottom.reg")"
 done
 
 echo 'size: flat keys of 32 string values'
@@ -124,3 +124,27 @@ for mb in 1 2 4; do
   fresh
   printf '  import %d MB:  %s\n' "$mb" "$(per_mb "$(run "$sim" --device "$dev" reg import "$work/flat.reg")" "$work/flat.reg")"
 done
+
+# What a press meets during a long import: the longest of the writes that
+# another program makes one after another while the deepest chain imports,
+# against the same writes with no import running.
+longest_write() {  # the longest of writes made until the file $work/stop exists, in ms
+  local longest=0 start end ms
+  while [ ! -e "$work/stop" ]; do
+    start=$(date +%s%N)
+    "$sim" --device "$dev" reg set 'HKLM\Software\Quadrakey' StateB --dword 1 > /dev/null
+    end=$(date +%s%N)
+    ms=$(( (end - start) / 1000000 ))
+    [ "$ms" -gt "$longest" ] && longest=$ms
+  done
+  echo "$longest"
+}
+fresh
+rm -f "$work/stop"
+( sleep 3; touch "$work/stop" ) &
+quiet=$(longest_write)
+rm -f "$work/stop"
+( "$sim" --device "$dev" reg import "$work/chain.reg" > /dev/null; touch "$work/stop" ) &
+busy=$(longest_write)
+wait
+echo "a write by another program: longest $quiet ms with no import, $busy ms during the last chain's import"

@@ -33,7 +33,7 @@ struct Step {
   size_t change;  // the change it serves
   KeyRef key;     // kMakeKey: the parent
   KeyRef made;    // kMakeKey: the new key's ref
-  std::u16string name;
+  std::u16string name;  // kMakeKey (a value's name is its change's)
   std::string folded;
 };
 
@@ -80,7 +80,7 @@ class Planner {
         if (Gate(plat::faults::Op::RegistryWrite)) return false;
         if (change.name.size() > kMaxValueNameLength || change.data.size() > UINT32_MAX)
           return Fail(plat::kErrorInvalidParameter);
-        steps_->push_back({Step::kPut, index, key, 0, change.name, FoldKey(change.name)});
+        steps_->push_back({Step::kPut, index, key, 0, {}, FoldKey(change.name)});
         return true;
       case RegChange::kDeleteValue:
         if (Gate(plat::faults::Op::RegistryOpen) || !Resolve(change.root, change.path, false, &key)) return false;
@@ -105,10 +105,10 @@ class Planner {
     KeyRef at = RootKeyId(root);
     size_t from = 0;
     if (walked_.valid && walked_.root == root) {
-      const size_t common = static_cast<size_t>(
-          std::mismatch(path.begin(), path.begin() + std::min(path.size(), walked_.path.size()), walked_.path.begin())
-              .first -
-          path.begin());
+      const size_t length = std::min(path.size(), walked_.path.size());
+      const size_t common =
+          static_cast<size_t>(std::mismatch(path.begin(), path.begin() + length, walked_.path.begin()).first -
+                              path.begin());
       while (shared < walked_.ends.size() &&
              (walked_.ends[shared] < common ||
               (walked_.ends[shared] == common && (common == path.size() || path[common] == u'\\'))))
@@ -210,7 +210,7 @@ bool WriteSteps(sqlite3* db, const std::vector<RegChange>& changes, const std::v
       case Step::kPut: {
         const RegChange& change = changes[step.change];
         Stmt put(db, kPutValueSql);
-        put.Bind(1, row(step.key)).Bind(2, ToUtf8(step.name)).Bind(3, step.folded).Bind(4, change.type);
+        put.Bind(1, row(step.key)).Bind(2, ToUtf8(change.name)).Bind(3, step.folded).Bind(4, change.type);
         put.BindBlob(5, change.data.data(), change.data.size());
         ok = put.Step() == SQLITE_DONE;
         break;
@@ -256,6 +256,7 @@ bool ApplyRegChanges(const std::vector<RegChange>& changes, RegChangeFailure* fa
     if (!planner.Plan(&steps, failure)) return false;
     snapshot.Commit();
   }
+  if (steps.empty()) return true;  // nothing to write: no need of the lock
 
   Txn write(db, true);
   if (!write.ok()) return refused();
