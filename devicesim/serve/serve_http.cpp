@@ -196,9 +196,12 @@ bool PersonAction(const Body& body, const std::string& verb, plat::person::Actio
         if (body.Has(field)) {
           if (!body.Number(field, 0, INT_MAX, &number, res)) return false;
           action->line = static_cast<int>(number);
-        } else {
+        } else if (body.Has("text")) {
           if (!body.Text("text", kMaxText, &text, res)) return false;
           action->text = device::FromUtf8(text);
+        } else {
+          Refuse(res, 400, std::string("\"") + field + "\" or \"text\" is missing");
+          return false;
         }
         break;
       case ActionArg::kPosition:
