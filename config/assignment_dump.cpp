@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "config/tapdeck_run.h"
+#include "config/assignment_dump.h"
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"

@@ -1,11 +1,14 @@
 #include "config/tapdeck.h"
 
+#include <memory>
 #include <string>
 
+#include "config/assignment_dump.h"
+#include "config/model/assignment_model.h"
 #include "config/model/catalogue.h"
 #include "config/model/launch_buttons.h"
+#include "config/pages/pages.h"
 #include "config/resource.h"
-#include "config/tapdeck_run.h"
 #include "platform/platform.h"
 #include "platform/ui.h"
 #include "shared/debuglog.h"
@@ -21,22 +24,13 @@ constexpr int kMenuBarHeight = 26;
 // The bar classes (trackbars) and 0x400.
 constexpr uint32_t kControlClasses = 0x404;
 
-TapdeckRun* active_run = nullptr;
-
-// Makes the run the active one for its whole life and releases what it built
-// when it ends, whichever way it ends.
-class RunScope {
- public:
-  explicit RunScope(TapdeckRun* run) : previous_(active_run) { active_run = run; }
-  ~RunScope() {
-    ClearCatalogue();
-    active_run = previous_;
-  }
-  RunScope(const RunScope&) = delete;
-  RunScope& operator=(const RunScope&) = delete;
-
- private:
-  TapdeckRun* previous_;
+// What one run owns, made as start-up goes and released when it ends,
+// whichever way it ends.
+struct Run {
+  plat::Window main_window = 0;
+  std::unique_ptr<LaunchButtons> buttons;
+  std::unique_ptr<AssignmentModel> assignments;
+  ~Run() { ClearCatalogue(); }
 };
 
 void StartLog() {
@@ -79,19 +73,6 @@ void CompleteVirtualKeys(LaunchButtons& buttons) {
 
 }  // namespace
 
-TapdeckRun* ActiveRun() { return active_run; }
-
-std::u16string DecimalText(int64_t value) {
-  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  std::u16string digits;
-  uint64_t rest = magnitude;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + rest % 10));
-    rest /= 10;
-  } while (rest != 0);
-  return value < 0 ? u"-" + digits : digits;
-}
-
 intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uintptr_t first,
                                intptr_t /*second*/) {
   switch (event) {
@@ -121,8 +102,7 @@ int RunTapdeck() {
     return 0;
   }
 
-  TapdeckRun run;
-  RunScope scope(&run);
+  Run run;
 
   plat::WorkArea area = plat::GetWorkArea();
   area.height -= kMenuBarHeight;
@@ -144,21 +124,23 @@ int RunTapdeck() {
 
   run.buttons = std::make_unique<LaunchButtons>();
   CompleteVirtualKeys(*run.buttons);
+  run.assignments = std::make_unique<AssignmentModel>(*run.buttons);
 
-  static const plat::PageSpec kPages[] = {
-      {IDD_SETTINGS, u"Settings", AssignmentPageProc},
+  const plat::PageSpec pages[] = {
+      {IDD_SETTINGS, u"Settings", AssignmentPageProc, reinterpret_cast<intptr_t>(run.assignments.get())},
       {IDD_OPTIONS, u"Options", OptionsPageProc},
       {IDD_HELP, u"Help", HelpPageProc},
       {IDD_ABOUT, u"About", AboutPageProc},
   };
   // Done or not, the pages have stored what the person changed. A set that
   // could not be made changed nothing; the log says why, and the dump follows.
-  if (!plat::RunPageSet(run.main_window, kProductName, kPages, 4)) {
+  if (!plat::RunPageSet(run.main_window, kProductName, pages, 4)) {
     const uint32_t error = plat::GetLastError();
     if (error != 0) LogFormat(u"The pages could not be shown (error %ld)\n", false, error);
   }
 
   DumpAssignments(run.buttons->GetButtonCount());
+  run.assignments.reset();
   run.buttons.reset();
 
   plat::PostQuit(0);

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "shared/settings.h"
+
 // Working copies of an assignment hold this many characters with the zero.
-constexpr size_t kWorkingBufferChars = 300;
+constexpr size_t kWorkingBufferChars = kMaxLaunchableAssignment + 1;
 
 // Copies `text` with its terminating zero into `buffer` of `capacity`
 // characters. A text that does not fit is cut to capacity - 1 characters

@@ -100,14 +100,21 @@ constexpr uint32_t kShidiFullScreen = 0x4;
 constexpr uint32_t kShidiFullScreenNoMenu = 0x10;
 void InitShellDialog(Window dialog, uint32_t flags);
 
+// A value a page or dialog keeps for its procedure, as Win32 keeps one in
+// DWLP_USER: a page stores the parameter that came with kInit and finds it
+// again for every later event. 0 until set, and for a window that is gone.
+void SetDialogData(Window dialog, intptr_t data);
+intptr_t GetDialogData(Window dialog);
+
 struct PageSpec {
   int template_id;
   const char16_t* title;  // the tab's text
   DialogProc proc;
+  intptr_t param = 0;     // comes with kInit, as PROPSHEETPAGE.lParam does
 };
 // Shows the page set modally, owned by `owner`, first page in front, tabs at
 // the bottom. Every page gets kInit when the set opens, in page order, with
-// parameter 0. Done sends kApply to every page in page order and then closes
+// its PageSpec's parameter. Done sends kApply to every page in page order and then closes
 // the set; cancelling closes it without. True after Done; false after
 // leaving without it (last error 0), or when the set cannot be made (last
 // error set; "page-set"): then no page is made, initialised or applied.

@@ -6,6 +6,7 @@
 // and closes it again, so every process sees the latest write.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -49,6 +50,11 @@ std::u16string LaunchParamsValueName(const std::u16string& key, uint32_t button,
                                      int32_t press_count, bool hold);
 // Per-button value names: template "EnabledA", "StateA" or "VirtualKeyA".
 std::u16string ButtonValueName(const char16_t* name_template, uint32_t button);
+
+// The longest assignment a button press can open: the launcher's working
+// copies hold 300 characters with the terminating zero, and a longer path
+// is refused rather than cut into another file's name.
+constexpr size_t kMaxLaunchableAssignment = 299;
 
 // ---- Accessors --------------------------------------------------------------
 // The returned text lives in a module-owned result that the next call of the

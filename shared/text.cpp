@@ -89,6 +89,17 @@ bool FileExists(const std::u16string& path) {
   return plat::GetFileAttributes(path) != plat::kInvalidFileAttributes;
 }
 
+std::u16string DecimalText(int64_t value) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  std::u16string digits;
+  uint64_t rest = magnitude;
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + rest % 10));
+    rest /= 10;
+  } while (rest != 0);
+  return value < 0 ? u"-" + digits : digits;
+}
+
 int32_t TextToLong(const std::u16string& text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;

@@ -19,6 +19,9 @@ void MakeLower(std::u16string& text);
 void WidenText(std::u16string& out, const char* narrow);
 bool FileExists(const std::u16string& path);
 
+// A number as the device writes it: decimal, '-' when negative.
+std::u16string DecimalText(int64_t value);
+
 // The runtime's wide-text-to-long conversion: white space, a sign, decimal
 // digits up to the first other character; no digits give 0; out-of-range
 // values clamp to the 32-bit limits.

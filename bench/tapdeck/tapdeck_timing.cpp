@@ -126,20 +126,30 @@ std::string LoadAverage() {
 }
 
 // The running tapdeck's window, once it has one; false when none runs.
+device::channel::Request Show() {
+  device::channel::Request request;
+  request.verb = device::channel::kShowVerb;
+  return request;
+}
+
+device::channel::Request Person(plat::person::ActionKind kind, int control = 0, int line = -1) {
+  device::channel::Request request;
+  device::channel::SetAction(plat::person::MakeAction(kind, control, line), &request);
+  return request;
+}
+
 bool FindTapdeck(device::WindowRecord* program) {
   std::string error;
   return devicesim::ui::FindProgram(0, program, &error);
 }
 
-bool Send(const device::WindowRecord& program, const std::string& verb, std::vector<std::string> args,
-          device::channel::Status expected, std::string* screen = nullptr) {
-  device::channel::Request request;
+// Sends `request` (the screen when `screen` is given, else nothing back).
+bool Send(const device::WindowRecord& program, device::channel::Request request, device::channel::Status expected,
+          std::string* screen = nullptr) {
   request.format = screen != nullptr ? device::channel::Format::kJsonBrief : device::channel::Format::kNone;
-  request.verb = verb;
-  request.args = std::move(args);
   devicesim::ui::Outcome outcome = devicesim::ui::Send(program, request, 30000);
   if (outcome.kind != devicesim::ui::Outcome::kReplied || outcome.reply.status != expected) {
-    std::fprintf(stderr, "tapdeck_timing: %s: %s%s\n", verb.c_str(), outcome.message.c_str(),
+    std::fprintf(stderr, "tapdeck_timing: %s: %s%s\n", request.verb.c_str(), outcome.message.c_str(),
                  outcome.reply.message.c_str());
     return false;
   }
@@ -177,7 +187,7 @@ bool ThroughTheProcess(int runs, Samples* start_up, Samples* change, Samples* co
     if (run == 0) {
       // The figures mean something only over the whole catalogue.
       std::string screen;
-      if (!Send(program, "show", {}, device::channel::Status::kOk, &screen)) return false;
+      if (!Send(program, Show(), device::channel::Status::kOk, &screen)) return false;
       if (LineCount(screen, 1013) != kShortcuts + kSpecialLines) {
         std::fprintf(stderr, "tapdeck_timing: the single press offers %ld lines, not %d\n", LineCount(screen, 1013),
                      kShortcuts + kSpecialLines);
@@ -186,7 +196,8 @@ bool ThroughTheProcess(int runs, Samples* start_up, Samples* change, Samples* co
     }
     for (int k = 1; k <= kChangesPerRun; ++k) {
       const Clock::time_point sent = Clock::now();
-      if (!Send(program, "select", {"1012", std::to_string(k % kButtonLines), ""}, device::channel::Status::kOk))
+      if (!Send(program, Person(plat::person::ActionKind::kSelect, 1012, k % kButtonLines),
+                device::channel::Status::kOk))
         return false;
       change->ms.push_back(MsSince(sent));
     }
@@ -196,9 +207,9 @@ bool ThroughTheProcess(int runs, Samples* start_up, Samples* change, Samples* co
       command->ms.push_back(MsSince(sent));
     }
     const Clock::time_point asked = Clock::now();
-    if (!Send(program, "show", {}, device::channel::Status::kOk)) return false;
+    if (!Send(program, Show(), device::channel::Status::kOk)) return false;
     show->ms.push_back(MsSince(asked));
-    if (!Send(program, "cancel", {}, device::channel::Status::kEnded)) return false;
+    if (!Send(program, Person(plat::person::ActionKind::kCancel), device::channel::Status::kEnded)) return false;
   }
   return WaitUntilNoWindow();
 }
@@ -284,7 +295,7 @@ int main(int argc, char** argv) {
   } else if (!ThroughTheProcess(runs, &start_up, &change, &command, &show)) {
     std::fprintf(stderr, "tapdeck_timing: the run through the process failed\n");
     device::WindowRecord program;
-    if (FindTapdeck(&program)) Send(program, "cancel", {}, device::channel::Status::kEnded);
+    if (FindTapdeck(&program)) Send(program, Person(plat::person::ActionKind::kCancel), device::channel::Status::kEnded);
     status = 1;
   } else if (!InProcess(runs, &start_up_in, &change_in)) {
     std::fprintf(stderr, "tapdeck_timing: the in-process run failed\n");

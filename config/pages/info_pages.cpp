@@ -1,6 +1,6 @@
 // The "Help" and "About" pages: text only.
 #include "config/resource.h"
-#include "config/tapdeck_run.h"
+#include "config/pages/pages.h"
 #include "platform/ui.h"
 
 namespace {

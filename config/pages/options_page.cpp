@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "config/resource.h"
-#include "config/tapdeck_run.h"
+#include "config/pages/pages.h"
 #include "platform/ui.h"
 #include "shared/settings.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "config/model/button_rows.h"
 #include "config/model/launch_buttons.h"
 #include "devicesim/cli/commands.h"
 #include "platform/host/device/device.h"
-#include "shared/text.h"
 
 namespace devicesim {
 namespace {
@@ -61,18 +61,9 @@ int RunButtons(const Args& args) {
   LaunchButtons buttons;
   std::vector<std::vector<std::string>> rows = {
       {"index", "entry", "name", "originally", "quadrakey", "command"}};
-  for (size_t index = 0; index < buttons.GetButtonCount(); ++index) {
-    const ButtonRecord& button = buttons.GetButton(index);
-    const std::u16string& key_path = button.KeyPath();
-    const std::u16string entry = key_path.substr(key_path.find_last_of(u'\\') + 1);
-    const std::u16string* found = buttons.GetShortcut(static_cast<uint32_t>(index));
-    const std::u16string command = found != nullptr ? *found : std::u16string();
-    std::u16string lower = command;
-    MakeLower(lower);
-    const bool taken_over = lower.find(u"\\quadrakey\\tapdeck") != std::u16string::npos;
-    rows.push_back({std::to_string(index), device::ToUtf8(entry), device::ToUtf8(button.Name()),
-                    device::ToUtf8(button.Title()), taken_over ? "yes" : "no",
-                    device::ToUtf8(command)});
+  for (const ButtonRow& row : ReadButtonRows(buttons)) {
+    rows.push_back({std::to_string(row.index), device::ToUtf8(row.entry), device::ToUtf8(row.name),
+                    device::ToUtf8(row.title), row.taken_over ? "yes" : "no", device::ToUtf8(row.command)});
   }
 
   std::vector<size_t> widths(rows[0].size(), 0);

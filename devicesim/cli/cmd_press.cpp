@@ -16,7 +16,6 @@
 #include <map>
 #include <sstream>
 
-#include "config/model/launch_buttons.h"
 #include "devicesim/cli/commands.h"
 #include "devicesim/shell/press.h"
 #include "devicesim/cli/report.h"

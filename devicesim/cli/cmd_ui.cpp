@@ -1,15 +1,19 @@
 // devicesim ui: see and act on the screen of the program that runs with a
 // window on the device, as a person would.
+#include <climits>
 #include <cstdio>
+#include <string>
 
 #include "devicesim/cli/commands.h"
 #include "devicesim/shell/ui_client.h"
 #include "platform/host/device/device.h"
+#include "platform/host/ui/channel.h"
+#include "platform/person.h"
 
 namespace devicesim {
 namespace {
 
-const char kHelp[] =
+const char kIntroduction[] =
     "usage: devicesim ui ACTION [ARGS...] [--json] [--lines|--no-lines] [--quiet]\n"
     "                   [--timeout MS] [--pid PID]\n"
     "\n"
@@ -26,18 +30,12 @@ const char kHelp[] =
     "                      in brackets), each control of the page or dialog in front\n"
     "                      (id, kind, text, hidden/disabled, check state, trackbar\n"
     "                      range and position, lines and the selected one with its\n"
-    "                      item code), and a message box or file-open dialog over it\n"
-    "  select ID LINE      select a line of list box or combo box ID; LINE is a\n"
-    "                      line number, or the line's whole text in any letter case\n"
-    "  click ID            click check box or button ID\n"
-    "  slide ID POSITION   move trackbar ID to POSITION (it stops at its ends)\n"
-    "  tab TITLE           bring the page set's page TITLE to the front\n"
-    "  done                the Done button of the page set or the dialog in front\n"
-    "  cancel              leave the page set or dialog in front without Done (with\n"
-    "                      nothing open: close the program's main window)\n"
-    "  answer              press OK on the message box in front\n"
-    "  file PATH           choose the device file PATH in the file-open dialog\n"
-    "  file --cancel       cancel the file-open dialog\n"
+    "                      item code), and a message box or file-open dialog over it\n";
+
+const char kOptions[] =
+    "\n"
+    "Numbers may be negative (select 1012 -1 looks for a line of that text; slide\n"
+    "1033 -5 drags the thumb to its left end).\n"
     "\n"
     "Options:\n"
     "  --json         the screen as one JSON object: every window in front of the\n"
@@ -55,72 +53,114 @@ const char kHelp[] =
     "1 no program shows a window, the action was refused, or the program did not\n"
     "wait for input again in time; 2 usage error.\n";
 
+// "select ID LINE": the verb and the words its arguments are given by.
+std::string Usage(const plat::person::ActionSpec& spec) {
+  std::string usage = spec.verb;
+  for (plat::person::ActionArg arg : spec.args)
+    if (arg != plat::person::ActionArg::kNone) usage += std::string(" ") + plat::person::ArgWord(arg);
+  return usage;
+}
+
+// The action table's rows, each as "  USAGE  HELP", the help wrapped at 80.
+std::string ActionsHelp() {
+  constexpr size_t kIndent = 22, kWidth = 80;
+  std::string out;
+  for (const plat::person::ActionSpec& spec : plat::person::kActionSpecs) {
+    std::string line = "  " + Usage(spec);
+    line += line.size() < kIndent ? std::string(kIndent - line.size(), ' ') : "\n" + std::string(kIndent, ' ');
+    size_t column = line.size() - line.rfind('\n') - 1;
+    const std::string help = spec.help;
+    size_t start = 0;
+    while (start < help.size()) {
+      size_t end = help.find(' ', start);
+      if (end == std::string::npos) end = help.size();
+      const std::string word = help.substr(start, end - start);
+      if (column > kIndent && column + 1 + word.size() > kWidth) {
+        line += "\n" + std::string(kIndent, ' ');
+        column = kIndent;
+      } else if (column > kIndent) {
+        line += ' ';
+        ++column;
+      }
+      line += word;
+      column += word.size();
+      start = end + 1;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+const char* Help() {
+  static const std::string help = std::string(kIntroduction) + ActionsHelp() + kOptions;
+  return help.c_str();
+}
+
 int Run(const Args& args);
 
 }  // namespace
 
-const Command kUiCommand = {"ui", "see and act on the running program's screen", kHelp, Run};
+const Command kUiCommand = {"ui", "see and act on the running program's screen", Help(), Run};
 
 namespace {
 
-bool IsNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
+// A whole decimal number that fits an int, with an optional '-'.
+bool ParseInt(const std::string& text, int* value) {
+  long long number = 0;
+  const bool decimal = !text.empty() && text.find_first_not_of("-0123456789") == std::string::npos;
+  if (!decimal || !ParseNumber(text, INT_MIN, INT_MAX, &number)) return false;
+  *value = static_cast<int>(number);
   return true;
-}
-
-bool IsInteger(const std::string& text) {
-  return !text.empty() && IsNumber(text[0] == '-' ? text.substr(1) : text);
 }
 
 // The request for the action named on the command line; -1 when it is
 // well formed, else the usage error's status.
 int BuildRequest(const ParsedArgs& parsed, device::channel::Request* request) {
+  using plat::person::ActionArg;
   const std::vector<std::string>& words = parsed.positional;
-  if (words.empty()) return UsageError(kUiCommand, "which action? (show, select, click, slide, tab, done, cancel, answer, file)");
+  if (words.empty()) return UsageError(kUiCommand, "which action? (show, " + plat::person::AllVerbs() + ")");
   const std::string& verb = words[0];
-  std::vector<std::string> rest(words.begin() + 1, words.end());
-  auto count = [&](size_t wanted, const char* usage) {
-    if (rest.size() == wanted) return -1;
-    return UsageError(kUiCommand, std::string("usage: devicesim ui ") + usage);
-  };
-  auto id = [&](const std::string& text) {
-    if (IsInteger(text)) return -1;
-    return UsageError(kUiCommand, "'" + text + "' is not a control id (a number such as 1013)");
-  };
-  int status = -1;
-  request->verb = verb;
-  if (verb == "show" || verb == "done" || verb == "cancel" || verb == "answer") {
-    status = count(0, verb.c_str());
-  } else if (verb == "select") {
-    if ((status = count(2, "select ID LINE")) >= 0 || (status = id(rest[0])) >= 0) return status;
-    bool by_number = IsNumber(rest[1]) && !parsed.Has("--text");
-    request->args = {rest[0], by_number ? rest[1] : "", by_number ? "" : rest[1]};
-  } else if (verb == "click") {
-    if ((status = count(1, "click ID")) >= 0 || (status = id(rest[0])) >= 0) return status;
-    request->args = rest;
-  } else if (verb == "slide") {
-    if ((status = count(2, "slide ID POSITION")) >= 0 || (status = id(rest[0])) >= 0) return status;
-    if (!IsInteger(rest[1])) return UsageError(kUiCommand, "'" + rest[1] + "' is not a position (a whole number)");
-    request->args = rest;
-  } else if (verb == "tab") {
-    if ((status = count(1, "tab TITLE")) >= 0) return status;
-    request->args = rest;
-  } else if (verb == "file") {
-    if (parsed.Has("--cancel")) {
-      if ((status = count(0, "file --cancel")) >= 0) return status;
-      request->verb = "cancel-file";
-    } else {
-      if ((status = count(1, "file PATH")) >= 0) return status;
-      request->args = rest;
-    }
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  if (verb == device::channel::kShowVerb) {
+    if (!rest.empty()) return UsageError(kUiCommand, "usage: devicesim ui show");
+    request->verb = verb;
   } else {
-    return UsageError(kUiCommand, "unknown action '" + verb + "'");
+    const plat::person::ActionSpec* spec = plat::person::FindAction(verb);
+    if (spec == nullptr) return UsageError(kUiCommand, "unknown action '" + verb + "'");
+    size_t wanted = 0;
+    for (ActionArg arg : spec->args) wanted += arg != ActionArg::kNone ? 1 : 0;
+    if (rest.size() != wanted) return UsageError(kUiCommand, "usage: devicesim ui " + Usage(*spec));
+    plat::person::Action action;
+    action.kind = spec->kind;
+    for (size_t i = 0; i < wanted; ++i) {
+      const std::string& word = rest[i];
+      switch (spec->args[i]) {
+        case ActionArg::kNone: break;
+        case ActionArg::kControl:
+          if (!ParseInt(word, &action.control))
+            return UsageError(kUiCommand, "'" + word + "' is not a control id (a number such as 1013)");
+          break;
+        case ActionArg::kLine:
+          // A line number counts from 0; anything else is a line's text.
+          if (parsed.Has("--text") || !ParseInt(word, &action.line) || action.line < 0) {
+            action.line = -1;
+            action.text = device::FromUtf8(word);
+          }
+          break;
+        case ActionArg::kPosition:
+          if (!ParseInt(word, &action.position))
+            return UsageError(kUiCommand, "'" + word + "' is not a position (a whole number)");
+          break;
+        case ActionArg::kTitle:
+        case ActionArg::kPath: action.text = device::FromUtf8(word); break;
+      }
+    }
+    device::channel::SetAction(action, request);
   }
-  if (status >= 0) return status;
-  if (parsed.Has("--cancel") && verb != "file") return UsageError(kUiCommand, "--cancel goes with 'file'");
-  if (parsed.Has("--text") && verb != "select") return UsageError(kUiCommand, "--text goes with 'select'");
+  bool lines = false;
+  if (const plat::person::ActionSpec* spec = plat::person::FindAction(verb))
+    for (ActionArg arg : spec->args) lines = lines || arg == ActionArg::kLine;
+  if (parsed.Has("--text") && !lines) return UsageError(kUiCommand, "--text goes with an action that takes a LINE");
   return -1;
 }
 
@@ -133,7 +173,7 @@ int Run(const Args& args) {
   ParsedArgs parsed;
   int status = ParseCommandArgs(kUiCommand, args,
                                 {{"--json", false}, {"--lines", false}, {"--no-lines", false},
-                                 {"--text", false}, {"--quiet", false}, {"--cancel", false},
+                                 {"--text", false}, {"--quiet", false},
                                  {"--timeout", true}, {"--pid", true}},
                                 &parsed);
   if (status >= 0) return status;
@@ -146,7 +186,8 @@ int Run(const Args& args) {
     return UsageError(kUiCommand, "--timeout takes milliseconds from 1 to 3600000");
   if (parsed.Has("--pid") && !ParseNumber(parsed.Value("--pid"), 1, 1LL << 31, &pid))
     return UsageError(kUiCommand, "--pid takes a process id");
-  bool quiet = parsed.Has("--quiet") && request.verb != "show";
+  const bool acting = request.verb != device::channel::kShowVerb;
+  bool quiet = parsed.Has("--quiet") && acting;
   using device::channel::Format;
   if (quiet) {
     request.format = Format::kNone;
@@ -162,7 +203,6 @@ int Run(const Args& args) {
   if (!ui::FindProgram(pid, &program, &error)) return Failure(kUiCommand, error);
   std::string name = ui::ProgramName(program);  // while /proc still knows it
   ui::Outcome outcome = ui::Send(program, request, timeout);
-  bool acting = request.verb != "show";
   switch (outcome.kind) {
     case ui::Outcome::kReplied: break;
     case ui::Outcome::kTimedOut:

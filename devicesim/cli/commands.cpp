@@ -58,8 +58,9 @@ bool ParseArgs(const Args& args, const std::vector<OptionSpec>& specs, ParsedArg
   bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    // "-" alone is a positional argument (standard input).
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+    // "-" alone is a positional argument (standard input), and so is a
+    // negative number: no option begins with a digit.
+    if (options_ended || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
       out->positional.push_back(arg);
       continue;
     }

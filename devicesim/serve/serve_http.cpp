@@ -171,6 +171,53 @@ int KeyStatus(HeldKeys::Result result) {
   return 500;
 }
 
+// The person's action a POST to /api/ui names: "action" is its verb in the
+// action table, its arguments are members named as the table names them.
+bool PersonAction(const Body& body, const std::string& verb, plat::person::Action* action, Response& res) {
+  using plat::person::ActionArg;
+  const plat::person::ActionSpec* spec = plat::person::FindAction(verb);
+  if (spec == nullptr) {
+    Refuse(res, 400, "unknown action '" + verb + "' (" + plat::person::AllVerbs() + ")");
+    return false;
+  }
+  action->kind = spec->kind;
+  long long number = 0;
+  std::string text;
+  for (ActionArg arg : spec->args) {
+    const char* field = plat::person::ArgField(arg);
+    switch (arg) {
+      case ActionArg::kNone: break;
+      case ActionArg::kControl:
+        if (!body.Number(field, INT_MIN, INT_MAX, &number, res)) return false;
+        action->control = static_cast<int>(number);
+        break;
+      case ActionArg::kLine:
+        // A line by its number, or by its whole text.
+        if (body.Has(field)) {
+          if (!body.Number(field, 0, INT_MAX, &number, res)) return false;
+          action->line = static_cast<int>(number);
+        } else if (body.Has("text")) {
+          if (!body.Text("text", kMaxText, &text, res)) return false;
+          action->text = device::FromUtf8(text);
+        } else {
+          Refuse(res, 400, std::string("\"") + field + "\" or \"text\" is missing");
+          return false;
+        }
+        break;
+      case ActionArg::kPosition:
+        if (!body.Number(field, INT_MIN, INT_MAX, &number, res)) return false;
+        action->position = static_cast<int>(number);
+        break;
+      case ActionArg::kTitle:
+      case ActionArg::kPath:
+        if (!body.Text(field, kMaxText, &text, res)) return false;
+        action->text = device::FromUtf8(text);
+        break;
+    }
+  }
+  return true;
+}
+
 // ---- The running program's screen ----------------------------------------------
 
 // Sends one request to the program that shows a window; answers the
@@ -512,39 +559,11 @@ void PageServer::Routes() {
     Body body;
     std::string action;
     if (!body.Parse(req, res) || !body.Text("action", 32, &action, res)) return;
+    plat::person::Action person;
+    if (!PersonAction(body, action, &person, res)) return;
     device::channel::Request request;
     request.format = device::channel::Format::kJsonBrief;
-    long long id = 0, number = 0;
-    std::string text;
-    if (action == "select") {
-      if (!body.Number("id", INT_MIN, INT_MAX, &id, res)) return;
-      if (body.Has("line")) {
-        if (!body.Number("line", 0, INT_MAX, &number, res)) return;
-        request.args = {std::to_string(id), std::to_string(number), ""};
-      } else {
-        if (!body.Text("text", kMaxText, &text, res)) return;
-        request.args = {std::to_string(id), "", text};
-      }
-    } else if (action == "click") {
-      if (!body.Number("id", INT_MIN, INT_MAX, &id, res)) return;
-      request.args = {std::to_string(id)};
-    } else if (action == "slide") {
-      if (!body.Number("id", INT_MIN, INT_MAX, &id, res) || !body.Number("pos", INT_MIN, INT_MAX, &number, res)) return;
-      request.args = {std::to_string(id), std::to_string(number)};
-    } else if (action == "tab") {
-      if (!body.Text("title", kMaxText, &text, res)) return;
-      request.args = {text};
-    } else if (action == "file") {
-      if (!body.Text("path", kMaxText, &text, res)) return;
-      request.args = {text};
-    } else if (action == "file-cancel") {
-      action = "cancel-file";
-    } else if (action != "done" && action != "cancel" && action != "answer") {
-      Refuse(res, 400, "unknown action '" + action +
-                           "' (select, click, slide, tab, done, cancel, answer, file, file-cancel)");
-      return;
-    }
-    request.verb = action;
+    device::channel::SetAction(person, &request);
     ui::Outcome outcome;
     int64_t pid = 0;
     if (!SendToProgram(request, &outcome, &pid, res)) return;

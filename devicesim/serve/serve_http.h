@@ -10,9 +10,10 @@
 // GET  /api/lines?id=N   the lines of control N of the screen in front
 // POST /api/button       {"name": "40C1", "down": true|false, "page": ID}
 // POST /api/power        {"down": true|false, "page": ID}
-// POST /api/ui           {"action": "select", "id": 1013, "line": 3} and
-//                        click, slide (pos), tab (title), done, cancel,
-//                        answer, file (path), file-cancel
+// POST /api/ui           a person's action: {"action": VERB} and its
+//                        arguments, named as platform/person.h's table names
+//                        them: {"action": "select", "id": 1013, "line": 3}
+//                        ("text" instead of "line" selects by text)
 // POST /api/settings     starts tapdeck, as the Today screen's Settings does
 //
 // Every request must name this server in Host (127.0.0.1:PORT or

@@ -4,11 +4,11 @@
 
 #include <map>
 
+#include "config/model/button_rows.h"
 #include "config/model/launch_buttons.h"
 #include "devicesim/shell/press.h"
 #include "devicesim/cli/report.h"
 #include "shared/settings.h"
-#include "shared/text.h"
 
 namespace devicesim::serve {
 namespace {
@@ -144,25 +144,18 @@ Json ButtonsJson() {
   LaunchButtons table;
   SettingsValues settings;
   Json buttons = Json::array();
-  for (size_t index = 0; index < table.GetButtonCount(); ++index) {
-    const ButtonRecord& record = table.GetButton(index);
-    const std::u16string& key_path = record.KeyPath();
-    std::u16string entry = key_path.substr(key_path.find_last_of(u'\\') + 1);
-    const std::u16string* found = table.GetShortcut(static_cast<uint32_t>(index));
-    std::u16string command = found != nullptr ? *found : std::u16string();
-    std::u16string lower = command;
-    MakeLower(lower);
-    uint32_t button = static_cast<uint32_t>(index);
+  for (const ButtonRow& row : ReadButtonRows(table)) {
+    const uint32_t button = static_cast<uint32_t>(row.index);
     const Json enabled = settings.Dword(ButtonValueName(u"EnabledA", button), 1);
     buttons.push_back(Json{
-        {"index", index},
-        {"letter", Utf8(std::u16string(1, static_cast<char16_t>(u'A' + index)))},
-        {"entry", Utf8(entry)},
-        {"name", Utf8(record.Name())},
-        {"title", Utf8(record.Title())},
-        {"vk", EntryVirtualKey(entry)},
-        {"command", Utf8(command)},
-        {"takenOver", lower.find(u"\\quadrakey\\tapdeck") != std::u16string::npos},
+        {"index", row.index},
+        {"letter", Utf8(std::u16string(1, row.letter))},
+        {"entry", Utf8(row.entry)},
+        {"name", Utf8(row.name)},
+        {"title", Utf8(row.title)},
+        {"vk", EntryVirtualKey(row.entry)},
+        {"command", Utf8(row.command)},
+        {"takenOver", row.taken_over},
         {"enabled", enabled.get<uint32_t>() != 0},
         {"assignments",
          Json{{"single", settings.Text(SlotValueName(button, 1, false))},

@@ -4,11 +4,16 @@
 
 #include <nlohmann/json.hpp>
 
-#include "config/model/launch_buttons.h"
 #include "platform/host/device/device.h"
 
 namespace devicesim {
 namespace {
+
+// The shell runs an entry's command; an empty one, or a pair of double
+// quotes, stands for the entry's "ResetCmd". The shell's own rule, written
+// here apart from tapdeck's, so that a test pressing a button checks one
+// against the other.
+bool StandsForReset(const std::u16string& command) { return command.empty() || command == u"\"\""; }
 
 // Moves the key and journals it; false with the reason when either fails.
 bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
@@ -81,7 +86,7 @@ FindButtonResult FindHardwareButton(const std::string& name, HardwareButton* but
     if (value.name.empty()) current = device::RegTextOf(value.data);
     if (plat::CompareNoCase(value.name, u"ResetCmd") == 0) reset = device::RegTextOf(value.data);
   }
-  button->command = CommandMeansReset(current) ? reset : current;
+  button->command = StandsForReset(current) ? reset : current;
   return FindButtonResult::kFound;
 }
 

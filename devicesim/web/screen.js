@@ -393,7 +393,7 @@ const QkScreen = (() => {
     const choose = () => { if (path.value.trim()) ctx.act({action: 'file', path: path.value.trim()}); };
     ok.addEventListener('click', choose);
     path.addEventListener('keydown', (e) => { if (e.key === 'Enter') choose(); });
-    cancel.addEventListener('click', () => ctx.act({action: 'file-cancel'}));
+    cancel.addEventListener('click', () => ctx.act({action: 'cancel-file'}));
     buttons.append(ok, cancel);
     area.append(typeRow, nameRow, el('p', 'fd-note', 'A device path: \\ separates folders.'), buttons);
     return area;

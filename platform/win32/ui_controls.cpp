@@ -56,6 +56,14 @@ std::u16string WindowText(HWND window) {
 
 namespace plat {
 
+void SetDialogData(Window dialog, intptr_t data) {
+  ::SetPropW(reinterpret_cast<HWND>(dialog), win32::ui::kDialogDataProp, reinterpret_cast<HANDLE>(data));
+}
+
+intptr_t GetDialogData(Window dialog) {
+  return reinterpret_cast<intptr_t>(::GetPropW(reinterpret_cast<HWND>(dialog), win32::ui::kDialogDataProp));
+}
+
 void ShowControl(Window dialog, int id, bool shown) {
   if (HWND control = Control(dialog, id)) ::ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
 }

@@ -187,8 +187,7 @@ int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16stri
   frame.caption = caption != nullptr ? *caption : u"Error";
   frame.flags = flags;
   DialogCatcher catcher(&frame);
-  return ::MessageBoxW(reinterpret_cast<HWND>(owner), win32::W(text),
-                       caption != nullptr ? win32::W(*caption) : nullptr, flags);
+  return win32::ui::FittedMessageBox(reinterpret_cast<HWND>(owner), text, caption, flags);
 }
 
 }  // namespace plat

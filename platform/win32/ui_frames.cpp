@@ -56,6 +56,9 @@ INT_PTR Dispatch(HWND window, UINT message, WPARAM wparam, LPARAM lparam, const 
       ::SetWindowLongPtrW(window, DWLP_MSGRESULT, answer == 0 ? PSNRET_NOERROR : PSNRET_INVALID);
       return TRUE;
     }
+    case WM_NCDESTROY:
+      ::RemovePropW(window, kDialogDataProp);
+      return FALSE;
     default:
       return FALSE;
   }

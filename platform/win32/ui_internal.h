@@ -84,8 +84,20 @@ struct DialogStart {
 INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK PageThunk(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Where SetDialogData keeps its value: a property of the window, since
+// DWLP_USER holds the procedure; the thunk removes it as the window goes.
+constexpr wchar_t kDialogDataProp[] = L"Quadrakey.DialogData";
+
 // The module whose resources hold the dialog templates.
 HINSTANCE ProgramInstance();
+
+// ---- Message boxes within the screen (message_box_fit.cpp) --------------------------
+// MessageBoxW; a box the system makes wider than the work area is laid out
+// again before it shows, its text wrapped to the screen's width. The last
+// error is MessageBoxW's.
+int FittedMessageBox(HWND owner, const std::u16string& text, const std::u16string* caption, UINT flags);
+// Where `window` is in `parent`'s client area.
+RECT PlaceIn(HWND window, HWND parent);
 
 // ---- Content larger than its window (ui_scroll.cpp) ---------------------------------
 // Gives `window` scroll bars where its client area is smaller than

@@ -50,13 +50,6 @@ bool IsSipPref(HWND window) {
   return lstrcmpiW(name, L"SIPPREF") == 0;
 }
 
-RECT InParent(HWND window, HWND parent) {
-  RECT box;
-  ::GetWindowRect(window, &box);
-  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&box), 2);
-  return box;
-}
-
 // The room a page needs to show each of its controls whole, in its own
 // font: the controls' extent and the template's margin of 4 dialog units.
 // The input panel control never shows.
@@ -66,7 +59,7 @@ SIZE PageExtent(HWND page) {
   SIZE extent = {0, 0};
   for (HWND child = ::GetWindow(page, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
     if (IsSipPref(child)) continue;
-    const RECT box = InParent(child, page);
+    const RECT box = win32::ui::PlaceIn(child, page);
     extent.cx = std::max<LONG>(extent.cx, box.right);
     extent.cy = std::max<LONG>(extent.cy, box.bottom);
   }
@@ -86,10 +79,10 @@ void LayOut(HWND sheet, int count) {
   if (tab == nullptr || ok == nullptr || cancel == nullptr) return;
 
   // The sheet's own margins: where its template put the tab control.
-  const RECT tab_box = InParent(tab, sheet);
+  const RECT tab_box = win32::ui::PlaceIn(tab, sheet);
   int pad_x = tab_box.left;
   const int pad_y = tab_box.top;
-  const RECT button_box = InParent(ok, sheet);
+  const RECT button_box = win32::ui::PlaceIn(ok, sheet);
   const int button_width = button_box.right - button_box.left;
   const int button_height = button_box.bottom - button_box.top;
 
@@ -183,7 +176,7 @@ bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pag
   for (int i = 0; i < count; ++i) {
     const char16_t* title = pages[i].title != nullptr ? pages[i].title : u"";
     frame.pages.push_back({title, pages[i].template_id});
-    starts[i] = {pages[i].proc, 0, nullptr};
+    starts[i] = {pages[i].proc, pages[i].param, nullptr};
     PROPSHEETPAGEW& record = records[i];
     record = {};
     record.dwSize = sizeof record;

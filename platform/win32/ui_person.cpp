@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/person_rules.h"
 #include "platform/person.h"
 #include "platform/win32/ui_internal.h"
 
@@ -29,20 +30,14 @@ std::u16string TextOf(HWND window) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 bool HasClass(HWND window, const wchar_t* name) {
   wchar_t found[64] = {};
   ::GetClassNameW(window, found, 64);
   return lstrcmpiW(found, name) == 0;
 }
 
-bool Refuse(std::u16string* error, const std::string& reason) {
-  if (error != nullptr) *error = std::u16string(reason.begin(), reason.end());
+bool Refuse(std::u16string* error, const std::u16string& reason) {
+  if (error != nullptr) *error = reason;
   return false;
 }
 
@@ -67,108 +62,6 @@ std::u16string MessageBoxText(HWND box) {
   return {};
 }
 
-// The page or dialog whose controls a person can reach now.
-HWND ReachableDialog(std::u16string* error, std::string* where) {
-  Frame* front = win32::ui::Front();
-  if (front == nullptr || front->window == nullptr) {
-    Refuse(error, "no page set or dialog is open");
-    return nullptr;
-  }
-  switch (front->kind) {
-    case FrameKind::kPageSet: {
-      const int index = CurrentPageIndex(*front);
-      *where = index >= 0 ? "page \"" + Narrow(front->pages[index].title) + "\"" : "the page set";
-      return CurrentPage(*front);
-    }
-    case FrameKind::kDialog:
-      *where = "the dialog \"" + Narrow(TextOf(front->window)) + "\"";
-      return front->window;
-    case FrameKind::kMessageBox:
-      Refuse(error, "a message box is in front: answer it first");
-      return nullptr;
-    case FrameKind::kFileDialog:
-      Refuse(error, "the file-open dialog is in front: choose a file or cancel it first");
-      return nullptr;
-  }
-  return nullptr;
-}
-
-HWND ReachableControl(int id, HWND* dialog, std::u16string* error) {
-  std::string where;
-  *dialog = ReachableDialog(error, &where);
-  if (*dialog == nullptr) return nullptr;
-  const std::string name = "control " + std::to_string(id);
-  HWND control = id == -1 ? nullptr : ::GetDlgItem(*dialog, id);
-  if (control == nullptr) {
-    Refuse(error, "no " + name + " on " + where);
-    return nullptr;
-  }
-  if (!(::GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE)) {
-    Refuse(error, name + " is hidden");
-    return nullptr;
-  }
-  if (!::IsWindowEnabled(control)) {
-    Refuse(error, name + " is disabled");
-    return nullptr;
-  }
-  return control;
-}
-
-void Notify(HWND dialog, HWND control, int code) {
-  ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), code), reinterpret_cast<LPARAM>(control));
-}
-
-// ---- Actions ----
-bool Select(const Action& action, std::u16string* error) {
-  HWND dialog = nullptr;
-  HWND control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  const std::string name = "control " + std::to_string(action.control);
-  const bool combo = HasClass(control, L"ComboBox");
-  if (!combo && !HasClass(control, L"ListBox")) return Refuse(error, name + " has no lines to select");
-  const int count = plat::GetLineCount(reinterpret_cast<plat::Window>(dialog), action.control);
-  int line = action.line;
-  if (line >= 0) {
-    if (line >= count)
-      return Refuse(error, name + " has no line " + std::to_string(line) + " (it has " + std::to_string(count) +
-                               (count == 1 ? " line)" : " lines)"));
-  } else {
-    line = plat::FindLine(reinterpret_cast<plat::Window>(dialog), action.control, -1, action.text);
-    if (line < 0) return Refuse(error, name + " has no line \"" + Narrow(action.text) + "\"");
-  }
-  ::SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, line, 0);
-  Notify(dialog, control, combo ? CBN_SELCHANGE : LBN_SELCHANGE);
-  return true;
-}
-
-bool Click(const Action& action, std::u16string* error) {
-  HWND dialog = nullptr;
-  HWND control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  if (!HasClass(control, L"Button"))
-    return Refuse(error, "control " + std::to_string(action.control) + " cannot be clicked");
-  // Pressed and released: an automatic check box toggles, then notifies.
-  ::SendMessageW(control, BM_CLICK, 0, 0);
-  return true;
-}
-
-bool Slide(const Action& action, std::u16string* error) {
-  HWND dialog = nullptr;
-  HWND control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  if (!HasClass(control, TRACKBAR_CLASSW))
-    return Refuse(error, "control " + std::to_string(action.control) + " is not a trackbar");
-  // A drag: the thumb moves (stopping at the ends), then the trackbar tells
-  // its parent where it was let go.
-  ::SendMessageW(control, TBM_SETPOS, TRUE, action.position);
-  const WPARAM position = static_cast<WPARAM>(::SendMessageW(control, TBM_GETPOS, 0, 0));
-  const LPARAM from = reinterpret_cast<LPARAM>(control);
-  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), from);
-  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), from);
-  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), from);
-  return true;
-}
-
 std::vector<std::u16string> TabTitles(HWND sheet) {
   std::vector<std::u16string> titles;
   HWND tab = PropSheet_GetTabControl(sheet);
@@ -186,92 +79,180 @@ std::vector<std::u16string> TabTitles(HWND sheet) {
   return titles;
 }
 
-bool Tab(const Action& action, std::u16string* error) {
+// The page in front of the page set, or the dialog in front; null otherwise.
+HWND FrontDialog() {
   Frame* front = win32::ui::Front();
-  if (front == nullptr || front->kind != FrameKind::kPageSet || front->window == nullptr) {
-    std::string where;
-    if (ReachableDialog(error, &where) == nullptr) return false;
-    return Refuse(error, "the dialog in front has no tabs");
-  }
-  const std::vector<std::u16string> titles = TabTitles(front->window);
-  std::string all;
-  for (size_t i = 0; i < titles.size(); ++i) {
-    if (plat::CompareNoCase(titles[i], action.text) == 0) {
-      PropSheet_SetCurSel(front->window, nullptr, static_cast<int>(i));
-      return true;
-    }
-    all += (i > 0 ? ", " : "") + Narrow(titles[i]);
-  }
-  return Refuse(error, "no tab \"" + Narrow(action.text) + "\" (the tabs: " + all + ")");
+  if (front == nullptr || front->window == nullptr) return nullptr;
+  if (front->kind == FrameKind::kPageSet) return CurrentPage(*front);
+  if (front->kind == FrameKind::kDialog) return front->window;
+  return nullptr;
 }
 
-bool Done(std::u16string* error) {
-  std::string where;
-  HWND dialog = ReachableDialog(error, &where);
-  if (dialog == nullptr) return false;
+HWND FrontControl(int id) {
+  HWND dialog = FrontDialog();
+  return dialog != nullptr && id != -1 ? ::GetDlgItem(dialog, id) : nullptr;
+}
+
+plat::common::ControlKind KindOf(HWND control) {
+  using plat::common::ControlKind;
+  const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+  if (HasClass(control, L"Static")) {
+    const LONG type = style & SS_TYPEMASK;
+    const bool frame = (type >= SS_BLACKRECT && type <= SS_WHITEFRAME) || (type >= SS_ETCHEDHORZ && type <= SS_ETCHEDFRAME);
+    return frame ? ControlKind::kLine : ControlKind::kLabel;
+  }
+  if (HasClass(control, L"Button")) {
+    switch (style & BS_TYPEMASK) {
+      case BS_PUSHBUTTON:
+      case BS_DEFPUSHBUTTON: return ControlKind::kButton;
+      case BS_GROUPBOX: return ControlKind::kLabel;
+      default: return ControlKind::kCheckBox;  // check boxes, three-state and radio buttons
+    }
+  }
+  if (HasClass(control, L"Edit")) return ControlKind::kEdit;
+  if (HasClass(control, L"ListBox")) return ControlKind::kListBox;
+  if (HasClass(control, L"ComboBox")) return ControlKind::kComboBox;
+  if (HasClass(control, TRACKBAR_CLASSW)) return ControlKind::kTrackbar;
+  return ControlKind::kCustom;
+}
+
+bool HasUsableButton(HWND dialog, int id) {
+  HWND button = ::GetDlgItem(dialog, id);
+  return button != nullptr && (::GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) && ::IsWindowEnabled(button);
+}
+
+// A visible window of this thread that nothing owns: the program's main window.
+HWND MainWindow() {
+  HWND main = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM found) -> BOOL {
+        if (::GetWindow(window, GW_OWNER) != nullptr || !::IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&main));
+  return main;
+}
+
+// The real windows as the common rules ask about them.
+class Win32View final : public plat::common::PersonView {
+ public:
+  plat::person::ScreenKind FrontKind() override { return plat::person::CurrentScreen().kind; }
+  bool FrontOpen() override {
+    Frame* front = win32::ui::Front();
+    return front != nullptr && front->window != nullptr;
+  }
+  std::u16string FrontTitle() override {
+    Frame* front = win32::ui::Front();
+    if (front == nullptr || front->window == nullptr) return {};
+    if (front->kind != FrameKind::kPageSet) return TextOf(front->window);
+    const int index = CurrentPageIndex(*front);
+    return index >= 0 && index < static_cast<int>(front->pages.size()) ? front->pages[index].title : u"";
+  }
+  std::vector<std::u16string> Tabs() override {
+    Frame* front = win32::ui::Front();
+    return front != nullptr && front->window != nullptr ? TabTitles(front->window) : std::vector<std::u16string>();
+  }
+  bool HasDoneButton() override {
+    HWND dialog = FrontDialog();
+    return dialog != nullptr && HasUsableButton(dialog, IDOK);
+  }
+  bool HasMainWindow() override { return MainWindow() != nullptr; }
+  bool FindControl(int id, plat::common::ControlFacts* facts) override {
+    HWND control = FrontControl(id);
+    if (control == nullptr) return false;
+    facts->kind = KindOf(control);
+    facts->shown = (::GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    facts->enabled = ::IsWindowEnabled(control) != FALSE;
+    facts->line_count = plat::GetLineCount(reinterpret_cast<plat::Window>(FrontDialog()), id);
+    return true;
+  }
+  int FindLine(int id, const std::u16string& text) override {
+    return plat::FindLine(reinterpret_cast<plat::Window>(FrontDialog()), id, -1, text);
+  }
+  bool FileMustExist() override {
+    Frame* front = win32::ui::Front();
+    return front != nullptr && front->request != nullptr && (front->request->flags & plat::kOfnFileMustExist);
+  }
+  plat::common::PathKind KindOfPath(const std::u16string& path) override {
+    const DWORD attributes = ::GetFileAttributesW(win32::W(OnDrive(path)));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return plat::common::PathKind::kMissing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? plat::common::PathKind::kFolder : plat::common::PathKind::kFile;
+  }
+
+  // A device path names the current drive's root: typed whole, with it.
+  static std::u16string OnDrive(const std::u16string& path) {
+    if (path.empty() || path[0] != u'\\' || (path.size() >= 2 && path[1] == u'\\')) return path;
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH + 1, folder);
+    if (length < 2 || length > MAX_PATH || folder[1] != L':') return path;
+    return std::u16string(reinterpret_cast<const char16_t*>(folder), 2) + path;
+  }
+};
+
+void Notify(HWND dialog, HWND control, int code) {
+  ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), code), reinterpret_cast<LPARAM>(control));
+}
+
+// ---- Actions, once the rules let them through ----
+void Select(const Action& action, int line) {
+  HWND dialog = FrontDialog();
+  HWND control = ::GetDlgItem(dialog, action.control);
+  const bool combo = HasClass(control, L"ComboBox");
+  ::SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, line, 0);
+  Notify(dialog, control, combo ? CBN_SELCHANGE : LBN_SELCHANGE);
+}
+
+void Click(const Action& action) {
+  // Pressed and released: an automatic check box toggles, then notifies.
+  ::SendMessageW(FrontControl(action.control), BM_CLICK, 0, 0);
+}
+
+void Slide(const Action& action) {
+  HWND dialog = FrontDialog();
+  HWND control = ::GetDlgItem(dialog, action.control);
+  // A drag: the thumb moves (stopping at the ends), then the trackbar tells
+  // its parent where it was let go.
+  ::SendMessageW(control, TBM_SETPOS, TRUE, action.position);
+  const WPARAM position = static_cast<WPARAM>(::SendMessageW(control, TBM_GETPOS, 0, 0));
+  const LPARAM from = reinterpret_cast<LPARAM>(control);
+  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), from);
+  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), from);
+  ::SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), from);
+}
+
+// What the close box and the Escape key send.
+void SendCancel(HWND window) {
+  ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(window, IDCANCEL)));
+}
+
+void Done() {
   Frame* front = win32::ui::Front();
   if (front->kind == FrameKind::kPageSet) {
     PropSheet_PressButton(front->window, PSBTN_OK);
-    return true;
+    return;
   }
-  HWND done = ::GetDlgItem(dialog, IDOK);
-  if (done == nullptr || !(::GetWindowLongW(done, GWL_STYLE) & WS_VISIBLE) || !::IsWindowEnabled(done))
-    return Refuse(error, where + " has no Done button");
-  ::SendMessageW(done, BM_CLICK, 0, 0);
-  return true;
+  ::SendMessageW(::GetDlgItem(front->window, IDOK), BM_CLICK, 0, 0);
 }
 
-bool Cancel(std::u16string* error) {
+void Cancel() {
   Frame* front = win32::ui::Front();
   if (front == nullptr) {
-    // Closing the program's window is all that is left to do.
-    HWND main = nullptr;
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM found) -> BOOL {
-          if (::GetWindow(window, GW_OWNER) != nullptr || !::IsWindowVisible(window)) return TRUE;
-          *reinterpret_cast<HWND*>(found) = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&main));
-    if (main == nullptr) return Refuse(error, "nothing is open on the screen");
-    ::SendMessageW(main, WM_CLOSE, 0, 0);
-    return true;
+    ::SendMessageW(MainWindow(), WM_CLOSE, 0, 0);
+    return;
   }
-  switch (front->kind) {
-    case FrameKind::kPageSet:
-      if (front->window == nullptr) return Refuse(error, "the page set is not open yet");
-      PropSheet_PressButton(front->window, PSBTN_CANCEL);
-      return true;
-    case FrameKind::kDialog:
-    case FrameKind::kFileDialog:
-      if (front->window == nullptr) return Refuse(error, "the dialog is not open yet");
-      // What the close box and the Escape key send.
-      ::SendMessageW(front->window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(::GetDlgItem(front->window, IDCANCEL)));
-      return true;
-    case FrameKind::kMessageBox:
-      return Refuse(error, "a message box is in front: answer it (it has only OK)");
+  if (front->kind == FrameKind::kPageSet) {
+    PropSheet_PressButton(front->window, PSBTN_CANCEL);
+  } else {
+    SendCancel(front->window);
   }
-  return false;
 }
 
-bool Answer(std::u16string* error) {
-  Frame* front = win32::ui::Front();
-  if (front == nullptr || front->kind != FrameKind::kMessageBox || front->window == nullptr)
-    return Refuse(error, "no message box is open");
-  HWND ok = ::GetDlgItem(front->window, IDOK);
-  ::SendMessageW(front->window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-  return true;
-}
-
-Frame* FileDialog(std::u16string* error) {
-  Frame* front = win32::ui::Front();
-  if (front == nullptr || front->kind != FrameKind::kFileDialog || front->window == nullptr) {
-    Refuse(error, "no file-open dialog is open");
-    return nullptr;
-  }
-  return front;
+void Answer() {
+  HWND box = win32::ui::Front()->window;
+  ::SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
 }
 
 // The dialog's file name field: an edit box, or the edit box of a combo box.
@@ -281,40 +262,12 @@ HWND FileNameField(HWND dialog) {
   return ::GetDlgItem(dialog, kNameEdit);
 }
 
-bool ChooseFile(const Action& action, std::u16string* error) {
-  Frame* front = FileDialog(error);
-  if (front == nullptr) return false;
-  std::u16string path = action.text;
-  for (char16_t& c : path)
-    if (c == u'/') c = u'\\';
-  if (path.empty() || (path[0] != u'\\' && (path.size() < 3 || path[1] != u':')))
-    return Refuse(error, "give the file's full path (for example \\My Documents\\letter.psw)");
-  // A device path names the current drive's root: typed whole, with it.
-  if (path[0] == u'\\' && (path.size() < 2 || path[1] != u'\\')) {
-    wchar_t folder[MAX_PATH + 1] = {};
-    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH + 1, folder);
-    if (length >= 2 && length <= MAX_PATH && folder[1] == L':')
-      path = std::u16string(reinterpret_cast<const char16_t*>(folder), 2) + path;
-  }
-  if (front->request != nullptr && (front->request->flags & plat::kOfnFileMustExist)) {
-    const DWORD attributes = ::GetFileAttributesW(win32::W(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-      return Refuse(error, "no file " + Narrow(path) + " (this dialog takes only a file that exists)");
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Refuse(error, Narrow(path) + " is a folder, not a file");
-  }
-  HWND field = FileNameField(front->window);
-  if (field == nullptr) return Refuse(error, "the file-open dialog has no file name field");
-  ::SetWindowTextW(field, win32::W(path));
-  ::SendMessageW(front->window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(front->window, IDOK)));
-  return true;
-}
-
-bool CancelFile(std::u16string* error) {
-  Frame* front = FileDialog(error);
-  if (front == nullptr) return false;
-  ::SendMessageW(front->window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(front->window, IDCANCEL)));
+bool ChooseFile(const std::u16string& path, std::u16string* error) {
+  HWND dialog = win32::ui::Front()->window;
+  HWND field = FileNameField(dialog);
+  if (field == nullptr) return Refuse(error, u"the file-open dialog has no file name field");
+  ::SetWindowTextW(field, win32::W(Win32View::OnDrive(path)));
+  ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
   return true;
 }
 
@@ -390,18 +343,21 @@ Screen CurrentScreen() {
 }
 
 bool Act(const Action& action, std::u16string* error) {
+  Win32View view;
+  const plat::common::Verdict verdict = plat::common::Judge(action, view);
+  if (!verdict.allowed) return Refuse(error, verdict.refusal);
   switch (action.kind) {
-    case ActionKind::kSelect: return Select(action, error);
-    case ActionKind::kClick: return Click(action, error);
-    case ActionKind::kSlide: return Slide(action, error);
-    case ActionKind::kTab: return Tab(action, error);
-    case ActionKind::kDone: return Done(error);
-    case ActionKind::kCancel: return Cancel(error);
-    case ActionKind::kAnswer: return Answer(error);
-    case ActionKind::kChooseFile: return ChooseFile(action, error);
-    case ActionKind::kCancelFile: return CancelFile(error);
+    case ActionKind::kSelect: Select(action, verdict.line); break;
+    case ActionKind::kClick: Click(action); break;
+    case ActionKind::kSlide: Slide(action); break;
+    case ActionKind::kTab: PropSheet_SetCurSel(win32::ui::Front()->window, nullptr, verdict.tab); break;
+    case ActionKind::kDone: Done(); break;
+    case ActionKind::kCancel: Cancel(); break;
+    case ActionKind::kAnswer: Answer(); break;
+    case ActionKind::kChooseFile: return ChooseFile(verdict.path, error);
+    case ActionKind::kCancelFile: SendCancel(win32::ui::Front()->window); break;
   }
-  return Refuse(error, "unknown action");
+  return true;
 }
 
 void SetIdleHook(IdleHook hook, void* context) {

@@ -1,6 +1,6 @@
 // Windows, message boxes, sound and the platform version.
 #include "platform/common/fault_gate.h"
-#include "platform/win32/win32_api.h"
+#include "platform/win32/ui_internal.h"
 
 namespace plat {
 
@@ -14,8 +14,7 @@ bool SetForegroundWindow(Window window) {
 
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {
   if (common::FailsAtGate(faults::Op::MessageBox)) return 0;
-  return ::MessageBoxW(nullptr, win32::W(text), caption != nullptr ? win32::W(*caption) : nullptr,
-                       flags);
+  return win32::ui::FittedMessageBox(nullptr, text, caption, flags);
 }
 
 void MessageBeep(uint32_t type) { ::MessageBeep(type); }

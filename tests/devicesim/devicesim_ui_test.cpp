@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/person.h"
 #include "tests/devicesim/run_program.h"
 #include "tests/platform_host/json_checker.h"
 
@@ -114,6 +115,10 @@ TEST_F(DevicesimUi, APersonWorksThroughPagesDialogsFilesAndMessageBoxes) {
   screen = Ui({"click", "102"});
   EXPECT_TRUE(Has(screen, "  102    check box  \"Use the thing\"  checked\n")) << screen;
   EXPECT_TRUE(Has(screen, "  105    label      \"A note shown with the thing\"\n")) << screen;
+  // Negative numbers reach the action: the thumb stops at its left end; no
+  // line has the number -1, so it is looked for as a text.
+  EXPECT_TRUE(Has(Ui({"slide", "104", "-5"}), "  104    trackbar   range 200..800, position 200\n"));
+  EXPECT_EQ(Refused({"select", "101", "-1"}), "devicesim ui: control 101 has no line \"-1\"\n");
   EXPECT_TRUE(Has(Ui({"slide", "104", "9000"}), "  104    trackbar   range 200..800, position 800\n"));
   EXPECT_EQ(Refused({"click", "106"}), "devicesim ui: control 106 is disabled\n");
   EXPECT_EQ(Refused({"click", "1009"}), "devicesim ui: control 1009 is hidden\n");
@@ -137,7 +142,7 @@ TEST_F(DevicesimUi, APersonWorksThroughPagesDialogsFilesAndMessageBoxes) {
   EXPECT_TRUE(Has(Ui({"file", "\\My Documents\\Welcome.htm"}),
                   "  119    label      \"file: \\My Documents\\Welcome.htm\"\n"));
   Ui({"click", "112"});
-  EXPECT_TRUE(Has(Ui({"file", "--cancel"}), "  119    label      \"file: none (error 0)\"\n"));
+  EXPECT_TRUE(Has(Ui({"cancel-file"}), "  119    label      \"file: none (error 0)\"\n"));
   // The program gives the dialog room for 39 characters: a longer path fails it, whole.
   Ui({"click", "112"});
   ProgramRun made = Sim({"path", "\\My Documents\\a file with a rather long name.txt"});
@@ -224,15 +229,22 @@ TEST_F(DevicesimUi, TimeLimitsAndProgramsThatAreGone) {
 
 TEST_F(DevicesimUi, RunAndUiCommandLines) {
   EXPECT_EQ(Refused({}, 2), "devicesim ui: which action? (show, select, click, slide, tab, done, cancel, answer, "
-                            "file)\nTry 'devicesim ui --help'.\n");
+                            "file, cancel-file)\nTry 'devicesim ui --help'.\n");
   EXPECT_TRUE(Has(Refused({"frob"}, 2), "unknown action 'frob'"));
   EXPECT_TRUE(Has(Refused({"select", "101"}, 2), "usage: devicesim ui select ID LINE"));
   EXPECT_TRUE(Has(Refused({"click", "ok"}, 2), "'ok' is not a control id"));
   EXPECT_TRUE(Has(Refused({"slide", "104", "far"}, 2), "'far' is not a position"));
   EXPECT_TRUE(Has(Refused({"file"}, 2), "usage: devicesim ui file PATH"));
   EXPECT_TRUE(Has(Refused({"show", "--timeout", "0"}, 2), "--timeout takes milliseconds"));
-  EXPECT_TRUE(Has(Refused({"show", "--cancel"}, 2), "--cancel goes with 'file'"));
-  EXPECT_TRUE(Has(Sim({"ui", "--help"}).out, "select ID LINE"));
+  EXPECT_TRUE(Has(Refused({"cancel-file", "now"}, 2), "usage: devicesim ui cancel-file"));
+  EXPECT_TRUE(Has(Refused({"show", "--text"}, 2), "--text goes with an action that takes a LINE"));
+  EXPECT_TRUE(Has(Refused({"click", "-"}, 2), "'-' is not a control id"));
+  // The help lists every action of the table, with its arguments.
+  const std::string help = Sim({"ui", "--help"}).out;
+  for (const plat::person::ActionSpec& spec : plat::person::kActionSpecs)
+    EXPECT_TRUE(Has(help, "\n  " + std::string(spec.verb) + " ")) << spec.verb << "\n" << help;
+  EXPECT_TRUE(Has(help, "  select ID LINE      select a line of list box or combo box ID; LINE is a line\n"))
+      << help;
 
   ProgramRun run = Sim({"run"});
   EXPECT_EQ(run.status, 2);

@@ -50,13 +50,7 @@ class Person {
 };
 
 Action Make(ActionKind kind, int control = 0, int line = -1, std::u16string text = {}, int position = 0) {
-  Action action;
-  action.kind = kind;
-  action.control = control;
-  action.line = line;
-  action.text = std::move(text);
-  action.position = position;
-  return action;
+  return person::MakeAction(kind, control, line, std::move(text), position);
 }
 Action Select(int id, int line) { return Make(ActionKind::kSelect, id, line); }
 Action SelectText(int id, const std::u16string& text) { return Make(ActionKind::kSelect, id, -1, text); }
@@ -757,6 +751,62 @@ TEST(HostUiChannel, RequestsAndRepliesSurviveTheirEncoding) {
   EXPECT_FALSE(DecodeRequest(std::string("qk-ui 1\0" "12\0" "pdf\0" "show\0", 21), &back));
   EXPECT_FALSE(DecodeRequest(std::string("qk-ui 9\0" "12\0" "text\0" "show\0", 22), &back));
   EXPECT_FALSE(DecodeRequest(std::string("qk-ui 1\0" "1x\0" "text\0" "show\0", 22), &back));
+
+  // Every action of the table comes back as it went, its arguments whole.
+  for (const plat::person::ActionSpec& spec : plat::person::kActionSpecs) {
+    Action action;
+    action.kind = spec.kind;
+    action.control = -1013;
+    action.position = -5;
+    action.text = u"Line \"\u00e9\"\nand more";
+    Request encoded;
+    SetAction(action, &encoded);
+    EXPECT_EQ(encoded.verb, spec.verb);
+    Request decoded_request;
+    ASSERT_TRUE(DecodeRequest(EncodeRequest(encoded), &decoded_request));
+    Action decoded;
+    std::string error;
+    ASSERT_TRUE(GetAction(decoded_request, &decoded, &error)) << spec.verb << ": " << error;
+    EXPECT_EQ(decoded.kind, spec.kind);
+    for (plat::person::ActionArg arg : spec.args) {
+      switch (arg) {
+        case plat::person::ActionArg::kControl: EXPECT_EQ(decoded.control, -1013) << spec.verb; break;
+        case plat::person::ActionArg::kPosition: EXPECT_EQ(decoded.position, -5) << spec.verb; break;
+        case plat::person::ActionArg::kLine:
+          EXPECT_EQ(decoded.line, -1) << spec.verb;
+          EXPECT_TRUE(decoded.text == action.text) << spec.verb;
+          break;
+        case plat::person::ActionArg::kTitle:
+        case plat::person::ActionArg::kPath: EXPECT_TRUE(decoded.text == action.text) << spec.verb; break;
+        case plat::person::ActionArg::kNone: break;
+      }
+    }
+  }
+  Action select;
+  select.kind = ActionKind::kSelect;
+  select.control = 1012;
+  select.line = 7;
+  Request by_number;
+  SetAction(select, &by_number);
+  EXPECT_EQ(by_number.args, (std::vector<std::string>{"1012", "7", ""}));
+  Action back_select;
+  std::string error;
+  ASSERT_TRUE(GetAction(by_number, &back_select, &error));
+  EXPECT_EQ(back_select.line, 7);
+  // What a client must not send.
+  const std::vector<std::pair<Request, std::string>> bad = {
+      {{Format::kText, 0, "frob", {}}, "unknown request 'frob'"},
+      {{Format::kText, 0, "click", {}}, "'click' takes 1 arguments"},
+      {{Format::kText, 0, "select", {"1012", "7"}}, "'select' takes 3 arguments"},
+      {{Format::kText, 0, "click", {"10x"}}, "'10x' is not a control id"},
+      {{Format::kText, 0, "click", {"99999999999"}}, "'99999999999' is not a control id"},
+      {{Format::kText, 0, "select", {"1012", "-2", ""}}, "'-2' is not a line number"},
+      {{Format::kText, 0, "slide", {"1033", " 5"}}, "' 5' is not a position"},
+  };
+  for (const auto& [request, message] : bad) {
+    EXPECT_FALSE(GetAction(request, &back_select, &error)) << message;
+    EXPECT_EQ(error, message);
+  }
 
   Reply reply;
   ASSERT_TRUE(DecodeReply("ended 3\n", &reply));

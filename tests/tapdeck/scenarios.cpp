@@ -17,15 +17,7 @@ using plat::person::ScreenKind;
 
 // ---- Words of the table ---------------------------------------------------------------
 
-Action MakeAction(ActionKind kind, int control = 0, int line = -1, std::u16string text = {}, int position = 0) {
-  Action action;
-  action.kind = kind;
-  action.control = control;
-  action.line = line;
-  action.text = std::move(text);
-  action.position = position;
-  return action;
-}
+using plat::person::MakeAction;
 Step ActStep(Action action) {
   Step step;
   step.kind = StepKind::kAct;
@@ -189,6 +181,15 @@ Setup StockDevice() {
 
 // The Record button keeps the Record function at Done, so no reboot notice.
 Setup StockDeviceRecordKept() { return With(StockDevice(), {Text(u"ButtonD", u"<Record>")}); }
+
+// A Start Menu shortcut of 310 characters (312 under Wine, on drive Q:), the
+// last of the catalogue by its name.
+const std::u16string kTooLongName(126, u'z');
+const std::u16string kTooLongShortcut =
+    u"{start}\\Programs\\" + std::u16string(150, u'f') + u"\\" + kTooLongName + u".lnk";
+const std::u16string kTooLongNotice =
+    u"The path of this shortcut or program is too long for a button press to open (at most 299 characters). "
+    u"The press keeps its assignment. To assign it, move or rename it so that its path is shorter.";
 
 // Special actions offered in a press combo box, then the catalogue.
 constexpr int kSingleLines = 14 + 4;  // with "<Record>"
@@ -517,6 +518,36 @@ std::vector<Scenario> MakeScenarios() {
       .log = {LogHas({u"unloadShortcutCombo(combo, 0, 1, 0):", u"  unloading <Do Nothing> (30011)", u"",
                       u"loadShortcutCombo(combo, 0, 1, 0):", u"  found <Do Nothing>", u""})},
       .calls = {{Op::FileDialog, 2}},
+  });
+
+  // A shortcut whose path the launcher cannot open (more than 299
+  // characters) is refused when chosen, and the press keeps what it had.
+  all.push_back({
+      .name = "ShortcutTooLongToLaunchIsRefusedWhenChosen",
+      .setup = [] {
+        Setup setup = With(StockDevice(), {Text(u"ButtonA", u"<Today>")});
+        setup.files.push_back({kTooLongShortcut, true, u"\\Windows\\far.exe"});
+        return setup;
+      }(),
+      .steps =
+          {
+              Selected(IDC_SINGLE_PRESS, u"<Today>"),
+              Select(IDC_SINGLE_PRESS, kTooLongName),
+              MessageBoxShown(kTooLongNotice, u"Quadrakey", 0x30),
+              Answer(),
+              Selected(IDC_SINGLE_PRESS, u"<Today>"),
+              Stored(Text(u"ButtonA", u"<Today>")),
+              Shown(IDC_PRESS_HOLD),
+              Select(IDC_PRESS_HOLD, kTooLongName),
+              MessageBoxShown(kTooLongNotice, u"Quadrakey", 0x30),
+              Answer(),
+              NothingSelected(IDC_PRESS_HOLD),
+              Cancel(),
+          },
+      .registry = {Text(u"ButtonA", u"<Today>"), Missing(u"ButtonAh")},
+      .log = {LogHas({u"unloadShortcutCombo(combo, 0, 1, 0):",
+                      u"  not storing " + kTooLongShortcut + u" (4): too long to launch", u"",
+                      u"loadShortcutCombo(combo, 0, 1, 0):", u"  found <Today>", u""})},
   });
 
   all.push_back({

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "shared/settings.h"
 #include "tests/support/log_bound_device_test.h"
+#include "tests/tapdeck/refusal_contract.h"
 #include "tests/tapdeck/scenario.h"
 #include "tests/tapdeck/scenario_runner.h"
 
@@ -64,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Host, TapdeckPages, ::testing::Range(size_t{0}, PageSce
                          [](const ::testing::TestParamInfo<size_t>& info) {
                            return PageScenarios()[info.param].name;
                          });
+
+TEST_F(TapdeckHost, PersonActionsAreRefusedAsOnWin32) { refusal_contract::RunRefusalContract(); }
 
 // What only the host can see: the main window's place, and the start of
 // the log with the host's version.

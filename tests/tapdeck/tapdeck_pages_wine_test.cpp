@@ -26,6 +26,7 @@
 #include "shared/settings.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/log_bound_device_test.h"
+#include "tests/tapdeck/refusal_contract.h"
 #include "tests/tapdeck/scenario.h"
 #include "tests/tapdeck/scenario_runner.h"
 
@@ -154,6 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Win32, TapdeckPages, ::testing::Range(size_t{0}, PageSc
                          [](const ::testing::TestParamInfo<size_t>& info) {
                            return PageScenarios()[info.param].name;
                          });
+
+TEST_F(TapdeckWine, PersonActionsAreRefusedAsOnTheHost) { refusal_contract::RunRefusalContract(); }
 
 // ---- What only real windows show ------------------------------------------------
 
@@ -427,6 +430,65 @@ TEST_F(TapdeckWine, EveryControlOfEveryPageAndOfTheRotationChoiceCanBeSeen) {
   if (GetSystemMetrics(SM_CXSCREEN) >= 480 && GetSystemMetrics(SM_CYSCREEN) >= 640) {
     EXPECT_EQ(check.scrolling, 0) << "a page or the rotation choice scrolls on a screen with room for it";
   }
+}
+
+// A message box stays within the screen, its text wrapped and whole: on the
+// device's 240 x 320 screen the system would make the reboot notice wider
+// than the screen.
+TEST_F(TapdeckWine, MessageBoxesStayWithinTheScreen) {
+  struct Seen {
+    RECT box = {};
+    RECT buttons = {};
+    std::string caption;
+    bool text_fits = false;
+    int boxes = 0;
+  } seen;
+  plat::person::SetIdleHook(
+      [](void* context) {
+        Seen& seen = *static_cast<Seen*>(context);
+        ASSERT_EQ(plat::person::CurrentScreen().kind, plat::person::ScreenKind::kMessageBox);
+        HWND box = nullptr;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM found) -> BOOL {
+              if (!IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
+              *reinterpret_cast<HWND*>(found) = window;
+              return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&box));
+        ASSERT_NE(box, nullptr);
+        ++seen.boxes;
+        seen.box = ScreenRect(box);
+        wchar_t caption[64] = {};
+        GetWindowTextW(box, caption, 64);
+        for (const wchar_t* p = caption; *p != L'\0'; ++p) seen.caption += static_cast<char>(*p);
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+          if (ClassOf(child) == "Button") {
+            const RECT place = ScreenRect(child);
+            UnionRect(&seen.buttons, IsRectEmpty(&seen.buttons) ? &place : &seen.buttons, &place);
+          } else if (ClassOf(child) == "Static" && GetWindowTextLengthW(child) > 0) {
+            seen.text_fits = TextFits(child);
+          }
+        }
+        plat::person::Action answer;
+        answer.kind = plat::person::ActionKind::kAnswer;
+        std::u16string error;
+        EXPECT_TRUE(plat::person::Act(answer, &error));
+      },
+      &seen);
+  const std::u16string caption = u"Quadrakey";
+  const std::u16string notice =
+      u"You have either assigned the <Record> function to a new button, or removed it from an existing button. "
+      u"On some devices, you may now have to reboot in order to have that change take effect.";
+  EXPECT_EQ(plat::MessageBoxOwned(0, notice, &caption, plat::kMbIconInformation), plat::kIdOk);
+  plat::person::SetIdleHook(nullptr, nullptr);
+
+  ASSERT_EQ(seen.boxes, 1);
+  const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  EXPECT_TRUE(Inside(seen.box, screen)) << "the box " << Describe(seen.box) << " reaches past " << Describe(screen);
+  EXPECT_TRUE(Inside(seen.buttons, seen.box)) << "its buttons " << Describe(seen.buttons) << " are outside it";
+  EXPECT_TRUE(seen.text_fits) << "its text is cut";
+  EXPECT_EQ(seen.caption, "Quadrakey");
 }
 
 // The main window's place and the start of the log, with this platform's

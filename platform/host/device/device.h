@@ -24,6 +24,18 @@
 // desktop window exists unless switched off and is the first foreground
 // window; MessageBox never blocks (journal, stderr, kIdOk) unless the
 // program runs a window system: see platform/host/ui/window_system.h.
+//
+// Threads. A process has one connection to registry.db, opened on its first
+// call and shared by every call of platform.h and of this header, together
+// with the process's list of programs it started and its journal
+// transaction. Calls that reach the device must therefore come from one
+// thread at a time: the device programs have one thread; devicesim serve
+// makes every such call under its device lock (serve::LockDevice), from
+// whichever of its threads. The last error is kept per thread. These reach
+// no device and may be called from any thread at any time: ToUtf8,
+// FromUtf8, ErrorText, JsonString, NowMs, ProcessStartTime, the channel's
+// codec (platform/host/ui/channel.h), and Folder, as long as SetFolder is
+// called only before a second thread starts.
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,10 @@
 
 #include <time.h>
 
+#include <cerrno>
 #include <cstdlib>
+
+#include "platform/host/device/device.h"
 
 namespace device::channel {
 namespace {
@@ -27,7 +30,90 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// A whole decimal number that fits an int.
+bool ParseId(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 11) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9'))) return false;
+  if (parsed < -2147483647LL - 1 || parsed > 2147483647LL) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
 }  // namespace
+
+void SetAction(const plat::person::Action& action, Request* request) {
+  using plat::person::ActionArg;
+  const plat::person::ActionSpec& spec = plat::person::SpecOf(action.kind);
+  request->verb = spec.verb;
+  request->args.clear();
+  for (ActionArg arg : spec.args) {
+    switch (arg) {
+      case ActionArg::kNone: break;
+      case ActionArg::kControl: request->args.push_back(std::to_string(action.control)); break;
+      case ActionArg::kLine:
+        request->args.push_back(action.line >= 0 ? std::to_string(action.line) : std::string());
+        request->args.push_back(action.line >= 0 ? std::string() : ToUtf8(action.text));
+        break;
+      case ActionArg::kPosition: request->args.push_back(std::to_string(action.position)); break;
+      case ActionArg::kTitle:
+      case ActionArg::kPath: request->args.push_back(ToUtf8(action.text)); break;
+    }
+  }
+}
+
+bool GetAction(const Request& request, plat::person::Action* action, std::string* error) {
+  using plat::person::ActionArg;
+  const plat::person::ActionSpec* spec = plat::person::FindAction(request.verb);
+  if (spec == nullptr) {
+    *error = "unknown request '" + request.verb + "'";
+    return false;
+  }
+  size_t wanted = 0;
+  for (ActionArg arg : spec->args) wanted += arg == ActionArg::kNone ? 0 : arg == ActionArg::kLine ? 2 : 1;
+  if (request.args.size() != wanted) {
+    *error = "'" + request.verb + "' takes " + std::to_string(wanted) + " arguments";
+    return false;
+  }
+  plat::person::Action decoded;
+  decoded.kind = spec->kind;
+  size_t next = 0;
+  for (ActionArg arg : spec->args) {
+    switch (arg) {
+      case ActionArg::kNone: break;
+      case ActionArg::kControl:
+        if (!ParseId(request.args[next], &decoded.control)) {
+          *error = "'" + request.args[next] + "' is not a control id";
+          return false;
+        }
+        ++next;
+        break;
+      case ActionArg::kLine: {
+        const std::string& number = request.args[next];
+        if (!number.empty() && (!ParseId(number, &decoded.line) || decoded.line < 0)) {
+          *error = "'" + number + "' is not a line number";
+          return false;
+        }
+        if (number.empty()) decoded.text = FromUtf8(request.args[next + 1]);
+        next += 2;
+        break;
+      }
+      case ActionArg::kPosition:
+        if (!ParseId(request.args[next], &decoded.position)) {
+          *error = "'" + request.args[next] + "' is not a position";
+          return false;
+        }
+        ++next;
+        break;
+      case ActionArg::kTitle:
+      case ActionArg::kPath: decoded.text = FromUtf8(request.args[next++]); break;
+    }
+  }
+  *action = std::move(decoded);
+  return true;
+}
 
 std::string EncodeRequest(const Request& request) {
   std::string bytes;

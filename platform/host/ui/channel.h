@@ -9,11 +9,9 @@
 // the screen, and closes the connection.
 //
 // Request fields: kMagic, the deadline, the format, the verb, the verb's
-// arguments:
-//   show
-//   select ID LINE TEXT   LINE a line number, or empty to select by TEXT
-//   click ID | slide ID POSITION | tab TITLE | file PATH
-//   done | cancel | answer | cancel-file
+// arguments: kShowVerb alone, or a person's action (platform/person.h) with
+// its arguments in table order, each one field, except LINE, which is two:
+// the line number (empty to select by text) and the line's text.
 // Reply header: "ok", "refused REASON", "ended CODE" (-1: unknown) or
 // "error REASON"; the screen follows the header's newline.
 #pragma once
@@ -22,9 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/person.h"
+
 namespace device::channel {
 
 constexpr char kMagic[] = "qk-ui 1";
+// The one request that is not a person's action: the screen, as it is.
+constexpr char kShowVerb[] = "show";
 // Requests carry a path or a line's text at most; anything longer is refused.
 constexpr size_t kMaxRequestBytes = 64 * 1024;
 
@@ -53,6 +55,12 @@ struct Reply {
   int exit_code = -1;   // kEnded; -1 when not known
   std::string screen;
 };
+
+// A person's action as a request's verb and arguments, and back. False with
+// the reason when the arguments do not fit the action (the wrong count, a
+// number that is none).
+void SetAction(const plat::person::Action& action, Request* request);
+bool GetAction(const Request& request, plat::person::Action* action, std::string* error);
 
 std::string EncodeRequest(const Request& request);
 bool DecodeRequest(const std::string& bytes, Request* request);

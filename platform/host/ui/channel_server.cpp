@@ -136,82 +136,6 @@ void DropFinished() {
   }
 }
 
-bool ParseInt(const std::string& text, long long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtoll(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0' && *value >= -2147483647LL && *value <= 2147483647LL;
-}
-
-// The action a request asks for; false with the reason when it is malformed.
-bool ToAction(const Request& request, plat::person::Action* action, std::string* error) {
-  using plat::person::ActionKind;
-  const std::vector<std::string>& args = request.args;
-  auto want = [&](size_t count) {
-    if (args.size() == count) return true;
-    *error = "'" + request.verb + "' takes " + std::to_string(count) + " arguments";
-    return false;
-  };
-  auto control = [&](const std::string& text) {
-    long long id = 0;
-    if (ParseInt(text, &id)) {
-      action->control = static_cast<int>(id);
-      return true;
-    }
-    *error = "'" + text + "' is not a control id";
-    return false;
-  };
-  const std::string& verb = request.verb;
-  if (verb == "select") {
-    action->kind = ActionKind::kSelect;
-    if (!want(3) || !control(args[0])) return false;
-    long long line = 0;
-    if (!args[1].empty()) {
-      if (!ParseInt(args[1], &line) || line < 0) {
-        *error = "'" + args[1] + "' is not a line number";
-        return false;
-      }
-      action->line = static_cast<int>(line);
-    }
-    action->text = FromUtf8(args[2]);
-    return true;
-  }
-  if (verb == "click") {
-    action->kind = ActionKind::kClick;
-    return want(1) && control(args[0]);
-  }
-  if (verb == "slide") {
-    action->kind = ActionKind::kSlide;
-    long long position = 0;
-    if (!want(2) || !control(args[0])) return false;
-    if (!ParseInt(args[1], &position)) {
-      *error = "'" + args[1] + "' is not a position";
-      return false;
-    }
-    action->position = static_cast<int>(position);
-    return true;
-  }
-  if (verb == "tab" || verb == "file") {
-    action->kind = verb == "tab" ? ActionKind::kTab : ActionKind::kChooseFile;
-    if (!want(1)) return false;
-    action->text = FromUtf8(args[0]);
-    return true;
-  }
-  static const std::pair<const char*, ActionKind> kBare[] = {{"done", ActionKind::kDone},
-                                                             {"cancel", ActionKind::kCancel},
-                                                             {"answer", ActionKind::kAnswer},
-                                                             {"cancel-file", ActionKind::kCancelFile}};
-  for (const auto& [name, kind] : kBare) {
-    if (verb == name) {
-      action->kind = kind;
-      return want(0);
-    }
-  }
-  *error = "unknown request '" + verb + "'";
-  return false;
-}
-
 // Handles one whole request; true when it performed an action.
 bool Handle(Connection* connection) {
   connection->handled = true;
@@ -227,13 +151,13 @@ bool Handle(Connection* connection) {
     Queue(connection, Answer(Status::kRefused, "the request arrived after its time limit"));
     return false;
   }
-  if (request.verb == "show") {
+  if (request.verb == channel::kShowVerb) {
     QueueScreen(connection);
     return false;
   }
   plat::person::Action action{};
   std::string error;
-  if (!ToAction(request, &action, &error)) {
+  if (!channel::GetAction(request, &action, &error)) {
     Queue(connection, Answer(Status::kError, error));
     return false;
   }

@@ -6,19 +6,16 @@
 
 #include <cstdint>
 
+#include "platform/common/person_rules.h"
+
 namespace device {
 
-enum class ControlKind {
-  kLabel,     // "Static" text, left or centred (SS_CENTER in style)
-  kLine,      // "Static" etched or black frame line, no text
-  kCheckBox,  // "Button" with BS_AUTOCHECKBOX / BS_CHECKBOX
-  kButton,    // "Button" push button
-  kEdit,      // "Edit"
-  kListBox,   // "ListBox"
-  kComboBox,  // "ComboBox" (CBS_DROPDOWNLIST)
-  kTrackbar,  // "msctls_trackbar32"
-  kCustom,    // any other class ("SIPPREF")
-};
+// The kinds a person tells apart (platform/common/person_rules.h). rcgen
+// classifies: "Static" text left or centred is a label, an etched or black
+// frame a line; "Button" with BS_AUTOCHECKBOX / BS_CHECKBOX a check box,
+// else a push button; "ComboBox" only with CBS_DROPDOWNLIST; any class it
+// does not know ("SIPPREF") a custom control.
+using ControlKind = plat::common::ControlKind;
 
 struct ControlTemplate {
   int id;                      // -1 for a control without one

@@ -222,7 +222,8 @@ bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pag
   }
   PushFrame(&frame);
   // Every page is made with the sheet, so every page is initialised now.
-  for (const PageEntry& page : frame.pages) SendToDialog(page.window, {DialogEvent::kInit, 0, 0, 0});
+  for (size_t i = 0; i < frame.pages.size(); ++i)
+    SendToDialog(frame.pages[i].window, {DialogEvent::kInit, 0, 0, pages[i].param});
   WaitUntilClosed(&frame);
   PopFrame(&frame);
   for (const PageEntry& page : frame.pages) DestroyWindow(page.window);

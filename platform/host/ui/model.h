@@ -53,6 +53,7 @@ struct WindowObject {
   plat::DialogProc proc = nullptr;
   std::vector<Control> controls;
   uint32_t shell_flags = 0;
+  intptr_t data = 0;  // SetDialogData
   bool ended = false;
   intptr_t result = 0;
   // The main window.

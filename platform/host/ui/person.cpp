@@ -1,16 +1,20 @@
-// What a person can do with the screen in front, and nothing more: hidden
-// or disabled controls, pages behind the front one and missing lines refuse
-// the action with the reason a person would see.
+// What a person's actions do on the emulated screen, once the common rules
+// (platform/common/person_rules.h) have let them through.
 #include <string>
 
+#include "platform/common/person_rules.h"
 #include "platform/host/device/device.h"
 #include "platform/host/ui/model.h"
 
 namespace device::ui {
 namespace {
 
+using plat::common::ControlFacts;
+using plat::common::PathKind;
+using plat::common::Verdict;
 using plat::person::Action;
 using plat::person::ActionKind;
+using plat::person::ScreenKind;
 
 uint64_t action_count = 0;
 
@@ -18,158 +22,18 @@ constexpr uint32_t kButtonTypeMask = 0xF;
 constexpr uint32_t kBsAutoCheckBox = 0x3;
 constexpr uint32_t kBsAuto3State = 0x6;
 
-bool Refuse(std::u16string* error, const std::string& reason) {
-  if (error != nullptr) *error = FromUtf8(reason);
+bool Refuse(std::u16string* error, const std::u16string& reason) {
+  if (error != nullptr) *error = reason;
   return false;
 }
 
-std::string Quote(const std::u16string& text) { return JsonString(text); }
-
-const char* KindName(const Control& control) {
-  switch (control.kind) {
-    case ControlKind::kLabel: return "a label";
-    case ControlKind::kLine: return "a line";
-    case ControlKind::kCheckBox: return "a check box";
-    case ControlKind::kButton: return "a button";
-    case ControlKind::kEdit: return "an edit box";
-    case ControlKind::kListBox: return "a list box";
-    case ControlKind::kComboBox: return "a combo box";
-    case ControlKind::kTrackbar: return "a trackbar";
-    case ControlKind::kCustom: return "a custom control";
-  }
-  return "a control";
-}
-
-// The page or dialog whose controls a person can reach now; 0 (and the
-// reason) when something else is in front.
-plat::Window ReachableDialog(std::u16string* error, std::string* where) {
+// The page in front of the page set, or the dialog in front; 0 otherwise.
+plat::Window FrontDialog() {
   Frame* front = Front();
-  if (front == nullptr) {
-    Refuse(error, "no page set or dialog is open");
-    return 0;
-  }
-  switch (front->kind) {
-    case FrameKind::kPageSet: {
-      const PageEntry& page = front->pages[front->current];
-      *where = "page " + Quote(page.title);
-      return page.window;
-    }
-    case FrameKind::kDialog: {
-      WindowObject* window = FindWindow(front->dialog);
-      const char16_t* caption = window != nullptr ? window->dialog_template->caption : nullptr;
-      *where = "the dialog" + (caption != nullptr && *caption != u'\0' ? " " + Quote(caption) : "");
-      return front->dialog;
-    }
-    case FrameKind::kMessageBox:
-      Refuse(error, "a message box is in front: answer it first");
-      return 0;
-    case FrameKind::kFileDialog:
-      Refuse(error, "the file-open dialog is in front: choose a file or cancel it first");
-      return 0;
-  }
+  if (front == nullptr) return 0;
+  if (front->kind == FrameKind::kPageSet) return front->pages[front->current].window;
+  if (front->kind == FrameKind::kDialog) return front->dialog;
   return 0;
-}
-
-Control* ReachableControl(int id, plat::Window* dialog, std::u16string* error) {
-  std::string where;
-  *dialog = ReachableDialog(error, &where);
-  if (*dialog == 0) return nullptr;
-  Control* control = id == -1 ? nullptr : FindControl(*dialog, id);
-  std::string name = "control " + std::to_string(id);
-  if (control == nullptr) {
-    Refuse(error, "no " + name + " on " + where);
-    return nullptr;
-  }
-  if (!control->shown) {
-    Refuse(error, name + " is hidden");
-    return nullptr;
-  }
-  if (!control->enabled) {
-    Refuse(error, name + " is disabled");
-    return nullptr;
-  }
-  return control;
-}
-
-void Acted() {
-  ++action_count;
-  NoteChange();
-}
-
-void Notify(plat::Window dialog, int id, int code) {
-  SendToDialog(dialog, {plat::DialogEvent::kCommand, id, code, 0});
-}
-
-bool Select(const Action& action, std::u16string* error) {
-  plat::Window dialog = 0;
-  Control* control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  std::string name = "control " + std::to_string(action.control);
-  if (control->kind != ControlKind::kListBox && control->kind != ControlKind::kComboBox)
-    return Refuse(error, name + " is " + KindName(*control) + ", which has no lines to select");
-  int count = static_cast<int>(control->lines.size());
-  int line = action.line;
-  if (line >= 0) {
-    if (line >= count)
-      return Refuse(error, name + " has no line " + std::to_string(line) + " (it has " +
-                               std::to_string(count) + (count == 1 ? " line)" : " lines)"));
-  } else {
-    line = plat::FindLine(dialog, action.control, -1, action.text);
-    if (line < 0) return Refuse(error, name + " has no line " + Quote(action.text));
-  }
-  control->selected = line;
-  Acted();
-  Notify(dialog, action.control, plat::kNotifySelChange);
-  return true;
-}
-
-bool Click(const Action& action, std::u16string* error) {
-  plat::Window dialog = 0;
-  Control* control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  if (control->kind == ControlKind::kCheckBox) {
-    uint32_t type = control->style & kButtonTypeMask;
-    if (type == kBsAutoCheckBox || type == kBsAuto3State) control->checked = !control->checked;
-  } else if (control->kind != ControlKind::kButton) {
-    return Refuse(error, "control " + std::to_string(action.control) + " is " + KindName(*control) +
-                             ", which cannot be clicked");
-  }
-  Acted();
-  Notify(dialog, action.control, plat::kNotifyClicked);
-  return true;
-}
-
-bool Slide(const Action& action, std::u16string* error) {
-  plat::Window dialog = 0;
-  Control* control = ReachableControl(action.control, &dialog, error);
-  if (control == nullptr) return false;
-  if (control->kind != ControlKind::kTrackbar)
-    return Refuse(error, "control " + std::to_string(action.control) + " is " + KindName(*control) +
-                             ", not a trackbar");
-  // As a drag: the thumb stops at the ends. The pages read the position
-  // when they need it, so no notification is sent.
-  plat::SetSliderPosition(dialog, action.control, action.position);
-  Acted();
-  return true;
-}
-
-bool Tab(const Action& action, std::u16string* error) {
-  Frame* front = Front();
-  if (front == nullptr || front->kind != FrameKind::kPageSet) {
-    std::string where;
-    if (ReachableDialog(error, &where) == 0) return false;
-    return Refuse(error, "the dialog in front has no tabs");
-  }
-  std::string titles;
-  for (size_t i = 0; i < front->pages.size(); ++i) {
-    if (plat::CompareNoCase(front->pages[i].title, action.text) == 0) {
-      front->current = static_cast<int>(i);
-      Acted();
-      return true;
-    }
-    titles += (i > 0 ? ", " : "") + ToUtf8(front->pages[i].title);
-  }
-  return Refuse(error, "no tab " + Quote(action.text) + " (the tabs: " + titles + ")");
 }
 
 bool HasDoneButton(const WindowObject& window) {
@@ -180,31 +44,101 @@ bool HasDoneButton(const WindowObject& window) {
   return false;
 }
 
-bool Done(std::u16string* error) {
-  Frame* front = Front();
-  std::string where;
-  if (ReachableDialog(error, &where) == 0) return false;
-  if (front->kind == FrameKind::kPageSet) {
-    Acted();
-    // Every page applies, in page order; one that objects keeps the set open
-    // with itself in front, as the sheet does.
-    for (size_t i = 0; i < front->pages.size(); ++i) {
-      intptr_t answer = SendToDialog(front->pages[i].window, {plat::DialogEvent::kApply, 0, 0, 0});
-      if (answer != 0) {
-        front->current = static_cast<int>(i);
-        NoteChange();
-        return true;
-      }
-    }
-    front->done = true;
-    front->closed = true;
+// The screen as the common rules ask about it.
+class HostView final : public plat::common::PersonView {
+ public:
+  ScreenKind FrontKind() override { return plat::person::CurrentScreen().kind; }
+  bool FrontOpen() override { return true; }  // made before it is in front
+  std::u16string FrontTitle() override {
+    Frame* front = Front();
+    if (front != nullptr && front->kind == FrameKind::kPageSet) return front->pages[front->current].title;
+    WindowObject* window = front != nullptr ? FindWindow(front->dialog) : nullptr;
+    if (window == nullptr || window->dialog_template->caption == nullptr) return {};
+    return window->dialog_template->caption;
+  }
+  std::vector<std::u16string> Tabs() override { return plat::person::CurrentScreen().tabs; }
+  bool HasDoneButton() override {
+    WindowObject* window = FindWindow(FrontDialog());
+    return window != nullptr && ui::HasDoneButton(*window);
+  }
+  bool HasMainWindow() override { return MainWindow() != 0; }
+  bool FindControl(int id, ControlFacts* facts) override {
+    const plat::Window dialog = FrontDialog();
+    Control* control = dialog != 0 && id != -1 ? ui::FindControl(dialog, id) : nullptr;
+    if (control == nullptr) return false;
+    facts->kind = control->kind;
+    facts->shown = control->shown;
+    facts->enabled = control->enabled;
+    facts->line_count = static_cast<int>(control->lines.size());
     return true;
   }
-  WindowObject* window = FindWindow(front->dialog);
-  if (window == nullptr || !HasDoneButton(*window)) return Refuse(error, where + " has no Done button");
+  int FindLine(int id, const std::u16string& text) override { return plat::FindLine(FrontDialog(), id, -1, text); }
+  bool FileMustExist() override {
+    Frame* front = Front();
+    return front != nullptr && front->request != nullptr && (front->request->flags & plat::kOfnFileMustExist);
+  }
+  PathKind KindOfPath(const std::u16string& path) override {
+    const uint32_t saved = plat::GetLastError();
+    const uint32_t attributes = plat::GetFileAttributes(path);
+    plat::SetLastError(saved);
+    if (attributes == plat::kInvalidFileAttributes) return PathKind::kMissing;
+    return attributes & plat::kFileAttributeDirectory ? PathKind::kFolder : PathKind::kFile;
+  }
+};
+
+void Acted() {
+  ++action_count;
+  NoteChange();
+}
+
+void Notify(plat::Window dialog, int id, int code) {
+  SendToDialog(dialog, {plat::DialogEvent::kCommand, id, code, 0});
+}
+
+void Select(const Action& action, int line) {
+  const plat::Window dialog = FrontDialog();
+  ui::FindControl(dialog, action.control)->selected = line;
   Acted();
-  Notify(front->dialog, plat::kIdDone, 0);
-  return true;
+  Notify(dialog, action.control, plat::kNotifySelChange);
+}
+
+void Click(const Action& action) {
+  const plat::Window dialog = FrontDialog();
+  Control* control = ui::FindControl(dialog, action.control);
+  if (control->kind == ControlKind::kCheckBox) {
+    const uint32_t type = control->style & kButtonTypeMask;
+    if (type == kBsAutoCheckBox || type == kBsAuto3State) control->checked = !control->checked;
+  }
+  Acted();
+  Notify(dialog, action.control, plat::kNotifyClicked);
+}
+
+void Slide(const Action& action) {
+  // As a drag: the thumb stops at the ends. The pages read the position
+  // when they need it, so no notification is sent.
+  plat::SetSliderPosition(FrontDialog(), action.control, action.position);
+  Acted();
+}
+
+void Done() {
+  Frame* front = Front();
+  Acted();
+  if (front->kind == FrameKind::kDialog) {
+    Notify(front->dialog, plat::kIdDone, 0);
+    return;
+  }
+  // Every page applies, in page order; one that objects keeps the set open
+  // with itself in front, as the sheet does.
+  for (size_t i = 0; i < front->pages.size(); ++i) {
+    intptr_t answer = SendToDialog(front->pages[i].window, {plat::DialogEvent::kApply, 0, 0, 0});
+    if (answer != 0) {
+      front->current = static_cast<int>(i);
+      NoteChange();
+      return;
+    }
+  }
+  front->done = true;
+  front->closed = true;
 }
 
 void CancelFileDialog(Frame* frame) {
@@ -213,69 +147,23 @@ void CancelFileDialog(Frame* frame) {
   frame->closed = true;
 }
 
-bool Cancel(std::u16string* error) {
+void Cancel() {
   Frame* front = Front();
+  Acted();
   if (front == nullptr) {
-    // Closing the program's window is all that is left to do.
-    if (MainWindow() == 0) return Refuse(error, "nothing is open on the screen");
-    Acted();
     CloseMainWindow();
-    return true;
+    return;
   }
   switch (front->kind) {
-    case FrameKind::kPageSet:
-      Acted();
-      front->closed = true;
-      return true;
-    case FrameKind::kDialog:
-      Acted();
-      Notify(front->dialog, plat::kIdCancel, 0);
-      return true;
-    case FrameKind::kFileDialog:
-      Acted();
-      CancelFileDialog(front);
-      return true;
-    case FrameKind::kMessageBox:
-      return Refuse(error, "a message box is in front: answer it (it has only OK)");
+    case FrameKind::kPageSet: front->closed = true; break;
+    case FrameKind::kDialog: Notify(front->dialog, plat::kIdCancel, 0); break;
+    case FrameKind::kFileDialog: CancelFileDialog(front); break;
+    case FrameKind::kMessageBox: break;  // the rules refuse it
   }
-  return false;
 }
 
-bool Answer(std::u16string* error) {
+void ChooseFile(const std::u16string& path) {
   Frame* front = Front();
-  if (front == nullptr || front->kind != FrameKind::kMessageBox)
-    return Refuse(error, "no message box is open");
-  Acted();
-  front->closed = true;
-  return true;
-}
-
-Frame* FileDialog(std::u16string* error) {
-  Frame* front = Front();
-  if (front == nullptr || front->kind != FrameKind::kFileDialog) {
-    Refuse(error, "no file-open dialog is open");
-    return nullptr;
-  }
-  return front;
-}
-
-bool ChooseFile(const Action& action, std::u16string* error) {
-  Frame* front = FileDialog(error);
-  if (front == nullptr) return false;
-  std::u16string path = action.text;
-  for (char16_t& c : path)
-    if (c == u'/') c = u'\\';
-  if (path.empty() || path[0] != u'\\')
-    return Refuse(error, "give the file's full device path, starting with \\ (for example \\My Documents\\letter.psw)");
-  if (front->request->flags & plat::kOfnFileMustExist) {
-    uint32_t saved = plat::GetLastError();
-    uint32_t attributes = plat::GetFileAttributes(path);
-    plat::SetLastError(saved);
-    if (attributes == plat::kInvalidFileAttributes)
-      return Refuse(error, "no file " + ToUtf8(path) + " on the device (this dialog takes only a file that exists)");
-    if (attributes & plat::kFileAttributeDirectory)
-      return Refuse(error, ToUtf8(path) + " is a folder, not a file");
-  }
   Acted();
   // A path that does not fit fails the dialog; a cut one would name another file.
   if (path.size() >= front->request->capacity) {
@@ -286,15 +174,6 @@ bool ChooseFile(const Action& action, std::u16string* error) {
     front->path = path;
   }
   front->closed = true;
-  return true;
-}
-
-bool CancelFile(std::u16string* error) {
-  Frame* front = FileDialog(error);
-  if (front == nullptr) return false;
-  Acted();
-  CancelFileDialog(front);
-  return true;
 }
 
 }  // namespace
@@ -302,18 +181,30 @@ bool CancelFile(std::u16string* error) {
 uint64_t ActionCount() { return action_count; }
 
 bool PerformAction(const Action& action, std::u16string* error) {
+  HostView view;
+  const Verdict verdict = plat::common::Judge(action, view);
+  if (!verdict.allowed) return Refuse(error, verdict.refusal);
   switch (action.kind) {
-    case ActionKind::kSelect: return Select(action, error);
-    case ActionKind::kClick: return Click(action, error);
-    case ActionKind::kSlide: return Slide(action, error);
-    case ActionKind::kTab: return Tab(action, error);
-    case ActionKind::kDone: return Done(error);
-    case ActionKind::kCancel: return Cancel(error);
-    case ActionKind::kAnswer: return Answer(error);
-    case ActionKind::kChooseFile: return ChooseFile(action, error);
-    case ActionKind::kCancelFile: return CancelFile(error);
+    case ActionKind::kSelect: Select(action, verdict.line); break;
+    case ActionKind::kClick: Click(action); break;
+    case ActionKind::kSlide: Slide(action); break;
+    case ActionKind::kTab:
+      Front()->current = verdict.tab;
+      Acted();
+      break;
+    case ActionKind::kDone: Done(); break;
+    case ActionKind::kCancel: Cancel(); break;
+    case ActionKind::kAnswer:
+      Acted();
+      Front()->closed = true;
+      break;
+    case ActionKind::kChooseFile: ChooseFile(verdict.path); break;
+    case ActionKind::kCancelFile:
+      Acted();
+      CancelFileDialog(Front());
+      break;
   }
-  return Refuse(error, "unknown action");
+  return true;
 }
 
 void CancelFront() {

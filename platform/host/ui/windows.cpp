@@ -169,6 +169,15 @@ namespace plat {
 
 using namespace device::ui;
 
+void SetDialogData(Window dialog, intptr_t data) {
+  if (WindowObject* window = FindWindow(dialog)) window->data = data;
+}
+
+intptr_t GetDialogData(Window dialog) {
+  WindowObject* window = FindWindow(dialog);
+  return window != nullptr ? window->data : 0;
+}
+
 void ShowControl(Window dialog, int id, bool shown) {
   if (Control* control = FindControl(dialog, id)) {
     control->shown = shown;

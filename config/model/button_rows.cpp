@@ -1,0 +1,28 @@
+#include "config/model/button_rows.h"
+
+#include "shared/text.h"
+
+bool IsTakenOverCommand(const std::u16string& command) {
+  std::u16string lower = command;
+  MakeLower(lower);
+  return lower.find(u"\\quadrakey\\tapdeck") != std::u16string::npos;
+}
+
+std::vector<ButtonRow> ReadButtonRows(LaunchButtons& buttons) {
+  std::vector<ButtonRow> rows;
+  for (size_t index = 0; index < buttons.GetButtonCount(); ++index) {
+    const ButtonRecord& record = buttons.GetButton(index);
+    ButtonRow row;
+    row.index = index;
+    row.letter = static_cast<char16_t>(u'A' + index);
+    const std::u16string& key_path = record.KeyPath();
+    row.entry = key_path.substr(key_path.find_last_of(u'\\') + 1);
+    row.name = record.Name();
+    row.title = record.Title();
+    const std::u16string* command = buttons.GetShortcut(static_cast<uint32_t>(index));
+    if (command != nullptr) row.command = *command;
+    row.taken_over = IsTakenOverCommand(row.command);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}

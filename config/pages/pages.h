@@ -1,0 +1,27 @@
+// tapdeck's pages and dialogs: each a thin binding of its model to the
+// window system (platform/ui.h). A page's parameter, handed in with kInit,
+// is its model; PageModel finds it again for every later event.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ui.h"
+
+// The page's model: kept from kInit's parameter, as a Win32 page keeps
+// PROPSHEETPAGE.lParam in DWLP_USER.
+template <typename Model>
+Model* PageModel(plat::Window page, const plat::DialogMessage& message) {
+  if (message.event == plat::DialogEvent::kInit) plat::SetDialogData(page, message.param);
+  return reinterpret_cast<Model*>(plat::GetDialogData(page));
+}
+
+// Settings: its parameter is the run's AssignmentModel.
+intptr_t AssignmentPageProc(plat::Window page, const plat::DialogMessage& message);
+// Options, Help and About: no parameter.
+intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message);
+intptr_t HelpPageProc(plat::Window page, const plat::DialogMessage& message);
+intptr_t AboutPageProc(plat::Window page, const plat::DialogMessage& message);
+
+// Lets the person choose the orientations "<Rotate Screen>" steps through for
+// one press slot, in a dialog owned by `owner`; stores the choice at Done.
+void RunRotationChoice(plat::Window owner, uint32_t button, int32_t press_count, bool hold);
