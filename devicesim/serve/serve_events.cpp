@@ -49,14 +49,25 @@ void EventHub::SetScreen(int64_t pid, int64_t serial, const Json& screen) {
   PublishLocked("screen", text);
 }
 
-void EventHub::AddJournal(const std::vector<Json>& entries) {
+void EventHub::AddJournalLocked(const std::vector<Json>& entries) {
   if (entries.empty()) return;
-  std::lock_guard<std::mutex> lock(mutex_);
   for (const Json& entry : entries) {
     journal_.push_back(entry);
     if (journal_.size() > kJournalTail) journal_.pop_front();
   }
   PublishLocked("journal", Dump(Json(entries)));
+}
+
+void EventHub::AddJournal(const std::vector<Json>& entries) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  AddJournalLocked(entries);
+}
+
+void EventHub::AddJournalAndPresses(const std::vector<Json>& entries, const Json* presses) {
+  std::string text = presses != nullptr ? Dump(*presses) : std::string();
+  std::lock_guard<std::mutex> lock(mutex_);
+  AddJournalLocked(entries);
+  if (presses != nullptr) SetPressesLocked(*presses, std::move(text));
 }
 
 void EventHub::ResetJournal() {
@@ -82,13 +93,17 @@ std::string EventHub::SnapshotEventLocked() const {
   return "retry: 1000\n" + EventText("snapshot", Dump(SnapshotLocked()));
 }
 
+void EventHub::SetPressesLocked(const Json& presses, std::string text) {
+  if (text == presses_text_) return;
+  presses_ = presses;
+  presses_text_ = std::move(text);
+  PublishLocked("presses", presses_text_);
+}
+
 void EventHub::SetPresses(const Json& presses) {
   std::string text = Dump(presses);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (text == presses_text_) return;
-  presses_ = presses;
-  presses_text_ = text;
-  PublishLocked("presses", text);
+  SetPressesLocked(presses, std::move(text));
 }
 
 uint64_t EventHub::OpenStream(const std::string& page) {

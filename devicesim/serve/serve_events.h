@@ -29,6 +29,10 @@ class EventHub {
   // and dropped.
   void SetScreen(int64_t pid, int64_t serial, const Json& screen);
   void AddJournal(const std::vector<Json>& entries);
+  // New journal entries and, when given, the series they changed: one wake
+  // of the streams, so a press reaches the page's journal and its timeline
+  // in one write.
+  void AddJournalAndPresses(const std::vector<Json>& entries, const Json* presses);
   // The journal started over (the device was made anew): streams get a
   // fresh snapshot.
   void ResetJournal();
@@ -59,6 +63,8 @@ class EventHub {
 
  private:
   void PublishLocked(const std::string& name, const std::string& data);
+  void AddJournalLocked(const std::vector<Json>& entries);
+  void SetPressesLocked(const Json& presses, std::string text);
   std::string SnapshotEventLocked() const;
   Json SnapshotLocked() const;
   bool CurrentLocked(uint64_t stream) const;

@@ -151,8 +151,12 @@ std::vector<int64_t> DeviceWatcher::EndedLaunchersLocked() {
 
 void DeviceWatcher::Publish(bool reset, const std::vector<Json>& entries) {
   if (reset) hub_->ResetJournal();
-  hub_->AddJournal(entries);
-  if (timeline_.TakeChanged()) hub_->SetPresses(timeline_.SeriesJson());
+  if (!timeline_.TakeChanged()) {
+    hub_->AddJournal(entries);
+    return;
+  }
+  Json presses = timeline_.SeriesJson();
+  hub_->AddJournalAndPresses(entries, &presses);
 }
 
 void DeviceWatcher::CatchUp() {
