@@ -117,9 +117,11 @@ function launch() {
 
 // A page on the device, through the printed address; resolves once its
 // event stream is open.
+const opened = [];
 async function openDevice(browser, server, {width = 1100, height = 760, context = null} = {}) {
   const page = await (context || browser).newPage();
   page.errors = [];
+  opened.push(page);
   page.on('pageerror', (e) => page.errors.push(e.message));
   await page.setViewport({width, height});
   await page.goto(server.url);
@@ -173,6 +175,29 @@ function cleanUp(devicesim, device) {
   if (!process.env.QK_KEEP_TEST_DEVICES) fs.rmSync(device, {recursive: true, force: true});
 }
 
+// Runs `body(session)` on a fresh device (made ready by `prepare(device)`
+// when given) with a server and a browser: session = {device, server,
+// browser}; the body may replace or stop them (null). Then: no script
+// errors on any device page opened, and nothing left behind.
+function run(devicesim, body, prepare) {
+  finish(async () => {
+    const device = newDevice(devicesim);
+    const session = {device, server: null, browser: null};
+    try {
+      if (prepare) prepare(device);
+      session.server = await startServer(devicesim, device);
+      session.browser = await launch();
+      await body(session);
+      const errors = opened.flatMap((page) => page.errors);
+      check(errors.length === 0, 'no script errors on the pages' + (errors.length ? ': ' + errors.join('; ') : ''));
+    } finally {
+      if (session.browser) await session.browser.close().catch(() => {});
+      if (session.server) await stopServer(session.server);
+      cleanUp(devicesim, device);
+    }
+  });
+}
+
 function finish(main) {
   main().then(() => {
     console.log(failures ? failures + ' check(s) failed' : 'all checks passed');
@@ -185,5 +210,5 @@ function finish(main) {
 
 module.exports = {
   setUp, check, median, sleep, sim, request, startServer, stopServer, launch, openDevice, pageJournal, waitForEntry,
-  pointAt, clickAt, newDevice, cleanUp, finish,
+  pointAt, clickAt, run,
 };

@@ -9,194 +9,180 @@
 // Exit status 0 passed, 1 failed, 77 skipped (no Chromium or node_modules).
 'use strict';
 
-const fs = require('fs');
-const path = require('path');
 const t = require('./lib');
 
-const {devicesim, outDir} = t.setUp('node page_test.js DEVICESIM OUT_DIR');
+const {devicesim} = t.setUp('node page_test.js DEVICESIM OUT_DIR');
 const HOLD_MS = 700;
 const {check, sleep, request, pageJournal, waitForEntry, pointAt, clickAt} = t;
 const sim = (device, ...args) => t.sim(devicesim, device, ...args);
 
-async function main() {
-  const device = t.newDevice(devicesim);
-  let server = null, browser = null;
-  try {
-    server = await t.startServer(devicesim, device);
-    const port = server.port;
-    const base = server.base;
-    browser = await t.launch();
+t.run(devicesim, async (session) => {
+  const {device, server, browser} = session;
+  const port = server.port;
+  const base = server.base;
 
-    // ---- Without the printed address: refused, and told why -------------------------------
-    const stranger = await (await browser.createBrowserContext()).newPage();
-    const refused = await stranger.goto(base);
-    check(refused.status() === 403 && /printed/.test(await stranger.$eval('body', (b) => b.textContent)),
-          'a browser without the printed address is refused, and told what to open (' + refused.status() + ')');
+  // ---- Without the printed address: refused, and told why -------------------------------
+  const stranger = await (await browser.createBrowserContext()).newPage();
+  const refused = await stranger.goto(base);
+  check(refused.status() === 403 && /printed/.test(await stranger.$eval('body', (b) => b.textContent)),
+        'a browser without the printed address is refused, and told what to open (' + refused.status() + ')');
 
-    const page = await t.openDevice(browser, server);
-    check(page.url() === base, 'the printed address leaves a clean address behind (' + page.url() + ')');
-    check(!(await page.content()).includes(server.token), 'the token is nowhere in the page');
-    const cookies = await page.cookies();
-    const cookie = cookies.find((c) => c.name === 'qk_token_' + port);
-    check(cookie && cookie.httpOnly && cookie.sameSite === 'Strict', 'the token is kept in an HttpOnly, SameSite=Strict cookie');
+  const page = await t.openDevice(browser, server);
+  check(page.url() === base, 'the printed address leaves a clean address behind (' + page.url() + ')');
+  check(!(await page.content()).includes(server.token), 'the token is nowhere in the page');
+  const cookies = await page.cookies();
+  const cookie = cookies.find((c) => c.name === 'qk_token_' + port);
+  check(cookie && cookie.httpOnly && cookie.sameSite === 'Strict', 'the token is kept in an HttpOnly, SameSite=Strict cookie');
 
-    // ---- What a page elsewhere or a script without the token could try -----------------
-    const token = server.token;
-    const json = {'Content-Type': 'application/json'};
-    const withToken = {...json, 'X-Quadrakey-Token': token, Host: '127.0.0.1:' + port};
-    const rebound = await request(port, {headers: {Host: 'attacker.example:' + port}});
-    check(rebound.status === 403, 'a request with another Host is refused (' + rebound.status + ')');
-    const reboundPost = await request(port, {method: 'POST', pathname: '/api/button',
-      headers: {...withToken, Host: 'attacker.example:' + port}, body: '{"name":"40C1","down":true}'});
-    check(reboundPost.status === 403, 'a POST with another Host is refused, token or not (' + reboundPost.status + ')');
-    const noToken = await request(port, {method: 'POST', pathname: '/api/button',
-      headers: {...json, Host: '127.0.0.1:' + port}, body: '{"name":"40C1","down":true}'});
-    check(noToken.status === 403, 'a POST without the token is refused (' + noToken.status + ')');
-    const badToken = await request(port, {method: 'POST', pathname: '/api/settings',
-      headers: {...withToken, 'X-Quadrakey-Token': '0'.repeat(64)}, body: '{}'});
-    check(badToken.status === 403, 'a POST with a wrong token is refused (' + badToken.status + ')');
-    const foreign = await request(port, {method: 'POST', pathname: '/api/settings',
-      headers: {...withToken, Origin: 'http://attacker.example'}, body: '{}'});
-    check(foreign.status === 403, 'a POST from another origin is refused (' + foreign.status + ')');
-    const malformed = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken, body: '{"name":'});
-    check(malformed.status === 400 && /JSON/.test(malformed.text), 'malformed JSON gets 400 with a reason');
-    const unknown = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken,
-      body: '{"name":"7777","down":true}'});
-    check(unknown.status === 404 && /7777/.test(unknown.text), 'an unknown button gets 404 naming it');
-    const huge = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken,
-      body: JSON.stringify({name: '40C1', down: true, pad: 'x'.repeat(64 * 1024)})});
-    check(huge.status === 413, 'a huge body gets 413 (' + huge.status + ')');
-    const viaGet = await request(port, {pathname: '/api/settings', headers: {Host: '127.0.0.1:' + port, 'X-Quadrakey-Token': token}});
-    check(viaGet.status === 405, 'GET cannot change anything (' + viaGet.status + ')');
-    const state = sim(device, 'state');
-    const journal = JSON.parse('[' + sim(device, 'journal', '--json').trim().split('\n').filter(Boolean).join(',') + ']');
-    check(/keys down: none/.test(state) && !/main window:/.test(state) && journal.length === 0,
-          'the refused requests changed nothing');
+  // ---- What a page elsewhere or a script without the token could try -----------------
+  const token = server.token;
+  const json = {'Content-Type': 'application/json'};
+  const withToken = {...json, 'X-Quadrakey-Token': token, Host: '127.0.0.1:' + port};
+  const rebound = await request(port, {headers: {Host: 'attacker.example:' + port}});
+  check(rebound.status === 403, 'a request with another Host is refused (' + rebound.status + ')');
+  const reboundPost = await request(port, {method: 'POST', pathname: '/api/button',
+    headers: {...withToken, Host: 'attacker.example:' + port}, body: '{"name":"40C1","down":true}'});
+  check(reboundPost.status === 403, 'a POST with another Host is refused, token or not (' + reboundPost.status + ')');
+  const noToken = await request(port, {method: 'POST', pathname: '/api/button',
+    headers: {...json, Host: '127.0.0.1:' + port}, body: '{"name":"40C1","down":true}'});
+  check(noToken.status === 403, 'a POST without the token is refused (' + noToken.status + ')');
+  const badToken = await request(port, {method: 'POST', pathname: '/api/settings',
+    headers: {...withToken, 'X-Quadrakey-Token': '0'.repeat(64)}, body: '{}'});
+  check(badToken.status === 403, 'a POST with a wrong token is refused (' + badToken.status + ')');
+  const foreign = await request(port, {method: 'POST', pathname: '/api/settings',
+    headers: {...withToken, Origin: 'http://attacker.example'}, body: '{}'});
+  check(foreign.status === 403, 'a POST from another origin is refused (' + foreign.status + ')');
+  const malformed = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken, body: '{"name":'});
+  check(malformed.status === 400 && /JSON/.test(malformed.text), 'malformed JSON gets 400 with a reason');
+  const unknown = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken,
+    body: '{"name":"7777","down":true}'});
+  check(unknown.status === 404 && /7777/.test(unknown.text), 'an unknown button gets 404 naming it');
+  const huge = await request(port, {method: 'POST', pathname: '/api/button', headers: withToken,
+    body: JSON.stringify({name: '40C1', down: true, pad: 'x'.repeat(64 * 1024)})});
+  check(huge.status === 413, 'a huge body gets 413 (' + huge.status + ')');
+  const viaGet = await request(port, {pathname: '/api/settings', headers: {Host: '127.0.0.1:' + port, 'X-Quadrakey-Token': token}});
+  check(viaGet.status === 405, 'GET cannot change anything (' + viaGet.status + ')');
+  const state = sim(device, 'state');
+  const journal = JSON.parse('[' + sim(device, 'journal', '--json').trim().split('\n').filter(Boolean).join(',') + ']');
+  check(/keys down: none/.test(state) && !/main window:/.test(state) && journal.length === 0,
+        'the refused requests changed nothing');
 
-    // ---- Keys 1 to 9, auto-repeat ignored -----------------------------------------------------
-    const before = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
-    await page.keyboard.down('3');
-    await page.keyboard.down('3');  // a repeat: the key is already down
-    await waitForEntry(page, (e) => e.id > before && e.event === 'button' && e.fields.name === '40C3' && e.fields.down, 'key 3 down');
-    await page.keyboard.up('3');
-    await waitForEntry(page, (e) => e.id > before && e.event === 'button' && e.fields.name === '40C3' && !e.fields.down, 'key 3 up');
-    const downs = (await pageJournal(page)).filter((e) => e.id > before && e.event === 'button' && e.fields.down);
-    check(downs.length === 1, 'key 3 pressed button 3 once, its auto-repeat ignored');
+  // ---- Keys 1 to 9, auto-repeat ignored -----------------------------------------------------
+  const before = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
+  await page.keyboard.down('3');
+  await page.keyboard.down('3');  // a repeat: the key is already down
+  await waitForEntry(page, (e) => e.id > before && e.event === 'button' && e.fields.name === '40C3' && e.fields.down, 'key 3 down');
+  await page.keyboard.up('3');
+  await waitForEntry(page, (e) => e.id > before && e.event === 'button' && e.fields.name === '40C3' && !e.fields.down, 'key 3 up');
+  const downs = (await pageJournal(page)).filter((e) => e.id > before && e.event === 'button' && e.fields.down);
+  check(downs.length === 1, 'key 3 pressed button 3 once, its auto-repeat ignored');
 
-    // ---- Two sources hold one key: it goes up when both let go ---------------------------------
-    const mark = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
-    await pointAt(page, '.hw-button[data-name="40C1"]');
-    await page.mouse.down();
-    await waitForEntry(page, (e) => e.id > mark && e.event === 'button' && e.fields.name === '40C1' && e.fields.down, '40C1 down');
-    await page.keyboard.down('1');
-    await page.keyboard.up('1');
-    await sleep(150);
-    const early = (await pageJournal(page)).filter((e) => e.id > mark && e.event === 'button' && !e.fields.down);
-    check(early.length === 0, 'tapping its digit while the mouse holds Button 1 does not let it go');
-    await page.mouse.up();
-    await waitForEntry(page, (e) => e.id > mark && e.event === 'button' && e.fields.name === '40C1' && !e.fields.down, '40C1 up');
-    check(true, 'Button 1 went up when the mouse let go');
+  // ---- Two sources hold one key: it goes up when both let go ---------------------------------
+  const mark = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
+  await pointAt(page, '.hw-button[data-name="40C1"]');
+  await page.mouse.down();
+  await waitForEntry(page, (e) => e.id > mark && e.event === 'button' && e.fields.name === '40C1' && e.fields.down, '40C1 down');
+  await page.keyboard.down('1');
+  await page.keyboard.up('1');
+  await sleep(150);
+  const early = (await pageJournal(page)).filter((e) => e.id > mark && e.event === 'button' && !e.fields.down);
+  check(early.length === 0, 'tapping its digit while the mouse holds Button 1 does not let it go');
+  await page.mouse.up();
+  await waitForEntry(page, (e) => e.id > mark && e.event === 'button' && e.fields.name === '40C1' && !e.fields.down, '40C1 up');
+  check(true, 'Button 1 went up when the mouse let go');
 
-    // ---- The keyboard alone: Tab to a key, hold Space -----------------------------------------
-    const tabbed = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
-    await page.focus('.hw-button[data-name="40C4"]');
-    await page.keyboard.press('Tab');
-    await page.keyboard.down('Shift');
-    await page.keyboard.press('Tab');
-    await page.keyboard.up('Shift');
-    const focused = await page.evaluate(() => document.activeElement && document.activeElement.dataset.name);
-    check(focused === '40C4', 'Tab and Shift+Tab move between the hardware keys (' + focused + ')');
-    await page.keyboard.down(' ');
-    await waitForEntry(page, (e) => e.id > tabbed && e.event === 'button' && e.fields.name === '40C4' && e.fields.down, 'Space down');
-    await page.keyboard.up(' ');
-    await waitForEntry(page, (e) => e.id > tabbed && e.event === 'button' && e.fields.name === '40C4' && !e.fields.down, 'Space up');
-    check(true, 'Space on the focused key pressed and let go of it');
+  // ---- The keyboard alone: Tab to a key, hold Space -----------------------------------------
+  const tabbed = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
+  await page.focus('.hw-button[data-name="40C4"]');
+  await page.keyboard.press('Tab');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Tab');
+  await page.keyboard.up('Shift');
+  const focused = await page.evaluate(() => document.activeElement && document.activeElement.dataset.name);
+  check(focused === '40C4', 'Tab and Shift+Tab move between the hardware keys (' + focused + ')');
+  await page.keyboard.down(' ');
+  await waitForEntry(page, (e) => e.id > tabbed && e.event === 'button' && e.fields.name === '40C4' && e.fields.down, 'Space down');
+  await page.keyboard.up(' ');
+  await waitForEntry(page, (e) => e.id > tabbed && e.event === 'button' && e.fields.name === '40C4' && !e.fields.down, 'Space up');
+  check(true, 'Space on the focused key pressed and let go of it');
 
-    // ---- Settings: assign Press and Hold of Button 2 through the drawn controls ----------
-    await clickAt(page, '#today-settings');
-    await page.waitForSelector('#screen[data-view="program"] .tab.current[data-tab="Settings"]', {timeout: 15000});
-    check(true, 'Settings started tapdeck and its Settings page is drawn');
-    await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="1"]');
-    await page.waitForSelector('.ctl-list[data-id="1012"] .row.selected[data-line="1"]');
-    await clickAt(page, '.ctl-combo[data-id="1014"]');
-    await page.waitForSelector('#droplist[data-ready]');
-    const lines = JSON.parse((await request(port, {pathname: '/api/lines?id=1014',
-      headers: {Host: '127.0.0.1:' + port, 'X-Quadrakey-Token': token}})).text).lines;
-    const notes = lines.findIndex((line) => line.text === 'Notes');
-    check(notes > 0, 'the Press and Hold list offers Notes (line ' + notes + ')');
-    // Scrolled to, as a person would: only the rows in view exist.
-    await page.$eval('#droplist', (list, row) => { list.scrollTop = row * 16; }, notes);
-    await clickAt(page, '#droplist .drop-row[data-line="' + notes + '"]');
-    await page.waitForFunction(() => {
-      const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
-      return value && value.textContent === 'Notes';
-    });
-    check(true, 'Press and Hold shows Notes');
-    await clickAt(page, '#title-ok');
-    await page.waitForSelector('#msgbox-ok, #screen[data-view="today"]', {timeout: 15000});
-    if (await page.$('#msgbox-ok')) {
-      const text = await page.$eval('#msgbox', (box) => box.textContent);
-      check(/reboot/.test(text), 'Done shows the reboot notice over the page');
-      await clickAt(page, '#msgbox-ok');
-    }
-    await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
-    check(true, 'tapdeck ended; the Today screen is back');
-
-    // ---- Press and hold Button 2 with real pointer events -----------------------------------
-    await pointAt(page, '.hw-button[data-name="40C2"]');
-    await page.mouse.down();
-    await sleep(HOLD_MS);
-    await page.mouse.up();
-    const serverPid = server.pid;
-    const down = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && e.fields.down, 'key down');
-    const up = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && !e.fields.down && e.id > down.id, 'key up');
-    const held = up.t - down.t;
-    check(held >= HOLD_MS - 20 && held <= HOLD_MS + 250, 'the key was down ' + held + ' ms for a ' + HOLD_MS + ' ms hold');
-    check(down.pid === serverPid, 'the key went down in the server (pid ' + down.pid + ')');
-    const launcher = await waitForEntry(page, (e) => e.event === 'start' && e.id > down.id &&
-                                        /TapdeckX\.exe$/.test(e.fields.program) && e.fields.args === '1', 'TapdeckX started');
-    const dispatched = await waitForEntry(page, (e) => e.pid === launcher.fields.child && e.event === 'open',
-                                          'the launcher opening the held slot');
-    check(/Notes\.lnk$/i.test(dispatched.fields.file) && dispatched.fields.ok === true,
-          'the launcher dispatched the held slot: ' + dispatched.fields.file);
-    check(dispatched.program === 'TapdeckX.exe', 'the journal names the launcher\'s program (' + dispatched.program + ')');
-    const dispatchDelay = dispatched.t - down.t;
-    check(dispatchDelay >= 380, 'the hold was recognised after the hold interval (' + dispatchDelay + ' ms after key down)');
-    await page.waitForFunction(() => /Notes/.test((document.querySelector('#pressed tr[data-slot="hold"] td') || {}).textContent));
-    check(true, 'the panel beside the device shows Button 2 with Notes held');
-    await page.waitForFunction(() => /notes/i.test((document.querySelector('#today-last') || {}).textContent));
-    check(true, 'the Today screen names the program the press started');
-    await page.waitForFunction(() => {
-      const s = document.querySelector('#timeline .tl-series');
-      return s && s.dataset.slot === 'hold' && /Notes\.lnk/i.test(s.querySelector('.tl-action').textContent);
-    }, {timeout: 10000});
-    check(true, 'the timeline shows the press and hold opening Notes.lnk');
-
-    // ---- The Settings page with Button 2 ------------------------------------------------------
-    await clickAt(page, '#today-settings');
-    await page.waitForSelector('#screen[data-view="program"] .tab.current[data-tab="Settings"]', {timeout: 15000});
-    await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="1"]');
-    await page.waitForFunction(() => {
-      const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
-      return value && value.textContent === 'Notes';
-    });
-    check(true, 'tapdeck opens again with Notes stored for Press and Hold of Button 2');
-    await clickAt(page, '#title-cancel');
-    await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
-    check(page.errors.length === 0, 'no script errors on the page' + (page.errors.length ? ': ' + page.errors.join('; ') : ''));
-
-    // ---- Stopping ------------------------------------------------------------------------------------
-    await browser.close();
-    browser = null;
-    const code = await t.stopServer(server, 'SIGINT');
-    check(code === 0, 'devicesim serve stopped on SIGINT (' + code + ')');
-    server = null;
-    check(/keys down: none/.test(sim(device, 'state')), 'no key stays down');
-  } finally {
-    if (browser) await browser.close().catch(() => {});
-    if (server) server.kill('SIGKILL');
-    t.cleanUp(devicesim, device);
+  // ---- Settings: assign Press and Hold of Button 2 through the drawn controls ----------
+  await clickAt(page, '#today-settings');
+  await page.waitForSelector('#screen[data-view="program"] .tab.current[data-tab="Settings"]', {timeout: 15000});
+  check(true, 'Settings started tapdeck and its Settings page is drawn');
+  await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="1"]');
+  await page.waitForSelector('.ctl-list[data-id="1012"] .row.selected[data-line="1"]');
+  await clickAt(page, '.ctl-combo[data-id="1014"]');
+  await page.waitForSelector('#droplist[data-ready]');
+  const lines = JSON.parse((await request(port, {pathname: '/api/lines?id=1014',
+    headers: {Host: '127.0.0.1:' + port, 'X-Quadrakey-Token': token}})).text).lines;
+  const notes = lines.findIndex((line) => line.text === 'Notes');
+  check(notes > 0, 'the Press and Hold list offers Notes (line ' + notes + ')');
+  // Scrolled to, as a person would: only the rows in view exist.
+  await page.$eval('#droplist', (list, row) => { list.scrollTop = row * 16; }, notes);
+  await clickAt(page, '#droplist .drop-row[data-line="' + notes + '"]');
+  await page.waitForFunction(() => {
+    const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
+    return value && value.textContent === 'Notes';
+  });
+  check(true, 'Press and Hold shows Notes');
+  await clickAt(page, '#title-ok');
+  await page.waitForSelector('#msgbox-ok, #screen[data-view="today"]', {timeout: 15000});
+  if (await page.$('#msgbox-ok')) {
+    const text = await page.$eval('#msgbox', (box) => box.textContent);
+    check(/reboot/.test(text), 'Done shows the reboot notice over the page');
+    await clickAt(page, '#msgbox-ok');
   }
-}
+  await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
+  check(true, 'tapdeck ended; the Today screen is back');
 
-t.finish(main);
+  // ---- Press and hold Button 2 with real pointer events -----------------------------------
+  await pointAt(page, '.hw-button[data-name="40C2"]');
+  await page.mouse.down();
+  await sleep(HOLD_MS);
+  await page.mouse.up();
+  const serverPid = server.pid;
+  const down = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && e.fields.down, 'key down');
+  const up = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && !e.fields.down && e.id > down.id, 'key up');
+  const held = up.t - down.t;
+  check(held >= HOLD_MS - 20 && held <= HOLD_MS + 250, 'the key was down ' + held + ' ms for a ' + HOLD_MS + ' ms hold');
+  check(down.pid === serverPid, 'the key went down in the server (pid ' + down.pid + ')');
+  const launcher = await waitForEntry(page, (e) => e.event === 'start' && e.id > down.id &&
+                                      /TapdeckX\.exe$/.test(e.fields.program) && e.fields.args === '1', 'TapdeckX started');
+  const dispatched = await waitForEntry(page, (e) => e.pid === launcher.fields.child && e.event === 'open',
+                                        'the launcher opening the held slot');
+  check(/Notes\.lnk$/i.test(dispatched.fields.file) && dispatched.fields.ok === true,
+        'the launcher dispatched the held slot: ' + dispatched.fields.file);
+  check(dispatched.program === 'TapdeckX.exe', 'the journal names the launcher\'s program (' + dispatched.program + ')');
+  const dispatchDelay = dispatched.t - down.t;
+  check(dispatchDelay >= 380, 'the hold was recognised after the hold interval (' + dispatchDelay + ' ms after key down)');
+  await page.waitForFunction(() => /Notes/.test((document.querySelector('#pressed tr[data-slot="hold"] td') || {}).textContent));
+  check(true, 'the panel beside the device shows Button 2 with Notes held');
+  await page.waitForFunction(() => /notes/i.test((document.querySelector('#today-last') || {}).textContent));
+  check(true, 'the Today screen names the program the press started');
+  await page.waitForFunction(() => {
+    const s = document.querySelector('#timeline .tl-series');
+    return s && s.dataset.slot === 'hold' && /Notes\.lnk/i.test(s.querySelector('.tl-action').textContent);
+  }, {timeout: 10000});
+  check(true, 'the timeline shows the press and hold opening Notes.lnk');
+
+  // ---- The Settings page with Button 2 ------------------------------------------------------
+  await clickAt(page, '#today-settings');
+  await page.waitForSelector('#screen[data-view="program"] .tab.current[data-tab="Settings"]', {timeout: 15000});
+  await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="1"]');
+  await page.waitForFunction(() => {
+    const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
+    return value && value.textContent === 'Notes';
+  });
+  check(true, 'tapdeck opens again with Notes stored for Press and Hold of Button 2');
+  await clickAt(page, '#title-cancel');
+  await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
+
+  // ---- Stopping ------------------------------------------------------------------------------------
+  await browser.close();
+  session.browser = null;
+  const code = await t.stopServer(server, 'SIGINT');
+  check(code === 0, 'devicesim serve stopped on SIGINT (' + code + ')');
+  session.server = null;
+  check(/keys down: none/.test(sim(device, 'state')), 'no key stays down');
+});

@@ -75,95 +75,82 @@ async function drawn(page, id) {
   }));
 }
 
-async function main() {
-  const device = t.newDevice(devicesim);
-  let server = null, browser = null;
-  try {
-    configure(device);
-    server = await t.startServer(devicesim, device);
-    browser = await t.launch();
-    const page = await t.openDevice(browser, server, {width: 1280, height: 900});
+t.run(devicesim, async (session) => {
+  const {server, browser} = session;
+  const page = await t.openDevice(browser, server, {width: 1280, height: 900});
 
-    // ---- Latencies: Button 1, taken over with nothing assigned -----------------------------
-    const toEntry = [], toPage = [], toTimeline = [];
-    for (let i = 0; i < LATENCY_PRESSES; i++) {
-      const last = (await pageJournal(page)).reduce((max, e) => Math.max(max, e.id), 0);
-      await pointAt(page, '.hw-button[data-name="40C1"]');
-      await page.mouse.down();
-      const entry = await waitForEntry(page, (e) => e.id > last && e.event === 'button' && e.fields.name === '40C1' && e.fields.down, 'press ' + i);
-      await page.waitForFunction((t) => window.qk.timelineAt.has(t), {}, entry.t);
-      await page.mouse.up();
-      await waitForEntry(page, (e) => e.id > entry.id && e.event === 'button' && e.fields.name === '40C1' && !e.fields.down, 'release ' + i);
-      const marks = await page.evaluate((id, t) => ({down: window.qk.pointerDownAt[window.qk.pointerDownAt.length - 1].at,
-                                                     shown: window.qk.shownAt.get(id), timeline: window.qk.timelineAt.get(t)}),
-                                        entry.id, entry.t);
-      toEntry.push(entry.t - marks.down);
-      toPage.push(marks.shown - entry.t);
-      toTimeline.push(marks.timeline - marks.down);
-      await sleep(100);
-    }
-    const report = (what, values) => console.log('latency: ' + what + ': median ' + median(values).toFixed(1) + ' ms (min ' +
-      Math.min(...values).toFixed(1) + ', max ' + Math.max(...values).toFixed(1) + ', n ' + values.length + ')');
-    report('pointer down -> key-down journal entry', toEntry);
-    report('journal entry -> shown on the page', toPage);
-    report('pointer down -> timeline updated', toTimeline);
-    check([...toEntry, ...toPage, ...toTimeline].every(Number.isFinite), 'every latency was measured for every press');
-
-    // ---- The five kinds of press on Button 2 ---------------------------------------------------
-    let after = await page.$eval('#press-list .pl-item', (item) => Number(item.dataset.id)).catch(() => 0);
-    const made = [];
-    for (const times of [[60], [TIMING_MS + 400], [60, 150, 60], [60, 150, TIMING_MS + 400], [60, 150, 60, 150, 60]]) {
-      await press(page, ...times);
-      after = await settled(page, after);
-      made.push(after);
-    }
-    const expected = [
-      {slot: 'single', words: 'single press', action: 'Calendar.lnk', presses: 1, place: 'the press', atOnce: false},
-      {slot: 'hold', words: 'press and hold', action: '<Page Up>', presses: 1, place: 'the press', atOnce: false},
-      {slot: 'double', words: 'double press', action: 'Notes.lnk', presses: 2, place: 'the second press', atOnce: false},
-      {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 2, place: 'the second press', atOnce: false},
-      {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 3, place: 'the third press', atOnce: true},
-    ];
-    for (let i = 0; i < expected.length; i++) {
-      const want = expected[i];
-      const got = await drawn(page, made[i]);
-      const name = ['single press', 'hold', 'double press', 'double press and hold', 'triple press'][i];
-      check(got.slot === want.slot && got.slotText === want.words,
-            name + ': the timeline names the slot "' + got.slotText + '" (' + got.slot + ')');
-      // A file as the launcher opened it: its name in the device's own letter case.
-      const same = (a, b) => String(a).toLowerCase() === b.toLowerCase();
-      check(same(got.action, want.action) && same(got.actionText, want.action), name + ': the action is ' + got.actionText);
-      const delayOk = want.atOnce ? got.delay < TIMING_MS / 2 : got.delay >= TIMING_MS - 5 && got.delay < TIMING_MS + 400;
-      check(delayOk && got.delayText === got.delay + ' ms after ' + want.place,
-            name + ': "' + got.delayText + '"');
-      check(got.bars === want.presses && got.decision, name + ': ' + got.bars + ' key bars and the moment of decision drawn');
-      if (want.presses > 1) check(got.gaveWay === want.presses - 1, name + ': the other launchers gave way (' + got.gaveWay + ')');
-    }
-    const words = await page.$$eval('#press-list .pl-item', (items) => items.slice(0, 5).map((i) => i.querySelector('.pl-summary').textContent));
-    check(/^double press and hold → <Today>, \d+ ms after the third press$/.test(words[0]),
-          'the list says it in words: "' + words[0] + '"');
-
-    // ---- Pictures for the README ----------------------------------------------------------------
-    fs.mkdirSync(outDir, {recursive: true});
-    await drawn(page, made[3]);
-    await page.mouse.move(1, 1);
-    const desktop = path.join(outDir, 'devicesim-serve.png');
-    await page.screenshot({path: desktop, fullPage: true});
-    console.log('screenshot: ' + desktop);
-    await page.setViewport({width: 390, height: 844});
-    await drawn(page, made[4]);
-    await page.$eval('#press-list', (list) => { list.scrollTop = 0; });
-    const width = await page.evaluate(() => document.documentElement.scrollWidth);
-    check(width <= 390, 'at 390 px the page is ' + width + ' px wide: the panels stack');
-    const narrow = path.join(outDir, 'devicesim-serve-390.png');
-    await page.screenshot({path: narrow, fullPage: true});
-    console.log('screenshot: ' + narrow);
-    check(page.errors.length === 0, 'no script errors on the page' + (page.errors.length ? ': ' + page.errors.join('; ') : ''));
-  } finally {
-    if (browser) await browser.close().catch(() => {});
-    if (server) await t.stopServer(server);
-    t.cleanUp(devicesim, device);
+  // ---- Latencies: Button 1, taken over with nothing assigned -----------------------------
+  const toEntry = [], toPage = [], toTimeline = [];
+  for (let i = 0; i < LATENCY_PRESSES; i++) {
+    const last = (await pageJournal(page)).reduce((max, e) => Math.max(max, e.id), 0);
+    await pointAt(page, '.hw-button[data-name="40C1"]');
+    await page.mouse.down();
+    const entry = await waitForEntry(page, (e) => e.id > last && e.event === 'button' && e.fields.name === '40C1' && e.fields.down, 'press ' + i);
+    await page.waitForFunction((t) => window.qk.timelineAt.has(t), {}, entry.t);
+    await page.mouse.up();
+    await waitForEntry(page, (e) => e.id > entry.id && e.event === 'button' && e.fields.name === '40C1' && !e.fields.down, 'release ' + i);
+    const marks = await page.evaluate((id, t) => ({down: window.qk.pointerDownAt[window.qk.pointerDownAt.length - 1].at,
+                                                   shown: window.qk.shownAt.get(id), timeline: window.qk.timelineAt.get(t)}),
+                                      entry.id, entry.t);
+    toEntry.push(entry.t - marks.down);
+    toPage.push(marks.shown - entry.t);
+    toTimeline.push(marks.timeline - marks.down);
+    await sleep(100);
   }
-}
+  const report = (what, values) => console.log('latency: ' + what + ': median ' + median(values).toFixed(1) + ' ms (min ' +
+    Math.min(...values).toFixed(1) + ', max ' + Math.max(...values).toFixed(1) + ', n ' + values.length + ')');
+  report('pointer down -> key-down journal entry', toEntry);
+  report('journal entry -> shown on the page', toPage);
+  report('pointer down -> timeline updated', toTimeline);
+  check([...toEntry, ...toPage, ...toTimeline].every(Number.isFinite), 'every latency was measured for every press');
 
-t.finish(main);
+  // ---- The five kinds of press on Button 2 ---------------------------------------------------
+  let after = await page.$eval('#press-list .pl-item', (item) => Number(item.dataset.id)).catch(() => 0);
+  const made = [];
+  for (const times of [[60], [TIMING_MS + 400], [60, 150, 60], [60, 150, TIMING_MS + 400], [60, 150, 60, 150, 60]]) {
+    await press(page, ...times);
+    after = await settled(page, after);
+    made.push(after);
+  }
+  const expected = [
+    {slot: 'single', words: 'single press', action: 'Calendar.lnk', presses: 1, place: 'the press', atOnce: false},
+    {slot: 'hold', words: 'press and hold', action: '<Page Up>', presses: 1, place: 'the press', atOnce: false},
+    {slot: 'double', words: 'double press', action: 'Notes.lnk', presses: 2, place: 'the second press', atOnce: false},
+    {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 2, place: 'the second press', atOnce: false},
+    {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 3, place: 'the third press', atOnce: true},
+  ];
+  for (let i = 0; i < expected.length; i++) {
+    const want = expected[i];
+    const got = await drawn(page, made[i]);
+    const name = ['single press', 'hold', 'double press', 'double press and hold', 'triple press'][i];
+    check(got.slot === want.slot && got.slotText === want.words,
+          name + ': the timeline names the slot "' + got.slotText + '" (' + got.slot + ')');
+    // A file as the launcher opened it: its name in the device's own letter case.
+    const same = (a, b) => String(a).toLowerCase() === b.toLowerCase();
+    check(same(got.action, want.action) && same(got.actionText, want.action), name + ': the action is ' + got.actionText);
+    const delayOk = want.atOnce ? got.delay < TIMING_MS / 2 : got.delay >= TIMING_MS - 5 && got.delay < TIMING_MS + 400;
+    check(delayOk && got.delayText === got.delay + ' ms after ' + want.place,
+          name + ': "' + got.delayText + '"');
+    check(got.bars === want.presses && got.decision, name + ': ' + got.bars + ' key bars and the moment of decision drawn');
+    if (want.presses > 1) check(got.gaveWay === want.presses - 1, name + ': the other launchers gave way (' + got.gaveWay + ')');
+  }
+  const words = await page.$$eval('#press-list .pl-item', (items) => items.slice(0, 5).map((i) => i.querySelector('.pl-summary').textContent));
+  check(/^double press and hold → <Today>, \d+ ms after the third press$/.test(words[0]),
+        'the list says it in words: "' + words[0] + '"');
+
+  // ---- Pictures for the README ----------------------------------------------------------------
+  fs.mkdirSync(outDir, {recursive: true});
+  await drawn(page, made[3]);
+  await page.mouse.move(1, 1);
+  const desktop = path.join(outDir, 'devicesim-serve.png');
+  await page.screenshot({path: desktop, fullPage: true});
+  console.log('screenshot: ' + desktop);
+  await page.setViewport({width: 390, height: 844});
+  await drawn(page, made[4]);
+  await page.$eval('#press-list', (list) => { list.scrollTop = 0; });
+  const width = await page.evaluate(() => document.documentElement.scrollWidth);
+  check(width <= 390, 'at 390 px the page is ' + width + ' px wide: the panels stack');
+  const narrow = path.join(outDir, 'devicesim-serve-390.png');
+  await page.screenshot({path: narrow, fullPage: true});
+  console.log('screenshot: ' + narrow);
+}, configure);
