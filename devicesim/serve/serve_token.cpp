@@ -46,11 +46,11 @@ bool WritePrivate(const std::string& path, const std::string& text, std::string*
   return ok;
 }
 
-enum class Read { kToken, kMissing, kUnsafe, kNotAToken };
+enum class Read { kToken, kMissing, kUnreadable, kUnsafe, kNotAToken };
 
 Read ReadKept(const std::string& path, std::string* token) {
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? Read::kMissing : Read::kUnsafe;
+  if (fd < 0) return errno == ENOENT ? Read::kMissing : errno == ELOOP ? Read::kUnsafe : Read::kUnreadable;
   struct stat info {};
   Read result = Read::kNotAToken;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
@@ -107,6 +107,7 @@ bool KeepToken(const std::string& folder, bool renew, KeptToken* kept, std::stri
     switch (ReadKept(path, &kept->token)) {
       case Read::kToken: return true;
       case Read::kMissing: break;
+      case Read::kUnreadable: kept->note = "cannot read " + path + " (" + Reason() + "): a new token replaces it"; break;
       case Read::kUnsafe:
         kept->note = path + " was not a private file of this user (others could read it): a new token replaces it";
         break;

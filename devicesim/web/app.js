@@ -303,7 +303,6 @@
   const timelineNode = document.getElementById('timeline');
   const pressList = document.getElementById('press-list');
   let picked = null, redraw = 0;
-  const drawnPresses = new Set();
 
   function drawTimeline() {
     clearTimeout(redraw);
@@ -316,9 +315,9 @@
     const now = performance.timeOrigin + performance.now();
     for (const s of series) {
       for (const p of s.presses) {
-        if (drawnPresses.has(p.down)) continue;
-        drawnPresses.add(p.down);
+        if (qk.timelineAt.has(p.down)) continue;
         qk.timelineAt.set(p.down, now);
+        if (qk.timelineAt.size > 2000) qk.timelineAt.delete(qk.timelineAt.keys().next().value);
       }
     }
     if (moving) redraw = setTimeout(drawTimeline, 100);

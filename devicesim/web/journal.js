@@ -6,6 +6,7 @@
 
 const QkJournal = (() => {
   const MAX_ROWS = 400;
+  const MAX_PROCESSES = 60;
   const TODAY_WINDOW = 0x10010;
   const KEY_NAMES = {0x0D: 'Return', 0x1B: 'Escape', 0x21: 'Page Up', 0x22: 'Page Down', 0x26: 'Up', 0x28: 'Down',
                      0x5B: 'Left Windows', 0xDF: 'Off'};
@@ -95,6 +96,13 @@ const QkJournal = (() => {
         const existing = Array.from(process.options).find((o) => o.value === key);
         if (existing) existing.textContent = key + (entry.program ? ' ' + entry.program : '');
         else option(process, key, key + (entry.program ? ' ' + entry.program : ''));
+      }
+      // Every press starts a process: the oldest leave the list, unless chosen.
+      while (processes.size > MAX_PROCESSES) {
+        const oldest = processes.keys().next().value;
+        processes.delete(oldest);
+        const gone = Array.from(process.options).find((o) => o.value === oldest);
+        if (gone && process.value !== oldest) gone.remove();
       }
     }
 

@@ -27,6 +27,14 @@ t.run(devicesim, async (session) => {
   check(refused.status() === 403 && /printed/.test(await stranger.$eval('body', (b) => b.textContent)),
         'a browser without the printed address is refused, and told what to open (' + refused.status() + ')');
 
+  // The printed address, followed from a page elsewhere, opens the device all the same.
+  const linked = await (await browser.createBrowserContext()).newPage();
+  await linked.goto('data:text/html,<a id="printed" href="' + server.url + '">the device</a>');
+  await Promise.all([linked.waitForNavigation(), linked.click('#printed')]);
+  await linked.waitForFunction(() => window.qk && window.qk.streamOpen, {timeout: 15000});
+  check(linked.url() === base, 'the printed address opens the device from a link elsewhere too');
+  await linked.close();
+
   const page = await t.openDevice(browser, server);
   check(page.url() === base, 'the printed address leaves a clean address behind (' + page.url() + ')');
   check(!(await page.content()).includes(server.token), 'the token is nowhere in the page');

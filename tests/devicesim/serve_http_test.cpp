@@ -173,6 +173,15 @@ TEST(ServeToken, TheTokenIsKeptPrivatelyAndMadeAnewWhenUnsafeOrAsked) {
   EXPECT_TRUE(devicesim::serve::IsToken(garbled.token));
   EXPECT_NE(garbled.note.find("held no token"), std::string::npos) << garbled.note;
 
+  // What --open hands the browser: private, and on to the address.
+  std::string opener;
+  ASSERT_TRUE(devicesim::serve::WriteOpener(folder, "http://127.0.0.1:8240/?token=" + garbled.token, &opener, &error));
+  ASSERT_EQ(stat(opener.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::ifstream page(opener);
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(page), {}).find("content=\"0;url=http://127.0.0.1:8240/?token="),
+            std::string::npos);
+
   // A folder that cannot be written: a token for this run, said so.
   if (geteuid() != 0) {
     chmod(folder.c_str(), 0500);
