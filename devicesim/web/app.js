@@ -16,8 +16,11 @@
   const linesCache = new Map();
   let screenKey = '';
 
-  // What the tests and the latency figures read.
+  // What the tests and the latency figures read, on the wall clock the
+  // device's journal uses. (timeOrigin is taken once, at load, and can be off
+  // by as long as the browser was kept from running then.)
   const qk = window.qk = {pointerDownAt: [], shownAt: new Map(), timelineAt: new Map(), streamOpen: false};
+  const wallClock = (eventTime = performance.now()) => Date.now() - (performance.now() - eventTime);
 
   // ---- What the page says ------------------------------------------------------------
   const statusNode = document.getElementById('status');
@@ -188,7 +191,7 @@
       if (e.button !== 0) return;
       e.preventDefault();
       node.setPointerCapture(e.pointerId);
-      keyDown(key, 'pointer', performance.timeOrigin + e.timeStamp);
+      keyDown(key, 'pointer', wallClock(e.timeStamp));
     });
     const up = () => keyUp(key.id, 'pointer');
     node.addEventListener('pointerup', up);
@@ -200,7 +203,7 @@
       if (e.key !== ' ' && e.key !== 'Enter') return;
       e.preventDefault();
       e.stopPropagation();
-      if (!e.repeat) keyDown(key, 'focus', performance.timeOrigin + e.timeStamp);
+      if (!e.repeat) keyDown(key, 'focus', wallClock(e.timeStamp));
     });
     node.addEventListener('keyup', (e) => {
       if (e.key !== ' ' && e.key !== 'Enter') return;
@@ -280,7 +283,7 @@
     const key = digitKey(e);
     if (!key) return;
     e.preventDefault();
-    keyDown(key, 'digit', performance.timeOrigin + e.timeStamp);
+    keyDown(key, 'digit', wallClock(e.timeStamp));
   });
   document.addEventListener('keyup', (e) => {
     const key = digitKey(e);
@@ -312,7 +315,7 @@
       picked = id === series[series.length - 1].id ? null : id;
       drawTimeline();
     });
-    const now = performance.timeOrigin + performance.now();
+    const now = wallClock();
     for (const s of series) {
       for (const p of s.presses) {
         if (qk.timelineAt.has(p.down)) continue;
@@ -401,7 +404,7 @@
     clear: document.getElementById('journal-clear'),
   }, {
     shown(entries) {
-      const shown = performance.timeOrigin + performance.now();
+      const shown = wallClock();
       for (const entry of entries) qk.shownAt.set(entry.id, shown);
       while (qk.shownAt.size > 2000) qk.shownAt.delete(qk.shownAt.keys().next().value);
     },

@@ -14,7 +14,7 @@ const t = require('./lib');
 const {devicesim} = t.setUp('node abuse_test.js DEVICESIM OUT_DIR');
 const {check, sleep, request, pointAt} = t;
 const sim = (device, ...args) => t.sim(devicesim, device, ...args);
-const FLOOD_MS = 4000;
+const FLOOD_MS = 3000;
 
 // The other site: a page that opens event streams to the device as fast as
 // it can, and fetches and beacons besides.

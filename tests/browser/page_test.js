@@ -12,7 +12,8 @@
 const t = require('./lib');
 
 const {devicesim} = t.setUp('node page_test.js DEVICESIM OUT_DIR');
-const HOLD_MS = 700;
+// Long beside the hold interval (400 ms): a busy machine starts TapdeckX late.
+const HOLD_MS = 1000;
 const {check, sleep, request, pageJournal, waitForEntry, pointAt, clickAt} = t;
 const sim = (device, ...args) => t.sim(devicesim, device, ...args);
 
@@ -153,7 +154,7 @@ t.run(devicesim, async (session) => {
   const down = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && e.fields.down, 'key down');
   const up = await waitForEntry(page, (e) => e.event === 'button' && e.fields.name === '40C2' && !e.fields.down && e.id > down.id, 'key up');
   const held = up.t - down.t;
-  check(held >= HOLD_MS - 20 && held <= HOLD_MS + 250, 'the key was down ' + held + ' ms for a ' + HOLD_MS + ' ms hold');
+  check(held >= HOLD_MS - 250 && held <= HOLD_MS + 500, 'the key was down ' + held + ' ms for a ' + HOLD_MS + ' ms hold');
   check(down.pid === serverPid, 'the key went down in the server (pid ' + down.pid + ')');
   const launcher = await waitForEntry(page, (e) => e.event === 'start' && e.id > down.id &&
                                       /TapdeckX\.exe$/.test(e.fields.program) && e.fields.args === '1', 'TapdeckX started');

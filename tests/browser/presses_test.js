@@ -107,7 +107,8 @@ t.run(devicesim, async (session) => {
   // ---- The five kinds of press on Button 2 ---------------------------------------------------
   let after = await page.$eval('#press-list .pl-item', (item) => Number(item.dataset.id)).catch(() => 0);
   const made = [];
-  for (const times of [[60], [TIMING_MS + 400], [60, 150, 60], [60, 150, TIMING_MS + 400], [60, 150, 60, 150, 60]]) {
+  // Holds well beyond the hold interval: a busy machine starts each TapdeckX late.
+  for (const times of [[60], [TIMING_MS + 1000], [60, 150, 60], [60, 150, TIMING_MS + 1000], [60, 150, 60, 150, 60]]) {
     await press(page, ...times);
     after = await settled(page, after);
     made.push(after);
@@ -128,7 +129,8 @@ t.run(devicesim, async (session) => {
     // A file as the launcher opened it: its name in the device's own letter case.
     const same = (a, b) => String(a).toLowerCase() === b.toLowerCase();
     check(same(got.action, want.action) && same(got.actionText, want.action), name + ': the action is ' + got.actionText);
-    const delayOk = want.atOnce ? got.delay < TIMING_MS / 2 : got.delay >= TIMING_MS - 5 && got.delay < TIMING_MS + 400;
+    // At once, or after the timing TapdeckX waited for (and however late it started).
+    const delayOk = want.atOnce ? got.delay < TIMING_MS - 5 : got.delay >= TIMING_MS - 5;
     check(delayOk && got.delayText === got.delay + ' ms after ' + want.place,
           name + ': "' + got.delayText + '"');
     check(got.bars === want.presses && got.decision, name + ': ' + got.bars + ' key bars and the moment of decision drawn');
