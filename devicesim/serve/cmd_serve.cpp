@@ -17,6 +17,7 @@
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_watch.h"
 #include "devicesim/shell/start_program.h"
 #include "platform/host/device/device.h"
@@ -29,25 +30,34 @@ namespace {
 constexpr long long kDefaultPort = 8240;
 
 const char kHelp[] =
-    "usage: devicesim serve [--port N] [--open] [--web DIR]\n"
+    "usage: devicesim serve [--port N] [--open] [--new-token] [--web DIR]\n"
     "\n"
     "Shows the emulated device in a browser on this machine: its screen (the\n"
     "running tapdeck's pages and dialogs, or the Today screen), its hardware\n"
     "buttons, which the mouse presses and holds (pointer down is the key down,\n"
-    "pointer up the key up; keys 1 to 9 press the buttons in table order), and the\n"
-    "journal as it grows. Serves on 127.0.0.1 only and prints the address to open\n"
-    "as its first line.\n"
+    "pointer up the key up; keys 1 to 9 press the buttons in table order), every\n"
+    "press drawn as a timeline with what it did, and the journal as it grows.\n"
     "\n"
-    "  --port N    the port (default 8240; 0 takes a free one)\n"
-    "  --open      also open the page in the desktop's browser (xdg-open)\n"
-    "  --web DIR   the page's files (default: web/ beside devicesim)\n"
+    "Serves on 127.0.0.1 only and prints the address to open as its first line.\n"
+    "That address carries the device's token: the first visit keeps it in the\n"
+    "browser, and without it the page is refused. The token is kept in the device\n"
+    "folder (serve-token, readable by its owner only), so that a restarted server\n"
+    "keeps it and an open page carries on by itself.\n"
+    "\n"
+    "  --port N      the port (default 8240; 0 takes a free one)\n"
+    "  --open        also open the page in the desktop's browser (xdg-open, through\n"
+    "                a private file in the device folder: the token never shows\n"
+    "                in a process list)\n"
+    "  --new-token   make a new token: pages opened with the old one are refused\n"
+    "                until the new address is opened\n"
+    "  --web DIR     the page's files (default: web/ beside devicesim)\n"
     "\n"
     "Programs that presses start append their output to output/buttons.txt in the\n"
     "device folder. Ctrl-C (or SIGTERM) stops the server; every key a page holds\n"
     "goes up first.\n"
     "\n"
-    "Exit status: 0 stopped; 1 no device, no page files, or the port is taken;\n"
-    "2 usage error.\n";
+    "Exit status: 0 stopped; 1 no device, no page files, no token, or the port is\n"
+    "taken; 2 usage error.\n";
 
 int Run(const Args& args);
 
@@ -88,8 +98,8 @@ void Handle(int signal_number, void (*handler)(int)) {
   sigaction(signal_number, &action, nullptr);
 }
 
-void OpenInBrowser(const std::string& url) {
-  std::vector<char*> argv{const_cast<char*>("xdg-open"), const_cast<char*>(url.c_str()), nullptr};
+void OpenInBrowser(const std::string& file) {
+  std::vector<char*> argv{const_cast<char*>("xdg-open"), const_cast<char*>(file.c_str()), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -97,14 +107,14 @@ void OpenInBrowser(const std::string& url) {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   if (posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv.data(), environ) != 0)
-    std::fprintf(stderr, "devicesim serve: cannot run xdg-open; open %s yourself\n", url.c_str());
+    std::fprintf(stderr, "devicesim serve: cannot run xdg-open; open the address above yourself\n");
   posix_spawn_file_actions_destroy(&actions);
 }
 
 int Run(const Args& args) {
   ParsedArgs parsed;
-  int status = ParseCommandArgs(kServeCommand, args, {{"--port", true}, {"--open", false}, {"--web", true}},
-                                &parsed);
+  int status = ParseCommandArgs(kServeCommand, args,
+                                {{"--port", true}, {"--open", false}, {"--new-token", false}, {"--web", true}}, &parsed);
   if (status >= 0) return status;
   if (!parsed.positional.empty())
     return UsageError(kServeCommand, "unexpected argument '" + parsed.positional[0] + "'");
@@ -119,8 +129,12 @@ int Run(const Args& args) {
 
   serve::PageServerSettings settings;
   settings.web_folder = std::filesystem::absolute(web, ignored).string();
-  settings.token = serve::NewToken();
-  if (settings.token.empty()) return Failure(kServeCommand, "cannot read /dev/urandom for this run's token");
+  serve::KeptToken kept;
+  std::string error;
+  if (!serve::KeepToken(device::Folder(), parsed.Has("--new-token"), &kept, &error))
+    return Failure(kServeCommand, error);
+  if (!kept.note.empty()) std::fprintf(stderr, "devicesim serve: %s\n", kept.note.c_str());
+  settings.token = kept.token;
   settings.press_output = ProgramOutputFile(u"buttons");
 
   if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return Failure(kServeCommand, "cannot make a pipe");
@@ -135,18 +149,17 @@ int Run(const Args& args) {
   serve::EventHub hub(serve::kMaxStreams);
   serve::DeviceWatcher watcher(&hub);
   serve::HeldKeys keys;
-  std::string error;
   if (!watcher.Start(&error)) return Failure(kServeCommand, error);
   serve::PageServer server(settings, &hub, &watcher, &keys);
   if (!server.Bind(static_cast<int>(port), &error)) {
     watcher.Stop();
     return Failure(kServeCommand, error);
   }
-  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/?token=" + settings.token;
   // The address comes first, alone on its line: scripts read it.
   std::printf("%s\n", url.c_str());
-  std::printf("devicesim serve: the device in %s; open the address above in a browser on this machine.\n"
-              "Ctrl-C stops the server.\n",
+  std::printf("devicesim serve: the device in %s; open the address above in a browser on this machine\n"
+              "(it carries the device's token). Ctrl-C stops the server.\n",
               device::Folder().c_str());
   std::fflush(stdout);
 
@@ -155,7 +168,13 @@ int Run(const Args& args) {
     failed = !server.Run();
     OnStop(0);
   });
-  if (parsed.Has("--open")) OpenInBrowser(url);
+  if (parsed.Has("--open")) {
+    std::string opener;
+    if (serve::WriteOpener(device::Folder(), url, &opener, &error))
+      OpenInBrowser(opener);
+    else
+      std::fprintf(stderr, "devicesim serve: %s; open the address above yourself\n", error.c_str());
+  }
 
   for (;;) {
     pollfd stop{stop_pipe[0], POLLIN, 0};

@@ -49,14 +49,25 @@ void EventHub::SetScreen(int64_t pid, int64_t serial, const Json& screen) {
   PublishLocked("screen", text);
 }
 
-void EventHub::AddJournal(const std::vector<Json>& entries) {
+void EventHub::AddJournalLocked(const std::vector<Json>& entries) {
   if (entries.empty()) return;
-  std::lock_guard<std::mutex> lock(mutex_);
   for (const Json& entry : entries) {
     journal_.push_back(entry);
     if (journal_.size() > kJournalTail) journal_.pop_front();
   }
   PublishLocked("journal", Dump(Json(entries)));
+}
+
+void EventHub::AddJournal(const std::vector<Json>& entries) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  AddJournalLocked(entries);
+}
+
+void EventHub::AddJournalAndPresses(const std::vector<Json>& entries, const Json* presses) {
+  std::string text = presses != nullptr ? Dump(*presses) : std::string();
+  std::lock_guard<std::mutex> lock(mutex_);
+  AddJournalLocked(entries);
+  if (presses != nullptr) SetPressesLocked(*presses, std::move(text));
 }
 
 void EventHub::ResetJournal() {
@@ -68,7 +79,8 @@ void EventHub::ResetJournal() {
 Json EventHub::SnapshotLocked() const {
   Json journal = Json::array();
   for (const Json& entry : journal_) journal.push_back(entry);
-  return Json{{"device", device_}, {"buttons", buttons_}, {"screen", screen_}, {"journal", journal}};
+  return Json{{"device", device_}, {"buttons", buttons_}, {"screen", screen_}, {"presses", presses_},
+              {"journal", journal}};
 }
 
 Json EventHub::Snapshot() const {
@@ -81,28 +93,62 @@ std::string EventHub::SnapshotEventLocked() const {
   return "retry: 1000\n" + EventText("snapshot", Dump(SnapshotLocked()));
 }
 
-bool EventHub::OpenStream() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (stopped_ || streams_ >= max_streams_) return false;
-  ++streams_;
-  return true;
+void EventHub::SetPressesLocked(const Json& presses, std::string text) {
+  if (text == presses_text_) return;
+  presses_ = presses;
+  presses_text_ = std::move(text);
+  PublishLocked("presses", presses_text_);
 }
 
-void EventHub::CloseStream() {
+void EventHub::SetPresses(const Json& presses) {
+  std::string text = Dump(presses);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (streams_ > 0) --streams_;
+  SetPressesLocked(presses, std::move(text));
 }
 
-std::string EventHub::NextForStream(uint64_t* cursor, bool* started, std::chrono::milliseconds wait) {
+uint64_t EventHub::OpenStream(const std::string& page) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopped_) return 0;
+  auto own = streams_.find(page);
+  if (own == streams_.end() && streams_.size() >= max_streams_) return 0;
+  uint64_t stream = next_stream_++;
+  streams_[page] = stream;
+  changed_.notify_all();  // the page's earlier stream, if any, ends
+  return stream;
+}
+
+bool EventHub::CloseStream(uint64_t stream) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = streams_.begin(); it != streams_.end(); ++it) {
+    if (it->second != stream) continue;
+    streams_.erase(it);
+    return true;
+  }
+  return false;
+}
+
+size_t EventHub::Streams(const std::string& page, bool* mine) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *mine = streams_.count(page) != 0;
+  return streams_.size();
+}
+
+bool EventHub::CurrentLocked(uint64_t stream) const {
+  for (const auto& [page, current] : streams_)
+    if (current == stream) return true;
+  return false;
+}
+
+std::string EventHub::NextForStream(uint64_t stream, uint64_t* cursor, bool* started, std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (stopped_) return {};
+  if (stopped_ || !CurrentLocked(stream)) return {};
   if (!*started) {
     *started = true;
     *cursor = next_event_ - 1;
     return SnapshotEventLocked();
   }
-  changed_.wait_for(lock, wait, [&] { return stopped_ || next_event_ - 1 > *cursor; });
-  if (stopped_) return {};
+  changed_.wait_for(lock, wait, [&] { return stopped_ || next_event_ - 1 > *cursor || !CurrentLocked(stream); });
+  if (stopped_ || !CurrentLocked(stream)) return {};
   if (next_event_ - 1 <= *cursor) return ": keep-alive\n\n";
   if (events_.empty() || events_.front().first > *cursor + 1) {
     *cursor = next_event_ - 1;

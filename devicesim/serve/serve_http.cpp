@@ -1,15 +1,12 @@
 #include "devicesim/serve/serve_http.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <httplib.h>
 
 #include <cctype>
 #include <climits>
-#include <fstream>
-#include <regex>
-#include <sstream>
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
 
 #include "devicesim/shell/start_program.h"
 #include "devicesim/shell/ui_client.h"
@@ -18,13 +15,11 @@
 namespace devicesim::serve {
 namespace {
 
-// Streams hold a thread each for as long as their page is open; the rest
-// answer requests.
-constexpr size_t kThreads = kMaxStreams + 8;
 constexpr auto kKeepAlive = std::chrono::seconds(1);
 constexpr int64_t kUiTimeoutMs = 10000;
 constexpr size_t kMaxPageId = 64;
 constexpr size_t kMaxText = 4096;
+constexpr auto kSweepEvery = std::chrono::milliseconds(250);
 
 using httplib::Request;
 using httplib::Response;
@@ -34,12 +29,9 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool EqualInTime(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  unsigned char differ = 0;
-  for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return differ == 0;
-}
+// Set on a worker's thread when a request was answered before its body was
+// read: the connection cannot carry another request after it.
+thread_local bool refused_unread = false;
 
 void Reply(Response& res, int status, const Json& body) {
   res.status = status;
@@ -48,19 +40,10 @@ void Reply(Response& res, int status, const Json& body) {
 
 void Refuse(Response& res, int status, const std::string& reason) { Reply(res, status, Json{{"error", reason}}); }
 
-// Refused before its body was read: the connection cannot carry another
-// request after it.
 void RefuseAndClose(Response& res, int status, const std::string& reason) {
+  refused_unread = true;
   res.set_header("Connection", "close");
   Refuse(res, status, reason);
-}
-
-std::string ReadFile(const std::string& path, bool* found) {
-  std::ifstream file(path, std::ios::binary);
-  *found = static_cast<bool>(file);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 const char* ContentType(const std::string& extension) {
@@ -80,6 +63,22 @@ void PageHeaders(Response& res) {
   res.set_header("Content-Security-Policy",
                  "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
+
+// A page of the server's own in plain HTML: the way in, or why not.
+void Note(Response& res, int status, const std::string& title, const std::string& text, const std::string& refresh = "") {
+  PageHeaders(res);
+  res.status = status;
+  res.set_content("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" +
+                      (refresh.empty() ? std::string() : "<meta http-equiv=\"refresh\" content=\"0;url=" + refresh + "\">") +
+                      "<title>" + title + "</title></head>\n<body><h1>" + title + "</h1>\n" + text + "\n</body></html>\n",
+                  "text/html; charset=utf-8");
+}
+
+const char kNoToken[] =
+    "<p>This is the emulated device of <code>devicesim serve</code>. It opens only with the address that "
+    "<code>devicesim serve</code> printed when it started: that address carries the device's token, which this "
+    "browser then keeps.</p>\n<p>Open that address again. If it was made anew (<code>devicesim serve "
+    "--new-token</code>), the address printed since then is the one.</p>";
 
 // ---- Request bodies ----------------------------------------------------------
 
@@ -263,19 +262,54 @@ const Json* FindControl(const Json& screen, long long id) {
 
 }  // namespace
 
-// After the body is read (a refusal before it would leave the body on the
-// connection): what a change must carry.
+// The library's request entry, for connections the gate hands over.
+class PageServer::Router : public httplib::Server {
+ public:
+  bool Serve(httplib::Stream& stream) {
+    bool closed = false;
+    return process_request(stream, false, closed, nullptr) && !closed;
+  }
+  // Event streams run while the server does.
+  void SetRunning(int socket) { svr_sock_ = socket; }
+};
+
+bool PageServer::Admit(const Request& req, Response& res) const {
+  if (req.get_header_value_count("Host") != 1 || !HostAllowed(req.get_header_value("Host"), port_)) {
+    RefuseAndClose(res, 403, "this server answers only requests for 127.0.0.1:" + std::to_string(port_) +
+                                 " or localhost:" + std::to_string(port_));
+    return false;
+  }
+  if (FromElsewhere(req, port_) && !TopLevelVisit(req)) {
+    RefuseAndClose(res, 403, "requests from pages elsewhere are refused");
+    return false;
+  }
+  if (req.method != "GET" && req.method != "HEAD" && req.method != "POST") {
+    res.set_header("Allow", "GET, HEAD, POST");
+    RefuseAndClose(res, 405, "only GET and POST are served");
+    return false;
+  }
+  switch (CheckBody(req, kMaxBodyBytes)) {
+    case BodyCheck::kOk: break;
+    case BodyCheck::kChunked: RefuseAndClose(res, 411, "a body needs a Content-Length; chunked bodies are refused"); return false;
+    case BodyCheck::kBadLength: RefuseAndClose(res, 400, "the Content-Length is not one whole number"); return false;
+    case BodyCheck::kTooLong:
+      RefuseAndClose(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
+      return false;
+  }
+  if (req.path.rfind("/api/", 0) == 0 && !CarriesToken(req, port_, settings_.token)) {
+    RefuseAndClose(res, 403, std::string("this needs the device's token: open the address devicesim serve printed "
+                                         "(scripts send it in ") + kTokenHeader + ")");
+    return false;
+  }
+  if (req.method == "POST" && !req.has_header("Content-Length")) {
+    RefuseAndClose(res, 411, "a body needs a Content-Length");
+    return false;
+  }
+  return true;
+}
+
+// After the body is read: what a change must be.
 bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) const {
-  if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), port_)) {
-    Refuse(res, 403, "requests from pages elsewhere are refused");
-    return false;
-  }
-  if (req.get_header_value_count(kTokenHeader) != 1 ||
-      !EqualInTime(req.get_header_value(kTokenHeader), settings_.token)) {
-    Refuse(res, 403, std::string("a change needs this run's token in ") + kTokenHeader +
-                         " (the page served at / has it)");
-    return false;
-  }
   if (Lower(req.get_header_value("Content-Type")).rfind("application/json", 0) != 0) {
     Refuse(res, 415, "the body must be JSON (Content-Type: application/json)");
     return false;
@@ -283,109 +317,99 @@ bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) 
   return true;
 }
 
-bool HostAllowed(const std::string& host, int port) {
-  std::string wanted = ":" + std::to_string(port);
-  std::string given = Lower(host);
-  return given == "127.0.0.1" + wanted || given == "localhost" + wanted;
-}
-
-bool OriginAllowed(const std::string& origin, int port) {
-  std::string given = Lower(origin);
-  return given == "http://127.0.0.1:" + std::to_string(port) || given == "http://localhost:" + std::to_string(port);
-}
-
-std::string NewToken() {
-  unsigned char bytes[32];
-  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    ssize_t n = read(fd, bytes + got, sizeof bytes - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  if (got != sizeof bytes) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (unsigned char byte : bytes) {
-    token += kHex[byte >> 4];
-    token += kHex[byte & 15];
-  }
-  return token;
-}
-
 PageServer::PageServer(PageServerSettings settings, EventHub* hub, DeviceWatcher* watcher, HeldKeys* keys)
-    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys),
-      server_(std::make_unique<httplib::Server>()) {
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-  server_->set_payload_max_length(kMaxBodyBytes);
-  server_->set_keep_alive_timeout(2);
-  server_->set_tcp_nodelay(true);
+    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), router_(std::make_unique<Router>()),
+      gate_(settings_.limits, [this](httplib::Stream& stream, bool* close_gently) {
+        refused_unread = false;
+        bool keep = router_->Serve(stream);
+        *close_gently = refused_unread;
+        return keep && !refused_unread;
+      }) {
+  router_->set_payload_max_length(kMaxBodyBytes);
+  router_->set_keep_alive_timeout(settings_.limits.idle_ms / 1000);
   Routes();
 }
 
-PageServer::~PageServer() = default;
+PageServer::~PageServer() { router_->SetRunning(-1); }
 
 bool PageServer::Bind(int port, std::string* error) {
-  // Never any other address: the device is this machine's user's alone.
-  int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1")
-                        : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
-  if (bound <= 0) {
-    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) +
-             (port != 0 ? " (in use? --port 0 takes a free port)" : "");
-    return false;
-  }
-  port_ = bound;
+  if (!gate_.Listen(port, error)) return false;
+  port_ = gate_.Port();
   return true;
 }
 
-bool PageServer::Run() { return server_->listen_after_bind(); }
+bool PageServer::Run() {
+  router_->SetRunning(gate_.ListeningSocket());
+  std::thread sweeper([this] { Sweep(); });
+  bool ok = gate_.Run();
+  {
+    std::lock_guard<std::mutex> lock(sweep_mutex_);
+    stopping_ = true;
+    sweep_wake_.notify_all();
+  }
+  sweeper.join();
+  return ok;
+}
 
 void PageServer::Stop() {
   hub_->Stop();
-  server_->stop();
+  router_->SetRunning(-1);
+  gate_.Stop();
 }
 
-void PageServer::StreamOpened(const std::string& page) {
-  std::lock_guard<std::mutex> lock(pages_mutex_);
-  ++page_streams_[page];
-}
-
-void PageServer::StreamClosed(const std::string& page) {
-  hub_->CloseStream();
-  {
-    std::lock_guard<std::mutex> lock(pages_mutex_);
-    if (--page_streams_[page] > 0) return;
-    page_streams_.erase(page);
+// Pages that went quiet (closed without a word, or frozen) let go of their keys.
+void PageServer::Sweep() {
+  std::unique_lock<std::mutex> lock(sweep_mutex_);
+  while (!stopping_) {
+    sweep_wake_.wait_for(lock, kSweepEvery, [this] { return stopping_; });
+    if (stopping_) break;
+    lock.unlock();
+    if (keys_->ReleaseSilent(std::chrono::milliseconds(kSilenceMs)) > 0) watcher_->Poke();
+    lock.lock();
   }
-  // A page that went away while holding a button can never let it go.
-  if (!page.empty()) keys_->ReleasePage(page);
+}
+
+void PageServer::StreamClosed(uint64_t stream, const std::string& page) {
+  // A page that reconnected keeps its keys on its new stream; one that went
+  // away while holding a button can never let it go.
+  if (hub_->CloseStream(stream)) {
+    keys_->ReleasePage(page);
+    watcher_->Poke();
+  }
+}
+
+void PageServer::ServePage(const Request& req, Response& res) {
+  if (req.has_param("token")) {
+    // The printed address: the token goes into a cookie and out of the
+    // address. The way on is a navigation of the page's own, so that the
+    // browser sends the cookie even when the address came from elsewhere.
+    if (!EqualInTime(req.get_param_value("token"), settings_.token)) {
+      Note(res, 403, "Quadrakey: not this device's address",
+           "<p>The token in this address is not the device's.</p>\n" + std::string(kNoToken));
+      return;
+    }
+    res.set_header("Set-Cookie", TokenCookie(port_, settings_.token));
+    Note(res, 200, "Quadrakey", "<p><a href=\"/\">Open the device</a></p>", "/");
+    return;
+  }
+  if (!CarriesToken(req, port_, settings_.token)) {
+    Note(res, 403, "Quadrakey: open the printed address", kNoToken);
+    return;
+  }
+  std::string page;
+  if (ReadWebFile(settings_.web_folder, "index.html", kMaxWebFileBytes, &page) != WebFile::kRead) {
+    Refuse(res, 500, "no index.html in " + settings_.web_folder + " (see devicesim serve --help)");
+    return;
+  }
+  PageHeaders(res);
+  res.set_content(page, "text/html; charset=utf-8");
 }
 
 void PageServer::Routes() {
-  httplib::Server& server = *server_;
+  httplib::Server& server = *router_;
 
-  // Before the body is read: what every request must be.
   server.set_pre_routing_handler([this](const Request& req, Response& res) {
-    if (req.get_header_value_count("Host") != 1 || !HostAllowed(req.get_header_value("Host"), port_)) {
-      RefuseAndClose(res, 403, "this server answers only requests for 127.0.0.1:" + std::to_string(port_) +
-                                   " or localhost:" + std::to_string(port_));
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.method == "GET" || req.method == "HEAD") return httplib::Server::HandlerResponse::Unhandled;
-    if (req.method != "POST") {
-      res.set_header("Allow", "GET, HEAD, POST");
-      RefuseAndClose(res, 405, "only GET and POST are served");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    // The library would read a body without a length (chunked) whatever its
-    // size; the page never sends one.
-    if (!req.has_header("Content-Length")) {
-      RefuseAndClose(res, 411, "a body needs a Content-Length");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
+    return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
   });
 
   server.set_error_handler([](const Request&, Response& res) {
@@ -399,25 +423,15 @@ void PageServer::Routes() {
   });
 
   // ---- The page ----------------------------------------------------------------
-  server.Get("/", [this](const Request&, Response& res) {
-    bool found = false;
-    std::string page = ReadFile(settings_.web_folder + "/index.html", &found);
-    if (!found) {
-      Refuse(res, 500, "no index.html in " + settings_.web_folder + " (see devicesim serve --help)");
-      return;
-    }
-    for (size_t at = page.find(kTokenMark); at != std::string::npos; at = page.find(kTokenMark, at))
-      page.replace(at, std::strlen(kTokenMark), settings_.token);
-    PageHeaders(res);
-    res.set_content(page, "text/html; charset=utf-8");
-  });
+  server.Get("/", [this](const Request& req, Response& res) { ServePage(req, res); });
   server.Get(R"(/([A-Za-z0-9_-]{1,64})\.(js|css|svg|png|ico))", [this](const Request& req, Response& res) {
-    bool found = false;
     std::string name = std::string(req.matches[1]) + "." + std::string(req.matches[2]);
-    std::string content = ReadFile(settings_.web_folder + "/" + name, &found);
-    if (!found) {
-      Refuse(res, 404, "no file " + name);
-      return;
+    std::string content;
+    switch (ReadWebFile(settings_.web_folder, name, kMaxWebFileBytes, &content)) {
+      case WebFile::kRead: break;
+      case WebFile::kMissing: Refuse(res, 404, "no file " + name); return;
+      case WebFile::kNotAFile: Refuse(res, 404, name + " is not a file of the page"); return;
+      case WebFile::kTooLarge: Refuse(res, 404, name + " is too large for a file of the page"); return;
     }
     PageHeaders(res);
     res.set_content(content, ContentType(req.matches[2]));
@@ -429,17 +443,28 @@ void PageServer::Routes() {
     Reply(res, 200, hub_->Snapshot());
   });
 
+  // What a page asks when its stream is gone: whether it could have one.
+  server.Get("/api/hello", [this](const Request& req, Response& res) {
+    bool mine = false;
+    size_t streams = hub_->Streams(req.get_param_value("page"), &mine);
+    res.set_header("Cache-Control", "no-store");
+    Reply(res, 200, Json{{"streams", streams}, {"maxStreams", kMaxStreams}, {"mine", mine}, {"stopping", hub_->Stopped()}});
+  });
+
   server.Get("/api/events", [this](const Request& req, Response& res) {
     std::string page = req.get_param_value("page");
-    if (!ValidPageId(page)) {
-      Refuse(res, 400, "\"page\" takes up to 64 letters, digits, '-' and '_'");
+    if (page.empty() || !ValidPageId(page)) {
+      Refuse(res, 400, "\"page\" takes 1 to 64 letters, digits, '-' and '_'");
       return;
     }
-    if (!hub_->OpenStream()) {
-      Refuse(res, 503, "too many pages are open (at most " + std::to_string(kMaxStreams) + " event streams)");
+    uint64_t stream = hub_->OpenStream(page);
+    if (stream == 0) {
+      Refuse(res, 503, hub_->Stopped() ? "the server is stopping"
+                                       : "too many pages are open (at most " + std::to_string(kMaxStreams) +
+                                             "): close one, and this page connects again by itself");
       return;
     }
-    StreamOpened(page);
+    keys_->Heard(page);
     struct Cursor {
       uint64_t event = 0;
       bool started = false;
@@ -448,12 +473,12 @@ void PageServer::Routes() {
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
         "text/event-stream",
-        [this, cursor](size_t, httplib::DataSink& sink) {
-          std::string text = hub_->NextForStream(&cursor->event, &cursor->started, kKeepAlive);
+        [this, stream, cursor](size_t, httplib::DataSink& sink) {
+          std::string text = hub_->NextForStream(stream, &cursor->event, &cursor->started, kKeepAlive);
           // A failed write (the page went away) ends the stream within a keep-alive.
           return !text.empty() && sink.write(text.data(), text.size());
         },
-        [this, page](bool) { StreamClosed(page); });
+        [this, stream, page](bool) { StreamClosed(stream, page); });
   });
 
   server.Get("/api/lines", [](const Request& req, Response& res) {
@@ -486,7 +511,7 @@ void PageServer::Routes() {
                          {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
   });
 
-  for (const char* path : {"/api/button", "/api/power", "/api/ui", "/api/settings"}) {
+  for (const char* path : {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings"}) {
     server.Get(path, [](const Request&, Response& res) {
       res.set_header("Allow", "POST");
       Refuse(res, 405, "this changes the device: POST only");
@@ -506,12 +531,16 @@ void PageServer::Routes() {
       Refuse(res, 400, "\"name\" names a button table entry, such as 40C1");
       return;
     }
-    HeldKeys::Result result = down ? keys_->ButtonDown(page, name, settings_.press_output, &message)
+    keys_->Heard(page);
+    // The page hears of the key down before the shell has started the command.
+    HeldKeys::Result result = down ? keys_->ButtonDown(page, name, settings_.press_output, &message,
+                                                       [this] { watcher_->CatchUp(); })
                                    : keys_->ButtonUp(page, name, &message);
     if (result != HeldKeys::Result::kOk) {
       Refuse(res, KeyStatus(result), message);
       return;
     }
+    watcher_->CatchUp();
     watcher_->Poke();
     Json answer{{"name", name}, {"down", down}};
     if (!message.empty()) answer["problem"] = message;
@@ -524,13 +553,34 @@ void PageServer::Routes() {
     std::string page, message;
     bool down = false;
     if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !PageId(body, &page, res)) return;
+    keys_->Heard(page);
     HeldKeys::Result result = down ? keys_->PowerDown(page, &message) : keys_->PowerUp(page, &message);
     if (result != HeldKeys::Result::kOk) {
       Refuse(res, KeyStatus(result), message);
       return;
     }
+    watcher_->CatchUp();
     watcher_->Poke();
     Reply(res, 200, Json{{"down", down}});
+  });
+
+  server.Post("/api/heartbeat", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string page;
+    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
+    keys_->Heard(page);
+    Reply(res, 200, Json{{"page", page}});
+  });
+
+  server.Post("/api/release", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string page;
+    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
+    if (!page.empty()) keys_->ReleasePage(page);
+    watcher_->Poke();
+    Reply(res, 200, Json{{"page", page}});
   });
 
   server.Post("/api/settings", [this](const Request& req, Response& res) {

@@ -1,41 +1,47 @@
 // devicesim serve's HTTP side: one page and a JSON API over the device, on
 // 127.0.0.1 only.
 //
-// GET  /                 the page (the run's token inside it)
+// GET  /?token=TOKEN     the address serve prints: sets the token's cookie
+//                        and goes on to /, so the token leaves the address
+// GET  /                 the page (refused, with a short explanation, to a
+//                        browser without the token's cookie)
 // GET  /NAME.js|css|svg  the page's files, from the web folder
-// GET  /api/state        the state the page draws: device, buttons, screen,
-//                        the journal's latest entries
-// GET  /api/events       server-sent events: "snapshot" first, then
-//                        "journal", "device", "buttons", "screen"
+// GET  /api/state        the state the page draws: device, buttons (with the
+//                        hardware keys to draw), screen, the series of
+//                        presses, the journal's latest entries
+// GET  /api/events?page=ID  server-sent events: "snapshot" first, then
+//                        "journal", "device", "buttons", "screen", "presses";
+//                        one stream a page, kMaxStreams pages
+// GET  /api/hello?page=ID  how many pages have a stream, and whether this one does
 // GET  /api/lines?id=N   the lines of control N of the screen in front
 // POST /api/button       {"name": "40C1", "down": true|false, "page": ID}
 // POST /api/power        {"down": true|false, "page": ID}
+// POST /api/heartbeat    {"page": ID}: the page is still there
+// POST /api/release      {"page": ID}: the page goes away; its keys go up
 // POST /api/ui           a person's action: {"action": VERB} and its
 //                        arguments, named as platform/person.h's table names
 //                        them: {"action": "select", "id": 1013, "line": 3}
 //                        ("text" instead of "line" selects by text)
 // POST /api/settings     starts tapdeck, as the Today screen's Settings does
 //
-// Every request must name this server in Host (127.0.0.1:PORT or
-// localhost:PORT), or it is refused (403): a page elsewhere cannot reach the
-// server through a name of its own (DNS rebinding). Only POST changes
-// anything, and every POST must carry the run's token in X-Quadrakey-Token
-// (the page has it; a page elsewhere cannot read it), a JSON body of at most
-// kMaxBodyBytes and, when the browser sends one, this server's Origin. Bad
-// requests get a 4xx answer {"error": REASON} and change nothing.
+// Who may ask is serve_access.h's: every check is made on the header alone,
+// before any body is read. A page's keys go up when its event stream ends
+// or when it has not been heard from for kSilenceMs, whichever comes first.
+// Bad requests get a 4xx answer {"error": REASON} and change nothing.
 #pragma once
 
-#include <map>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "devicesim/serve/serve_access.h"
+#include "devicesim/serve/serve_connections.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_keys.h"
 #include "devicesim/serve/serve_watch.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }
@@ -44,21 +50,14 @@ namespace devicesim::serve {
 
 constexpr size_t kMaxBodyBytes = 16 * 1024;
 constexpr size_t kMaxStreams = 4;
-constexpr char kTokenHeader[] = "X-Quadrakey-Token";
-constexpr char kTokenMark[] = "@QK_TOKEN@";
-
-// True when `host` (a Host header) names this server: 127.0.0.1:PORT or
-// localhost:PORT, in any letter case.
-bool HostAllowed(const std::string& host, int port);
-// True when `origin` (an Origin header) is this server's.
-bool OriginAllowed(const std::string& origin, int port);
-// A new token: 32 bytes from /dev/urandom in hex; empty when it cannot be read.
-std::string NewToken();
+constexpr size_t kMaxWebFileBytes = 4 << 20;
+constexpr int kSilenceMs = 3000;
 
 struct PageServerSettings {
   std::string web_folder;    // index.html and the page's other files
   std::string token;
   std::string press_output;  // host file for the output of programs presses start
+  ConnectionLimits limits;
 };
 
 class PageServer {
@@ -74,21 +73,30 @@ class PageServer {
   // Serves until Stop; false when the server failed.
   bool Run();
   void Stop();
+  // Connections waiting for a request (for tests).
+  size_t Waiting() const { return gate_.Waiting(); }
 
  private:
+  class Router;
+
   void Routes();
+  // Before any body is read: whether the request may go on; answered when not.
+  bool Admit(const httplib::Request& req, httplib::Response& res) const;
   bool MayChange(const httplib::Request& req, httplib::Response& res) const;
-  void StreamOpened(const std::string& page);
-  void StreamClosed(const std::string& page);
+  void ServePage(const httplib::Request& req, httplib::Response& res);
+  void StreamClosed(uint64_t stream, const std::string& page);
+  void Sweep();
 
   PageServerSettings settings_;
   EventHub* hub_;
   DeviceWatcher* watcher_;
   HeldKeys* keys_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<Router> router_;
+  ConnectionGate gate_;
   int port_ = 0;
-  std::mutex pages_mutex_;
-  std::map<std::string, int> page_streams_;  // open streams by page id
+  std::mutex sweep_mutex_;
+  std::condition_variable sweep_wake_;
+  bool stopping_ = false;
 };
 
 }  // namespace devicesim::serve

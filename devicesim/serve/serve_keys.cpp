@@ -19,7 +19,8 @@ std::string KeyText(int key) {
 }  // namespace
 
 HeldKeys::Result HeldKeys::ButtonDown(const std::string& page, const std::string& name,
-                                      const std::string& output_file, std::string* message) {
+                                      const std::string& output_file, std::string* message,
+                                      const std::function<void()>& went_down) {
   std::lock_guard<std::mutex> keys(mutex_);
   HardwareButton button;
   {
@@ -44,9 +45,11 @@ HeldKeys::Result HeldKeys::ButtonDown(const std::string& page, const std::string
       return Result::kDeviceFailure;
     }
     held_[button.virtual_key] = Held{page, false, button};
+    if (!page.empty()) heard_[page] = Clock::now();
   }
-  // The device is let go in between, so that the watcher can show the key
-  // down while the shell is still starting the command.
+  // The device is let go in between, so that the key down shows while the
+  // shell is still starting the command.
+  if (went_down) went_down();
   auto device = LockDevice();
   device::DetachStartedPrograms(output_file);
   message->clear();
@@ -97,6 +100,7 @@ HeldKeys::Result HeldKeys::PowerDown(const std::string& page, std::string* messa
     return Result::kAlreadyDown;
   }
   held_[kVkOff] = Held{page, true, {}};
+  if (!page.empty()) heard_[page] = Clock::now();
   auto device = LockDevice();
   plat::KeybdEvent(static_cast<uint8_t>(kVkOff), 0, 0, 0);
   message->clear();
@@ -116,6 +120,33 @@ void HeldKeys::Release(const Held& held) {
       std::fprintf(stderr, "devicesim serve: button %s: %s\n", device::ToUtf8(held.button.entry).c_str(),
                    problem.c_str());
   }
+}
+
+void HeldKeys::Heard(const std::string& page, Clock::time_point now) {
+  if (page.empty()) return;
+  std::lock_guard<std::mutex> keys(mutex_);
+  heard_[page] = now;
+}
+
+size_t HeldKeys::ReleaseSilent(std::chrono::milliseconds silence, Clock::time_point now) {
+  std::lock_guard<std::mutex> keys(mutex_);
+  size_t released = 0;
+  for (auto held = held_.begin(); held != held_.end();) {
+    const std::string& page = held->second.page;
+    auto heard = heard_.find(page);
+    if (page.empty() || (heard != heard_.end() && now - heard->second < silence)) {
+      ++held;
+      continue;
+    }
+    auto device = LockDevice();
+    Release(held->second);
+    held = held_.erase(held);
+    ++released;
+  }
+  // Pages gone quiet with nothing held are forgotten.
+  for (auto heard = heard_.begin(); heard != heard_.end();)
+    heard = now - heard->second >= silence ? heard_.erase(heard) : std::next(heard);
+  return released;
 }
 
 void HeldKeys::ReleasePage(const std::string& page) {

@@ -81,8 +81,19 @@ void PressFollower::ExcludeOwnStarts(int64_t after, int64_t upto) {
   if (upto > after) own_starts_.emplace_back(after, upto);
 }
 
+std::string PressFollower::ProgramOf(int64_t pid) const {
+  if (pid == static_cast<int64_t>(getpid())) return "devicesim serve";
+  auto known = programs_.find(pid);
+  return known != programs_.end() ? known->second : std::string();
+}
+
 void PressFollower::Follow(const device::JournalEntry& entry, const Json& fields) {
   while (!own_starts_.empty() && own_starts_.front().second < entry.id) own_starts_.erase(own_starts_.begin());
+  if (programs_.size() >= kMaxFollowedProcesses) programs_.clear();
+  if (entry.event == "start" && fields.contains("child") && fields["child"].is_number_integer())
+    programs_[fields["child"].get<int64_t>()] = Utf8(FileName(device::FromUtf8(fields.value("program", std::string()))));
+  else if (entry.event == "button" && programs_.count(entry.pid) == 0)
+    programs_[entry.pid] = "devicesim";
   if (entry.event == "button") {
     bool down = fields.value("down", false);
     if (down) {
@@ -168,6 +179,21 @@ Json ButtonsJson() {
               {"holdInterval", settings.Dword(u"HoldInterval", 400)},
               {"dblClickInterval", settings.Dword(u"DblClickInterval", 400)},
               {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)}};
+}
+
+Json KeysJson(const Json& buttons) {
+  Json keys = Json::array();
+  if (buttons.is_object() && buttons.contains("buttons") && buttons["buttons"].is_array()) {
+    for (const Json& b : buttons["buttons"]) {
+      std::string entry = b.value("entry", std::string()), name = b.value("name", std::string());
+      keys.push_back(Json{{"id", entry}, {"kind", "button"}, {"place", "front"}, {"vk", b.value("vk", -1)},
+                          {"label", name},
+                          {"title", name + " (" + entry + ")" + (b.value("takenOver", false) ? ", taken over by Quadrakey" : "")}});
+    }
+  }
+  keys.push_back(Json{{"id", "power"}, {"kind", "power"}, {"place", "top"}, {"vk", kVkOff}, {"label", "Power key"},
+                      {"title", "Power key (0xDF)"}});
+  return keys;
 }
 
 }  // namespace devicesim::serve

@@ -43,11 +43,16 @@ class PressFollower {
   // {"program", "args", "t", "pid"} or null.
   const Json& LastStarted() const { return last_started_; }
   bool DisplayOn() const { return display_on_; }
+  // The program a process runs, as the journal tells: the file name of what
+  // started it, "devicesim serve" for this server, "devicesim" for another
+  // process that pressed a button; empty when unknown.
+  std::string ProgramOf(int64_t pid) const;
 
  private:
   std::map<int64_t, int> pressing_;  // buttons down, by the pid that pressed them
   std::set<int64_t> started_by_press_;
   std::vector<std::pair<int64_t, int64_t>> own_starts_;
+  std::map<int64_t, std::string> programs_;
   Json last_started_;
   bool display_on_ = true;
 };
@@ -63,5 +68,10 @@ Json DeviceJson(const PressFollower& follower);
 // "recordCommand"}: the hardware buttons in the configuration program's
 // order (its button index), with their settings.
 Json ButtonsJson();
+
+// The hardware keys the page draws, from ButtonsJson's buttons: [{"id",
+// "kind": "button" or "power", "place": "front" or "top", "vk", "label",
+// "title"}...], the buttons in table order, then the power key.
+Json KeysJson(const Json& buttons);
 
 }  // namespace devicesim::serve

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "devicesim/shell/ui_client.h"
@@ -50,19 +51,27 @@ bool DeviceWatcher::Start(std::string* error) {
     return false;
   }
   {
+    std::lock_guard<std::mutex> catching_up(catch_up_mutex_);
     auto device = LockDevice();
+    Json buttons = ButtonsJson();
+    timeline_.SetButtons(buttons);
+    buttons["keys"] = KeysJson(buttons);
     int64_t last = device::LastJournalId();
     std::vector<Json> tail;
     for (const device::JournalEntry& entry : device::ReadJournal(std::max<int64_t>(0, last - kFollowedAtStart))) {
       Json json = EntryJson(entry);
       follower_.Follow(entry, json["fields"]);
-      if (entry.id > last - static_cast<int64_t>(EventHub::kJournalTail)) tail.push_back(std::move(json));
+      if (entry.id > last - static_cast<int64_t>(EventHub::kJournalTail)) {
+        std::string program = follower_.ProgramOf(entry.pid);
+        if (!program.empty()) json["program"] = program;
+        tail.push_back(std::move(json));
+      }
       last_id_ = entry.id;
     }
     last_id_ = std::max(last_id_, last);
     hub_->AddJournal(tail);
     hub_->SetDevice(DeviceJson(follower_));
-    hub_->SetButtons(ButtonsJson());
+    hub_->SetButtons(buttons);
     buttons_read_at_ = device::channel::MonotonicMs();
   }
   ReadScreen();
@@ -94,27 +103,88 @@ void DeviceWatcher::Poke() {
 
 void DeviceWatcher::OwnStarts(int64_t after, int64_t upto) { follower_.ExcludeOwnStarts(after, upto); }
 
+bool DeviceWatcher::ReadJournalLocked(std::vector<Json>* entries) {
+  bool reset = false;
+  int64_t last = device::LastJournalId();
+  if (last < last_id_) {  // a device made anew in the same folder
+    reset = true;
+    last_id_ = 0;
+    follower_ = PressFollower();
+    timeline_ = PressTimeline();
+    timeline_.SetButtons(ButtonsJson());
+    launcher_starts_.clear();
+  }
+  for (const device::JournalEntry& entry : device::ReadJournal(last_id_)) {
+    Json json = EntryJson(entry);
+    follower_.Follow(entry, json["fields"]);
+    timeline_.Follow(entry, json["fields"]);
+    std::string program = follower_.ProgramOf(entry.pid);
+    if (!program.empty()) json["program"] = program;
+    entries->push_back(std::move(json));
+    last_id_ = entry.id;
+  }
+  return reset;
+}
+
+std::vector<int64_t> DeviceWatcher::EndedLaunchersLocked() {
+  std::vector<int64_t> ended;
+  std::vector<int64_t> running = timeline_.Running();
+  // Launchers the timeline no longer keeps are not looked at again.
+  for (auto known = launcher_starts_.begin(); known != launcher_starts_.end();)
+    known = std::find(running.begin(), running.end(), known->first) == running.end() ? launcher_starts_.erase(known)
+                                                                                    : std::next(known);
+  for (int64_t pid : running) {
+    int64_t started = device::ProcessStartTime(pid);
+    auto known = launcher_starts_.find(pid);
+    if (known == launcher_starts_.end() && started >= 0) {
+      launcher_starts_[pid] = started;
+      continue;
+    }
+    // Gone, or its pid belongs to another process now.
+    if (started < 0 || started != known->second) ended.push_back(pid);
+  }
+  for (int64_t pid : ended) launcher_starts_.erase(pid);
+  // Running() lists them oldest first.
+  std::reverse(ended.begin(), ended.end());
+  return ended;
+}
+
+void DeviceWatcher::Publish(bool reset, const std::vector<Json>& entries) {
+  if (reset) hub_->ResetJournal();
+  if (!timeline_.TakeChanged()) {
+    hub_->AddJournal(entries);
+    return;
+  }
+  Json presses = timeline_.SeriesJson();
+  hub_->AddJournalAndPresses(entries, &presses);
+}
+
+void DeviceWatcher::CatchUp() {
+  std::lock_guard<std::mutex> catching_up(catch_up_mutex_);
+  std::vector<Json> entries;
+  auto device = LockDevice();
+  bool reset = ReadJournalLocked(&entries);
+  Publish(reset, entries);
+}
+
 bool DeviceWatcher::Update(bool* buttons_pending) {
   std::vector<Json> entries;
   bool reset = false;
   {
+    std::lock_guard<std::mutex> catching_up(catch_up_mutex_);
     auto device = LockDevice();
-    int64_t last = device::LastJournalId();
-    if (last < last_id_) {  // a device made anew in the same folder
-      reset = true;
-      last_id_ = 0;
-      follower_ = PressFollower();
+    // Which launchers ended is asked first: what they journalled before
+    // they ended is in the journal by then.
+    std::vector<int64_t> ended = EndedLaunchersLocked();
+    reset = ReadJournalLocked(&entries);
+    if (!ended.empty()) {
+      std::optional<ClosingReport> report = ReadClosingReport();
+      int64_t now = device::NowMs();
+      for (int64_t pid : ended) timeline_.Ended(pid, now, report);
     }
-    for (const device::JournalEntry& entry : device::ReadJournal(last_id_)) {
-      Json json = EntryJson(entry);
-      follower_.Follow(entry, json["fields"]);
-      entries.push_back(std::move(json));
-      last_id_ = entry.id;
-    }
+    // The journal first: the rest takes longer to read.
+    Publish(reset, entries);
   }
-  // The journal first: the rest takes longer to read.
-  if (reset) hub_->ResetJournal();
-  hub_->AddJournal(entries);
   Json device_state, buttons;
   bool read_buttons = false;
   {
@@ -125,6 +195,8 @@ bool DeviceWatcher::Update(bool* buttons_pending) {
     int64_t since = now - buttons_read_at_;
     if ((*buttons_pending && since >= kButtonsEveryMs) || since >= kButtonsBackstopMs) {
       buttons = ButtonsJson();
+      timeline_.SetButtons(buttons);
+      buttons["keys"] = KeysJson(buttons);
       buttons_read_at_ = now;
       read_buttons = true;
       *buttons_pending = false;
@@ -139,6 +211,10 @@ void DeviceWatcher::WatchDatabase() {
   bool buttons_pending = false;
   while (!stopping_) {
     int timeout = kBackstopMs;
+    {
+      auto device = LockDevice();
+      if (!timeline_.Running().empty()) timeout = kLaunchersEveryMs;
+    }
     if (buttons_pending) {
       int64_t due = buttons_read_at_ + kButtonsEveryMs - device::channel::MonotonicMs();
       timeout = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(timeout, due)));

@@ -8,11 +8,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "devicesim/serve/serve_events.h"
+#include "devicesim/serve/serve_presses.h"
 #include "devicesim/serve/serve_views.h"
 
 namespace devicesim::serve {
@@ -30,11 +33,17 @@ class DeviceWatcher {
   void Stop();
   // Look again now (the server changed something itself).
   void Poke();
+  // Reads the journal's new entries and tells the page now, on the caller's
+  // thread: a key the server put down shows without waiting for the watcher.
+  void CatchUp();
   // With the device lock held: journal entries in (after, upto] made by
   // this process are a program the page started, not one a press started.
   void OwnStarts(int64_t after, int64_t upto);
 
   static constexpr int kBackstopMs = 200;
+  // How often launchers are looked at while one runs: its end, and its
+  // closing report, finish a series.
+  static constexpr int kLaunchersEveryMs = 10;
   static constexpr int kScreenEveryMs = 250;
   static constexpr int kButtonsEveryMs = 100;
   static constexpr int kButtonsBackstopMs = 2000;
@@ -44,10 +53,20 @@ class DeviceWatcher {
   void WatchScreen();
   // Reads what changed; true when anything did.
   bool Update(bool* buttons_pending);
+  // With catch_up_mutex_ and the device lock held: the journal's new
+  // entries, followed; true when the journal started over.
+  bool ReadJournalLocked(std::vector<Json>* entries);
+  // Launchers that have ended since the last look, latest started first.
+  std::vector<int64_t> EndedLaunchersLocked();
+  void Publish(bool reset, const std::vector<Json>& entries);
   void ReadScreen();
 
   EventHub* hub_;
   PressFollower follower_;  // under the device lock
+  PressTimeline timeline_;  // under the device lock
+  std::map<int64_t, int64_t> launcher_starts_;  // a launcher's process start time, against pid reuse
+  // Journal entries reach the hub in order, whichever thread reads them.
+  std::mutex catch_up_mutex_;
   int64_t last_id_ = 0;
   int64_t buttons_read_at_ = 0;
   int inotify_ = -1;

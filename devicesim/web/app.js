@@ -1,26 +1,42 @@
-// The page of devicesim serve: the device's hardware buttons as pointer and
-// key presses, its screen, the journal and the button last pressed, kept up
-// to date by the server's event stream.
+// The page of devicesim serve: the device's hardware keys as pointer and key
+// presses, its screen, every series of presses as a timeline, the button
+// last pressed and the journal, kept up to date by the server's event
+// stream. The page finds its way back by itself when the server restarts,
+// and says why whenever it cannot.
 'use strict';
 
 (() => {
-  const TOKEN = document.querySelector('meta[name="qk-token"]').content;
   // Keys this page holds are let go by the server when the page goes away.
   const PAGE = Array.from(crypto.getRandomValues(new Uint8Array(8)), (b) => b.toString(16).padStart(2, '0')).join('');
-  const MAX_JOURNAL_ROWS = 400;
-  const VK_OFF = 0xDF;
+  const HEARTBEAT_MS = 1000;
+  const RETRY_MS = [250, 500, 1000, 2000, 3000];
 
-  const state = {device: null, buttons: null, screen: null, journal: []};
+  const state = {device: null, buttons: null, screen: null, presses: []};
   const memory = {};  // list scroll positions across redraws
   const linesCache = new Map();
   let screenKey = '';
 
-  // What the tests and the latency figures read.
-  const qk = window.qk = {pointerDownAt: [], shownAt: new Map(), streamOpen: false};
+  // What the tests and the latency figures read, on the wall clock the
+  // device's journal uses. (timeOrigin is taken once, at load, and can be off
+  // by as long as the browser was kept from running then.)
+  const qk = window.qk = {pointerDownAt: [], shownAt: new Map(), timelineAt: new Map(), streamOpen: false};
+  const wallClock = (eventTime = performance.now()) => Date.now() - (performance.now() - eventTime);
 
-  // ---- Server calls --------------------------------------------------------------
+  // ---- What the page says ------------------------------------------------------------
+  const statusNode = document.getElementById('status');
+  const banner = document.getElementById('banner');
   const notice = document.getElementById('notice');
   let noticeTimer = 0;
+
+  function setStatus(kind, text) {
+    statusNode.dataset.state = kind;
+    statusNode.textContent = text;
+  }
+  // Why the page cannot do its work now; stays until that changes.
+  function say(text) {
+    banner.textContent = text || '';
+    banner.hidden = !text;
+  }
   function tell(text) {
     notice.textContent = text;
     notice.hidden = false;
@@ -28,20 +44,24 @@
     noticeTimer = setTimeout(() => { notice.hidden = true; }, 6000);
   }
 
-  async function post(path, body) {
+  const REFUSED = 'This page is refused: ';
+  const NO_TOKEN = 'This page is refused: this browser does not have the device\'s token (a new one was made, ' +
+                   'or this browser never opened the address devicesim serve printed). Open that address; ' +
+                   'this page then carries on by itself.';
+  const refusal = (status, reason) => status === 403 && /token/.test(reason) ? NO_TOKEN : REFUSED + reason + '.';
+
+  async function post(path, body, quiet) {
     try {
-      const res = await fetch(path, {
-        method: 'POST',
-        headers: {'Content-Type': 'application/json', 'X-Quadrakey-Token': TOKEN},
-        body: JSON.stringify(body),
-      });
+      const res = await fetch(path, {method: 'POST', headers: {'Content-Type': 'application/json'}, body: JSON.stringify(body)});
       let data = null;
       try { data = await res.json(); } catch (e) { data = null; }
-      if (!res.ok) tell((data && data.error) || (res.status + ' ' + res.statusText));
-      else if (data && data.problem) tell(data.problem);
+      const reason = (data && data.error) || (res.status + ' ' + res.statusText);
+      if (res.status === 403) say(refusal(res.status, reason));
+      else if (!res.ok && !quiet) tell(reason);
+      else if (data && data.problem && !quiet) tell(data.problem);
       return {ok: res.ok, status: res.status, data};
     } catch (e) {
-      tell('The server cannot be reached: ' + e.message);
+      if (!quiet) tell('The server cannot be reached: ' + e.message);
       return {ok: false, status: 0, data: null};
     }
   }
@@ -49,10 +69,12 @@
   // ---- The screen ---------------------------------------------------------------------
   const screenNode = document.getElementById('screen');
   const frameNode = document.getElementById('screen-frame');
+  const boxNode = document.getElementById('screen-box');
 
   const screenContext = {
     memory,
     rotation: 0,
+    scale: 1,
     act: async (body) => {
       const answer = await post('/api/ui', body);
       if (answer.ok && answer.data) applyScreen(answer.data.screen);
@@ -92,119 +114,221 @@
     screenContext.rotation = turn;
     frameNode.dataset.turn = turn;
     screenNode.style.transform = turn ? 'rotate(' + turn + 'deg)' : '';
+    placeScreen();
     QkScreen.render(screenNode, state, screenContext);
   }
 
-  // ---- Hardware buttons -------------------------------------------------------------------
-  const hardware = document.getElementById('hardware');
-  const held = new Map();  // button name -> the down request under way
+  // The 240x320 screen at 1x, 2x, or as large as fits: scaled whole, so
+  // that text and lines are drawn anew at the size, not stretched.
+  let zoom = localStorage.getItem('qk-zoom') || '1';
+  function placeScreen() {
+    const turned = frameNode.dataset.turn === '90' || frameNode.dataset.turn === '270';
+    const w = turned ? 320 : 240, h = turned ? 240 : 320;
+    let scale = zoom === '2' ? 2 : 1;
+    if (zoom === 'fit') {
+      // Beside the panels on a wide window, above them on a narrow one; the
+      // case and the keys take about 50 px across and 220 px down.
+      const across = (window.innerWidth > 860 ? window.innerWidth * 0.5 : window.innerWidth) - 72;
+      const down = window.innerHeight - 240;
+      scale = Math.max(0.5, Math.min(4, Math.floor(Math.min(across / w, down / h) * 4) / 4));
+    }
+    screenContext.scale = scale;
+    frameNode.style.transform = scale === 1 ? '' : 'scale(' + scale + ')';
+    boxNode.style.width = w * scale + 'px';
+    boxNode.style.height = h * scale + 'px';
+    for (const b of document.querySelectorAll('.zoom button')) b.setAttribute('aria-pressed', String(b.dataset.zoom === zoom));
+  }
+  for (const b of document.querySelectorAll('.zoom button')) {
+    b.addEventListener('click', () => {
+      zoom = b.dataset.zoom;
+      localStorage.setItem('qk-zoom', zoom);
+      placeScreen();
+    });
+  }
+  window.addEventListener('resize', () => { if (zoom === 'fit') placeScreen(); });
 
-  function keyDown(name, at) {
-    if (held.has(name)) return;
-    if (at !== undefined) qk.pointerDownAt.push({name, at});
-    const request = post('/api/button', {name, down: true, page: PAGE});
-    held.set(name, request);
+  // ---- Hardware keys --------------------------------------------------------------------
+  // Drawn from the server's list; a key stays down while any of its sources
+  // (the pointer, its digit, the keyboard on the focused key) holds it.
+  const hardware = document.getElementById('hardware');
+  const topKeys = document.querySelector('.device-top');
+  const held = new Map();  // key id -> {key, sources, request}
+
+  function keyList() { return (state.buttons && state.buttons.keys) || []; }
+  function buttonList() { return (state.buttons && state.buttons.buttons) || []; }
+
+  function pressRequest(key, down) {
+    return key.kind === 'power' ? post('/api/power', {down, page: PAGE})
+                                : post('/api/button', {name: key.id, down, page: PAGE});
+  }
+
+  function keyDown(key, source, at) {
+    const holding = held.get(key.id);
+    if (holding) {
+      holding.sources.add(source);
+      return;
+    }
+    if (at !== undefined) qk.pointerDownAt.push({name: key.id, at});
+    held.set(key.id, {key, sources: new Set([source]), request: pressRequest(key, true)});
     markHeld();
   }
 
-  function keyUp(name) {
-    const request = held.get(name);
-    if (!request) return;
-    held.delete(name);
+  function keyUp(id, source) {
+    const holding = held.get(id);
+    if (!holding || !holding.sources.delete(source) || holding.sources.size) return;
+    held.delete(id);
     markHeld();
     // Up only after down has arrived: two requests may take two connections.
-    request.then((answer) => { if (answer.ok) post('/api/button', {name, down: false, page: PAGE}); });
-  }
-
-  let powerDown = null;
-  function powerPress(down) {
-    if (down) {
-      if (powerDown) return;
-      powerDown = post('/api/power', {down: true, page: PAGE});
-    } else if (powerDown) {
-      const request = powerDown;
-      powerDown = null;
-      request.then((answer) => { if (answer.ok) post('/api/power', {down: false, page: PAGE}); });
-    }
+    holding.request.then((answer) => { if (answer.ok) pressRequest(holding.key, false); });
   }
 
   function releaseAll() {
-    for (const name of Array.from(held.keys())) keyUp(name);
-    powerPress(false);
+    for (const [id, holding] of Array.from(held)) for (const source of Array.from(holding.sources)) keyUp(id, source);
   }
 
-  function holdable(node, down, up) {
+  function holdable(node, key) {
     node.addEventListener('pointerdown', (e) => {
       if (e.button !== 0) return;
       e.preventDefault();
       node.setPointerCapture(e.pointerId);
-      down(performance.timeOrigin + e.timeStamp);
+      keyDown(key, 'pointer', wallClock(e.timeStamp));
     });
+    const up = () => keyUp(key.id, 'pointer');
     node.addEventListener('pointerup', up);
     node.addEventListener('pointercancel', up);
     node.addEventListener('lostpointercapture', up);
     node.addEventListener('contextmenu', (e) => e.preventDefault());
+    // Tab to it, then hold Space or Enter.
+    node.addEventListener('keydown', (e) => {
+      if (e.key !== ' ' && e.key !== 'Enter') return;
+      e.preventDefault();
+      e.stopPropagation();
+      if (!e.repeat) keyDown(key, 'focus', wallClock(e.timeStamp));
+    });
+    node.addEventListener('keyup', (e) => {
+      if (e.key !== ' ' && e.key !== 'Enter') return;
+      e.preventDefault();
+      keyUp(key.id, 'focus');
+    });
+    node.addEventListener('blur', () => keyUp(key.id, 'focus'));
   }
 
-  function buttonList() { return (state.buttons && state.buttons.buttons) || []; }
-
-  function drawHardware() {
-    const list = buttonList();
-    const key = JSON.stringify(list.map((b) => [b.entry, b.name, b.takenOver]));
-    if (hardware.dataset.key === key) return markHeld();
-    hardware.dataset.key = key;
+  function drawKeys() {
+    const keys = keyList();
+    const sig = JSON.stringify(keys);
+    if (hardware.dataset.key === sig) return markHeld();
+    hardware.dataset.key = sig;
     hardware.replaceChildren();
-    list.forEach((b, i) => {
+    for (const old of topKeys.querySelectorAll('.hw-top')) old.remove();
+    let digit = 0;
+    for (const key of keys) {
+      if (key.place === 'top') {
+        const node = document.createElement('button');
+        node.type = 'button';
+        node.className = 'hw-top power';
+        node.id = key.kind === 'power' ? 'power' : 'key-' + key.id;
+        node.dataset.name = key.id;
+        node.dataset.vk = key.vk;
+        node.title = key.title;
+        node.setAttribute('aria-label', key.label);
+        node.innerHTML = '<svg viewBox="0 0 12 12" aria-hidden="true"><path d="M3.5 3.2a4 4 0 1 0 5 0" fill="none" stroke="currentColor" stroke-width="1.4" stroke-linecap="round"/><path d="M6 1v4.2" stroke="currentColor" stroke-width="1.4" stroke-linecap="round"/></svg>';
+        holdable(node, key);
+        topKeys.append(node);
+        continue;
+      }
+      digit += 1;
       const wrap = document.createElement('div');
       wrap.className = 'hw';
-      const button = document.createElement('button');
-      button.type = 'button';
-      button.className = 'hw-button' + (b.name.toLowerCase().includes('record') ? ' record' : '');
-      button.dataset.name = b.entry;
-      button.dataset.vk = b.vk;
-      button.title = b.name + ' (' + b.entry + ')' + (i < 9 ? ', key ' + (i + 1) : '') +
-                     (b.takenOver ? ', taken over by Quadrakey' : '');
-      if (i < 9) button.append(Object.assign(document.createElement('span'), {className: 'hw-key', textContent: String(i + 1)}));
-      holdable(button, (at) => keyDown(b.entry, at), () => keyUp(b.entry));
-      const label = document.createElement('span');
-      label.className = 'hw-label';
-      label.textContent = b.name;
-      wrap.append(button, label);
+      const node = document.createElement('button');
+      node.type = 'button';
+      node.className = 'hw-button' + (/record/i.test(key.label) ? ' record' : '');
+      node.dataset.name = key.id;
+      node.dataset.vk = key.vk;
+      node.title = key.title + (digit <= 9 ? ', key ' + digit : '');
+      if (digit <= 9) node.append(Object.assign(document.createElement('span'), {className: 'hw-key', textContent: String(digit)}));
+      holdable(node, key);
+      wrap.append(node, Object.assign(document.createElement('span'), {className: 'hw-label', textContent: key.label}));
       hardware.append(wrap);
-    });
+    }
     markHeld();
   }
 
   function markHeld() {
     const down = new Set((state.device && state.device.keysDown) || []);
-    for (const button of hardware.querySelectorAll('.hw-button')) {
-      const isDown = held.has(button.dataset.name) || down.has(Number(button.dataset.vk));
-      button.classList.toggle('down', isDown);
+    for (const node of document.querySelectorAll('.hw-button, .hw-top')) {
+      node.classList.toggle('down', held.has(node.dataset.name) || down.has(Number(node.dataset.vk)));
     }
-    document.getElementById('power').classList.toggle('down', powerDown !== null || down.has(VK_OFF));
   }
 
-  holdable(document.getElementById('power'), () => powerPress(true), () => powerPress(false));
+  // Keys held here that the server no longer holds (it restarted): let go here too.
+  function forgetLostKeys() {
+    const down = new Set((state.device && state.device.keysDown) || []);
+    for (const [id, holding] of Array.from(held)) {
+      if (down.has(holding.key.vk)) continue;
+      holding.request.then((answer) => {
+        if (held.get(id) === holding && !new Set((state.device && state.device.keysDown) || []).has(holding.key.vk)) {
+          held.delete(id);
+          markHeld();
+        }
+        return answer;
+      });
+    }
+  }
 
+  const digitKey = (e) => e.key.length === 1 && e.key >= '1' && e.key <= '9'
+    ? keyList().filter((k) => k.place !== 'top')[Number(e.key) - 1] : null;
   document.addEventListener('keydown', (e) => {
-    if (e.repeat || e.ctrlKey || e.altKey || e.metaKey || e.key < '1' || e.key > '9' || e.key.length !== 1) return;
+    if (e.repeat || e.ctrlKey || e.altKey || e.metaKey) return;
     if (e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement) return;
-    const button = buttonList()[Number(e.key) - 1];
-    if (!button) return;
+    const key = digitKey(e);
+    if (!key) return;
     e.preventDefault();
-    keyDown(button.entry, performance.timeOrigin + e.timeStamp);
+    keyDown(key, 'digit', wallClock(e.timeStamp));
   });
   document.addEventListener('keyup', (e) => {
-    if (e.key < '1' || e.key > '9' || e.key.length !== 1) return;
-    const button = buttonList()[Number(e.key) - 1];
-    if (button) keyUp(button.entry);
+    const key = digitKey(e);
+    if (key) keyUp(key.id, 'digit');
   });
   // A key held while the window loses the keyboard never sees its key up.
   window.addEventListener('blur', releaseAll);
+  // While it holds a key, the page says it is still there; a page that
+  // stops saying so (closed, crashed) has its keys let go by the server.
+  setInterval(() => {
+    if (held.size) post('/api/heartbeat', {page: PAGE}, true);
+  }, HEARTBEAT_MS);
+  window.addEventListener('pagehide', () => {
+    if (!held.size) return;
+    fetch('/api/release', {method: 'POST', keepalive: true, headers: {'Content-Type': 'application/json'},
+                           body: JSON.stringify({page: PAGE})}).catch(() => {});
+  });
+
+  // ---- Presses ----------------------------------------------------------------------------
+  const timelineNode = document.getElementById('timeline');
+  const pressList = document.getElementById('press-list');
+  let picked = null, redraw = 0;
+
+  function drawTimeline() {
+    clearTimeout(redraw);
+    const series = state.presses || [];
+    if (picked !== null && !series.some((s) => s.id === picked)) picked = null;
+    const moving = QkTimeline.render(timelineNode, pressList, series, picked, (id) => {
+      picked = id === series[series.length - 1].id ? null : id;
+      drawTimeline();
+    });
+    const now = wallClock();
+    for (const s of series) {
+      for (const p of s.presses) {
+        if (qk.timelineAt.has(p.down)) continue;
+        qk.timelineAt.set(p.down, now);
+        if (qk.timelineAt.size > 2000) qk.timelineAt.delete(qk.timelineAt.keys().next().value);
+      }
+    }
+    if (moving) redraw = setTimeout(drawTimeline, 100);
+  }
 
   // ---- Beside the device: the button last pressed ------------------------------------------
   const pressedNode = document.getElementById('pressed');
-  let lastPress = null;  // {name, down, up, previousDown}
+  let lastPress = null;  // {name, down, up, previous}
   const downTimes = new Map();
 
   function notePress(entry) {
@@ -214,7 +338,7 @@
     if (f.down) {
       const previous = downTimes.get(name);
       downTimes.set(name, entry.t);
-      lastPress = {name, down: entry.t, up: null, previous};
+      lastPress = {name, vk: f.vk, down: entry.t, up: null, previous};
     } else if (lastPress && lastPress.name === name && lastPress.up === null) {
       lastPress.up = entry.t;
     }
@@ -258,106 +382,135 @@
     timing.className = 'timings';
     timing.textContent = 'Hold after ' + info.holdInterval + ' ms · second press within ' + info.dblClickInterval + ' ms';
     parts.push(timing);
-    const last = document.createElement('p');
-    last.className = 'muted';
+    // Down only while the device says so: a server killed with the key down
+    // journalled no key up, and a restarted one let the key go.
+    const keysDown = (state.device && state.device.keysDown) || [];
+    const stillDown = lastPress.up === null && keysDown.includes(lastPress.vk);
+    const last = text('p', 'muted', (lastPress.up !== null ? 'Last press: held ' + (lastPress.up - lastPress.down) + ' ms'
+                                     : stillDown ? 'Held down now' : 'Last press: let go (the server restarted)') +
+                      (lastPress.previous ? ', ' + (lastPress.down - lastPress.previous) + ' ms after the press before' : ''));
     last.id = 'press-timing';
-    last.textContent = (lastPress.up !== null ? 'Last press: held ' + (lastPress.up - lastPress.down) + ' ms' : 'Held down now') +
-                       (lastPress.previous ? ', ' + (lastPress.down - lastPress.previous) + ' ms after the press before' : '');
     parts.push(last);
     pressedNode.replaceChildren(...parts);
   }
 
   // ---- The journal ---------------------------------------------------------------------------
-  const journalNode = document.getElementById('journal');
-  const journalCount = document.getElementById('journal-count');
-
-  function when(ms) {
-    const d = new Date(ms);
-    const two = (n) => String(n).padStart(2, '0');
-    return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds()) + '.' + String(d.getMilliseconds()).padStart(3, '0');
-  }
-
-  function fieldsText(fields) {
-    return Object.entries(fields || {}).map(([k, v]) => k + '=' + (typeof v === 'string' ? '"' + v + '"' : JSON.stringify(v))).join('  ');
-  }
-
-  function journalRow(entry) {
-    const row = document.createElement('div');
-    row.className = 'entry ev-' + entry.event;
-    row.dataset.id = entry.id;
-    row.dataset.event = entry.event;
-    row.dataset.pid = entry.pid;
-    row.append(text('span', 'e-time', when(entry.t)), text('span', 'e-pid', entry.pid),
-               text('span', 'e-event', entry.event), text('span', 'e-fields', fieldsText(entry.fields)));
-    row.title = JSON.stringify(entry);
-    return row;
-  }
+  const journal = QkJournal.create({
+    list: document.getElementById('journal'),
+    count: document.getElementById('journal-count'),
+    kind: document.getElementById('journal-kind'),
+    process: document.getElementById('journal-process'),
+    pause: document.getElementById('journal-pause'),
+    clear: document.getElementById('journal-clear'),
+  }, {
+    shown(entries) {
+      const shown = wallClock();
+      for (const entry of entries) qk.shownAt.set(entry.id, shown);
+      while (qk.shownAt.size > 2000) qk.shownAt.delete(qk.shownAt.keys().next().value);
+    },
+  });
 
   function addJournal(entries, replace) {
-    const atBottom = journalNode.scrollHeight - journalNode.scrollTop - journalNode.clientHeight < 24;
-    if (replace) journalNode.replaceChildren();
-    const fragment = document.createDocumentFragment();
-    for (const entry of entries) {
-      fragment.append(journalRow(entry));
-      notePress(entry);
-    }
-    journalNode.append(fragment);
-    while (journalNode.childElementCount > MAX_JOURNAL_ROWS) journalNode.firstElementChild.remove();
-    const shown = performance.timeOrigin + performance.now();
-    for (const entry of entries) qk.shownAt.set(entry.id, shown);
-    if (qk.shownAt.size > 2000) qk.shownAt.delete(qk.shownAt.keys().next().value);
-    if (atBottom || replace) {
-      journalNode.scrollTop = journalNode.scrollHeight;
-      requestAnimationFrame(() => { journalNode.scrollTop = journalNode.scrollHeight; });
-    }
-    journalCount.textContent = journalNode.childElementCount + (journalNode.childElementCount === 1 ? ' entry' : ' entries');
-    drawPressed();
+    for (const entry of entries) notePress(entry);
+    journal.add(entries, replace);
+    if (entries.some((e) => e.event === 'button')) drawPressed();
   }
 
-  // ---- The event stream ------------------------------------------------------------------------
-  const status = document.getElementById('status');
-  function setStatus(kind, words) {
-    status.dataset.state = kind;
-    status.textContent = words;
-    document.documentElement.dataset.stream = kind;
-  }
+  // ---- The event stream, and finding the way back ------------------------------------------
+  let source = null, retries = 0, retryTimer = 0;
 
-  function snapshot(data) {
-    state.device = data.device;
-    state.buttons = data.buttons;
-    state.screen = data.screen;
+  function applySnapshot(snap) {
+    state.device = snap.device;
+    state.buttons = snap.buttons;
+    state.presses = snap.presses || [];
+    applyScreen(snap.screen);
+    drawScreen(true);
     lastPress = null;
     downTimes.clear();
-    addJournal(data.journal || [], true);
-    drawHardware();
-    drawScreen(true);
+    addJournal(snap.journal || [], true);
+    forgetLostKeys();
+    drawKeys();
+    drawPressed();
+    drawTimeline();
+  }
+
+  // Without a stream of its own, the page still shows the device as it is
+  // now, and its keys press.
+  async function loadState() {
+    try {
+      const res = await fetch('/api/state', {cache: 'no-store'});
+      if (res.ok) applySnapshot(await res.json());
+    } catch (e) { /* said already */ }
+  }
+
+  // Why the stream is gone, asked with a plain request.
+  async function whyClosed() {
+    try {
+      const res = await fetch('/api/hello?page=' + PAGE, {cache: 'no-store'});
+      let data = {};
+      try { data = await res.json(); } catch (e) { data = {}; }
+      if (!res.ok) return {state: 'refused', status: 'refused', text: refusal(res.status, data.error || String(res.status))};
+      if (data.stopping) return {state: 'closed', status: 'the server is stopping', text: 'The server is stopping; this page waits for it to start again.'};
+      if (data.streams >= data.maxStreams) {
+        return {state: 'refused', status: 'too many pages',
+                text: 'This page shows nothing new: ' + data.streams + ' pages are open already (at most ' + data.maxStreams +
+                      '). Close one, and this page connects by itself. Its buttons still press.'};
+      }
+      return {state: 'closed', status: 'reconnecting…', text: ''};
+    } catch (e) {
+      return {state: 'closed', status: 'server gone', text: 'The server is not running (devicesim serve stopped). ' +
+                                                            'This page carries on by itself when it is started again.'};
+    }
   }
 
   function connect() {
+    clearTimeout(retryTimer);
+    setStatus('connecting', retries ? 'reconnecting…' : 'connecting…');
     const events = new EventSource('/api/events?page=' + PAGE);
-    events.addEventListener('snapshot', (e) => {
-      snapshot(JSON.parse(e.data));
+    source = events;
+    events.onopen = () => {
+      retries = 0;
       qk.streamOpen = true;
-      setStatus('open', 'live');
-    });
+      setStatus('open', 'connected');
+      say('');
+    };
+    events.addEventListener('snapshot', (e) => applySnapshot(JSON.parse(e.data)));
     events.addEventListener('journal', (e) => addJournal(JSON.parse(e.data), false));
     events.addEventListener('device', (e) => {
       state.device = JSON.parse(e.data);
       markHeld();
       drawScreen(false);
+      drawPressed();
     });
     events.addEventListener('buttons', (e) => {
       state.buttons = JSON.parse(e.data);
-      drawHardware();
+      drawKeys();
       drawPressed();
     });
+    events.addEventListener('presses', (e) => {
+      state.presses = JSON.parse(e.data);
+      drawTimeline();
+    });
     events.addEventListener('screen', (e) => applyScreen(JSON.parse(e.data)));
+    // The browser's own retry stops at the first refusal; this one does
+    // not, and says why meanwhile.
     events.onerror = () => {
+      if (source !== events) return;
+      events.close();
+      source = null;
       qk.streamOpen = false;
-      setStatus('closed', events.readyState === EventSource.CLOSED ? 'disconnected' : 'reconnecting…');
+      const delay = RETRY_MS[Math.min(retries, RETRY_MS.length - 1)];
+      retries += 1;
+      whyClosed().then((why) => {
+        setStatus(why.state, why.status);
+        say(why.text);
+        if (why.status === 'too many pages') loadState();
+        retryTimer = setTimeout(connect, delay);
+      });
     };
   }
 
+  placeScreen();
   connect();
   // The Today screen's clock.
   setInterval(() => { if (screenNode.dataset.view === 'today') drawScreen(true); }, 30000);

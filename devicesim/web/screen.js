@@ -269,7 +269,7 @@ const QkScreen = (() => {
       const local = turn === 90 ? e.clientY - rect.top : turn === 180 ? rect.right - e.clientX
                   : turn === 270 ? rect.bottom - e.clientY : e.clientX - rect.left;
       const room = Math.max(1, node.clientWidth - 10);
-      const ratio = Math.min(1, Math.max(0, (local - 5) / room));
+      const ratio = Math.min(1, Math.max(0, (local / (ctx.scale || 1) - 5) / room));
       return Math.round(min + ratio * span);
     };
     if (c.enabled) {

@@ -13,44 +13,14 @@
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_views.h"
 #include "devicesim/serve/serve_watch.h"
 #include "platform/host/device/device.h"
 #include "shared/settings.h"
-#include "tests/support/log_bound_device_test.h"
+#include "tests/devicesim/serve_fixture.h"
 
 namespace {
-
-bool KeyIsDown(int virtual_key) {
-  bool down = false;
-  EXPECT_TRUE(device::IsKeyDown(virtual_key, &down)) << device::ErrorText(plat::GetLastError());
-  return down;
-}
-
-std::vector<int> KeysDownNow() {
-  std::vector<int> keys;
-  EXPECT_TRUE(device::KeysDown(&keys)) << device::ErrorText(plat::GetLastError());
-  return keys;
-}
-
-using devicesim::serve::EventHub;
-using devicesim::serve::HeldKeys;
-using devicesim::serve::Json;
-
-const char16_t kKeys[] = u"SOFTWARE\\Microsoft\\Shell\\Keys\\";
-
-void AddButton(const std::u16string& entry, const std::u16string& name, const std::u16string& command) {
-  ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kKeys + entry, u"", command));
-  ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kKeys + entry, u"ResetCmd", command));
-  ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kKeys + entry, u"Name", name));
-}
-
-std::vector<Json> ButtonEntries() {
-  std::vector<Json> found;
-  for (const device::JournalEntry& entry : device::ReadJournal())
-    if (entry.event == "button") found.push_back(devicesim::serve::EntryJson(entry)["fields"]);
-  return found;
-}
 
 // ---- Which requests may reach the device ---------------------------------------------
 
@@ -70,14 +40,79 @@ TEST(ServeRequests, OnlyThisServersNamesPassTheHostAndOriginChecks) {
   EXPECT_FALSE(OriginAllowed("http://attacker.example", 8240));
   EXPECT_FALSE(OriginAllowed("null", 8240));
   std::string a = devicesim::serve::NewToken(), b = devicesim::serve::NewToken();
-  EXPECT_EQ(a.size(), 64u);
+  EXPECT_TRUE(devicesim::serve::IsToken(a)) << a;
   EXPECT_NE(a, b);
+}
+
+httplib::Request RequestWith(std::string method, std::string path, httplib::Headers headers) {
+  httplib::Request req;
+  req.method = std::move(method);
+  req.path = std::move(path);
+  req.headers = std::move(headers);
+  return req;
+}
+
+TEST(ServeRequests, OnlyThePageItselfMayComeFromElsewhere) {
+  using devicesim::serve::FromElsewhere;
+  using devicesim::serve::TopLevelVisit;
+  struct Case {
+    httplib::Headers headers;
+    bool elsewhere;
+  } cases[] = {
+      {{}, false},  // a script: the token decides
+      {{{"Sec-Fetch-Site", "same-origin"}, {"Origin", "http://127.0.0.1:8240"}}, false},
+      {{{"Sec-Fetch-Site", "none"}}, false},  // typed, or a bookmark
+      {{{"Sec-Fetch-Site", "cross-site"}}, true},
+      {{{"Sec-Fetch-Site", "same-site"}}, true},  // another port of this machine
+      {{{"Origin", "http://127.0.0.1:9999"}}, true},
+      {{{"Origin", "null"}}, true},
+      {{{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Site", "cross-site"}}, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FromElsewhere(RequestWith("GET", "/api/events", c.headers), 8240), c.elsewhere)
+        << (c.headers.empty() ? "no headers" : c.headers.begin()->second);
+  }
+  httplib::Headers link{{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"}, {"Sec-Fetch-Dest", "document"}};
+  EXPECT_TRUE(TopLevelVisit(RequestWith("GET", "/", link)));
+  EXPECT_FALSE(TopLevelVisit(RequestWith("GET", "/api/state", link)));
+  EXPECT_FALSE(TopLevelVisit(RequestWith("POST", "/", link)));
+  httplib::Headers framed{{"Sec-Fetch-Mode", "navigate"}, {"Sec-Fetch-Dest", "iframe"}};
+  EXPECT_FALSE(TopLevelVisit(RequestWith("GET", "/", framed)));
+  EXPECT_FALSE(TopLevelVisit(RequestWith("GET", "/", {{"Sec-Fetch-Mode", "no-cors"}})));
+}
+
+TEST(ServeRequests, TheTokenComesInTheCookieOrTheHeaderAndBodiesAreMeasuredByTheirHeader) {
+  using devicesim::serve::BodyCheck;
+  using devicesim::serve::CarriesToken;
+  using devicesim::serve::CheckBody;
+  const std::string token(64, 'a');
+  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "x=1; qk_token_8240=" + token + "; y=2"}}), 8240, token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8241=" + token}}), 8240, token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8240=" + token + "b"}}), 8240, token));
+  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}}), 8240, token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}, {"X-Quadrakey-Token", token}}),
+                            8240, token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {}), 8240, ""));
+  EXPECT_EQ(devicesim::serve::TokenCookie(8240, token),
+            "qk_token_8240=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict");
+
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {}), 16), BodyCheck::kOk);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "16"}}), 16), BodyCheck::kOk);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "17"}}), 16), BodyCheck::kTooLong);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "104857600"}}), 16), BodyCheck::kTooLong);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "99999999999999999999999"}}), 16), BodyCheck::kTooLong);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "-1"}}), 16), BodyCheck::kBadLength);
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "1"}, {"Content-Length", "1"}}), 16),
+            BodyCheck::kBadLength);
+  // Chunked with a small length beside it: the length is not believed.
+  EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "10"}}), 16),
+            BodyCheck::kChunked);
 }
 
 // ---- The event stream -----------------------------------------------------------------------
 
-std::string Next(EventHub& hub, uint64_t* cursor, bool* started) {
-  return hub.NextForStream(cursor, started, std::chrono::milliseconds(20));
+std::string Next(EventHub& hub, uint64_t stream, uint64_t* cursor, bool* started) {
+  return hub.NextForStream(stream, cursor, started, std::chrono::milliseconds(20));
 }
 
 TEST(ServeEvents, AStreamGetsTheSnapshotThenOnlyWhatChanged) {
@@ -86,62 +121,71 @@ TEST(ServeEvents, AStreamGetsTheSnapshotThenOnlyWhatChanged) {
   hub.AddJournal({Json{{"id", 1}}});
   uint64_t cursor = 0;
   bool started = false;
-  std::string first = Next(hub, &cursor, &started);
+  uint64_t stream = hub.OpenStream("p");
+  std::string first = Next(hub, stream, &cursor, &started);
   EXPECT_NE(first.find("event: snapshot\ndata: {\"device\":{\"sip\":false}"), std::string::npos) << first;
   EXPECT_NE(first.find("\"journal\":[{\"id\":1}]"), std::string::npos) << first;
-  EXPECT_EQ(Next(hub, &cursor, &started), ": keep-alive\n\n");
+  EXPECT_EQ(Next(hub, stream, &cursor, &started), ": keep-alive\n\n");
   hub.SetDevice(Json{{"sip", false}});  // unchanged: nothing to tell
-  EXPECT_EQ(Next(hub, &cursor, &started), ": keep-alive\n\n");
+  EXPECT_EQ(Next(hub, stream, &cursor, &started), ": keep-alive\n\n");
   hub.SetDevice(Json{{"sip", true}});
   hub.AddJournal({Json{{"id", 2}}, Json{{"id", 3}}});
-  EXPECT_EQ(Next(hub, &cursor, &started),
-            "event: device\ndata: {\"sip\":true}\n\nevent: journal\ndata: [{\"id\":2},{\"id\":3}]\n\n");
+  hub.SetPresses(Json::array({Json{{"id", 2}}}));
+  EXPECT_EQ(Next(hub, stream, &cursor, &started),
+            "event: device\ndata: {\"sip\":true}\n\nevent: journal\ndata: [{\"id\":2},{\"id\":3}]\n\n"
+            "event: presses\ndata: [{\"id\":2}]\n\n");
   hub.Stop();
-  EXPECT_EQ(Next(hub, &cursor, &started), "");
+  EXPECT_EQ(Next(hub, stream, &cursor, &started), "");
 }
 
 TEST(ServeEvents, AnOlderScreenOfTheSameProgramIsDropped) {
   EventHub hub(1);
   uint64_t cursor = 0;
   bool started = false;
-  Next(hub, &cursor, &started);
+  uint64_t stream = hub.OpenStream("p");
+  Next(hub, stream, &cursor, &started);
   hub.SetScreen(40, 7, Json{{"serial", 7}});
   hub.SetScreen(40, 6, Json{{"serial", 6}});  // an answer that took longer
   hub.SetScreen(41, 1, Json{{"serial", 1}});  // another program: its own count
   hub.SetScreen(0, 0, nullptr);
-  EXPECT_EQ(Next(hub, &cursor, &started),
+  EXPECT_EQ(Next(hub, stream, &cursor, &started),
             "event: screen\ndata: {\"serial\":7}\n\nevent: screen\ndata: {\"serial\":1}\n\n"
             "event: screen\ndata: null\n\n");
 }
 
-TEST(ServeEvents, AStreamThatFellBehindStartsOverAndStreamsAreLimited) {
+TEST(ServeEvents, AStreamThatFellBehindStartsOver) {
   EventHub hub(1);
-  EXPECT_TRUE(hub.OpenStream());
-  EXPECT_FALSE(hub.OpenStream());
+  uint64_t stream = hub.OpenStream("p");
   uint64_t cursor = 0;
   bool started = false;
-  Next(hub, &cursor, &started);
+  Next(hub, stream, &cursor, &started);
   for (int i = 0; i < 600; ++i) hub.AddJournal({Json{{"id", i}}});
-  std::string text = Next(hub, &cursor, &started);
+  std::string text = Next(hub, stream, &cursor, &started);
   EXPECT_EQ(text.find("event: journal"), std::string::npos);
   EXPECT_NE(text.find("event: snapshot"), std::string::npos);
   EXPECT_EQ(hub.Snapshot()["journal"].size(), EventHub::kJournalTail);
-  hub.CloseStream();
-  EXPECT_TRUE(hub.OpenStream());
+}
+
+TEST(ServeEvents, APageHasOneStreamAndPagesAreLimited) {
+  EventHub hub(2);
+  uint64_t a = hub.OpenStream("a"), b = hub.OpenStream("b");
+  EXPECT_NE(a, 0u);
+  EXPECT_NE(b, 0u);
+  EXPECT_EQ(hub.OpenStream("c"), 0u) << "a third page";
+  // Page a reconnects before its old stream was noticed gone: the new one wins.
+  uint64_t again = hub.OpenStream("a");
+  ASSERT_NE(again, 0u);
+  uint64_t cursor = 0;
+  bool started = false;
+  EXPECT_EQ(Next(hub, a, &cursor, &started), "") << "the old stream ends";
+  EXPECT_FALSE(hub.CloseStream(a)) << "page a still has a stream";
+  EXPECT_TRUE(hub.CloseStream(again));
+  EXPECT_NE(hub.OpenStream("c"), 0u);
+  hub.Stop();
+  EXPECT_EQ(hub.OpenStream("d"), 0u);
 }
 
 // ---- Keys held for pages, on a device ----------------------------------------------------------
-
-class ServeDeviceTest : public LogBoundDeviceTest {
- protected:
-  void SetUp() override {
-    LogBoundDeviceTest::SetUp();
-    AddButton(u"40C1", u"Button 1", u"\\Windows\\calendar.exe");
-    AddButton(u"40C2", u"Button 2", u"\\Windows\\contacts.exe");
-    output_ = device::Folder() + "/buttons.txt";
-  }
-  std::string output_;
-};
 
 TEST_F(ServeDeviceTest, AKeyGoesDownOnceAndUpOnlyForThePageThatHoldsIt) {
   HeldKeys keys;
@@ -179,6 +223,24 @@ TEST_F(ServeDeviceTest, APageThatGoesAwayLetsGoOfItsKeysOnly) {
   EXPECT_EQ(keys.Count(), 0u);
 }
 
+TEST_F(ServeDeviceTest, APageNotHeardFromLetsGoOfItsKeysWithOrWithoutAStream) {
+  using std::chrono::milliseconds;
+  HeldKeys keys;
+  std::string message;
+  auto now = HeldKeys::Clock::now();
+  ASSERT_EQ(keys.PowerDown("quiet", &message), HeldKeys::Result::kOk);
+  ASSERT_EQ(keys.ButtonDown("alive", "40C1", output_, &message), HeldKeys::Result::kOk);
+  ASSERT_EQ(keys.ButtonDown("", "40C2", output_, &message), HeldKeys::Result::kOk);  // a script's
+  keys.Heard("alive", now + milliseconds(2500));
+  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(2000)), 0u) << "not yet";
+  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(4000)), 1u);
+  EXPECT_FALSE(KeyIsDown(0xDF)) << "the quiet page's power key";
+  EXPECT_TRUE(KeyIsDown(0xC1));
+  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(6000)), 1u);
+  EXPECT_FALSE(KeyIsDown(0xC1));
+  EXPECT_TRUE(KeyIsDown(0xC2)) << "a key held without a page waits for its key up";
+}
+
 // ---- What the page is told ----------------------------------------------------------------------
 
 device::JournalEntry Entry(int64_t id, int64_t pid, const std::string& event, const std::string& fields) {
@@ -197,6 +259,9 @@ TEST(ServeViews, TheProgramLastStartedByAPressIsFollowedThroughTheLauncher) {
   Follow(&follower, Entry(2, self, "button", "\"name\":\"40C1\",\"vk\":193,\"down\":true"));
   Follow(&follower, Entry(3, self, "start", "\"program\":\"\\\\A\\\\TapdeckX.exe\",\"args\":\"0\",\"child\":77"));
   EXPECT_TRUE(follower.LastStarted().is_null()) << "the launcher is not what a press starts";
+  EXPECT_EQ(follower.ProgramOf(77), "TapdeckX.exe");
+  EXPECT_EQ(follower.ProgramOf(self), "devicesim serve");
+  EXPECT_EQ(follower.ProgramOf(78), "");
   Follow(&follower, Entry(4, self, "button", "\"name\":\"40C1\",\"vk\":193,\"down\":false"));
   Follow(&follower, Entry(5, 77, "start", "\"program\":\"\\\\Windows\\\\calc.exe\",\"args\":\"-x\""));
   EXPECT_EQ(follower.LastStarted()["program"], "\\Windows\\calc.exe");
@@ -241,138 +306,6 @@ TEST_F(ServeDeviceTest, ButtonsComeInTheConfigurationProgramsOrderWithTheirAssig
   EXPECT_EQ(view["buttons"][2]["enabled"], true);
   EXPECT_EQ(view["holdInterval"], 600);
   EXPECT_EQ(view["dblClickInterval"], 400);
-}
-
-// ---- The HTTP side ----------------------------------------------------------------------------------
-
-class ServeHttpTest : public ServeDeviceTest {
- protected:
-  void SetUp() override {
-    ServeDeviceTest::SetUp();
-    web_ = device::Folder() + "/web";
-    std::filesystem::create_directories(web_);
-    std::ofstream(web_ + "/index.html") << "<meta content=\"@QK_TOKEN@\">";
-    std::string error;
-    ASSERT_TRUE(watcher_.Start(&error)) << error;
-    server_ = std::make_unique<devicesim::serve::PageServer>(
-        devicesim::serve::PageServerSettings{web_, token_, output_}, &hub_, &watcher_, &keys_);
-    ASSERT_TRUE(server_->Bind(0, &error)) << error;
-    thread_ = std::thread([this] { server_->Run(); });
-  }
-  void TearDown() override {
-    server_->Stop();
-    thread_.join();
-    watcher_.Stop();
-    keys_.ReleaseAll();
-    ServeDeviceTest::TearDown();
-  }
-  httplib::Result Post(const std::string& path, const std::string& body, httplib::Headers headers) {
-    httplib::Client client("127.0.0.1", server_->Port());
-    return client.Post(path, headers, body, "application/json");
-  }
-  httplib::Headers Allowed() { return {{"X-Quadrakey-Token", token_}}; }
-
-  std::string web_;
-  std::string token_ = std::string(64, 'a');
-  EventHub hub_{devicesim::serve::kMaxStreams};
-  devicesim::serve::DeviceWatcher watcher_{&hub_};
-  HeldKeys keys_;
-  std::unique_ptr<devicesim::serve::PageServer> server_;
-  std::thread thread_;
-};
-
-TEST_F(ServeHttpTest, OnlyThePageWithTheTokenChangesTheDeviceAndBadRequestsSayWhy) {
-  httplib::Client client("127.0.0.1", server_->Port());
-  auto page = client.Get("/");
-  ASSERT_TRUE(page);
-  EXPECT_EQ(page->body, "<meta content=\"" + token_ + "\">");
-  EXPECT_EQ(page->get_header_value("X-Frame-Options"), "DENY");
-  auto rebound = client.Get("/api/state", {{"Host", "attacker.example:" + std::to_string(server_->Port())}});
-  ASSERT_TRUE(rebound);
-  EXPECT_EQ(rebound->status, 403);
-
-  const std::string down = "{\"name\":\"40C1\",\"down\":true}";
-  struct Case {
-    httplib::Headers headers;
-    std::string path, body;
-    int status;
-    const char* reason;
-  } cases[] = {
-      {{}, "/api/button", down, 403, "token"},
-      {{{"X-Quadrakey-Token", std::string(64, 'b')}}, "/api/button", down, 403, "token"},
-      {{{"X-Quadrakey-Token", token_}, {"Origin", "http://attacker.example"}}, "/api/button", down, 403, "elsewhere"},
-      {Allowed(), "/api/button", "{\"name\":", 400, "JSON"},
-      {Allowed(), "/api/button", "[1]", 400, "object"},
-      {Allowed(), "/api/button", "{\"name\":\"40C1\",\"down\":1}", 400, "down"},
-      {Allowed(), "/api/button", "{\"name\":\"40C9\",\"down\":true}", 404, "40C9"},
-      {Allowed(), "/api/button", "{\"name\":\"40C1\",\"down\":false}", 409, "not down"},
-      {Allowed(), "/api/button", std::string(20000, ' '), 413, "longer"},
-      {Allowed(), "/api/ui", "{\"action\":\"explode\"}", 400, "explode"},
-      {Allowed(), "/api/ui", "{\"action\":\"done\"}", 409, "tapdeck"},
-      {Allowed(), "/api/nothing", "{}", 404, "no such"},
-  };
-  for (const Case& c : cases) {
-    auto answer = Post(c.path, c.body, c.headers);
-    ASSERT_TRUE(answer) << c.path;
-    EXPECT_EQ(answer->status, c.status) << c.path << " " << c.body.substr(0, 40);
-    Json reason = Json::parse(answer->body, nullptr, false);
-    ASSERT_TRUE(reason.is_object()) << answer->body;
-    EXPECT_NE(reason.value("error", "").find(c.reason), std::string::npos) << answer->body;
-  }
-  EXPECT_TRUE(KeysDownNow().empty());
-  EXPECT_TRUE(ButtonEntries().empty()) << "nothing refused reached the device";
-
-  auto pressed = Post("/api/button", down, Allowed());
-  ASSERT_TRUE(pressed);
-  EXPECT_EQ(pressed->status, 200) << pressed->body;
-  EXPECT_TRUE(KeyIsDown(0xC1));
-  auto get = client.Get("/api/button");
-  ASSERT_TRUE(get);
-  EXPECT_EQ(get->status, 405);
-}
-
-// Waits up to five seconds for `condition`; the watcher and the stream work
-// on their own threads.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
-TEST_F(ServeHttpTest, WhatAnyProgramJournalsReachesTheStreamAndAGonePageLetsGoOfItsKeys) {
-  std::string stream;
-  std::mutex stream_mutex;
-  std::atomic<bool> hang_up{false};
-  std::thread reader([&] {
-    httplib::Client client("127.0.0.1", server_->Port());
-    client.Get("/api/events?page=p1", [&](const char* data, size_t size) {
-      std::lock_guard<std::mutex> lock(stream_mutex);
-      stream.append(data, size);
-      return !hang_up.load();
-    });
-  });
-  auto seen = [&](const std::string& text) {
-    std::lock_guard<std::mutex> lock(stream_mutex);
-    return stream.find(text) != std::string::npos;
-  };
-  ASSERT_TRUE(Eventually([&] { return seen("event: snapshot"); }));
-  device::Journal("beep", "\"type\":64");  // as another program of the device would
-  EXPECT_TRUE(Eventually([&] { return seen("\"event\":\"beep\",\"fields\":{\"type\":64}"); })) << stream;
-
-  auto pressed = Post("/api/button", "{\"name\":\"40C2\",\"down\":true,\"page\":\"p1\"}", Allowed());
-  ASSERT_TRUE(pressed);
-  ASSERT_EQ(pressed->status, 200) << pressed->body;
-  EXPECT_TRUE(Eventually([&] { return seen("\"name\":\"40C2\",\"vk\":194,\"down\":true"); }));
-  EXPECT_TRUE(Eventually([&] { return seen("\"keysDown\":[194]"); })) << "the device state follows";
-  hang_up = true;
-  reader.join();
-  EXPECT_TRUE(Eventually([] { return !KeyIsDown(0xC2); })) << "the page went away holding 40C2";
-  std::vector<Json> entries = ButtonEntries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1]["down"], false);
 }
 
 }  // namespace

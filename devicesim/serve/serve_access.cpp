@@ -1,0 +1,145 @@
+#include "devicesim/serve/serve_access.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <cctype>
+#include <string>
+
+namespace devicesim::serve {
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return {};
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+// The value of cookie `name` in the request's Cookie headers; empty when absent.
+std::string CookieValue(const httplib::Request& req, const std::string& name) {
+  size_t count = req.get_header_value_count("Cookie");
+  for (size_t i = 0; i < count; ++i) {
+    std::string header = req.get_header_value("Cookie", i);
+    size_t at = 0;
+    while (at <= header.size()) {
+      size_t end = header.find(';', at);
+      if (end == std::string::npos) end = header.size();
+      std::string pair = Trim(header.substr(at, end - at));
+      size_t equals = pair.find('=');
+      if (equals != std::string::npos && Trim(pair.substr(0, equals)) == name) return Trim(pair.substr(equals + 1));
+      at = end + 1;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+bool HostAllowed(const std::string& host, int port) {
+  std::string wanted = ":" + std::to_string(port);
+  std::string given = Lower(host);
+  return given == "127.0.0.1" + wanted || given == "localhost" + wanted;
+}
+
+bool OriginAllowed(const std::string& origin, int port) {
+  std::string given = Lower(origin);
+  return given == "http://127.0.0.1:" + std::to_string(port) || given == "http://localhost:" + std::to_string(port);
+}
+
+bool FromElsewhere(const httplib::Request& req, int port) {
+  // Two of either cannot come from a browser; whatever sent them is not the page.
+  if (req.get_header_value_count("Origin") > 1 || req.get_header_value_count("Sec-Fetch-Site") > 1) return true;
+  if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), port)) return true;
+  if (req.has_header("Sec-Fetch-Site")) {
+    // same-site is another port of this machine: another origin all the same.
+    std::string site = Lower(req.get_header_value("Sec-Fetch-Site"));
+    if (site != "same-origin" && site != "none") return true;
+  }
+  return false;
+}
+
+bool TopLevelVisit(const httplib::Request& req) {
+  if ((req.method != "GET" && req.method != "HEAD") || req.path != "/") return false;
+  if (Lower(req.get_header_value("Sec-Fetch-Mode")) != "navigate") return false;
+  std::string destination = Lower(req.get_header_value("Sec-Fetch-Dest"));
+  return destination.empty() || destination == "document";
+}
+
+std::string TokenCookieName(int port) { return "qk_token_" + std::to_string(port); }
+
+std::string TokenCookie(int port, const std::string& token) {
+  // Kept for a month: the token outlives restarts, and so may the browser's copy.
+  return TokenCookieName(port) + "=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict";
+}
+
+bool EqualInTime(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char differ = 0;
+  for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return differ == 0;
+}
+
+bool CarriesToken(const httplib::Request& req, int port, const std::string& token) {
+  if (token.empty()) return false;
+  if (req.get_header_value_count(kTokenHeader) == 1 && EqualInTime(req.get_header_value(kTokenHeader), token))
+    return true;
+  return EqualInTime(CookieValue(req, TokenCookieName(port)), token);
+}
+
+BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes) {
+  if (req.has_header("Transfer-Encoding")) return BodyCheck::kChunked;
+  size_t count = req.get_header_value_count("Content-Length");
+  if (count == 0) return BodyCheck::kOk;
+  if (count > 1) return BodyCheck::kBadLength;
+  std::string length = Trim(req.get_header_value("Content-Length"));
+  if (length.empty()) return BodyCheck::kBadLength;
+  for (char c : length)
+    if (c < '0' || c > '9') return BodyCheck::kBadLength;
+  if (length.size() > 18) return BodyCheck::kTooLong;  // and beyond what a size_t surely holds
+  return std::stoull(length) > max_bytes ? BodyCheck::kTooLong : BodyCheck::kOk;
+}
+
+WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t max_bytes, std::string* content) {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return WebFile::kMissing;
+  // No link is followed, and a FIFO does not block the open.
+  int fd = open((folder + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? WebFile::kMissing : WebFile::kNotAFile;
+  struct stat info {};
+  WebFile result = WebFile::kRead;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result = WebFile::kNotAFile;
+  } else if (static_cast<size_t>(info.st_size) > max_bytes) {
+    result = WebFile::kTooLarge;
+  } else {
+    content->clear();
+    char chunk[16384];
+    for (;;) {
+      ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        result = WebFile::kNotAFile;
+        break;
+      }
+      if (n == 0) break;
+      content->append(chunk, static_cast<size_t>(n));
+      if (content->size() > max_bytes) {  // it grew while being read
+        result = WebFile::kTooLarge;
+        break;
+      }
+    }
+  }
+  close(fd);
+  return result;
+}
+
+}  // namespace devicesim::serve

@@ -1,0 +1,61 @@
+// Who may ask devicesim serve for what: the checks every request passes
+// before anything is read beyond its header, and the page's files.
+//
+// - Host must name this server (127.0.0.1:PORT or localhost:PORT): a page
+//   elsewhere cannot reach it through a name of its own (DNS rebinding).
+// - A request that the browser says comes from a page elsewhere (Origin of
+//   another origin, or Sec-Fetch-Site other than same-origin or none) is
+//   refused, except a top-level visit to the page itself.
+// - Everything under /api/ needs the token: in the cookie that the first
+//   visit with the printed address sets, or in X-Quadrakey-Token (scripts).
+// - A body has a Content-Length of at most the limit; chunked bodies are
+//   refused.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace httplib {
+struct Request;
+}
+
+namespace devicesim::serve {
+
+constexpr char kTokenHeader[] = "X-Quadrakey-Token";
+
+// True when `host` (a Host header) names this server: 127.0.0.1:PORT or
+// localhost:PORT, in any letter case.
+bool HostAllowed(const std::string& host, int port);
+// True when `origin` (an Origin header) is this server's.
+bool OriginAllowed(const std::string& origin, int port);
+
+// A request made by a page of another origin, as the browser tells.
+bool FromElsewhere(const httplib::Request& req, int port);
+// The person's browser opening the page itself (a link or typed address),
+// which may come from anywhere.
+bool TopLevelVisit(const httplib::Request& req);
+
+// The cookie that holds the token; one per port, as cookies do not tell
+// ports apart.
+std::string TokenCookieName(int port);
+// "NAME=TOKEN; ..." for Set-Cookie: HttpOnly, SameSite=Strict, for the whole server.
+std::string TokenCookie(int port, const std::string& token);
+// True when the request carries `token` in the cookie or in X-Quadrakey-Token.
+bool CarriesToken(const httplib::Request& req, int port, const std::string& token);
+// Compares without telling through its time where two texts differ.
+bool EqualInTime(const std::string& a, const std::string& b);
+
+enum class BodyCheck {
+  kOk,          // no body, or a Content-Length within the limit
+  kChunked,     // Transfer-Encoding: refused, whatever it says
+  kBadLength,   // a Content-Length that is not one decimal number
+  kTooLong,
+};
+BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes);
+
+enum class WebFile { kRead, kMissing, kNotAFile, kTooLarge };
+// The page's file `name` (no '/' in it) from `folder`: a regular file
+// inside the folder only, never through a link, at most `max_bytes`.
+WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t max_bytes, std::string* content);
+
+}  // namespace devicesim::serve

@@ -1,0 +1,412 @@
+#include "devicesim/serve/serve_connections.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace devicesim::serve {
+namespace {
+
+// What an answered connection may still send before it is closed: enough
+// for the peer to stop sending and read the answer.
+constexpr size_t kMaxDropped = 1 << 20;
+constexpr int kLingerMs = 1000;
+constexpr size_t kReadChunk = 8192;
+
+int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool WaitFor(int fd, short events, int64_t ms) {
+  if (ms < 0) ms = 0;
+  pollfd p{fd, events, 0};
+  for (;;) {
+    int ready = poll(&p, 1, static_cast<int>(std::min<int64_t>(ms, 60000)));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && (p.revents & events) != 0;
+  }
+}
+
+void Address(int fd, bool peer, std::string& ip, int& port) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  int got = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size)
+                 : getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  char text[INET_ADDRSTRLEN] = "";
+  if (got == 0 && address.sin_family == AF_INET) inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  ip = text;
+  port = got == 0 ? ntohs(address.sin_port) : 0;
+}
+
+// A connection's request for the library: first what the gate has read,
+// then the socket, which a body is read from until the request's deadline.
+class GateStream : public httplib::Stream {
+ public:
+  GateStream(int fd, std::string buffered, int64_t read_deadline, int write_ms)
+      : fd_(fd), buffered_(std::move(buffered)), read_deadline_(read_deadline), write_ms_(write_ms) {}
+
+  bool is_readable() const override {
+    return at_ < buffered_.size() || WaitFor(fd_, POLLIN, read_deadline_ - NowMs());
+  }
+  bool is_writable() const override { return !broken_ && WaitFor(fd_, POLLOUT, write_ms_); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (at_ < buffered_.size()) {
+      size_t n = std::min(size, buffered_.size() - at_);
+      std::memcpy(ptr, buffered_.data() + at_, n);
+      at_ += n;
+      return static_cast<ssize_t>(n);
+    }
+    for (;;) {
+      if (!WaitFor(fd_, POLLIN, read_deadline_ - NowMs())) return -1;
+      ssize_t n = recv(fd_, ptr, size, 0);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      return n;
+    }
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    size_t sent = 0;
+    while (sent < size) {
+      ssize_t n = send(fd_, ptr + sent, size - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, write_ms_)) {
+        continue;
+      } else {
+        broken_ = true;
+        return -1;
+      }
+    }
+    return static_cast<ssize_t>(size);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(fd_, true, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(fd_, false, ip, port); }
+  int socket() const override { return fd_; }
+
+  bool Broken() const { return broken_; }
+  std::string Leftover() const { return buffered_.substr(at_); }
+
+ private:
+  int fd_;
+  std::string buffered_;
+  size_t at_ = 0;
+  int64_t read_deadline_;
+  int write_ms_;
+  bool broken_ = false;
+};
+
+// The end of a header: an empty line (after CRLF or a bare LF). npos when
+// it has not come yet; otherwise the offset just after it.
+size_t HeaderEnd(const std::string& text) {
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
+    if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
+  }
+  return std::string::npos;
+}
+
+std::string HeaderTooLarge(size_t max) {
+  std::string body = "{\"error\":\"the request header is longer than " + std::to_string(max) + " bytes\"}";
+  return "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+}  // namespace
+
+ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler)
+    : limits_(limits), handler_(std::move(handler)) {}
+
+ConnectionGate::~ConnectionGate() {
+  for (const auto& [fd, c] : waiting_) close(fd);
+  for (int fd : {listen_fd_, epoll_fd_, wake_fd_})
+    if (fd >= 0) close(fd);
+}
+
+bool ConnectionGate::Listen(int port, std::string* error) {
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (listen_fd_ < 0 || epoll_fd_ < 0 || wake_fd_ < 0) {
+    *error = std::string("cannot make a socket: ") + std::strerror(errno);
+    return false;
+  }
+  int yes = 1;
+  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never any other address
+  socklen_t size = sizeof address;
+  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listen_fd_, 128) != 0 ||
+      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (" + std::strerror(errno) + ")" +
+             (port != 0 ? "; in use? --port 0 takes a free port" : "");
+    return false;
+  }
+  port_ = ntohs(address.sin_port);
+  for (int fd : {listen_fd_, wake_fd_}) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event);
+  }
+  return true;
+}
+
+void ConnectionGate::Watch(Connection c) {
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP;
+  event.data.fd = c.fd;
+  if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, c.fd, &event) != 0) {
+    close(c.fd);
+    return;
+  }
+  int fd = c.fd;
+  waiting_[fd] = std::move(c);
+  waiting_count_ = waiting_.size();
+  // A whole request may have come with the last one (pipelined).
+  if (!waiting_[fd].lingering && HeaderComplete(waiting_[fd])) return;
+  if (waiting_.size() > limits_.max_waiting) {
+    auto oldest = std::min_element(waiting_.begin(), waiting_.end(),
+                                   [](const auto& a, const auto& b) { return a.second.since < b.second.since; });
+    Close(oldest->first);
+  }
+}
+
+void ConnectionGate::Close(int fd) {
+  epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+  close(fd);
+  waiting_.erase(fd);
+  waiting_count_ = waiting_.size();
+}
+
+void ConnectionGate::Accept() {
+  for (;;) {
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      // Out of descriptors: the longest waiting gives way, or the next
+      // connection waits in the backlog.
+      if ((errno == EMFILE || errno == ENFILE) && !waiting_.empty()) {
+        auto oldest = std::min_element(waiting_.begin(), waiting_.end(),
+                                       [](const auto& a, const auto& b) { return a.second.since < b.second.since; });
+        Close(oldest->first);
+        continue;
+      }
+      return;
+    }
+    int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    int64_t now = NowMs();
+    Connection c;
+    c.fd = fd;
+    c.since = now;
+    c.deadline = now + limits_.idle_ms;
+    Watch(std::move(c));
+  }
+}
+
+bool ConnectionGate::HeaderComplete(Connection& c) {
+  size_t end = HeaderEnd(c.buffered);
+  if (end == std::string::npos || end > limits_.max_header) {
+    if (c.buffered.size() <= limits_.max_header) return false;
+    // Said once, then dropped like any refused request.
+    std::string answer = HeaderTooLarge(limits_.max_header);
+    if (send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+      Close(c.fd);
+      return true;
+    }
+    shutdown(c.fd, SHUT_WR);
+    c.lingering = true;
+    c.buffered.clear();
+    c.deadline = NowMs() + kLingerMs;
+    return true;
+  }
+  int fd = c.fd;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    ready_.push_back(std::move(c));
+  }
+  waiting_.erase(fd);
+  waiting_count_ = waiting_.size();
+  queue_changed_.notify_one();
+  return true;
+}
+
+void ConnectionGate::Readable(int fd) {
+  auto found = waiting_.find(fd);
+  if (found == waiting_.end()) return;
+  Connection& c = found->second;
+  char chunk[kReadChunk];
+  bool ended = false;
+  for (;;) {
+    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n > 0) {
+      if (c.lingering) {
+        c.dropped += static_cast<size_t>(n);
+        if (c.dropped > kMaxDropped) {
+          Close(fd);
+          return;
+        }
+        continue;
+      }
+      if (!c.started) {
+        c.started = true;
+        c.deadline = NowMs() + limits_.request_ms;
+      }
+      c.buffered.append(chunk, static_cast<size_t>(n));
+      if (c.buffered.size() > limits_.max_header) break;  // no need to read on: too large or complete
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    break;
+  }
+  if (c.lingering) {
+    if (ended) Close(fd);
+    return;
+  }
+  // A peer that sent its request and then shut its side still gets the answer.
+  if (HeaderComplete(c)) return;
+  if (ended) Close(fd);
+}
+
+void ConnectionGate::ExpireAndEvict(int64_t now) {
+  std::vector<int> expired;
+  for (const auto& [fd, c] : waiting_)
+    if (c.deadline <= now) expired.push_back(fd);
+  for (int fd : expired) Close(fd);
+}
+
+int ConnectionGate::NextTimeout(int64_t now) const {
+  int64_t next = now + 1000;
+  for (const auto& [fd, c] : waiting_) next = std::min(next, c.deadline);
+  return static_cast<int>(std::max<int64_t>(0, next - now));
+}
+
+void ConnectionGate::TakeBack() {
+  std::vector<Connection> back;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    back.swap(returned_);
+  }
+  for (Connection& c : back) Watch(std::move(c));
+}
+
+void ConnectionGate::Work() {
+  for (;;) {
+    Connection c;
+    {
+      std::unique_lock<std::mutex> lock(queue_mutex_);
+      queue_changed_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+      if (stopping_ || ready_.empty()) return;
+      c = std::move(ready_.front());
+      ready_.pop_front();
+    }
+    GateStream stream(c.fd, std::move(c.buffered), c.deadline, limits_.write_ms);
+    bool gently = false;
+    bool keep = handler_(stream, &gently) && !stream.Broken() && !stopping_;
+    if (!keep && !gently) {
+      close(c.fd);
+      continue;
+    }
+    int64_t now = NowMs();
+    Connection back;
+    back.fd = c.fd;
+    back.since = now;
+    if (gently) {
+      shutdown(c.fd, SHUT_WR);
+      back.lingering = true;
+      back.deadline = now + kLingerMs;
+    } else {
+      back.buffered = stream.Leftover();
+      back.started = !back.buffered.empty();
+      back.deadline = now + (back.started ? limits_.request_ms : limits_.idle_ms);
+    }
+    {
+      std::lock_guard<std::mutex> lock(queue_mutex_);
+      returned_.push_back(std::move(back));
+    }
+    uint64_t one = 1;
+    if (::write(wake_fd_, &one, sizeof one) < 0) {
+      // the counter is full: the gate is awake anyway
+    }
+  }
+}
+
+bool ConnectionGate::Run() {
+  for (size_t i = 0; i < limits_.workers; ++i) workers_.emplace_back([this] { Work(); });
+  bool ok = true;
+  epoll_event events[64];
+  while (!stopping_) {
+    int n = epoll_wait(epoll_fd_, events, 64, NextTimeout(NowMs()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (int i = 0; i < n && !stopping_; ++i) {
+      int fd = events[i].data.fd;
+      if (fd == listen_fd_) {
+        Accept();
+      } else if (fd == wake_fd_) {
+        uint64_t count = 0;
+        if (::read(wake_fd_, &count, sizeof count) < 0) {
+          // nothing to read: woken for nothing
+        }
+        TakeBack();
+      } else {
+        Readable(fd);
+      }
+    }
+    ExpireAndEvict(NowMs());
+  }
+  stopping_ = true;
+  std::vector<int> open;
+  for (const auto& [fd, c] : waiting_) open.push_back(fd);
+  for (int fd : open) Close(fd);
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    queue_changed_.notify_all();
+  }
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+  for (Connection& c : ready_) close(c.fd);
+  for (Connection& c : returned_) close(c.fd);
+  ready_.clear();
+  returned_.clear();
+  return ok;
+}
+
+void ConnectionGate::Stop() {
+  stopping_ = true;
+  uint64_t one = 1;
+  if (wake_fd_ >= 0 && ::write(wake_fd_, &one, sizeof one) < 0) {
+    // the gate sees stopping_ within its next timeout
+  }
+  std::lock_guard<std::mutex> lock(queue_mutex_);
+  queue_changed_.notify_all();
+}
+
+size_t ConnectionGate::Waiting() const { return waiting_count_; }
+
+}  // namespace devicesim::serve

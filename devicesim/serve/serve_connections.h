@@ -1,0 +1,102 @@
+// devicesim serve's connections: one thread waits on every connection that
+// has no whole request header yet, so a slow or idle client holds no worker;
+// only a connection whose header has arrived is handed to a worker. Every
+// connection is bounded: the time from its first byte to the end of its
+// header, the time it may stay idle, the size of its header, and how many may
+// wait at once (beyond that, the one waiting longest is closed).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Stream;
+}
+
+namespace devicesim::serve {
+
+struct ConnectionLimits {
+  int idle_ms = 5000;         // no request under way
+  int request_ms = 2000;      // a request's first byte to its last (header and body)
+  int write_ms = 5000;        // one write that the peer does not take
+  size_t max_header = 8192;   // bytes up to the header's empty line
+  size_t max_waiting = 64;    // connections waiting for a header at once
+  size_t workers = 12;        // requests served at once, event streams included
+};
+
+class ConnectionGate {
+ public:
+  // Serves one request from `stream`, whose header has arrived whole. True
+  // when the connection may carry another request; `*close_gently` asks for
+  // the rest of what the peer sends to be read and dropped (briefly) before
+  // the connection closes, so that the peer sees the answer (a request
+  // refused before its body was read).
+  using Handler = std::function<bool(httplib::Stream& stream, bool* close_gently)>;
+
+  ConnectionGate(ConnectionLimits limits, Handler handler);
+  ~ConnectionGate();
+  ConnectionGate(const ConnectionGate&) = delete;
+  ConnectionGate& operator=(const ConnectionGate&) = delete;
+
+  // Listens on 127.0.0.1:`port` (0: a free port); false with a message.
+  bool Listen(int port, std::string* error);
+  int Port() const { return port_; }
+  int ListeningSocket() const { return listen_fd_; }
+  // Serves until Stop; false when waiting on the connections failed.
+  bool Run();
+  // Stops accepting and closes every waiting connection; requests under way
+  // end on their own (event streams when their source stops).
+  void Stop();
+
+  // Connections waiting for a request header now (for tests).
+  size_t Waiting() const;
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::string buffered;    // read but not yet served
+    int64_t since = 0;       // monotonic ms: waiting since
+    int64_t deadline = 0;    // monotonic ms
+    bool started = false;    // a byte of the next request has come
+    bool lingering = false;  // answered and closing: what comes is dropped
+    size_t dropped = 0;
+  };
+
+  void Accept();
+  void Readable(int fd);
+  // True when `c` holds a whole header (or is beyond help and was closed).
+  bool HeaderComplete(Connection& c);
+  void Watch(Connection c);
+  void Close(int fd);
+  void ExpireAndEvict(int64_t now);
+  int NextTimeout(int64_t now) const;
+  void Work();
+  void TakeBack();
+
+  ConnectionLimits limits_;
+  Handler handler_;
+  int listen_fd_ = -1;
+  int epoll_fd_ = -1;
+  int wake_fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+
+  std::map<int, Connection> waiting_;  // the gate thread's own
+  std::atomic<size_t> waiting_count_{0};
+
+  std::mutex queue_mutex_;
+  std::condition_variable queue_changed_;
+  std::deque<Connection> ready_;     // to the workers
+  std::vector<Connection> returned_;  // from the workers, back to the gate
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace devicesim::serve
