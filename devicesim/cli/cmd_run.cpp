@@ -74,7 +74,10 @@ int WaitForFirstScreen(int pid, int64_t timeout_ms) {
     // A program without a screen (a resident listener) waits for input once
     // its message loop has taken everything sent to it.
     if (!has_window && device::WaitForInputIdle(pid, 20)) {
-      std::printf("pid %d waits for input (it has no screen)\n", pid);
+      // Waiting, it has made every window it makes before its first wait.
+      bool screen = false;
+      for (const device::WindowRecord& window : device::LiveWindows()) screen |= window.pid == pid;
+      std::printf(screen ? "pid %d waits for input\n" : "pid %d waits for input (it has no screen)\n", pid);
       return kExitOk;
     }
     if (device::channel::MonotonicMs() >= deadline) {

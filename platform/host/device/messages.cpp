@@ -208,10 +208,11 @@ int FireDueTimers() {
   return fired;
 }
 
-// A program without a window system reaps the programs it started, which
-// nobody else waits for.
+// A program without a window system (a resident listener) reaps the
+// programs it started, which nobody else waits for.
 void ReapStartedPrograms() {
-  for (int pid : device::StartedProcesses()) waitpid(pid, nullptr, WNOHANG);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
 }
 
 // Made on first use: devices made before hidden windows existed lack it.
