@@ -318,6 +318,8 @@ intptr_t AssignmentPageProc(plat::Window page, const plat::DialogMessage& messag
       return 0;
     case plat::DialogEvent::kApply:
       return Apply(page);
+    case plat::DialogEvent::kKeyDown:  // pages take no keys
+      return 0;
   }
   return 0;
 }

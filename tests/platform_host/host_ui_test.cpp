@@ -90,6 +90,8 @@ const std::u16string kCaption = u"Test";
 
 intptr_t PageA(Window page, const DialogMessage& message) {
   switch (message.event) {
+    case DialogEvent::kKeyDown:  // pages take no keys
+      return 0;
     case DialogEvent::kInit:
       events.push_back("A init " + std::to_string(message.param));
       AddLine(page, kList, u"Alpha", 10);
@@ -127,6 +129,7 @@ intptr_t PageA(Window page, const DialogMessage& message) {
 
 intptr_t PageB(Window page, const DialogMessage& message) {
   switch (message.event) {
+    case DialogEvent::kKeyDown: return 0;  // pages take no keys
     case DialogEvent::kInit: events.push_back("B init " + std::to_string(message.param)); return 1;
     case DialogEvent::kApply: events.push_back("B apply"); return page_b_apply_answer;
     case DialogEvent::kCommand:
