@@ -14,7 +14,7 @@ bool Tell(uintptr_t code) {
     plat::SetLastError(plat::kErrorInvalidWindowHandle);
     return false;
   }
-  return plat::PostAppMessage(listener, code, 0);
+  return plat::PostWindowMessage(listener, code, 0);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ inline constexpr char16_t kKeyListenerProgram[] = u"TapdeckH.exe";
 // a value of the user's start-up list on a Windows PC).
 inline constexpr char16_t kKeyListenerSignInName[] = u"Quadrakey Key Listener";
 
-// What the listener's window takes (plat::PostAppMessage codes).
+// What the listener's window takes (plat::PostWindowMessage codes).
 inline constexpr uintptr_t kListenerReadList = 1;  // the list changed: read it again
 inline constexpr uintptr_t kListenerEnd = 2;
 

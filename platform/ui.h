@@ -148,7 +148,7 @@ enum class WindowEvent {
   kKeyUp,
   kHotKey,      // first: the hot key's id (see RegisterHotKey)
   kTimer,       // first: the timer's id (SetTimer)
-  kAppMessage,  // first and second: as PostAppMessage gave them
+  kAppMessage,  // first and second: as PostWindowMessage gave them
 };
 // Called for the events above only; everything else gets the platform's
 // default processing.
@@ -184,7 +184,7 @@ Window FindMessageWindow(const std::u16string& class_name);
 // Posts kAppMessage (first: `code`, second: `param`) to a window of any
 // program of this device and does not wait (WM_APP). False with 1400 when
 // there is no such window, 1816 when its program's queue is full.
-bool PostAppMessage(Window window, uintptr_t code, intptr_t param);
+bool PostWindowMessage(Window window, uintptr_t code, intptr_t param);
 // Sends kTimer with `id` to the window every `interval_ms` (at least 10)
 // from now, while the program waits for messages; a second call with the
 // same window and id restarts it.

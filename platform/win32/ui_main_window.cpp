@@ -99,7 +99,7 @@ Window FindMessageWindow(const std::u16string& class_name) {
   return reinterpret_cast<Window>(::FindWindowExW(kHiddenParent, nullptr, win32::W(class_name), nullptr));
 }
 
-bool PostAppMessage(Window window, uintptr_t code, intptr_t param) {
+bool PostWindowMessage(Window window, uintptr_t code, intptr_t param) {
   if (::PostMessageW(reinterpret_cast<HWND>(window), WM_APP, code, param)) return true;
   // A full queue is ERROR_NOT_ENOUGH_QUOTA on Windows; say the same everywhere.
   if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);

@@ -92,8 +92,8 @@ TEST_F(KeysContract, AHiddenWindowTakesPostedMessagesThenItsTimer) {
   ASSERT_NE(window, 0u);
   EXPECT_EQ(FindMessageWindow(u"qkcontractPOSTS"), window) << "class names ignore letter case";
   EXPECT_EQ(FindMessageWindow(u"QkContractNobody"), 0u);
-  ASSERT_TRUE(PostAppMessage(window, 7, 42));
-  ASSERT_TRUE(PostAppMessage(window, 8, -1));
+  ASSERT_TRUE(PostWindowMessage(window, 7, 42));
+  ASSERT_TRUE(PostWindowMessage(window, 8, -1));
   ASSERT_TRUE(SetTimer(window, 3, 100));
   ASSERT_TRUE(SetTimer(window, 3, 20)) << "setting it again restarts it";
   const uint64_t before = TickCount();
@@ -102,7 +102,7 @@ TEST_F(KeysContract, AHiddenWindowTakesPostedMessagesThenItsTimer) {
   EXPECT_EQ(events, (std::vector<std::string>{"app 7 42", "app 8 -1", "timer 3"}));
 
   // A window that does not exist takes nothing.
-  EXPECT_FALSE(PostAppMessage(static_cast<Window>(0x3FFFFF00000ull), 1, 0));
+  EXPECT_FALSE(PostWindowMessage(static_cast<Window>(0x3FFFFF00000ull), 1, 0));
   EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
 }
 

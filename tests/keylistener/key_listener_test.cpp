@@ -4,7 +4,9 @@
 #include "keylistener/key_listener.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -225,6 +227,65 @@ TEST_F(KeyListenerTest, ReadingTheListAgainFollowsItAndGivesBackWhatItNoLongerHo
     EXPECT_EQ(GetVirtualKey(2), kSideKey) << "the position now belongs to the side key";
   }
   EXPECT_TRUE(HeldKeys().empty()) << "an ended listener holds no key";
+}
+
+std::vector<std::string> told;
+intptr_t Told(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t) {
+  if (event == plat::WindowEvent::kAppMessage) {
+    told.push_back(first == kListenerReadList ? "read the list" : first == kListenerEnd ? "end" : "?");
+    plat::PostQuit(0);
+  }
+  return 0;
+}
+
+TEST_F(KeyListenerTest, TapdeckStartsTellsAndStopsTheListenerAndWritesItsSignInEntry) {
+  // Not installed: nothing runs, and nothing can be told.
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_FALSE(TellKeyListenerListChanged());
+  EXPECT_FALSE(StopKeyListener());
+  EXPECT_FALSE(StartKeyListener());
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorFileNotFound);
+
+  // The sign-in entry starts the application folder's listener.
+  ASSERT_TRUE(WriteKeyListenerSignIn());
+  std::u16string program;
+  ASSERT_TRUE(plat::GetSignInStart(kKeyListenerSignInName, &program));
+  EXPECT_EQ(program, u"\\Program Files\\Quadrakey\\TapdeckH.exe");
+  ASSERT_TRUE(RemoveKeyListenerSignIn());
+  EXPECT_FALSE(plat::GetSignInStart(kKeyListenerSignInName, &program));
+  EXPECT_TRUE(RemoveKeyListenerSignIn());
+
+  // The real listener: started once, told while it runs, asked to end.
+  Store(0, u"Side", kSideKey);
+  std::filesystem::copy_file(std::string(QK_BIN_DIR) + "/TapdeckH",
+                             device::HostPath(u"\\Program Files\\Quadrakey\\TapdeckH.exe"));
+  ASSERT_TRUE(StartKeyListener());
+  const int listener = device::StartedProcesses().back();
+  for (int waited = 0; waited < 5000 && HeldKeys().empty(); waited += 10) plat::Sleep(10);
+  EXPECT_TRUE(IsKeyListenerRunning());
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+  const size_t started = device::StartedProcesses().size();
+  EXPECT_TRUE(StartKeyListener()) << "a running listener is told, not started again";
+  EXPECT_EQ(device::StartedProcesses().size(), started);
+  EXPECT_TRUE(TellKeyListenerListChanged());
+  EXPECT_TRUE(StopKeyListener());
+  int status = -1;
+  ASSERT_EQ(waitpid(listener, &status, 0), listener);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_TRUE(HeldKeys().empty());
+}
+
+TEST_F(KeyListenerTest, TheListenersWindowIsWhatTapdeckTells) {
+  told.clear();
+  const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, Told);
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(IsKeyListenerRunning());
+  ASSERT_TRUE(StartKeyListener());
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  ASSERT_TRUE(StopKeyListener());
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  EXPECT_EQ(told, (std::vector<std::string>{"read the list", "end"}));
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST_F(HostKeys, TheForegroundWindowsProgramGetsKeysDownAndUp) {
   ASSERT_TRUE(device::PostKeyToForeground(0x75, false, &taken));
   EXPECT_TRUE(taken);
   ASSERT_TRUE(device::PostKeyToForeground(0x75, true, &taken));
-  ASSERT_TRUE(PostAppMessage(mine, 9, 0));
+  ASSERT_TRUE(PostWindowMessage(mine, 9, 0));
   quit_after = 3;
   EXPECT_EQ(RunMessageLoop(), 0);
   EXPECT_EQ(events, (std::vector<std::string>{"down 117 1", "up 117 " + std::to_string(static_cast<intptr_t>(0xC0000001u)),
@@ -139,7 +139,7 @@ TEST_F(HostKeys, TheForegroundWindowsProgramGetsKeysDownAndUp) {
 TEST_F(HostKeys, AFullQueueRefusesMoreAndLosesNothingItTook) {
   const Window mine = CreateMessageWindow(u"QkHostQueue", Record);
   int posted = 0;
-  while (posted < 100000 && PostAppMessage(mine, static_cast<uintptr_t>(posted), 0)) ++posted;
+  while (posted < 100000 && PostWindowMessage(mine, static_cast<uintptr_t>(posted), 0)) ++posted;
   ASSERT_LT(posted, 100000) << "the queue never filled";
   EXPECT_EQ(GetLastError(), kErrorNotEnoughQuota);
   ASSERT_GT(posted, 10);

@@ -33,6 +33,8 @@ intptr_t Posted(plat::Window dialog, const plat::DialogMessage& message) {
       seen += "key " + std::to_string(message.code) + " " + std::to_string(message.param) + "; ";
       return message.code == VK_ESCAPE ? 1 : 0;
     case plat::DialogEvent::kCommand:
+      // The edit box's own notifications are no dialog command.
+      if (message.control != IDOK && message.control != IDCANCEL) return 0;
       seen += "command " + std::to_string(message.control) + "; ";
       plat::EndDialog(dialog, message.control);
       return 1;
@@ -55,6 +57,7 @@ int DeviceMain(const std::u16string& command_line) {
   if (command_line == u"posted") {
     const intptr_t result = plat::RunDialog(0, kProbeDialog, Posted, 0);
     std::printf("%sresult %d\n", seen.c_str(), static_cast<int>(result));
+    std::fflush(stdout);  // the platform's exit does not flush the runtime's streams
     return seen == "key 117 0; key 27 0; key 13 0; command 1; " && result == IDOK ? 0 : 1;
   }
   if (command_line == u"real") return static_cast<int>(plat::RunDialog(0, kProbeDialog, Real, 0));

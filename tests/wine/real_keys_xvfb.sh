@@ -6,11 +6,11 @@
 #    which classifies a single press, a hold, a double press and a double
 #    press and hold of the real key: each dispatches its own slot, as
 #    launch.log names it.
-# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH MARKER PROBE
+# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
 . "$(dirname "$0")/xvfb.sh"
-runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 marker=$5 probe=$6
+runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5
 
 for tool in Xvfb xdotool; do
   if ! command -v "$tool" >/dev/null; then
@@ -26,7 +26,8 @@ xvfb_pid=
 desktop_pid=
 finish() {
   [[ -n $desktop_pid ]] && kill "$desktop_pid" 2>/dev/null
-  # A fresh server for the tests after this one, without the display.
+  # A fresh server for the tests after this one, without the display; the
+  # desktop, the listener and anything they started end with this one.
   "$runner" --prefix "$prefix" --stop-server
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$app"
@@ -74,9 +75,12 @@ echo "a real F6 reached the dialog's procedure as key 117"
 # ---- The listener and the launcher -------------------------------------------
 # F6 (0x75) is the one user-defined button; with no hardware buttons it is
 # button 0, letter A. Every slot is assigned, so every press waits and is
-# classified; launch.log names the slot that acted.
+# classified; launch.log names the slot that acted. Hold and double press
+# take 2 s, and presses are a second apart: a Wine process can take a few
+# hundred milliseconds to start on a loaded machine, and the outcome must
+# not depend on it.
 mkdir -p "$app"
-cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" && cp "$marker" "$app/marker.exe" ||
+cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
   fail "cannot place the programs"
 reg=$(mktemp --suffix=.reg)
 {
@@ -85,8 +89,9 @@ reg=$(mktemp --suffix=.reg)
   printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
   printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
-  printf '"HoldInterval"=dword:00000190\r\n"DblClickInterval"=dword:00000190\r\n'
-  for slot in ButtonA ButtonAh ButtonA2 ButtonA2h; do printf '"%s"="Q:\\\\Quadrakey\\\\marker.exe"\r\n' "$slot"; done
+  printf '"HoldInterval"=dword:000007d0\r\n"DblClickInterval"=dword:000007d0\r\n'
+  # An action that ends in launch.log's report (a shell launch does not).
+  for slot in ButtonA ButtonAh ButtonA2 ButtonA2h; do printf '"%s"="<Input Panel>"\r\n' "$slot"; done
   printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
 } >"$reg"
 WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 ||
@@ -104,6 +109,16 @@ for _ in $(seq 200); do
 done
 grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
   fail "the listener does not listen to F6"
+# X gives keys to the window with its focus: the desktop's, whatever the
+# probe's dialog left behind.
+desktop=
+for _ in $(seq 100); do
+  desktop=$(xdotool search --onlyvisible --name 'Wine desktop' 2>/dev/null | head -n1)
+  [[ -n $desktop ]] && break
+  sleep 0.1
+done
+[[ -n $desktop ]] || fail "the Wine desktop never showed"
+xdotool windowfocus --sync "$desktop" 2>/dev/null
 xdotool mousemove 240 320 2>/dev/null
 
 # press NAME "XDOTOOL STEPS" COUNT HOLD: the steps, then the slot that acted.
@@ -112,7 +127,7 @@ press() {
   rm -f "$app/launch.log"
   # shellcheck disable=SC2086
   xdotool $steps
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     report=$(head -n1 "$app/launch.log" 2>/dev/null)
     [[ -n $report ]] && break
     sleep 0.05
@@ -125,9 +140,9 @@ press() {
 }
 press "single press" "keydown F6 sleep 0.05 keyup F6" 1 0
 # Held past Xvfb's auto-repeat (660 ms): the repeated hot keys start nothing.
-press "press and hold" "keydown F6 sleep 1.1 keyup F6" 1 1
-press "double press" "keydown F6 sleep 0.05 keyup F6 sleep 0.1 keydown F6 sleep 0.05 keyup F6" 2 0
-press "double press and hold" "keydown F6 sleep 0.05 keyup F6 sleep 0.1 keydown F6 sleep 1.1 keyup F6" 2 1
+press "press and hold" "keydown F6 sleep 4 keyup F6" 1 1
+press "double press" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 0.05 keyup F6" 2 0
+press "double press and hold" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 4 keyup F6" 2 1
 
 state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v StateA \
   </dev/null 2>/dev/null | tr -d '\r' | awk '/StateA/ {print $3}')

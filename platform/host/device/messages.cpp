@@ -421,7 +421,7 @@ Window FindMessageWindow(const std::u16string& class_name) {
   return found;
 }
 
-bool PostAppMessage(Window window, uintptr_t code, intptr_t param) {
+bool PostWindowMessage(Window window, uintptr_t code, intptr_t param) {
   return device::internal::PostToWindow(window, kWmApp, code, param);
 }
 
