@@ -60,6 +60,24 @@ class HostKeys : public DeviceTest {
   std::vector<int> helpers_;
 };
 
+TEST_F(HostKeys, ADeviceThatNeverHadAHotKeyReadsAsHavingNone) {
+  std::vector<device::HotKey> keys = {device::HotKey{}};
+  std::vector<device::HotKeyRefusal> refusals = {device::HotKeyRefusal{}};
+  std::vector<device::DeviceKey> device_keys = {{1, u"x"}};
+  device::HotKey found;
+  bool held = true;
+  SetLastError(0);
+  EXPECT_TRUE(device::HotKeys(&keys));
+  EXPECT_TRUE(device::HotKeyRefusals(&refusals));
+  EXPECT_TRUE(device::DeviceKeys(&device_keys));
+  EXPECT_TRUE(device::FindHotKey(kSideKey, 0, &found, &held));
+  EXPECT_TRUE(keys.empty() && refusals.empty() && device_keys.empty());
+  EXPECT_FALSE(held);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(FindMessageWindow(u"QkNobody"), 0u);
+  EXPECT_EQ(GetKeyName(0x75), u"F6");
+}
+
 TEST_F(HostKeys, AHotKeyBelongsToItsProgramUntilThatProgramEnds) {
   const int holder = StartHotKeyHolder(kSideKey);
   std::vector<device::HotKey> keys;

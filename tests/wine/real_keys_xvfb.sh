@@ -5,7 +5,8 @@
 #  - the key listener TapdeckH takes F6 as a hot key and starts TapdeckX,
 #    which classifies a single press, a hold, a double press and a double
 #    press and hold of the real key: each dispatches its own slot, as
-#    launch.log names it.
+#    launch.log names it;
+#  - later starts of the listener end and leave the first one listening.
 # Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
@@ -143,6 +144,27 @@ press "single press" "keydown F6 sleep 0.05 keyup F6" 1 0
 press "press and hold" "keydown F6 sleep 4 keyup F6" 1 1
 press "double press" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 0.05 keyup F6" 2 0
 press "double press and hold" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 4 keyup F6" 2 1
+
+# More starts while it runs, in its desktop (where the listener's hidden
+# window can be found, as on a PC where both run in the user's desktop):
+# each ends at once and has the running listener read the list again.
+for _ in 1 2 3; do
+  WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
+    </dev/null >/dev/null 2>&1 &
+done
+for _ in $(seq 200); do
+  [[ $(grep -c '^Reading the list' "$app/listener.log") -ge 4 ]] && break
+  sleep 0.1
+done
+[[ $(grep -c '^Reading the list' "$app/listener.log") -eq 4 ]] ||
+  fail "the running listener did not read the list once for each later start"
+sleep 1
+listeners=0
+for pid in $(pgrep -f '^Q:.Quadrakey.TapdeckH.exe'); do
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && listeners=$((listeners + 1))
+done
+[[ $listeners -eq 1 ]] || fail "$listeners listeners run after three more starts"
+press "single press after more starts" "keydown F6 sleep 0.05 keyup F6" 1 0
 
 state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v StateA \
   </dev/null 2>/dev/null | tr -d '\r' | awk '/StateA/ {print $3}')

@@ -7,6 +7,8 @@
 // registration is gone, as a key held by a dead presser is up.
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/common/fault_gate.h"
 #include "platform/common/key_names.h"
 #include "platform/host/device/host_internal.h"
@@ -33,6 +35,15 @@ bool registered_any = false;  // this process has rows to take away at its end
 
 bool Tables(sqlite3* db) { return db != nullptr && Exec(db, kCreateTables); }
 
+// Reads make no table: a device made before these tables existed has none,
+// and reads as having nothing in them, read-only or not. True (with the
+// caller's last error kept) when the statement failed for that reason.
+bool NoTable(sqlite3* db, uint32_t saved) {
+  if (std::strstr(sqlite3_errmsg(db), "no such table") == nullptr) return false;
+  plat::SetLastError(saved);
+  return true;
+}
+
 bool Runs(int64_t pid, int64_t start) { return device::ProcessStartTime(pid) == start; }
 
 device::HotKey RowToKey(Stmt& row) {
@@ -53,11 +64,17 @@ const char kKeyColumns[] = "SELECT vk, modifiers, window, id, pid, start, progra
 template <typename Bind>
 bool LiveHotKeys(const std::string& where, Bind bind, std::vector<device::HotKey>* keys) {
   sqlite3* db = Db();
-  if (!Tables(db)) return false;
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
   std::vector<device::HotKey> live;
   std::vector<std::pair<device::HotKey, int64_t>> dead;
   {
     Stmt list(db, (std::string(kKeyColumns) + where + " ORDER BY vk, modifiers").c_str());
+    if (!list.ok()) {
+      if (!NoTable(db, saved)) return false;
+      keys->clear();
+      return true;
+    }
     bind(list);
     int rc;
     while ((rc = list.Step()) == SQLITE_ROW) {
@@ -167,12 +184,18 @@ bool HotKeys(std::vector<HotKey>* keys) {
 
 bool HotKeyRefusals(std::vector<HotKeyRefusal>* refusals) {
   sqlite3* db = Db();
-  if (!Tables(db)) return false;
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
   std::vector<HotKeyRefusal> live;
   std::vector<std::pair<int64_t, int64_t>> dead;  // pid, start
   {
     Stmt list(db, "SELECT vk, modifiers, window, id, pid, start, program, error, holder FROM hot_key_refusals"
                   " ORDER BY vk, modifiers, pid");
+    if (!list.ok()) {
+      if (!NoTable(db, saved)) return false;
+      refusals->clear();
+      return true;
+    }
     int rc;
     while ((rc = list.Step()) == SQLITE_ROW) {
       if (!Runs(list.Int(4), list.Int(5))) {
@@ -242,8 +265,14 @@ bool PostKeyToForeground(int virtual_key, bool up, bool* taken) {
 
 bool DeviceKeys(std::vector<DeviceKey>* keys) {
   sqlite3* db = Db();
-  if (!Tables(db)) return false;
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
   Stmt list(db, "SELECT vk, name FROM device_keys ORDER BY vk");
+  if (!list.ok()) {
+    if (!NoTable(db, saved)) return false;
+    keys->clear();
+    return true;
+  }
   std::vector<DeviceKey> found;
   int rc;
   while ((rc = list.Step()) == SQLITE_ROW) found.push_back({static_cast<int>(list.Int(0)), FromUtf8(list.Text(1))});
