@@ -81,6 +81,8 @@ intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uin
       return 0;
     case plat::WindowEvent::kKeyDown:
     case plat::WindowEvent::kKeyUp:
+    case plat::WindowEvent::kTimer:
+    case plat::WindowEvent::kAppMessage:
       return 0;
     case plat::WindowEvent::kHotKey: {
       // The caption is the hot key's id in decimal.

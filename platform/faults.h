@@ -49,7 +49,9 @@ namespace plat::faults {
   X(MessageBox, "message-box")         /* MessageBox, MessageBoxOwned: 0, nothing shown */ \
   X(DialogCreate, "dialog-create")     /* RunDialog: -1, its procedure never runs */ \
   X(FileDialog, "file-dialog")         /* GetOpenFileName: false, nothing shown */ \
-  X(PageSet, "page-set")               /* RunPageSet: false, no page made */
+  X(PageSet, "page-set")               /* RunPageSet: false, no page made */ \
+  X(HotKeyRegister, "hotkey-register") /* RegisterHotKey */                     \
+  X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,

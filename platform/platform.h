@@ -44,6 +44,10 @@ constexpr uint32_t kErrorRegistryIoFailed = 1016;
 constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr uint32_t kErrorNoAssociation = 1155;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr uint32_t kErrorWindowOfOtherThread = 1408;
+constexpr uint32_t kErrorHotKeyAlreadyRegistered = 1409;
+constexpr uint32_t kErrorHotKeyNotRegistered = 1419;
+constexpr uint32_t kErrorNotEnoughQuota = 1816;  // a message queue that is full
 constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 uint32_t GetLastError();
@@ -142,6 +146,11 @@ constexpr uint32_t kKeyEventSilent = 0x4;
 void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags,
                 uintptr_t extra_info);
 
+// The name a person knows a key by ("F6", "Enter", "A", "Volume Up" on a
+// device whose key that is), for offering as a default name. Never empty: a
+// key the platform has no name for, or a code above 0xFF, is "Key 0xNN".
+std::u16string GetKeyName(uint32_t virtual_key);
+
 // ---- Processes and the shell -------------------------------------------
 // Starts `program` with `command_line` (the text after the program's path)
 // and does not wait for it.
@@ -152,6 +161,27 @@ bool ShellOpen(const std::u16string& file);
 
 // ---- Windows, messages, sound ------------------------------------------
 using Window = uintptr_t;  // 0 is "no window"
+
+// Hot keys (RegisterHotKey). Once registered, a key down of `virtual_key`
+// with exactly `modifiers` goes to `window` as its hot-key event (first: the
+// id, second: the modifiers in the low word and the key in the high word)
+// instead of to the shell or the foreground window. Auto-repeat may send the
+// event again while the key stays down: a caller that wants one event per
+// press watches the key go up itself (GetAsyncKeyState). `window` is a
+// window of this program; ids run from 0 to 0xBFFF, one key per id.
+// Fails with 1409 when any program, this one included, holds that key and
+// modifier combination; with 1400 for a window that is not this program's;
+// with 87 for a key outside 1..0xFE or an id above 0xBFFF ("hotkey-register"
+// in the fault table). A registration ends with UnregisterHotKey or with
+// its program.
+constexpr uint32_t kModAlt = 0x1;
+constexpr uint32_t kModControl = 0x2;
+constexpr uint32_t kModShift = 0x4;
+constexpr uint32_t kModWin = 0x8;
+constexpr uint32_t kModNoRepeat = 0x4000;  // asks for no auto-repeat; not every platform obeys
+bool RegisterHotKey(Window window, int id, uint32_t modifiers, uint32_t virtual_key);
+// False with 1419 when the window holds no hot key of that id.
+bool UnregisterHotKey(Window window, int id);
 Window GetDesktopWindow();
 Window GetForegroundWindow();
 bool SetForegroundWindow(Window window);
@@ -218,6 +248,21 @@ char16_t CharToLower(char16_t c);
 char16_t CharToUpper(char16_t c);
 // Three-way comparison of whole texts, ignoring letter case.
 int CompareNoCase(const std::u16string& a, const std::u16string& b);
+
+// ---- Starting at sign-in --------------------------------------------------
+// Makes `program` (a full path, started without arguments) start each time
+// the user signs in: on the device a shortcut "NAME.lnk" in \Windows\StartUp,
+// on a Windows PC the value NAME of the user's start-up list
+// (HKEY_CURRENT_USER "Software\Microsoft\Windows\CurrentVersion\Run")
+// holding the program's quoted path. A second call with the same name
+// replaces the entry. NAME has 1 to 64 characters, none of them \ / : * ? " < >
+// | or a control character; anything else fails with 87, as does an empty
+// program. Failures leave the last error ("signin-entry" in the fault table).
+bool SetSignInStart(const std::u16string& name, const std::u16string& program);
+// Removes the entry; one that does not exist is no failure.
+bool RemoveSignInStart(const std::u16string& name);
+// The program the entry starts; false with 2 when there is no such entry.
+bool GetSignInStart(const std::u16string& name, std::u16string* program);
 
 // ---- Process ------------------------------------------------------------
 [[noreturn]] void ExitProcess(int code);

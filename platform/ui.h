@@ -32,6 +32,10 @@ enum class DialogEvent {
   kCommand,  // `control` sent `code` (a notification below), or a dialog
              // command (kIdDone, kIdCancel) arrived with code 0
   kApply,    // the page set is closing with Done (pages only)
+  kKeyDown,  // a key went down while this dialog is in front (dialogs of
+             // RunDialog only): `code` is its virtual key, `param` 1 when
+             // it was down already (auto-repeat). An answer other than 0
+             // means the dialog took the key: it goes no further.
 };
 
 // Notification codes, as Win32 numbers them.
@@ -145,7 +149,14 @@ int MessageBoxOwned(Window owner, const std::u16string& text, const std::u16stri
                     uint32_t flags);
 
 // ---- The main window --------------------------------------------------------------
-enum class WindowEvent { kDestroy, kKeyDown, kKeyUp, kHotKey };
+enum class WindowEvent {
+  kDestroy,
+  kKeyDown,  // first: the virtual key, while no modal loop is in front
+  kKeyUp,
+  kHotKey,      // first: the hot key's id (see RegisterHotKey)
+  kTimer,       // first: the timer's id (SetTimer)
+  kAppMessage,  // first and second: as PostWindowMessage gave them
+};
 // Called for the events above only; everything else gets the platform's
 // default processing.
 using WindowProc = intptr_t (*)(Window window, WindowEvent event, uintptr_t first, intptr_t second);
@@ -170,5 +181,23 @@ Window FindTopLevelWindow(const std::u16string& class_name);
 void PostQuit(int code);
 // Runs the message loop until the quit message and returns its code.
 int RunMessageLoop();
+
+// ---- Hidden windows, timers and posted messages ---------------------------------
+// A window that is never shown, for a program without a screen that still
+// takes hot keys, timers and messages (a message-only window). Another
+// program finds it with FindMessageWindow. 0, with the last error set, when
+// it cannot be made.
+Window CreateMessageWindow(const std::u16string& class_name, WindowProc proc);
+// A hidden window of that class, of any running program; 0 when none.
+Window FindMessageWindow(const std::u16string& class_name);
+// Posts kAppMessage (first: `code`, second: `param`) to a window of any
+// program of this device and does not wait (WM_APP). False with 1400 when
+// there is no such window, 1816 when its program's queue is full.
+bool PostWindowMessage(Window window, uintptr_t code, intptr_t param);
+// Sends kTimer with `id` to the window every `interval_ms` (at least 10)
+// from now, while the program waits for messages; a second call with the
+// same window and id restarts it.
+bool SetTimer(Window window, uintptr_t id, uint32_t interval_ms);
+void KillTimer(Window window, uintptr_t id);
 
 }  // namespace plat

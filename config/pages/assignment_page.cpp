@@ -139,6 +139,8 @@ intptr_t AssignmentPageProc(plat::Window page, const plat::DialogMessage& messag
       OnCommand(page, *model, message.control, message.code);
       return 0;
     case plat::DialogEvent::kApply: return Apply(page, *model);
+    case plat::DialogEvent::kKeyDown:  // pages take no keys
+      return 0;
   }
   return 0;
 }

@@ -48,6 +48,7 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) 
       }
       return 0;
     case plat::DialogEvent::kCommand:
+    case plat::DialogEvent::kKeyDown:
       return 0;
   }
   return 0;

@@ -27,6 +27,7 @@ intptr_t RotationDialogProc(plat::Window dialog, const plat::DialogMessage& mess
       }
       return 0;
     case plat::DialogEvent::kApply:
+    case plat::DialogEvent::kKeyDown:
       return 0;
   }
   return 0;

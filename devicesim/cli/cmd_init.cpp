@@ -1,6 +1,7 @@
 // devicesim init: a stock Pocket PC as it comes out of the box.
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "devicesim/cli/commands.h"
 #include "devicesim/cli/devicefs.h"
@@ -15,7 +16,8 @@ const char kHelp[] =
     "\n"
     "Makes a stock Pocket PC in the device folder: the shell's hardware button\n"
     "table (HKLM\\SOFTWARE\\Microsoft\\Shell\\Keys: Button 1..4, Record, a hold entry\n"
-    "and an entry without a reset command), the Start Menu with its shortcuts and\n"
+    "and an entry without a reset command), keys the table does not have (Volume\n"
+    "Up 0x75, Volume Down 0x76, Side Key 0xC7), the Start Menu with its shortcuts and\n"
     "the stock programs they start (placeholders, only journalled when started),\n"
     "the Record link, document associations in HKCR, a few documents in\n"
     "\\My Documents, and the application folder (\"AppFolder\" =\n"
@@ -50,6 +52,15 @@ const ButtonEntry kButtons[] = {
     {u"80C1", u"Button 1 (Hold)", u"\\Windows\\Start Menu\\Programs\\Accessories\\Calculator.lnk",
      nullptr},
     {u"40C6", u"Button 5", nullptr, u"\"\\Windows\\Start Menu\\Programs\\Games\\Solitaire.lnk\""},
+};
+
+// Keys a Pocket PC has beside the buttons of its table, which the shell
+// does not take: a program may take them as hot keys. Volume up and down are
+// F6 and F7 on a Pocket PC.
+const std::vector<device::DeviceKey> kDeviceKeys = {
+    {0x75, u"Volume Up"},
+    {0x76, u"Volume Down"},
+    {0xC7, u"Side Key"},
 };
 
 struct StockShortcut {
@@ -211,6 +222,10 @@ int Run(const Args& args) {
   if (!ok && filler.error.empty()) filler.error = "the device's registry refused the stock contents";
   error = filler.error;
   if (ok) ok = FillFiles(&error);
+  if (ok && !device::SetDeviceKeys(kDeviceKeys)) {
+    ok = false;
+    error = "cannot store the device's keys: " + device::ErrorText(plat::GetLastError());
+  }
   if (ok) {
     std::vector<int> keys;
     ok = device::SetDisplay({plat::kDmdo0, !parsed.Has("--no-rotation")}) &&

@@ -16,13 +16,14 @@ namespace {
 const char kHelp[] =
     "usage: devicesim install [BUILD_DIR]\n"
     "\n"
-    "Copies the host builds of the device programs TapdeckX, Turnscreen and tapdeck\n"
-    "from BUILD_DIR (default: the folder that holds devicesim itself) into the\n"
-    "device's application folder (the registry value HKLM\\Software\\Quadrakey\n"
-    "\"AppFolder\") as TapdeckX.exe, Turnscreen.exe and tapdeck.exe. Programs that\n"
+    "Copies the host builds of the device programs TapdeckX, TapdeckH, Turnscreen\n"
+    "and tapdeck from BUILD_DIR (default: the folder that holds devicesim itself)\n"
+    "into the device's application folder (the registry value\n"
+    "HKLM\\Software\\Quadrakey \"AppFolder\") as TapdeckX.exe, TapdeckH.exe,\n"
+    "Turnscreen.exe and tapdeck.exe. Programs that\n"
     "were not built are skipped and named. Fails when none was found.\n";
 
-const char* const kPrograms[] = {"TapdeckX", "Turnscreen", "tapdeck"};
+const char* const kPrograms[] = {"TapdeckX", "TapdeckH", "Turnscreen", "tapdeck"};
 
 int Run(const Args& args);
 
@@ -117,7 +118,7 @@ int Run(const Args& args) {
   for (const std::string& line : result.installed) std::printf("installed %s\n", line.c_str());
   for (const std::string& name : result.not_built) std::printf("not built: %s\n", name.c_str());
   if (result.installed.empty())
-    return Failure(kInstallCommand, "no device program (TapdeckX, Turnscreen, tapdeck) in " + folder);
+    return Failure(kInstallCommand, "no device program (TapdeckX, TapdeckH, Turnscreen, tapdeck) in " + folder);
   return kExitOk;
 }
 

@@ -24,9 +24,11 @@ const char kStateHelp[] =
     "\n"
     "Shows the device's state: keys held down, display orientation and rotation\n"
     "support, input panel shown or hidden, the foreground window, whether the\n"
-    "desktop window exists, and the main windows of the programs that run\n"
-    "(which 'devicesim ui' can see and act on). A button whose presser ended\n"
-    "without letting go (a killed series) is up.\n";
+    "desktop window exists, the main windows of the programs that run\n"
+    "(which 'devicesim ui' can see and act on), the device's keys beside its\n"
+    "button table, the hot keys the programs hold and those they were refused.\n"
+    "A button whose presser ended without letting go (a killed series) is up;\n"
+    "a hot key whose program ended is free.\n";
 
 int RunJournal(const Args& args);
 int RunState(const Args& args);
@@ -99,6 +101,22 @@ std::string WindowText(plat::Window window, plat::Window desktop) {
   return result;
 }
 
+// "0xC7 (Side Key)".
+std::string KeyText(int virtual_key) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%02X", virtual_key);
+  return std::string(code) + " (" + device::ToUtf8(plat::GetKeyName(static_cast<uint32_t>(virtual_key))) + ")";
+}
+
+std::string ModifiersText(uint32_t modifiers) {
+  std::string text;
+  if (modifiers & plat::kModAlt) text += " +Alt";
+  if (modifiers & plat::kModControl) text += " +Ctrl";
+  if (modifiers & plat::kModShift) text += " +Shift";
+  if (modifiers & plat::kModWin) text += " +Win";
+  return text;
+}
+
 int RunState(const Args& args) {
   ParsedArgs parsed;
   int status = ParseCommandArgs(kStateCommand, args, {}, &parsed);
@@ -107,13 +125,17 @@ int RunState(const Args& args) {
     return UsageError(kStateCommand, "unexpected argument '" + parsed.positional[0] + "'");
   if (!RequireDevice(kStateCommand)) return kExitFailure;
   std::vector<int> down;
+  std::vector<device::DeviceKey> device_keys;
+  std::vector<device::HotKey> hot_keys;
+  std::vector<device::HotKeyRefusal> refusals;
   device::DisplayState display{};
   bool sip_shown = false, desktop_present = false;
   plat::Window foreground = 0;
   // Everything is read before anything is printed: a half-shown state would
   // pass for a whole one.
   if (!device::KeysDown(&down) || !device::GetDisplay(&display) || !device::IsSipShown(&sip_shown) ||
-      !device::Foreground(&foreground) || !device::HasDesktopWindow(&desktop_present))
+      !device::Foreground(&foreground) || !device::HasDesktopWindow(&desktop_present) ||
+      !device::DeviceKeys(&device_keys) || !device::HotKeys(&hot_keys) || !device::HotKeyRefusals(&refusals))
     return DeviceFailure(kStateCommand, "cannot read the device's state");
   std::string keys;
   for (int key : down) {
@@ -140,6 +162,21 @@ int RunState(const Args& args) {
     std::printf("main window: %s %s (class %s), pid %lld\n", WindowText(window.window, desktop).c_str(),
                 device::JsonString(window.title).c_str(), device::ToUtf8(window.class_name).c_str(),
                 static_cast<long long>(window.pid));
+  std::string keys_text;
+  for (const device::DeviceKey& key : device_keys)
+    keys_text += (keys_text.empty() ? "" : ", ") + KeyText(key.virtual_key);
+  std::printf("device keys: %s\n", keys_text.empty() ? "none beside the button table" : keys_text.c_str());
+  if (hot_keys.empty()) std::printf("hot keys: none\n");
+  for (const device::HotKey& key : hot_keys)
+    std::printf("hot key: %s%s held by pid %lld %s (window %s, id %d)\n", KeyText(key.virtual_key).c_str(),
+                ModifiersText(key.modifiers).c_str(), static_cast<long long>(key.pid), key.program.c_str(),
+                WindowText(key.window, 0).c_str(), key.id);
+  for (const device::HotKeyRefusal& refusal : refusals)
+    std::printf("hot key refused: %s%s to pid %lld %s (window %s, id %d): %s%s\n",
+                KeyText(refusal.asked.virtual_key).c_str(), ModifiersText(refusal.asked.modifiers).c_str(),
+                static_cast<long long>(refusal.asked.pid), refusal.asked.program.c_str(),
+                WindowText(refusal.asked.window, 0).c_str(), refusal.asked.id, device::ErrorText(refusal.error).c_str(),
+                refusal.holder_pid != 0 ? (", held by pid " + std::to_string(refusal.holder_pid)).c_str() : "");
   return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -14,7 +15,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "devicesim/cli/commands.h"
 #include "devicesim/shell/press.h"
@@ -25,25 +29,29 @@ namespace devicesim {
 namespace {
 
 const char kPressHelp[] =
-    "usage: devicesim press BUTTON [--hold MS] [--json] [--timeout MS]\n"
+    "usage: devicesim press KEY [--hold MS] [--json] [--timeout MS]\n"
     "\n"
-    "Presses a hardware button: a series of one press held for --hold\n"
-    "milliseconds (default 80). See 'devicesim series --help'.\n";
+    "Presses a hardware button or any other key: a series of one press held for\n"
+    "--hold milliseconds (default 80). See 'devicesim series --help'.\n";
 
 const char kSeriesHelp[] =
-    "usage: devicesim series BUTTON D1 [G1 D2 [G2 D3 ...]] [--json] [--timeout MS]\n"
+    "usage: devicesim series KEY D1 [G1 D2 [G2 D3 ...]] [--json] [--timeout MS]\n"
     "\n"
-    "Presses a hardware button several times. BUTTON is the name of its entry in\n"
-    "the shell's button table (HKLM\\SOFTWARE\\Microsoft\\Shell\\Keys), such as 40C1,\n"
-    "in any letter case; its last two hex digits are the button's virtual key.\n"
-    "D1, D2, ... are how long each press keeps the key down and G1, G2, ... the\n"
-    "gaps between presses, in milliseconds, timed from the first key down.\n"
+    "Presses a key several times. KEY is a hardware button's entry in the shell's\n"
+    "button table (HKLM\\SOFTWARE\\Microsoft\\Shell\\Keys), such as 40C1, in any\n"
+    "letter case (its last two hex digits are the button's virtual key); or any\n"
+    "virtual key by its code (0x75 or 117) or by its name (\"Volume Up\", side-key,\n"
+    "F6: the device's keys as 'devicesim state' lists them, and the standard\n"
+    "names). D1, D2, ... are how long each press keeps the key down and G1, G2,\n"
+    "... the gaps between presses, in milliseconds, timed from the first key down.\n"
     "\n"
-    "Each press: the key goes down, the shell runs the entry's command (its\n"
-    "default value, or \"ResetCmd\" when that is empty), the key goes up after D.\n"
-    "Then devicesim waits for every program the series started, their children\n"
-    "included, and prints the journal entries made meanwhile with their time in\n"
-    "milliseconds since the first key down.\n"
+    "Each press: the key goes down and goes to the program holding a hot key for\n"
+    "it, else to the shell, which runs the button table entry's command (its\n"
+    "default value, or \"ResetCmd\" when that is empty), else to the program of\n"
+    "the foreground window; the key goes up after D. Then devicesim waits for\n"
+    "every program the series started, their children included, and for what\n"
+    "the hot keys' programs started, and prints the journal entries made\n"
+    "meanwhile with their time in milliseconds since the first key down.\n"
     "\n"
     "  --json        print the entries as 'journal --json' does, \"t\" relative\n"
     "  --timeout MS  how long to wait for the started programs (default 15000);\n"
@@ -184,6 +192,77 @@ bool WaitForStartedPrograms(const Command& self, int64_t limit_ms) {
   return false;
 }
 
+std::string ProgramOfPid(int64_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(file, name);
+  return name.empty() ? "?" : name;
+}
+
+// The programs started by `starters` (and, in turn, by those) according to
+// the journal after `*seen`, added to `started`; false when the journal
+// cannot be read.
+bool FindStarts(std::set<int64_t>* starters, std::map<int64_t, std::string>* started, int64_t* seen) {
+  std::vector<device::JournalEntry> entries;
+  if (!device::ReadJournal(*seen, &entries)) return false;
+  for (const device::JournalEntry& entry : entries) {
+    *seen = entry.id;
+    if (entry.event != "start" || starters->count(entry.pid) == 0) continue;
+    nlohmann::json fields = nlohmann::json::parse("{" + entry.fields + "}", nullptr, false);
+    if (!fields.is_object() || !fields.contains("child") || !fields["child"].is_number_integer()) continue;
+    const int64_t child = fields["child"].get<int64_t>();
+    starters->insert(child);
+    (*started)[child] = fields.value("program", std::string("?"));
+  }
+  return true;
+}
+
+// Waits for the work of the hot keys the series sent: each owner has taken
+// them (its queue is empty again), then every program the owners started,
+// and what those started in turn, has ended. They are not devicesim's
+// children, so the journal names them. False, with the culprits named (and
+// stopped), past `limit_ms` or when interrupted.
+bool WaitForHotKeyWork(const Command& self, const std::set<int64_t>& owners, int64_t after_id, int64_t limit_ms,
+                       std::vector<std::string>* problems) {
+  const timespec deadline = AddMs(Monotonic(), limit_ms);
+  for (int64_t owner : owners) {
+    const int64_t left = std::max<int64_t>(MsBetween(Monotonic(), deadline), 1);
+    // An owner that ended meanwhile has nothing left to take.
+    if (!device::WaitForInputIdle(owner, static_cast<int>(left)) && plat::GetLastError() != plat::kErrorInvalidWindowHandle)
+      problems->push_back("pid " + std::to_string(owner) + " (" + ProgramOfPid(owner) +
+                          ") did not take its hot key within " + std::to_string(limit_ms) + " ms");
+  }
+  std::set<int64_t> starters(owners.begin(), owners.end());
+  std::map<int64_t, std::string> started;
+  int64_t seen = after_id;
+  const timespec pause{0, 5 * 1000000};
+  for (;;) {
+    // Those seen running first, the journal after: a program that ended in
+    // between has journalled every start it made.
+    std::map<int64_t, std::string> running;
+    for (const auto& [pid, program] : started)
+      if (device::ProcessStartTime(pid) >= 0) running[pid] = program;
+    const size_t known = started.size();
+    if (!FindStarts(&starters, &started, &seen)) {
+      problems->push_back("cannot read the journal: " + device::ErrorText(plat::GetLastError()));
+      return false;
+    }
+    if (running.empty() && started.size() == known) return true;
+    if (g_interrupted || MsBetween(Monotonic(), deadline) <= 0) {
+      std::string names;
+      for (const auto& [pid, program] : running) {
+        names += "\n  pid " + std::to_string(pid) + ": " + program;
+        kill(static_cast<pid_t>(pid), SIGTERM);
+      }
+      std::fprintf(stderr, "devicesim %s: %s; stopping what the hot keys started:%s\n", self.name,
+                   g_interrupted ? "interrupted" : ("still running after " + std::to_string(limit_ms) + " ms").c_str(),
+                   names.c_str());
+      return false;
+    }
+    nanosleep(&pause, nullptr);
+  }
+}
+
 struct Options {
   std::vector<int64_t> holds;  // D1, D2, ...
   std::vector<int64_t> gaps;   // G1, G2, ...
@@ -210,14 +289,19 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
                  self.name);
 
   if (!options.json) {
-    std::printf("%s %s (key 0x%02X): %s\n", self.name, device::ToUtf8(button.entry).c_str(),
-                button.virtual_key,
-                button.command.empty() ? "no command" : device::ToUtf8(button.command).c_str());
+    if (button.entry.empty()) {
+      std::printf("%s %s (key 0x%02X): not in the button table\n", self.name, device::ToUtf8(button.key_name).c_str(),
+                  button.virtual_key);
+    } else {
+      std::printf("%s %s (key 0x%02X): %s\n", self.name, device::ToUtf8(button.entry).c_str(), button.virtual_key,
+                  button.command.empty() ? "no command" : device::ToUtf8(button.command).c_str());
+    }
     std::fflush(stdout);
   }
   int64_t before = 0;
   if (!device::LastJournalId(&before)) return DeviceFailure(self, "cannot read the journal");
   std::vector<std::string> problems;
+  std::set<int64_t> hot_key_owners;
   timespec down_at{};
   bool interrupted = false;
   for (size_t press = 0; press < options.holds.size(); ++press) {
@@ -239,8 +323,10 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
     // it, so no later entry can show earlier than asked for.
     if (press == 0) down_at = Monotonic();
     std::string problem;
-    if (!RunButtonCommand(button, &problem))
+    KeyTaker taker;
+    if (!RunButtonCommand(button, &problem, &taker))
       problems.push_back("press " + std::to_string(press + 1) + ": " + problem);
+    if (taker.kind == KeyTaker::Kind::kHotKey) hot_key_owners.insert(taker.pid);
     timespec up_at = AddMs(down_at, options.holds[press]);
     bool slept = SleepUntil(up_at);
     late = MsBetween(up_at, Monotonic());
@@ -258,6 +344,8 @@ int RunSeriesOf(const Command& self, const std::string& name, const Options& opt
                          std::to_string(late) + " ms late (starting the command took longer)");
   }
   bool all_ended = WaitForStartedPrograms(self, options.timeout_ms);
+  if (!hot_key_owners.empty() && !interrupted)
+    all_ended = WaitForHotKeyWork(self, hot_key_owners, before, options.timeout_ms, &problems) && all_ended;
 
   std::vector<device::JournalEntry> entries;
   if (!device::ReadJournal(before, &entries)) {
@@ -308,7 +396,7 @@ int RunPress(const Args& args) {
   int status = ParseCommandArgs(kPressCommand, args,
                                 {{"--hold", true}, {"--json", false}, {"--timeout", true}}, &parsed);
   if (status >= 0) return status;
-  if (parsed.positional.size() != 1) return UsageError(kPressCommand, "press takes one BUTTON");
+  if (parsed.positional.size() != 1) return UsageError(kPressCommand, "press takes one KEY");
   Options options;
   if ((status = ParseCommon(kPressCommand, parsed, &options)) >= 0) return status;
   int64_t hold = kDefaultHold;
@@ -323,7 +411,7 @@ int RunSeries(const Args& args) {
   int status = ParseCommandArgs(kSeriesCommand, args, {{"--json", false}, {"--timeout", true}}, &parsed);
   if (status >= 0) return status;
   if (parsed.positional.size() < 2)
-    return UsageError(kSeriesCommand, "series takes BUTTON and at least one press duration");
+    return UsageError(kSeriesCommand, "series takes KEY and at least one press duration");
   if (parsed.positional.size() % 2 != 0)
     return UsageError(kSeriesCommand, "durations and gaps alternate: D1 [G1 D2 [G2 D3 ...]]");
   Options options;

@@ -27,7 +27,8 @@ const char kHelp[] =
     "The program reads nothing, appends what it prints to output/NAME.txt in the\n"
     "device folder, and runs on when devicesim ends. devicesim prints its process\n"
     "id and waits until it shows its first screen and waits for input (see\n"
-    "'devicesim ui'), or ends (its exit code is printed).\n"
+    "'devicesim ui'; a program without a screen: until its message loop waits),\n"
+    "or ends (its exit code is printed).\n"
     "  --no-wait      return as soon as the program has started\n"
     "  --timeout MS   how long to wait (default 10000)\n"
     "\n"
@@ -56,8 +57,10 @@ int WaitForFirstScreen(int pid, int64_t timeout_ms) {
       return Failure(kRunCommand, "pid " + std::to_string(pid) + " was ended by signal " +
                                       std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0));
     }
+    bool has_window = false;
     for (const device::WindowRecord& window : device::LiveWindows()) {
       if (window.pid != pid || window.channel.empty()) continue;
+      has_window = true;
       device::channel::Request request;
       request.verb = "show";
       request.format = device::channel::Format::kNone;
@@ -67,6 +70,15 @@ int WaitForFirstScreen(int pid, int64_t timeout_ms) {
         return kExitOk;
       }
       break;  // ended meanwhile, or out of time: the checks above and below say which
+    }
+    // A program without a screen (a resident listener) waits for input once
+    // its message loop has taken everything sent to it.
+    if (!has_window && device::WaitForInputIdle(pid, 20)) {
+      // Waiting, it has made every window it makes before its first wait.
+      bool screen = false;
+      for (const device::WindowRecord& window : device::LiveWindows()) screen |= window.pid == pid;
+      std::printf(screen ? "pid %d waits for input\n" : "pid %d waits for input (it has no screen)\n", pid);
+      return kExitOk;
     }
     if (device::channel::MonotonicMs() >= deadline) {
       return Failure(kRunCommand, "pid " + std::to_string(pid) + " neither waited for input nor ended within " +

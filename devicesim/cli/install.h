@@ -18,7 +18,7 @@ struct InstallResult {
   std::vector<std::string> not_built;  // program names missing from the build folder
 };
 
-// Copies TapdeckX, Turnscreen and tapdeck from `build_folder` as the .exe
+// Copies TapdeckX, TapdeckH, Turnscreen and tapdeck from `build_folder` as the .exe
 // files of the "AppFolder". False with a message when the application folder
 // is unknown or a copy fails; finding no programs is not a failure here.
 bool InstallPrograms(const std::string& build_folder, InstallResult* result, std::string* error);

@@ -78,12 +78,18 @@ HeldKeys::Result HeldKeys::Up(const std::string& page, int key, const std::strin
 
 HeldKeys::Result HeldKeys::ButtonUp(const std::string& page, const std::string& name, std::string* message) {
   // The entry may have left the table while its key was down: the key still
-  // goes up, found by the name's own key digits.
+  // goes up, found by the name's own key digits. A key without an entry went
+  // down by its code or name.
   std::u16string entry = device::FromUtf8(name);
   int key = EntryVirtualKey(entry);
   {
     std::lock_guard<std::mutex> keys(mutex_);
     auto held = held_.find(key);
+    if (held == held_.end() || held->second.button.entry.empty()) {
+      key = KeyCodeOf(name);
+      held = held_.find(key);
+      if (held != held_.end() && held->second.button.entry.empty()) entry.clear();
+    }
     if (key < 0 || held == held_.end() || held->second.power ||
         plat::CompareNoCase(held->second.button.entry, entry) != 0) {
       *message = "button " + name + " is not down";

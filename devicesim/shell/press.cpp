@@ -1,5 +1,6 @@
 #include "devicesim/shell/press.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -22,7 +23,8 @@ bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
                device::ErrorText(plat::GetLastError());
     return false;
   }
-  nlohmann::ordered_json fields = {{"name", device::ToUtf8(button.entry)}, {"vk", button.virtual_key}, {"down", down}};
+  const std::u16string& name = button.entry.empty() ? button.key_name : button.entry;
+  nlohmann::ordered_json fields = {{"name", device::ToUtf8(name)}, {"vk", button.virtual_key}, {"down", down}};
   std::string members = fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   uint32_t error = 0;
   if (!device::Journal("button", members.substr(1, members.size() - 2), &error)) {  // stored without the braces
@@ -30,6 +32,26 @@ bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
     return false;
   }
   return true;
+}
+
+
+// The table's entry for a key: the one named "40" and its hex digits (a
+// plain press), else the first that ends in them; empty when none.
+std::u16string EntryOfKey(const std::vector<std::u16string>& entries, int code) {
+  std::u16string found;
+  for (const std::u16string& entry : entries) {
+    if (EntryVirtualKey(entry) != code) continue;
+    if (entry.size() == 4 && entry.compare(0, 2, u"40") == 0) return entry;
+    if (found.empty()) found = entry;
+  }
+  return found;
+}
+
+// False with the reason when the device could not tell.
+bool LiveHotKey(int virtual_key, device::HotKey* key, bool* found, std::string* problem) {
+  if (device::FindHotKey(virtual_key, 0, key, found)) return true;
+  *problem = "cannot read the device's hot keys: " + device::ErrorText(plat::GetLastError());
+  return false;
 }
 
 }  // namespace
@@ -44,6 +66,17 @@ int EntryVirtualKey(const std::u16string& entry) {
     code = code * 16 + static_cast<unsigned long>(digit);
   }
   return static_cast<int>(code & 0xFF);
+}
+
+int KeyCodeOf(const std::string& text) {
+  if (text.empty()) return -1;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  const bool number = digits.size() <= 4 && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+                                                std::string::npos;
+  const long code = number ? std::strtol(digits.c_str(), nullptr, hex ? 16 : 10)
+                           : device::KeyCodeByName(device::FromUtf8(text));
+  return code >= 1 && code <= 0xFE ? static_cast<int>(code) : -1;
 }
 
 FindButtonResult FindHardwareButton(const std::string& name, HardwareButton* button, std::string* error) {
@@ -64,8 +97,19 @@ FindButtonResult FindHardwareButton(const std::string& name, HardwareButton* but
     }
   }
   if (!found) {
-    *error = "no button table entry '" + name + "' in HKLM\\" + device::ToUtf8(plat::kButtonTableKey);
-    return FindButtonResult::kNoEntry;
+    const int code = KeyCodeOf(name);
+    if (code < 0) {
+      *error = "no button table entry '" + name + "' in HKLM\\" + device::ToUtf8(plat::kButtonTableKey) +
+               ", and no key of that code or name";
+      return FindButtonResult::kNoEntry;
+    }
+    button->entry = EntryOfKey(entries, code);
+    if (button->entry.empty()) {
+      button->virtual_key = code;
+      button->command.clear();
+      button->key_name = plat::GetKeyName(static_cast<uint32_t>(code));
+      return FindButtonResult::kFound;
+    }
   }
   button->virtual_key = EntryVirtualKey(button->entry);
   if (button->virtual_key < 0) {
@@ -95,7 +139,40 @@ bool KeyGoesDown(const HardwareButton& button, std::string* problem) {
 }
 
 
-bool RunButtonCommand(const HardwareButton& button, std::string* problem) {
+bool RunButtonCommand(const HardwareButton& button, std::string* problem, KeyTaker* taker) {
+  KeyTaker ignored;
+  if (taker == nullptr) taker = &ignored;
+  *taker = {};
+  device::HotKey hot_key;
+  bool registered = false;
+  if (!LiveHotKey(button.virtual_key, &hot_key, &registered, problem)) return false;
+  if (registered) {
+    if (device::SendHotKey(hot_key)) {
+      *taker = {KeyTaker::Kind::kHotKey, hot_key.pid};
+      return true;
+    }
+    // A program that holds the key but takes no messages any more lets it
+    // go on as if it held none.
+    if (plat::GetLastError() != plat::kErrorInvalidWindowHandle) {
+      *problem = "cannot send the hot key to " + hot_key.program + " (pid " + std::to_string(hot_key.pid) +
+                 "): " + device::ErrorText(plat::GetLastError());
+      return false;
+    }
+  }
+  if (button.entry.empty()) {
+    bool taken = false;
+    if (!device::PostKeyToForeground(button.virtual_key, false, &taken)) {
+      *problem = "cannot give the key to the foreground window: " + device::ErrorText(plat::GetLastError());
+      return false;
+    }
+    if (taken) {
+      plat::Window foreground = 0;
+      device::Foreground(&foreground);
+      *taker = {KeyTaker::Kind::kForeground, static_cast<int64_t>(foreground >> 20)};
+    }
+    return true;
+  }
+  taker->kind = KeyTaker::Kind::kShell;
   if (button.command.empty()) {
     *problem = "the entry has no command to run";
     return false;
@@ -109,7 +186,16 @@ bool RunButtonCommand(const HardwareButton& button, std::string* problem) {
 }
 
 bool ButtonUp(const HardwareButton& button, std::string* problem) {
-  return MoveKey(button, false, problem);
+  if (!MoveKey(button, false, problem)) return false;
+  if (!button.entry.empty()) return true;  // the shell took it
+  device::HotKey hot_key;
+  bool registered = false;
+  if (!LiveHotKey(button.virtual_key, &hot_key, &registered, problem)) return false;
+  if (registered) return true;  // a hot key's owner sees no key up
+  bool taken = false;
+  if (device::PostKeyToForeground(button.virtual_key, true, &taken)) return true;
+  *problem = "cannot give the key up to the foreground window: " + device::ErrorText(plat::GetLastError());
+  return false;
 }
 
 }  // namespace devicesim

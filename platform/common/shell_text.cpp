@@ -1,6 +1,7 @@
 #include "platform/common/shell_text.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -137,6 +138,15 @@ void SplitCommand(const std::u16string& command, std::u16string* program, std::u
   }
   while (split < text.size() && blank(text[split])) ++split;
   *args = text.substr(split);
+}
+
+bool IsSignInName(const std::u16string& name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || c == 0x7F || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos)
+      return false;
+  }
+  return true;
 }
 
 }  // namespace plat::common

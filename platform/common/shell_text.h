@@ -28,4 +28,9 @@ bool ParseShortcutText(const std::string& bytes, std::u16string* command);
 // blank that names an existing file, else everything up to the first blank.
 void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args);
 
+// A sign-in entry's name: 1 to 64 characters, none of them \ / : * ? " < > |
+// or a control character, so that it is a file name on the device and a
+// value name on a PC alike.
+bool IsSignInName(const std::u16string& name);
+
 }  // namespace plat::common

@@ -105,6 +105,7 @@ intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t para
   if (common::FailsAtGate(faults::Op::DialogCreate)) return -1;
   Frame frame(FrameKind::kDialog);
   frame.template_id = template_id;
+  win32::ui::KeyFilter keys;
   win32::ui::DialogStart start = {proc, param, &frame};
   ::SetLastError(ERROR_SUCCESS);
   const INT_PTR result = ::DialogBoxParamW(win32::ui::ProgramInstance(), MAKEINTRESOURCEW(template_id),

@@ -64,7 +64,38 @@ INT_PTR Dispatch(HWND window, UINT message, WPARAM wparam, LPARAM lparam, const 
   }
 }
 
+// ---- Keys for dialogs ----
+HHOOK key_hook = nullptr;
+int key_filters = 0;
+
+LRESULT CALLBACK FilterKeys(int code, WPARAM wparam, LPARAM lparam) {
+  const MSG* message = reinterpret_cast<const MSG*>(lparam);
+  if (code >= 0 && message != nullptr && (message->message == WM_KEYDOWN || message->message == WM_SYSKEYDOWN)) {
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+      const Frame* frame = *it;
+      if (frame->kind != FrameKind::kDialog || frame->window == nullptr) continue;
+      if (message->hwnd != frame->window && !::IsChild(frame->window, message->hwnd)) continue;
+      const int repeat = (message->lParam & 0x40000000) != 0 ? 1 : 0;
+      const plat::DialogMessage key = {plat::DialogEvent::kKeyDown, 0, static_cast<int>(message->wParam), repeat};
+      if (Send(frame->window, key) != 0) return 1;  // the dialog took it
+      break;
+    }
+  }
+  return ::CallNextHookEx(key_hook, code, wparam, lparam);
+}
+
 }  // namespace
+
+KeyFilter::KeyFilter() {
+  if (key_filters++ == 0) key_hook = ::SetWindowsHookExW(WH_MSGFILTER, FilterKeys, nullptr, ::GetCurrentThreadId());
+}
+
+KeyFilter::~KeyFilter() {
+  if (--key_filters == 0 && key_hook != nullptr) {
+    ::UnhookWindowsHookEx(key_hook);
+    key_hook = nullptr;
+  }
+}
 
 Frame::Frame(FrameKind frame_kind) : kind(frame_kind), serial(next_serial++) { frames.push_back(this); }
 

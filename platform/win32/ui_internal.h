@@ -71,6 +71,19 @@ class DialogCatcher {
   void (*previous_caught_)(HWND);
 };
 
+// Lets the dialogs of RunDialog learn the keys that go down while they are
+// in front: a modal dialog's own loop hands every key to the focused
+// control, so its procedure never sees WM_KEYDOWN. A thread message-filter
+// hook, installed while one of these lives, sees each key first and offers
+// it to the innermost dialog frame that holds the key's window.
+class KeyFilter {
+ public:
+  KeyFilter();
+  ~KeyFilter();
+  KeyFilter(const KeyFilter&) = delete;
+  KeyFilter& operator=(const KeyFilter&) = delete;
+};
+
 // ---- Dialog procedures ------------------------------------------------------------
 // Given to the system as the procedure of every dialog and page: turns its
 // messages into plat::DialogMessage for the program's procedure.

@@ -16,11 +16,31 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_KEYDOWN: event = plat::WindowEvent::kKeyDown; break;
     case WM_KEYUP: event = plat::WindowEvent::kKeyUp; break;
     case WM_HOTKEY: event = plat::WindowEvent::kHotKey; break;
+    case WM_TIMER: event = plat::WindowEvent::kTimer; break;
+    case WM_APP: event = plat::WindowEvent::kAppMessage; break;
     default: return ::DefWindowProcW(window, message, wparam, lparam);
   }
   if (proc == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
   return proc(reinterpret_cast<plat::Window>(window), event, wparam, lparam);
 }
+
+// A second run in one process finds the class made by the first.
+bool RegisterWindowClass(const std::u16string& class_name, UINT style, HBRUSH background) {
+  WNDCLASSW window_class = {};
+  window_class.style = style;
+  window_class.lpfnWndProc = MainWindowThunk;
+  window_class.hInstance = win32::ui::ProgramInstance();
+  window_class.hbrBackground = background;
+  window_class.lpszClassName = win32::W(class_name);
+  return ::RegisterClassW(&window_class) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+#ifdef _WIN32_WCE
+// CE has no message-only windows: a window that is never shown stands in.
+HWND const kHiddenParent = nullptr;
+#else
+HWND const kHiddenParent = HWND_MESSAGE;
+#endif
 
 }  // namespace
 
@@ -49,14 +69,8 @@ void InitControls(uint32_t classes) {
 Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title, WindowProc proc,
                         const WorkArea& area) {
   const HINSTANCE instance = win32::ui::ProgramInstance();
-  WNDCLASSW window_class = {};
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
-  window_class.lpfnWndProc = MainWindowThunk;
-  window_class.hInstance = instance;
-  window_class.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-  window_class.lpszClassName = win32::W(class_name);
-  // A second run in one process finds the class made by the first.
-  if (::RegisterClassW(&window_class) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return 0;
+  if (!RegisterWindowClass(class_name, CS_HREDRAW | CS_VREDRAW, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH))))
+    return 0;
   HWND window = ::CreateWindowExW(0, win32::W(class_name), win32::W(title), WS_VISIBLE, area.left, area.top,
                                   area.width, area.height, nullptr, nullptr, instance,
                                   reinterpret_cast<void*>(proc));
@@ -69,6 +83,35 @@ Window CreateMainWindow(const std::u16string& class_name, const std::u16string& 
 Window FindTopLevelWindow(const std::u16string& class_name) {
   return reinterpret_cast<Window>(::FindWindowW(win32::W(class_name), nullptr));
 }
+
+Window CreateMessageWindow(const std::u16string& class_name, WindowProc proc) {
+  if (class_name.empty() || proc == nullptr) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (!RegisterWindowClass(class_name, 0, nullptr)) return 0;
+  HWND window = ::CreateWindowExW(0, win32::W(class_name), L"", 0, 0, 0, 0, 0, kHiddenParent, nullptr,
+                                  win32::ui::ProgramInstance(), reinterpret_cast<void*>(proc));
+  return reinterpret_cast<Window>(window);
+}
+
+Window FindMessageWindow(const std::u16string& class_name) {
+  return reinterpret_cast<Window>(::FindWindowExW(kHiddenParent, nullptr, win32::W(class_name), nullptr));
+}
+
+bool PostWindowMessage(Window window, uintptr_t code, intptr_t param) {
+  if (::PostMessageW(reinterpret_cast<HWND>(window), WM_APP, code, param)) return true;
+  // A full queue is ERROR_NOT_ENOUGH_QUOTA on Windows; say the same everywhere.
+  if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return false;
+}
+
+bool SetTimer(Window window, uintptr_t id, uint32_t interval_ms) {
+  if (interval_ms < 10) interval_ms = 10;
+  return ::SetTimer(reinterpret_cast<HWND>(window), id, interval_ms, nullptr) != 0;
+}
+
+void KillTimer(Window window, uintptr_t id) { ::KillTimer(reinterpret_cast<HWND>(window), id); }
 
 void PostQuit(int code) { ::PostQuitMessage(code); }
 

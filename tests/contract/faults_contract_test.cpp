@@ -8,6 +8,7 @@
 
 #include "platform/faults.h"
 #include "platform/platform.h"
+#include "platform/ui.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/test_device.h"
 
@@ -50,6 +51,8 @@ TEST_F(FaultContract, TheKthCallOfEachOperationFailsWithTheGivenError) {
   ASSERT_NE(open_file, nullptr);
   Mutex mutex = CreateNamedMutex(u"QuadrakeyFaultContract");
   ASSERT_NE(mutex, nullptr);
+  const Window window = CreateMessageWindow(u"QkFaultContractKeys", [](Window, WindowEvent, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  ASSERT_NE(window, 0u);
 
   const std::vector<Case> cases = {
       {faults::Op::RegistryOpen, [&] { return CloseIfMade(RegOpenKey(RegRoot::LocalMachine, kBase, kKeyRead)); }},
@@ -92,6 +95,12 @@ TEST_F(FaultContract, TheKthCallOfEachOperationFailsWithTheGivenError) {
          if (got) ReleaseMutex(mutex);
          return got;
        }},
+      {faults::Op::HotKeyRegister, [&] {
+         const bool held = RegisterHotKey(window, 1, 0, 0x7A);
+         if (held) UnregisterHotKey(window, 1);
+         return held;
+       }},
+      {faults::Op::SignInEntry, [] { return SetSignInStart(u"Quadrakey Fault Contract", u"\\x.exe"); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(faults::Name(c.op));
@@ -105,6 +114,7 @@ TEST_F(FaultContract, TheKthCallOfEachOperationFailsWithTheGivenError) {
     EXPECT_EQ(faults::Calls(c.op), 3u);
   }
   faults::Clear();
+  RemoveSignInStart(u"Quadrakey Fault Contract");
   CloseTextFile(open_file);
   CloseMutex(mutex);
   RegCloseKey(key);

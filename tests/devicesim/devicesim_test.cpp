@@ -650,6 +650,9 @@ TEST_F(DevicesimTest, JournalStateAndDisplay) {
   EXPECT_NE(state.out.find("display: 0 degrees, rotation supported"), std::string::npos);
   EXPECT_NE(state.out.find("input panel: hidden"), std::string::npos);
   EXPECT_NE(state.out.find("desktop window: present"), std::string::npos);
+  EXPECT_NE(state.out.find("device keys: 0x75 (Volume Up), 0x76 (Volume Down), 0xC7 (Side Key)"), std::string::npos)
+      << state.out;
+  EXPECT_NE(state.out.find("hot keys: none"), std::string::npos);
 
   ProgramRun turned = Sim({"display", "--orientation", "270", "--rotation", "off"});
   EXPECT_EQ(turned.out, "orientation: 270 degrees\nrotation: not supported\n");

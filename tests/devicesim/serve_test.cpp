@@ -207,6 +207,17 @@ TEST_F(ServeDeviceTest, AKeyGoesDownOnceAndUpOnlyForThePageThatHoldsIt) {
   EXPECT_EQ(devicesim::serve::Dump(entries[1]), "{\"name\":\"40C1\",\"vk\":193,\"down\":false}");
 }
 
+TEST_F(ServeDeviceTest, AKeyOutsideTheTableGoesDownAndUpByItsCodeOrName) {
+  HeldKeys keys;
+  std::string message;
+  ASSERT_TRUE(device::SetDeviceKeys({{0xC7, u"Side Key"}}));
+  EXPECT_EQ(keys.ButtonDown("a", "side-key", output_, &message), HeldKeys::Result::kOk) << message;
+  EXPECT_TRUE(KeyIsDown(0xC7));
+  EXPECT_EQ(keys.ButtonDown("a", "0xC7", output_, &message), HeldKeys::Result::kAlreadyDown);
+  EXPECT_EQ(keys.ButtonUp("a", "Side Key", &message), HeldKeys::Result::kOk) << message;
+  EXPECT_FALSE(KeyIsDown(0xC7));
+}
+
 TEST_F(ServeDeviceTest, APageThatGoesAwayLetsGoOfItsKeysOnly) {
   HeldKeys keys;
   std::string message;

@@ -5,12 +5,15 @@
 //                      commit append its number to \committedID.txt
 //   hold NAME          take the named mutex, mark it, then wait to be killed
 //   echo ...           write its command line to \echo.txt
+//   hotkey VK          take VK as a hot key of a hidden window, mark it, then
+//                      note each hot key in \hotkeys.txt until told to end
 //   (nothing)          write \empty.txt
 // Exit code 0 on success, else the failing step's last error (or 1).
 #include <string>
 
 #include "platform/host/device/device.h"
 #include "platform/platform.h"
+#include "platform/ui.h"
 
 namespace {
 
@@ -111,6 +114,25 @@ int Hold(const std::u16string& name) {
   return 0;
 }
 
+std::u16string hot_keys_seen;
+
+intptr_t HotKeyProc(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t second) {
+  if (event == plat::WindowEvent::kHotKey) {
+    hot_keys_seen += device::FromUtf8(std::to_string(first) + " " + std::to_string(second) + "\n");
+    WriteFile(u"\\hotkeys.txt", hot_keys_seen);
+  } else if (event == plat::WindowEvent::kAppMessage) {
+    plat::PostQuit(static_cast<int>(first));
+  }
+  return 0;
+}
+
+int HoldHotKey(int virtual_key) {
+  const plat::Window window = plat::CreateMessageWindow(u"QkHelperKeys", HotKeyProc);
+  if (window == 0 || !plat::RegisterHotKey(window, 1, 0, static_cast<uint32_t>(virtual_key))) return Failure();
+  if (!WriteFile(u"\\held.txt", u"hotkey")) return Failure();
+  return plat::RunMessageLoop();
+}
+
 }  // namespace
 
 // Rests on the platform alone: no process-wide objects of its own.
@@ -128,6 +150,7 @@ int DeviceMain(const std::u16string& command_line) {
   }
   if (mode == u"hold") return Hold(Word(command_line, &pos));
   if (mode == u"commit") return Commit(Word(command_line, &pos));
+  if (mode == u"hotkey") return HoldHotKey(Number(Word(command_line, &pos)));
   if (mode == u"echo") return WriteFile(u"\\echo.txt", command_line) ? 0 : Failure();
   if (mode.empty()) return WriteFile(u"\\empty.txt", u"") ? 0 : Failure();
   return 3;

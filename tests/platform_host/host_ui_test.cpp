@@ -84,6 +84,8 @@ const std::u16string kCaption = u"Test";
 
 intptr_t PageA(Window page, const DialogMessage& message) {
   switch (message.event) {
+    case DialogEvent::kKeyDown:  // pages take no keys
+      return 0;
     case DialogEvent::kInit:
       events.push_back("A init " + std::to_string(message.param));
       AddLine(page, kList, u"Alpha", 10);
@@ -121,6 +123,7 @@ intptr_t PageA(Window page, const DialogMessage& message) {
 
 intptr_t PageB(Window page, const DialogMessage& message) {
   switch (message.event) {
+    case DialogEvent::kKeyDown: return 0;  // pages take no keys
     case DialogEvent::kInit: events.push_back("B init " + std::to_string(message.param)); return 1;
     case DialogEvent::kApply: events.push_back("B apply"); return page_b_apply_answer;
     case DialogEvent::kCommand:
@@ -394,6 +397,53 @@ TEST_F(HostUi, DialogsWithoutAWaitOrWithoutATemplate) {
     EndDialog(Front(), 5);
   });
   EXPECT_EQ(RunDialog(0, kPlainDialog, IgnoresCancel, 0), 5);
+}
+
+intptr_t TakesKeys(Window dialog, const DialogMessage& message) {
+  if (message.event != DialogEvent::kKeyDown) return 0;
+  events.push_back("key " + std::to_string(message.code) + " " + std::to_string(message.param));
+  if (message.code == 0x1B) EndDialog(dialog, 9);
+  return 1;
+}
+
+intptr_t MainKeys(Window, WindowEvent event, uintptr_t first, intptr_t) {
+  if (event == WindowEvent::kKeyDown || event == WindowEvent::kKeyUp)
+    events.push_back(std::string(event == WindowEvent::kKeyDown ? "main down " : "main up ") + std::to_string(first));
+  if (event == WindowEvent::kKeyUp) PostQuit(0);
+  return 0;
+}
+
+void KeyForTheForeground(int key, bool up) {
+  bool taken = false;
+  ASSERT_TRUE(device::PostKeyToForeground(key, up, &taken));
+  EXPECT_TRUE(taken);
+}
+
+TEST_F(HostUi, TheDialogInFrontLearnsWhichKeysGoDownAndTheMainWindowOtherwise) {
+  const Window main = CreateMainWindow(u"QkKeysMain", u"Keys", MainKeys, GetWorkArea());
+  ASSERT_TRUE(SetForegroundWindow(main));
+  // Key downs go to the dialog in front, with their codes; key ups do not.
+  person_.Then([&] {
+    KeyForTheForeground(0x75, false);
+    KeyForTheForeground(0x75, true);
+  });
+  person_.Then([&] { KeyForTheForeground(0x1B, false); });
+  EXPECT_EQ(RunDialog(main, kPlainDialog, TakesKeys, 0), 9);
+  EXPECT_EQ(events, (std::vector<std::string>{"key 117 0", "key 27 0"}));
+
+  // A page set in front keeps keys from its pages and from the main window.
+  events.clear();
+  person_.Then([&] { KeyForTheForeground(0x76, false); });
+  person_.Then([&] { Do(Simple(ActionKind::kCancel)); });
+  EXPECT_FALSE(RunPages());
+  EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0"}));
+
+  // With nothing in front, the main window has them, down and up.
+  events.clear();
+  KeyForTheForeground(0x76, false);
+  KeyForTheForeground(0x76, true);
+  EXPECT_EQ(RunMessageLoop(), 0);
+  EXPECT_EQ(events, (std::vector<std::string>{"main down 118", "main up 118"}));
 }
 
 // ---- What a person can and cannot do ---------------------------------------------------

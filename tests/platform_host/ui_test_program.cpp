@@ -26,6 +26,8 @@ void Status(Window page, int id, const std::u16string& text) { SetControlText(pa
 
 intptr_t PageA(Window page, const DialogMessage& message) {
   switch (message.event) {
+    case DialogEvent::kKeyDown:  // pages take no keys
+      return 0;
     case DialogEvent::kInit:
       AddLine(page, kList, u"Alpha", 10);
       AddLine(page, kList, u"Beta", 20);

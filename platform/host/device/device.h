@@ -173,8 +173,63 @@ bool Foreground(plat::Window* window);
 bool HasDesktopWindow(bool* present);
 bool SetHasDesktopWindow(bool present);
 
+// ---- Where a key down goes -------------------------------------------------
+// On the device a key down goes to the owner of a hot key for it, else to the
+// shell's button table (devicesim's shell), else to the program of the
+// foreground window as a key down and a key up.
+
+// The device's own keys beside the buttons of the shell's table (volume,
+// a side key), by virtual key; devicesim init makes the stock device's.
+struct DeviceKey {
+  int virtual_key;
+  std::u16string name;
+};
+bool DeviceKeys(std::vector<DeviceKey>* keys);  // in code order
+// Replaces them; false with 87 for a code outside 1..0xFE or an empty name.
+bool SetDeviceKeys(const std::vector<DeviceKey>& keys);
+// The code of a key named `name`: a device key's name, else a standard
+// name (plat::GetKeyName), letter case, blanks, '-' and '_' not counting;
+// -1 when no key has that name.
+int KeyCodeByName(const std::u16string& name);
+
+// A hot key registration (plat::RegisterHotKey) of a running program.
+struct HotKey {
+  int virtual_key = 0;
+  uint32_t modifiers = 0;
+  plat::Window window = 0;
+  int id = 0;
+  int64_t pid = 0;
+  std::string program;  // its file name
+};
+// The live registrations, by key; those of ended programs are dropped.
+bool HotKeys(std::vector<HotKey>* keys);
+// Registrations the device refused, kept while the program that asked runs
+// and until it registers or unregisters that id.
+struct HotKeyRefusal {
+  HotKey asked;
+  uint32_t error = 0;     // 1409: another registration holds the key
+  int64_t holder_pid = 0;
+};
+bool HotKeyRefusals(std::vector<HotKeyRefusal>* refusals);
+// The live hot key for the key with these modifiers; *found false when none.
+bool FindHotKey(int virtual_key, uint32_t modifiers, HotKey* key, bool* found);
+// Posts the key down to the hot key's window as its hot-key event and
+// journals it ("hotkey"); false with 1400 when its program takes no
+// messages any more, 1816 when its queue is full.
+bool SendHotKey(const HotKey& key);
+// Posts the key to the program of the foreground window as its key down or
+// up, journalled ("keymessage"). *taken false when the foreground window is
+// the desktop or its program has ended: nothing takes the key then.
+bool PostKeyToForeground(int virtual_key, bool up, bool* taken);
+// Waits until program `pid` has dispatched every message posted to it
+// before this call and waits for input again (as WaitForInputIdle). False
+// with 1400 when it has no message port (no window, or ended), 1460 when
+// `timeout_ms` passed first.
+bool WaitForInputIdle(int64_t pid, int timeout_ms);
+
 // ---- Journal --------------------------------------------------------------
-// Events and their fields: key {vk, up, flags}; start {program, args, and
+// Events and their fields: key {vk, up, flags}; hotkey {vk, window, owner,
+// id}; keymessage {vk, window, owner, up}; start {program, args, and
 // child: the new process's id when a host program was spawned} (only for a
 // start that succeeded); open {file, ok, error}; message {text,
 // caption, flags}; beep {type}; sip {request, shown}; foreground {window};

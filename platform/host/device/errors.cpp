@@ -84,6 +84,9 @@ std::string ErrorText(uint32_t code) {
     case plat::kErrorBusy: meaning = "busy"; break;
     case plat::kErrorRegistryCorrupt: meaning = "the registry is corrupt"; break;
     case plat::kErrorRegistryIoFailed: meaning = "the registry cannot be read or written"; break;
+    case plat::kErrorInvalidWindowHandle: meaning = "no such window"; break;
+    case plat::kErrorHotKeyAlreadyRegistered: meaning = "another registration holds the key"; break;
+    case plat::kErrorNotEnoughQuota: meaning = "the program's message queue is full"; break;
     default: break;
   }
   std::string text = "error " + std::to_string(code);

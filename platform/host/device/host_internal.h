@@ -136,6 +136,49 @@ int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u1
 using ExitHandler = void (*)(int code);
 void SetExitHandler(ExitHandler handler);
 
+// ---- Posted messages (messages.cpp) ------------------------------------------
+// Win32's numbers for the messages the device posts.
+constexpr uint32_t kWmKeyDown = 0x0100;
+constexpr uint32_t kWmKeyUp = 0x0101;
+constexpr uint32_t kWmTimer = 0x0113;
+constexpr uint32_t kWmHotKey = 0x0312;
+constexpr uint32_t kWmApp = 0x8000;
+
+struct PostedMessage {
+  plat::Window window;
+  uint32_t message;
+  uintptr_t first;
+  intptr_t second;
+};
+// Opens this process's message port (once); false with the last error.
+bool OpenMessagePort();
+// The port's descriptor for a loop that waits on more than it; -1 when closed.
+int MessagePortFd();
+// Dispatches what waits now, without waiting: posted messages in the order
+// they came, then the timers that are due. How many were dispatched.
+int DispatchPendingMessages();
+// Milliseconds until the next timer is due (0 when one is); -1 for none.
+int NextTimerDelayMs();
+// Posts to a window of any program of the device (its handle names the
+// process); false with 1400 when that program has no port, 1816 when its
+// queue is full.
+bool PostToWindow(plat::Window window, uint32_t message, uintptr_t first, intptr_t second);
+// The window system takes the messages for the windows it made (the main
+// window, dialogs) and, when installed, does the waiting of the message loop.
+using MessageRouter = void (*)(const PostedMessage& message);
+void SetMessageRouter(MessageRouter router);
+using InputWait = void (*)();
+void SetInputWait(InputWait wait);
+bool QuitPosted();
+void ForgetQuit();
+// The process that owns a window handle of the device; 0 for the desktop.
+int64_t WindowProcess(plat::Window window);
+
+// What a program leaves on the device when it ends normally: its hidden
+// windows and hot keys. A killed program's are found dead and dropped later.
+void ForgetProcessWindows();
+void ForgetProcessHotKeys();
+
 // ---- Device state (also used by the shell) --------------------------------
 // A state value, `default_value` when it was never set; false with the last
 // error when the device cannot be read or written.

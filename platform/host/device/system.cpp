@@ -75,6 +75,8 @@ void ExitProcess(int code) {
   // Ending inside a transaction would lose what the journal said meanwhile
   // (the out-of-memory message among it).
   device::internal::AbandonTransaction();
+  device::internal::ForgetProcessHotKeys();
+  device::internal::ForgetProcessWindows();
   if (exit_handler != nullptr) exit_handler(code);
   std::exit(code);
 }

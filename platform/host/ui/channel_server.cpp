@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/host/device/device.h"
+#include "platform/host/device/host_internal.h"
 #include "platform/host/ui/model.h"
 
 namespace device::ui {
@@ -211,7 +212,11 @@ void ServeChannel() {
       short events = connection->replying ? POLLOUT : (!connection->read_all ? POLLIN : 0);
       watched.push_back({connection->fd, events, 0});
     }
-    int ready = poll(watched.data(), watched.size(), -1);
+    // Posted messages and timers end the wait as an action does.
+    const size_t channel_count = watched.size();
+    if (internal::MessagePortFd() >= 0) watched.push_back({internal::MessagePortFd(), POLLIN, 0});
+    int ready = poll(watched.data(), watched.size(), internal::NextTimerDelayMs());
+    if (ready >= 0 && internal::DispatchPendingMessages() > 0) return;
     if (ready < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "%s: the window-system channel failed (%s)\n", program_invocation_short_name,
@@ -220,7 +225,7 @@ void ServeChannel() {
       CancelFront();  // nothing can act any more
       return;
     }
-    for (size_t i = 1; i < watched.size(); ++i) {
+    for (size_t i = 1; i < channel_count; ++i) {
       Connection* connection = connections[i - 1].get();
       short revents = watched[i].revents;
       if (revents == 0) continue;

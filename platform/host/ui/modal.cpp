@@ -17,8 +17,6 @@ namespace {
 
 std::vector<Frame*> frames;
 uint64_t serial = 0;
-bool quit_posted = false;
-int quit_code = 0;
 plat::person::IdleHook idle_hook = nullptr;
 void* idle_context = nullptr;
 
@@ -60,6 +58,9 @@ void WaitForInput() {
     idle_hook(idle_context);
     if (ActionCount() != actions || Front() != front || (front != nullptr && front->closed)) return;
   }
+  // Posted messages and timers are input too: keys, hot keys, a program's
+  // messages.
+  if (internal::DispatchPendingMessages() > 0) return;
   if (ChannelOpen()) {
     ServeChannel();
     return;
@@ -92,6 +93,31 @@ bool MessageBoxHandler(plat::Window owner, const std::u16string& text, const std
   return true;
 }
 
+// A key for the foreground window goes to the dialog in front (a modal loop
+// in front keeps it from the main window); the main window takes its own
+// messages while nothing is in front.
+void RouteMessage(const internal::PostedMessage& message) {
+  const bool key = message.message == internal::kWmKeyDown || message.message == internal::kWmKeyUp;
+  Frame* front = Front();
+  if (key && front != nullptr) {
+    if (front->kind == FrameKind::kDialog && message.message == internal::kWmKeyDown)
+      SendToDialog(front->dialog, {plat::DialogEvent::kKeyDown, 0, static_cast<int>(message.first), 0});
+    return;
+  }
+  WindowObject* window = FindWindow(message.window);
+  if (window == nullptr || window->window_proc == nullptr) return;
+  plat::WindowEvent event;
+  switch (message.message) {
+    case internal::kWmKeyDown: event = plat::WindowEvent::kKeyDown; break;
+    case internal::kWmKeyUp: event = plat::WindowEvent::kKeyUp; break;
+    case internal::kWmTimer: event = plat::WindowEvent::kTimer; break;
+    case internal::kWmHotKey: event = plat::WindowEvent::kHotKey; break;
+    case internal::kWmApp: event = plat::WindowEvent::kAppMessage; break;
+    default: return;
+  }
+  window->window_proc(message.window, event, message.first, message.second);
+}
+
 void OnExit(int code) {
   // Off the table before the waiting client hears of the end: a program it
   // starts next must not find this one's window.
@@ -105,6 +131,13 @@ void EnsureHooks() {
   installed = true;
   internal::SetMessageBoxHandler(MessageBoxHandler);
   internal::SetExitHandler(OnExit);
+  internal::SetMessageRouter(RouteMessage);
+  internal::SetInputWait(WaitForInput);
+  // Keys for the foreground window, hot keys and other programs' messages
+  // reach this program's windows through it.
+  if (!internal::OpenMessagePort())
+    std::fprintf(stderr, "%s: no message port (error %u); no key or message can reach its windows\n",
+                 program_invocation_short_name, plat::GetLastError());
 }
 
 }  // namespace
@@ -130,7 +163,7 @@ void CloseMainWindow() {
   if (window != nullptr && window->window_proc != nullptr)
     window->window_proc(main, plat::WindowEvent::kDestroy, 0, 0);
   // A window procedure that does not end its loop would leave it waiting for good.
-  if (!quit_posted) plat::PostQuit(0);
+  if (!internal::QuitPosted()) plat::PostQuit(0);
 }
 
 }  // namespace device::ui
@@ -145,8 +178,7 @@ void ResetWindowSystem() {
   frames.clear();
   idle_hook = nullptr;
   idle_context = nullptr;
-  quit_posted = false;
-  quit_code = 0;
+  internal::ForgetQuit();
 }
 
 }  // namespace device
@@ -285,18 +317,6 @@ Window FindTopLevelWindow(const std::u16string& class_name) {
   for (const device::WindowRecord& record : device::LiveWindows())
     if (CompareNoCase(record.class_name, class_name) == 0) return record.window;
   return 0;
-}
-
-void PostQuit(int code) {
-  quit_posted = true;
-  quit_code = code;
-}
-
-int RunMessageLoop() {
-  EnsureHooks();
-  while (!quit_posted) WaitForInput();
-  quit_posted = false;
-  return quit_code;
 }
 
 }  // namespace plat

@@ -1,0 +1,216 @@
+#include "keylistener/key_listener.h"
+
+#include "config/model/launch_buttons.h"
+#include "config/model/user_buttons.h"
+#include "keylistener/listener_control.h"
+#include "platform/ui.h"
+#include "shared/debuglog.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+
+namespace {
+
+constexpr char16_t kInstanceMutex[] = u"QuadrakeyKeyListenerMutex";
+// Longer names are cut in the log: a name is the user's, and its length is not ours to choose.
+constexpr size_t kLoggedNameChars = 60;
+
+std::u16string Decimal(uint32_t value) {
+  std::u16string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
+// A name as one log line can hold it: control characters (a line break
+// would start a line of its own) become '?', and a long name is cut.
+std::u16string LoggedName(const std::u16string& name) {
+  std::u16string shown;
+  for (char16_t c : name) {
+    if (shown.size() == kLoggedNameChars) return shown + u"...";
+    shown += (c < 0x20 || c == 0x7F) ? u'?' : c;
+  }
+  return shown;
+}
+
+// The virtual keys of the hardware buttons as the configuration program
+// stored them: the shell takes those keys itself.
+std::vector<uint32_t> HardwareKeys(size_t hardware_buttons) {
+  std::vector<uint32_t> keys;
+  for (size_t i = 0; i < hardware_buttons; ++i) keys.push_back(GetVirtualKey(static_cast<uint32_t>(i)));
+  return keys;
+}
+
+size_t CountHardwareButtons() {
+  // Counted as the configuration program counts them; its reading of the
+  // table belongs in its own log, not here.
+  EnableLog(false);
+  size_t count = 0;
+  {
+    LaunchButtons buttons;
+    count = buttons.GetButtonCount();
+  }
+  EnableLog(true);
+  return count;
+}
+
+KeyListener* running_listener = nullptr;
+
+intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t) {
+  if (running_listener == nullptr) return 0;
+  switch (event) {
+    case plat::WindowEvent::kHotKey:
+      running_listener->OnHotKey(static_cast<int>(first));
+      break;
+    case plat::WindowEvent::kTimer:
+      if (first == KeyListener::kKeyPollTimer) running_listener->OnKeyPoll();
+      break;
+    case plat::WindowEvent::kAppMessage:
+      if (first == kListenerReadList && running_listener->Load() == 0) {
+        LogText(u"The list is empty; the listener ends.\n");
+        plat::PostQuit(0);
+      } else if (first == kListenerEnd) {
+        LogText(u"Asked to end.\n");
+        plat::PostQuit(0);
+      }
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+KeyListener::KeyListener(plat::Window window) : window_(window) {}
+
+KeyListener::~KeyListener() {
+  GiveBack();
+  plat::KillTimer(window_, kKeyPollTimer);
+}
+
+void KeyListener::GiveBack() {
+  // Every id asked for, held or refused: a refusal the device remembers is
+  // forgotten with it.
+  for (size_t i = 0; i < buttons_.size(); ++i) plat::UnregisterHotKey(window_, static_cast<int>(i + 1));
+  buttons_.clear();
+}
+
+size_t KeyListener::Load() {
+  GiveBack();
+  UserButtonList list;
+  list.Load();
+  const size_t hardware = CountHardwareButtons();
+  const std::vector<uint32_t> hardware_keys = HardwareKeys(hardware);
+  LogFormat(u"Reading the list (hardware buttons: %ld, user-defined buttons: %ld)\n", false,
+            static_cast<uint32_t>(hardware), static_cast<uint32_t>(list.Count()));
+  for (size_t i = 0; i < list.Count(); ++i) {
+    ListenedButton button;
+    button.key_code = list.KeyCodeAt(i);
+    button.name = list.NameAt(i);
+    button.page_position = static_cast<uint32_t>(hardware + i);
+    const std::u16string shown = LoggedName(button.name);
+    const uint32_t code = button.key_code;
+    LogFormat(u"  %ld: key %ld \"%s\" as button %ld: ", false, static_cast<uint32_t>(i), code, shown,
+              button.page_position);
+    bool usable = true;
+    if (code < 1 || code > 0xFE) {
+      LogText(u"not listened to, not a key (codes run from 1 to 254)\n");
+      usable = false;
+    } else if (button.page_position >= kButtonPositionLimit) {
+      LogFormat(u"not listened to, button %ld has no settings of its own (only buttons 0 to %ld do)\n", false,
+                button.page_position, kButtonPositionLimit - 1);
+      usable = false;
+    } else {
+      for (size_t h = 0; h < hardware_keys.size() && usable; ++h) {
+        if (hardware_keys[h] == code) {
+          LogFormat(u"not listened to, the key is hardware button %ld's\n", false, static_cast<uint32_t>(h));
+          usable = false;
+        }
+      }
+    }
+    if (usable) {
+      // The launcher asks for the key's state under this name to tell a hold.
+      if (GetVirtualKey(button.page_position) != code) SetVirtualKey(button.page_position, code);
+      button.listening = plat::RegisterHotKey(window_, static_cast<int>(i + 1), 0, code);
+      if (button.listening) {
+        LogText(u"listening\n");
+      } else {
+        const uint32_t error = plat::GetLastError();
+        LogFormat(error == plat::kErrorHotKeyAlreadyRegistered
+                      ? u"not listened to, another program holds the key (error %ld)\n"
+                      : u"not listened to, the key cannot be registered (error %ld)\n",
+                  false, error);
+      }
+    }
+    buttons_.push_back(std::move(button));
+  }
+  return buttons_.size();
+}
+
+void KeyListener::Launch(const ListenedButton& button) {
+  const std::u16string program = GetAppFolderPath(u"TapdeckX.exe");
+  if (!plat::CreateProcess(program, Decimal(button.page_position))) {
+    LogFormat(u"Key %ld: cannot start %s (error %ld)\n", false, button.key_code, program, plat::GetLastError());
+  }
+}
+
+void KeyListener::OnHotKey(int id) {
+  if (id < 1 || static_cast<size_t>(id) > buttons_.size()) return;
+  const ListenedButton& button = buttons_[static_cast<size_t>(id) - 1];
+  if (!button.listening) return;
+  // Auto-repeat sends the same hot key again while the key stays down.
+  if (!down_.insert(button.key_code).second) return;
+  Launch(button);
+  plat::SetTimer(window_, kKeyPollTimer, kKeyPollMs);
+}
+
+void KeyListener::OnKeyPoll() {
+  for (auto key = down_.begin(); key != down_.end();) {
+    if ((plat::GetAsyncKeyState(static_cast<int>(*key)) & 0x8000) == 0) {
+      key = down_.erase(key);
+    } else {
+      ++key;
+    }
+  }
+  if (down_.empty()) plat::KillTimer(window_, kKeyPollTimer);
+}
+
+int RunKeyListener() {
+  plat::Mutex instance = plat::CreateNamedMutex(kInstanceMutex);
+  if (instance == nullptr) return 1;
+  const plat::WaitResult got = plat::WaitForMutex(instance, 0);
+  if (got == plat::WaitResult::Timeout) {
+    // Another listener runs (or is starting): it reads the list again.
+    TellKeyListenerListChanged();
+    plat::CloseMutex(instance);
+    return 0;
+  }
+  if (got == plat::WaitResult::Failed) {
+    plat::CloseMutex(instance);
+    return 1;
+  }
+  SetLogFile(GetAppFolderPath(u"listener.log"));
+  SetLogFlush(true);
+  ResetLogFile();
+  EnableLog(true);
+  int code = 0;
+  const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, ListenerWindowProc);
+  if (window == 0) {
+    LogFormat(u"Cannot make the listener's window (error %ld)\n", false, plat::GetLastError());
+    code = 1;
+  } else {
+    KeyListener listener(window);
+    running_listener = &listener;
+    if (listener.Load() == 0) {
+      LogText(u"The list is empty; the listener ends.\n");
+    } else {
+      code = plat::RunMessageLoop();
+    }
+    running_listener = nullptr;
+  }
+  plat::ReleaseMutex(instance);
+  plat::CloseMutex(instance);
+  return code;
+}

@@ -1,0 +1,61 @@
+// The resident key listener's work: every user-defined button's key held as
+// a hot key of the listener's hidden window, and on a key's first down (not
+// its auto-repeat) the press launcher started with that button's page
+// position, as the shell starts a taken-over button's command.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// One entry of the stored list as the listener took it.
+struct ListenedButton {
+  uint32_t key_code = 0;
+  std::u16string name;
+  uint32_t page_position = 0;  // hardware buttons first, then the list
+  bool listening = false;      // its hot key is registered
+};
+
+class KeyListener {
+ public:
+  explicit KeyListener(plat::Window window);
+  ~KeyListener();  // gives every hot key back
+  KeyListener(const KeyListener&) = delete;
+  KeyListener& operator=(const KeyListener&) = delete;
+
+  // Reads the list and counts the hardware buttons again (as the
+  // configuration program does), gives back the hot keys held so far and
+  // takes one for each usable entry; logs each entry and why one is not
+  // listened to. Keeps "VirtualKey" + letter of every usable position equal
+  // to its key code. The list's length.
+  size_t Load();
+  // The hot key `id` went down: the first down starts the launcher, further
+  // ones (auto-repeat) do nothing until the key has been seen up.
+  void OnHotKey(int id);
+  // The key poll: keys seen up are forgotten; the poll stops when none is down.
+  void OnKeyPoll();
+
+  const std::vector<ListenedButton>& Buttons() const { return buttons_; }
+  bool AnyKeyDown() const { return !down_.empty(); }
+
+  // The timer that watches keys go up, and how often (milliseconds).
+  static constexpr uintptr_t kKeyPollTimer = 1;
+  static constexpr uint32_t kKeyPollMs = 10;
+
+ private:
+  void GiveBack();
+  void Launch(const ListenedButton& button);
+
+  plat::Window window_;
+  std::vector<ListenedButton> buttons_;  // in list order; hot key id = index + 1
+  std::set<uint32_t> down_;              // keys seen down and not yet up
+};
+
+// The program: one instance (a second start tells the first to read the list
+// again and ends), the log "listener.log" in the application folder, the
+// hidden window and its message loop. Its exit code.
+int RunKeyListener();

@@ -1,0 +1,291 @@
+// The key listener's work on the emulated device, in-process: which stored
+// entries it listens to and why not the others, what a press starts, and
+// what it keeps of the settings store.
+#include "keylistener/key_listener.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/model/user_buttons.h"
+#include "keylistener/listener_control.h"
+#include "platform/ui.h"
+#include "tests/config/config_test_support.h"
+#include "tests/support/journal_expect.h"
+
+namespace {
+
+using namespace config_test;
+
+const std::u16string kTapdeckX = u"\\Program Files\\Quadrakey\\TapdeckX.exe";
+constexpr uint32_t kSideKey = 0xC7;
+
+intptr_t Ignore(plat::Window, plat::WindowEvent, uintptr_t, intptr_t) { return 0; }
+
+void Store(size_t position, const std::u16string& name, uint32_t key_code) {
+  const std::u16string number = device::FromUtf8(std::to_string(position));
+  ASSERT_TRUE(WriteRegString(kHklm, kUserButtonsKey, u"B" + number, name));
+  ASSERT_TRUE(WriteRegDword(kHklm, kUserButtonsKey, u"H" + number, key_code));
+}
+
+class KeyListenerTest : public LoggedDeviceTest {
+ protected:
+  void SetUp() override {
+    LoggedDeviceTest::SetUp();
+    ASSERT_TRUE(WriteRegString(kHklm, kSettingsKey, u"AppFolder", u"\\Program Files\\Quadrakey"));
+    // A stand-in launcher: the device journals its start and runs nothing.
+    MakeDeviceFile(kTapdeckX, u"stand-in");
+    // Two hardware buttons, whose keys tapdeck has stored.
+    AddEntry(u"40C1", u"Button 1", u"\\Windows\\calendar.exe", nullptr);
+    AddEntry(u"40C2", u"Button 2", u"\\Windows\\addrbook.exe", nullptr);
+    SetVirtualKey(0, 0xC1);
+    SetVirtualKey(1, 0xC2);
+    window_ = plat::CreateMessageWindow(u"QkListenerTest" + device::FromUtf8(std::to_string(++windows_made_)),
+                                        Ignore);
+    ASSERT_NE(window_, 0u);
+  }
+
+  // The TapdeckX starts since `mark`, as their arguments.
+  std::vector<std::string> Launches(int64_t mark) {
+    std::vector<std::string> args;
+    for (const journal::Entry& entry : journal::OfKind(journal::Read(mark), "start"))
+      if (entry.Text("program") == device::ToUtf8(kTapdeckX)) args.push_back(entry.Text("args"));
+    return args;
+  }
+
+  std::vector<uint32_t> HeldKeys() {
+    std::vector<device::HotKey> keys;
+    EXPECT_TRUE(device::HotKeys(&keys));
+    std::vector<uint32_t> codes;
+    for (const device::HotKey& key : keys) codes.push_back(static_cast<uint32_t>(key.virtual_key));
+    return codes;
+  }
+
+  size_t EntryLines() {
+    size_t count = 0;
+    for (const std::string& line : LogLines())
+      if (line.rfind("  ", 0) == 0 && line.find(": key ") != std::string::npos) ++count;
+    return count;
+  }
+
+  plat::Window window_ = 0;
+  static inline int windows_made_ = 0;
+};
+
+TEST_F(KeyListenerTest, ListensToEveryUsableEntryAndLogsWhyNotToTheOthers) {
+  Store(0, u"Side", kSideKey);
+  Store(1, u"Nothing", 0);
+  Store(2, u"Too high", 0x175);
+  Store(3, u"Button 1 again", 0xC1);
+  Store(4, u"Volume", 0x75);
+  Store(5, u"Side again", kSideKey);  // replaces the first, at the end, as tapdeck reads it
+  SetVirtualKey(2, 0x33);              // what position 2 held before stays
+  ClearLog();
+
+  KeyListener listener(window_);
+  EXPECT_EQ(listener.Load(), 5u);
+  const std::vector<ListenedButton>& buttons = listener.Buttons();
+  ASSERT_EQ(buttons.size(), 5u);
+  std::vector<std::pair<uint32_t, bool>> seen;
+  for (const ListenedButton& button : buttons) seen.emplace_back(button.page_position, button.listening);
+  EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, bool>>{{2, false}, {3, false}, {4, false}, {5, true}, {6, true}}));
+  EXPECT_EQ(buttons[4].name, u"Side again");
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{0x75, kSideKey}));
+
+  // The launcher's key-state query asks for the right key.
+  EXPECT_EQ(GetVirtualKey(5), 0x75u);
+  EXPECT_EQ(GetVirtualKey(6), kSideKey);
+  EXPECT_EQ(GetVirtualKey(2), 0x33u);
+  EXPECT_EQ(GetVirtualKey(4), 0u) << "a hardware button's key is not written under another button";
+  EXPECT_EQ(GetVirtualKey(0), 0xC1u);
+
+  EXPECT_TRUE(Logged("Reading the list (hardware buttons: 2, user-defined buttons: 5)"));
+  EXPECT_TRUE(Logged("  0: key 0 \"Nothing\" as button 2: not listened to, not a key (codes run from 1 to 254)"));
+  EXPECT_TRUE(Logged("  1: key 373 \"Too high\" as button 3: not listened to, not a key (codes run from 1 to 254)"));
+  EXPECT_TRUE(Logged("  2: key 193 \"Button 1 again\" as button 4: not listened to, the key is hardware button 0's"));
+  EXPECT_TRUE(Logged("  3: key 117 \"Volume\" as button 5: listening"));
+  EXPECT_TRUE(Logged("  4: key 199 \"Side again\" as button 6: listening"));
+}
+
+TEST_F(KeyListenerTest, APressStartsTheLauncherOnceWhateverItsAutoRepeat) {
+  Store(0, u"Side", kSideKey);
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 1u);
+  const int64_t mark = device::LastJournalId();
+
+  ASSERT_TRUE(device::SetKeyDown(kSideKey, true));
+  listener.OnHotKey(1);
+  listener.OnHotKey(1);  // auto-repeat: the same hot key while the key stays down
+  listener.OnKeyPoll();
+  listener.OnHotKey(1);
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
+  EXPECT_TRUE(listener.AnyKeyDown());
+
+  ASSERT_TRUE(device::SetKeyDown(kSideKey, false));
+  listener.OnKeyPoll();
+  EXPECT_FALSE(listener.AnyKeyDown());
+  ASSERT_TRUE(device::SetKeyDown(kSideKey, true));
+  listener.OnHotKey(1);
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2", "2"})) << "a new press after the key went up";
+
+  // Ids the listener never gave out start nothing.
+  listener.OnHotKey(0);
+  listener.OnHotKey(2);
+  EXPECT_EQ(Launches(mark).size(), 2u);
+  ASSERT_TRUE(device::SetKeyDown(kSideKey, false));
+}
+
+TEST_F(KeyListenerTest, AMissingLauncherIsLoggedAndTheNextPressTriesAgain) {
+  Store(0, u"Side", kSideKey);
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 1u);
+  ASSERT_TRUE(plat::DeleteFile(kTapdeckX));
+  listener.OnHotKey(1);
+  listener.OnKeyPoll();  // the key is up
+  EXPECT_TRUE(Logged("Key 199: cannot start \\Program Files\\Quadrakey\\TapdeckX.exe (error 2)"));
+  MakeDeviceFile(kTapdeckX, u"stand-in");
+  const int64_t mark = device::LastJournalId();
+  listener.OnHotKey(1);
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
+}
+
+TEST_F(KeyListenerTest, FortyButtonsStopWhereTheLettersWouldNameAnotherButtonsSettings) {
+  for (size_t i = 0; i < 40; ++i) Store(i, u"Key " + device::FromUtf8(std::to_string(i)), 0x30 + static_cast<uint32_t>(i));
+  KeyListener listener(window_);
+  EXPECT_EQ(listener.Load(), 40u);
+  size_t listening = 0;
+  for (const ListenedButton& button : listener.Buttons()) {
+    EXPECT_EQ(button.listening, button.page_position < kButtonPositionLimit) << button.page_position;
+    listening += button.listening ? 1 : 0;
+  }
+  EXPECT_EQ(listening, MaxUserButtons(2));
+  EXPECT_EQ(listening, 30u);
+  // Position 32's letter is 'a': "VirtualKeya" would be hardware button 0's value.
+  EXPECT_EQ(GetVirtualKey(0), 0xC1u);
+  EXPECT_EQ(GetVirtualKey(1), 0xC2u);
+  EXPECT_EQ(GetVirtualKey(31), 0x30u + 29) << "the last position with settings of its own ('`')";
+  EXPECT_EQ(GetVirtualKey(27), 0x30u + 25) << "letter '\\\\' is a value name like any other";
+  EXPECT_TRUE(Logged("  30: key 78 \"Key 30\" as button 32: not listened to, button 32 has no settings of its own "
+                     "(only buttons 0 to 31 do)"));
+  EXPECT_EQ(MaxUserButtons(32), 0u);
+  EXPECT_EQ(MaxUserButtons(40), 0u);
+}
+
+TEST_F(KeyListenerTest, NamesOfAnyLengthOrCharacterKeepToOneLogLine) {
+  Store(0, std::u16string(1000, u'n'), 0x75);
+  Store(1, u"two\nlines\r\tand\x01 bell", 0x76);
+  ClearLog();
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_EQ(listener.Buttons()[0].name.size(), 1000u) << "the name itself is kept whole";
+  EXPECT_EQ(EntryLines(), 2u);
+  EXPECT_TRUE(Logged("  0: key 117 \"" + std::string(60, 'n') + "...\" as button 2: listening"));
+  EXPECT_TRUE(Logged("  1: key 118 \"two?lines??and? bell\" as button 3: listening"));
+}
+
+TEST_F(KeyListenerTest, AKeyAnotherProgramHoldsIsReportedInTheLogAndOnTheDevice) {
+  const plat::Window other = plat::CreateMessageWindow(u"QkListenerOther", Ignore);
+  ASSERT_TRUE(plat::RegisterHotKey(other, 77, 0, 0x75));
+  Store(0, u"Volume", 0x75);
+  Store(1, u"Side", kSideKey);
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_FALSE(listener.Buttons()[0].listening);
+  EXPECT_TRUE(listener.Buttons()[1].listening);
+  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: not listened to, another program holds the key (error 1409)"));
+  EXPECT_EQ(GetVirtualKey(2), 0x75u) << "kept for the moment the key is free";
+  std::vector<device::HotKeyRefusal> refusals;
+  ASSERT_TRUE(device::HotKeyRefusals(&refusals));
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(refusals[0].asked.virtual_key, 0x75);
+  EXPECT_EQ(refusals[0].asked.window, window_);
+
+  // Read again once the key is free, it is listened to, and the refusal is gone.
+  ASSERT_TRUE(plat::UnregisterHotKey(other, 77));
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_TRUE(listener.Buttons()[0].listening);
+  ASSERT_TRUE(device::HotKeyRefusals(&refusals));
+  EXPECT_TRUE(refusals.empty());
+}
+
+TEST_F(KeyListenerTest, ReadingTheListAgainFollowsItAndGivesBackWhatItNoLongerHolds) {
+  Store(0, u"Volume", 0x75);
+  Store(1, u"Side", kSideKey);
+  {
+    KeyListener listener(window_);
+    ASSERT_EQ(listener.Load(), 2u);
+    UserButtonList list;
+    list.Load();
+    list.Remove(0x75);
+    ASSERT_TRUE(list.Save());
+    ASSERT_EQ(listener.Load(), 1u);
+    EXPECT_EQ(listener.Buttons()[0].page_position, 2u);
+    EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+    EXPECT_EQ(GetVirtualKey(2), kSideKey) << "the position now belongs to the side key";
+  }
+  EXPECT_TRUE(HeldKeys().empty()) << "an ended listener holds no key";
+}
+
+std::vector<std::string> told;
+intptr_t Told(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t) {
+  if (event == plat::WindowEvent::kAppMessage) {
+    told.push_back(first == kListenerReadList ? "read the list" : first == kListenerEnd ? "end" : "?");
+    plat::PostQuit(0);
+  }
+  return 0;
+}
+
+TEST_F(KeyListenerTest, TapdeckStartsTellsAndStopsTheListenerAndWritesItsSignInEntry) {
+  // Not installed: nothing runs, and nothing can be told.
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_FALSE(TellKeyListenerListChanged());
+  EXPECT_FALSE(StopKeyListener());
+  EXPECT_FALSE(StartKeyListener());
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorFileNotFound);
+
+  // The sign-in entry starts the application folder's listener.
+  ASSERT_TRUE(WriteKeyListenerSignIn());
+  std::u16string program;
+  ASSERT_TRUE(plat::GetSignInStart(kKeyListenerSignInName, &program));
+  EXPECT_EQ(program, u"\\Program Files\\Quadrakey\\TapdeckH.exe");
+  ASSERT_TRUE(RemoveKeyListenerSignIn());
+  EXPECT_FALSE(plat::GetSignInStart(kKeyListenerSignInName, &program));
+  EXPECT_TRUE(RemoveKeyListenerSignIn());
+
+  // The real listener: started once, told while it runs, asked to end.
+  Store(0, u"Side", kSideKey);
+  std::filesystem::copy_file(std::string(QK_BIN_DIR) + "/TapdeckH",
+                             device::HostPath(u"\\Program Files\\Quadrakey\\TapdeckH.exe"));
+  ASSERT_TRUE(StartKeyListener());
+  const int listener = device::StartedProcesses().back();
+  for (int waited = 0; waited < 5000 && HeldKeys().empty(); waited += 10) plat::Sleep(10);
+  EXPECT_TRUE(IsKeyListenerRunning());
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+  const size_t started = device::StartedProcesses().size();
+  EXPECT_TRUE(StartKeyListener()) << "a running listener is told, not started again";
+  EXPECT_EQ(device::StartedProcesses().size(), started);
+  EXPECT_TRUE(TellKeyListenerListChanged());
+  EXPECT_TRUE(StopKeyListener());
+  int status = -1;
+  ASSERT_EQ(waitpid(listener, &status, 0), listener);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_TRUE(HeldKeys().empty());
+}
+
+TEST_F(KeyListenerTest, TheListenersWindowIsWhatTapdeckTells) {
+  told.clear();
+  const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, Told);
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(IsKeyListenerRunning());
+  ASSERT_TRUE(StartKeyListener());
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  ASSERT_TRUE(StopKeyListener());
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  EXPECT_EQ(told, (std::vector<std::string>{"read the list", "end"}));
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Real key events under Wine: xdotool presses F6 on a virtual display, where
+#  - a dialog's procedure learns the key (the platform's key event for
+#    dialogs), and keys posted to its focused control reach it in order;
+#  - the key listener TapdeckH takes F6 as a hot key and starts TapdeckX,
+#    which classifies a single press, a hold, a double press and a double
+#    press and hold of the real key: each dispatches its own slot, as
+#    launch.log names it;
+#  - later starts of the listener end and leave the first one listening.
+# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE
+# Exit code 77 (skipped) when Xvfb or xdotool is missing.
+set -uo pipefail
+. "$(dirname "$0")/xvfb.sh"
+runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5
+
+for tool in Xvfb xdotool; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed (apt-get install xvfb xdotool); no real key was pressed"
+    exit 77
+  fi
+done
+
+wine=${QK_WINE:-/usr/lib/wine/wine64}
+device=$prefix/device_files   # drive Q:
+app=$device/Quadrakey
+xvfb_pid=
+desktop_pid=
+finish() {
+  [[ -n $desktop_pid ]] && kill "$desktop_pid" 2>/dev/null
+  # A fresh server for the tests after this one, without the display; the
+  # desktop, the listener and anything they started end with this one.
+  "$runner" --prefix "$prefix" --stop-server
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$app"
+  env -u DISPLAY "$runner" --prefix "$prefix" --start-server
+}
+trap finish EXIT
+fail() {
+  echo "FAIL: $*"
+  for log in listener.log launch.log; do
+    [[ -f $app/$log ]] && { echo "--- $log"; cat "$app/$log"; }
+  done
+  exit 1
+}
+
+if ! start_xvfb 480x640; then
+  echo "FAIL: Xvfb did not start"
+  exit 1
+fi
+# The warm server's desktop was made without a display.
+"$runner" --prefix "$prefix" --stop-server
+"$runner" --prefix "$prefix" --start-server
+
+# ---- A dialog learns the keys ----------------------------------------------------
+out=$("$runner" --prefix "$prefix" --timeout 60 "$probe" posted </dev/null 2>&1) ||
+  fail "keys posted to a dialog's control: $out"
+echo "posted keys: $out"
+
+"$runner" --prefix "$prefix" --timeout 60 "$probe" real </dev/null >/dev/null 2>&1 &
+probe_pid=$!
+window=
+for _ in $(seq 300); do
+  window=$(xdotool search --onlyvisible --name '^Key Probe$' 2>/dev/null | head -n1)
+  [[ -n $window ]] && break
+  sleep 0.1
+done
+[[ -n $window ]] || fail "the probe's dialog never showed"
+# X gives keys to the window that has its focus.
+xdotool windowfocus --sync "$window" 2>/dev/null
+xdotool key F6
+wait "$probe_pid"
+code=$?
+[[ $code -eq 117 ]] || fail "the dialog learned key $code for a real F6 (expected 117)"
+echo "a real F6 reached the dialog's procedure as key 117"
+
+# ---- The listener and the launcher -------------------------------------------
+# F6 (0x75) is the one user-defined button; with no hardware buttons it is
+# button 0, letter A. Every slot is assigned, so every press waits and is
+# classified; launch.log names the slot that acted. Hold and double press
+# take 2 s, and presses are a second apart: a Wine process can take a few
+# hundred milliseconds to start on a loaded machine, and the outcome must
+# not depend on it.
+mkdir -p "$app"
+cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
+  fail "cannot place the programs"
+reg=$(mktemp --suffix=.reg)
+{
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys]\r\n\r\n'
+  printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
+  printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
+  printf '"HoldInterval"=dword:000007d0\r\n"DblClickInterval"=dword:000007d0\r\n'
+  # An action that ends in launch.log's report (a shell launch does not).
+  for slot in ButtonA ButtonAh ButtonA2 ButtonA2h; do printf '"%s"="<Input Panel>"\r\n' "$slot"; done
+  printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
+} >"$reg"
+WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 ||
+  fail "cannot write the settings"
+rm -f "$reg"
+
+# A Wine desktop the size of the screen: X gives it the keys without a focus
+# of its own, and the listener and the launchers run in it.
+WINEPREFIX=$prefix WINEDEBUG=-all "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
+  </dev/null >/dev/null 2>&1 &
+desktop_pid=$!
+for _ in $(seq 200); do
+  grep -q "listening" "$app/listener.log" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
+  fail "the listener does not listen to F6"
+# X gives keys to the window with its focus: the desktop's, whatever the
+# probe's dialog left behind.
+desktop=
+for _ in $(seq 100); do
+  desktop=$(xdotool search --onlyvisible --name 'Wine desktop' 2>/dev/null | head -n1)
+  [[ -n $desktop ]] && break
+  sleep 0.1
+done
+[[ -n $desktop ]] || fail "the Wine desktop never showed"
+xdotool windowfocus --sync "$desktop" 2>/dev/null
+xdotool mousemove 240 320 2>/dev/null
+
+# press NAME "XDOTOOL STEPS" COUNT HOLD: the steps, then the slot that acted.
+press() {
+  local name=$1 steps=$2 count=$3 hold=$4 report=
+  rm -f "$app/launch.log"
+  # shellcheck disable=SC2086
+  xdotool $steps
+  for _ in $(seq 200); do
+    report=$(head -n1 "$app/launch.log" 2>/dev/null)
+    [[ -n $report ]] && break
+    sleep 0.05
+  done
+  [[ $report == "Launch button 0, press $count, hold $hold" ]] ||
+    fail "$name: expected \"Launch button 0, press $count, hold $hold\", got \"$report\""
+  echo "$name: $report"
+  # Every launcher of the series has ended before the next one.
+  sleep 0.8
+}
+press "single press" "keydown F6 sleep 0.05 keyup F6" 1 0
+# Held past Xvfb's auto-repeat (660 ms): the repeated hot keys start nothing.
+press "press and hold" "keydown F6 sleep 4 keyup F6" 1 1
+press "double press" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 0.05 keyup F6" 2 0
+press "double press and hold" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 4 keyup F6" 2 1
+
+# More starts while it runs, in its desktop (where the listener's hidden
+# window can be found, as on a PC where both run in the user's desktop):
+# each ends at once and has the running listener read the list again.
+for _ in 1 2 3; do
+  WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
+    </dev/null >/dev/null 2>&1 &
+done
+for _ in $(seq 200); do
+  [[ $(grep -c '^Reading the list' "$app/listener.log") -ge 4 ]] && break
+  sleep 0.1
+done
+[[ $(grep -c '^Reading the list' "$app/listener.log") -eq 4 ]] ||
+  fail "the running listener did not read the list once for each later start"
+sleep 1
+listeners=0
+for pid in $(pgrep -f '^Q:.Quadrakey.TapdeckH.exe'); do
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && listeners=$((listeners + 1))
+done
+[[ $listeners -eq 1 ]] || fail "$listeners listeners run after three more starts"
+press "single press after more starts" "keydown F6 sleep 0.05 keyup F6" 1 0
+
+state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v StateA \
+  </dev/null 2>/dev/null | tr -d '\r' | awk '/StateA/ {print $3}')
+[[ $state == 0x0 ]] || fail "the press counter is $state after the series (expected 0x0)"
+echo "every slot dispatched; the press counter is back at 0"
