@@ -1,5 +1,5 @@
 // tapdeck's pages and dialogs: each a thin binding of its model to the
-// window system (platform/ui.h). A page's parameter, handed in with kInit,
+// window system of platform/ui.h. A page's parameter, handed in with kInit,
 // is its model; PageModel finds it again for every later event.
 #pragma once
 

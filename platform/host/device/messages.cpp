@@ -208,7 +208,7 @@ int FireDueTimers() {
   return fired;
 }
 
-// A program without a window system (a resident listener) reaps the
+// A program without a window system, as a resident listener is, reaps the
 // programs it started, which nobody else waits for.
 void ReapStartedPrograms() {
   while (waitpid(-1, nullptr, WNOHANG) > 0) {
