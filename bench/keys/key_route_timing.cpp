@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -22,11 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "devicesim/shell/press.h"
 #include "platform/host/device/device.h"
 #include "platform/platform.h"
-
-extern char** environ;
 
 namespace {
 
@@ -38,23 +36,9 @@ int64_t NowNs() {
   return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-bool Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int status = -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 bool Sim(const std::string& device, std::vector<std::string> args) {
   args.insert(args.begin(), {bin_dir + "/devicesim", "--device", device});
-  if (Run(args)) return true;
+  if (bench::RunProgram(args) == 0) return true;
   std::fprintf(stderr, "devicesim %s failed\n", args[3].c_str());
   return false;
 }
@@ -71,11 +55,6 @@ int64_t AwaitMark(int fifo) {
     line += c;
   }
   return std::atoll(line.c_str());
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5)];
 }
 
 // One press: key down to the stand-in's start, in milliseconds; -1 when it
@@ -100,9 +79,8 @@ int main(int argc, char** argv) {
   int repetitions = argc > 1 ? std::atoi(argv[1]) : 200;
   if (repetitions < 1) repetitions = 1;
   if (argc > 2) bin_dir = argv[2];
-  std::string pattern = (std::filesystem::temp_directory_path() / "qkkeys.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  const std::string device = pattern;
+  const std::string device = bench::MakeTempFolder("qkkeys");
+  if (device.empty()) return 1;
   const std::string app = "\\Program Files\\Quadrakey\\";
   // A stock device; a taken-over Button 2 (index 1), and the side key as the
   // first user-defined button (page position 5).
@@ -156,8 +134,8 @@ int main(int argc, char** argv) {
   std::printf("%-40s %8s %8s %8s %8s\n", "route", "p10", "median", "p90", "max");
   for (const auto& [name, values] : {std::pair<const char*, std::vector<double>*>{"shell (button table, shortcut)", &by_shell},
                                      {"key listener (hot key, TapdeckH)", &by_listener}})
-    std::printf("%-40s %8.2f %8.2f %8.2f %8.2f\n", name, Percentile(*values, 0.1), Percentile(*values, 0.5),
-                Percentile(*values, 0.9), *std::max_element(values->begin(), values->end()));
-  std::printf("the listener adds %.2f ms to the median\n", Percentile(by_listener, 0.5) - Percentile(by_shell, 0.5));
+    std::printf("%-40s %8.2f %8.2f %8.2f %8.2f\n", name, bench::Percentile(*values, 0.1), bench::Percentile(*values, 0.5),
+                bench::Percentile(*values, 0.9), *std::max_element(values->begin(), values->end()));
+  std::printf("the listener adds %.2f ms to the median\n", bench::Percentile(by_listener, 0.5) - bench::Percentile(by_shell, 0.5));
   return 0;
 }

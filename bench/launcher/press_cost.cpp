@@ -5,7 +5,6 @@
 //
 // usage: press_cost [PAIRS] [BIN_DIR]
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,13 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "launcher/dispatch.h"
 #include "launcher/press_classifier.h"
 #include "platform/host/device/device.h"
 #include "platform/platform.h"
 #include "shared/settings.h"
-
-extern char** environ;
 
 namespace {
 
@@ -41,37 +39,12 @@ double MsSince(Clock::time_point start) {
 // Starts a program, waits for it and gives its wall time in milliseconds,
 // or -1 when it did not end with `status`.
 double TimedRun(std::vector<std::string> args, int expected = 0) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const Clock::time_point start = Clock::now();
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-  const double ms = MsSince(start);
-  posix_spawn_file_actions_destroy(&actions);
-  return WIFEXITED(status) && WEXITSTATUS(status) == expected ? ms : -1;
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5)];
+  double ms = -1;
+  return bench::RunProgram(std::move(args), "/dev/null", true, &ms) == expected ? ms : -1;
 }
 
 void PrintRow(const char* what, const std::vector<double>& ms) {
-  std::printf("  %-52s %8.3f %8.3f\n", what, Median(ms), Percentile(ms, 0.95));
+  std::printf("  %-52s %8.3f %8.3f\n", what, bench::Median(ms), bench::Percentile(ms, 0.95));
 }
 
 bool Sim(std::vector<std::string> args) {
@@ -164,8 +137,8 @@ bool Pairs(const char* how, int pairs, const std::string& launcher) {
   PrintRow("TapdeckX 0 (at once: \"<Page Up>\")", press);
   PrintRow("/bin/true (bare process start)", bare);
   PrintRow("TapdeckX with no device: its start and end alone", linked);
-  std::printf("  ratio TapdeckX / bare start: median of pairs %.2f, of medians %.2f\n\n", Median(ratio),
-              Median(press) / Median(bare));
+  std::printf("  ratio TapdeckX / bare start: median of pairs %.2f, of medians %.2f\n\n", bench::Median(ratio),
+              bench::Median(press) / bench::Median(bare));
   return true;
 }
 
@@ -175,9 +148,8 @@ int main(int argc, char** argv) {
   int pairs = argc > 1 ? std::atoi(argv[1]) : 200;
   if (pairs < 1) pairs = 1;
   if (argc > 2) bin_dir = argv[2];
-  std::string pattern = (std::filesystem::temp_directory_path() / "qkbench.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  device_dir = pattern;
+  device_dir = bench::MakeTempFolder("qkbench");
+  if (device_dir.empty()) return 1;
   setenv("QUADRAKEY_DEVICE", device_dir.c_str(), 1);
 
   const std::string key = "HKLM\\Software\\Quadrakey";

@@ -5,7 +5,6 @@
 //
 // usage: press_timing [REPETITIONS] [BIN_DIR]
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +18,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "bench/support/bench_support.h"
 
 namespace {
 
@@ -33,22 +32,13 @@ std::string device_dir;
 // a message when it failed.
 std::string Sim(std::vector<std::string> args) {
   args.insert(args.begin(), {bin_dir + "/devicesim", "--device", device_dir});
-  std::string out_path = device_dir + ".out";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const std::string out_path = device_dir + ".out";
+  const int status = bench::RunProgram(args, out_path.c_str());
   std::ifstream file(out_path);
   std::stringstream text;
   text << file.rdbuf();
   std::remove(out_path.c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (status != 0) {
     std::fprintf(stderr, "devicesim %s failed\n", args[3].c_str());
     return "";
   }
@@ -104,9 +94,8 @@ int main(int argc, char** argv) {
   int repetitions = argc > 1 ? std::atoi(argv[1]) : 10;
   if (repetitions < 1) repetitions = 1;
   if (argc > 2) bin_dir = argv[2];
-  std::string pattern = (std::filesystem::temp_directory_path() / "qkbench.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  device_dir = pattern;
+  device_dir = bench::MakeTempFolder("qkbench");
+  if (device_dir.empty()) return 1;
 
   Sim({"init"});
   Sim({"install", bin_dir});

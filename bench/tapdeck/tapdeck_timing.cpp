@@ -12,7 +12,6 @@
 //
 // usage: tapdeck_timing [RUNS] [BIN_DIR]
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,14 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "config/tapdeck.h"
 #include "devicesim/shell/ui_client.h"
 #include "platform/host/device/device.h"
 #include "platform/host/ui/window_system.h"
 #include "platform/person.h"
 #include "shared/debuglog.h"
-
-extern char** environ;
 
 namespace {
 
@@ -55,18 +53,7 @@ double MsSince(Clock::time_point start) {
 // Runs devicesim on the bench device, its output thrown away; its exit status.
 int Sim(std::vector<std::string> args) {
   args.insert(args.begin(), {bin_dir + "/devicesim", "--device", device_dir});
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  return bench::RunProgram(std::move(args));
 }
 
 bool IsCatalogued(const std::filesystem::path& path) {
@@ -103,19 +90,13 @@ struct Samples {
   std::vector<double> ms;
 };
 
-double Percentile(std::vector<double> values, double fraction) {
-  std::sort(values.begin(), values.end());
-  const size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-  return values[index];
-}
-
 void Report(const Samples& samples) {
   if (samples.ms.empty()) {
     std::printf("%-52s no samples\n", samples.name);
     return;
   }
-  std::printf("%-52s %5zu %9.1f %9.1f %9.1f\n", samples.name, samples.ms.size(), Percentile(samples.ms, 0.5),
-              Percentile(samples.ms, 0.95), *std::max_element(samples.ms.begin(), samples.ms.end()));
+  std::printf("%-52s %5zu %9.1f %9.1f %9.1f\n", samples.name, samples.ms.size(), bench::Percentile(samples.ms, 0.5),
+              bench::Percentile(samples.ms, 0.95), *std::max_element(samples.ms.begin(), samples.ms.end()));
 }
 
 std::string LoadAverage() {
@@ -275,9 +256,8 @@ int main(int argc, char** argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 20;
   if (runs < 1) runs = 1;
   if (argc > 2) bin_dir = argv[2];
-  std::string pattern = (std::filesystem::temp_directory_path() / "qkbench.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  device_dir = pattern;
+  device_dir = bench::MakeTempFolder("qkbench");
+  if (device_dir.empty()) return 1;
   device::SetFolder(device_dir);
 
   int status = 0;
