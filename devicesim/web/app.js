@@ -470,11 +470,15 @@
     source = events;
     events.onopen = () => {
       retries = 0;
-      qk.streamOpen = true;
       setStatus('open', 'connected');
       say('');
     };
-    events.addEventListener('snapshot', (e) => applySnapshot(JSON.parse(e.data)));
+    // Open for the tests once the stream's first event has replaced what the
+    // page showed before it.
+    events.addEventListener('snapshot', (e) => {
+      applySnapshot(JSON.parse(e.data));
+      qk.streamOpen = true;
+    });
     events.addEventListener('journal', (e) => addJournal(JSON.parse(e.data), false));
     events.addEventListener('device', (e) => {
       state.device = JSON.parse(e.data);
