@@ -57,7 +57,26 @@ std::vector<std::u16string> AssignmentModel::ButtonListLines() const {
   }
   UserButtonList user_buttons;
   user_buttons.Load();
-  for (size_t k = 0; k < user_buttons.Count(); ++k) lines.push_back(user_buttons.NameAt(k));
+  shown_codes_.clear();
+  for (size_t k = 0; k < user_buttons.Count(); ++k) {
+    lines.push_back(user_buttons.NameAt(k));
+    shown_codes_.push_back(user_buttons.KeyCodeAt(k));
+  }
+  return lines;
+}
+
+std::vector<std::u16string> AssignmentModel::ReloadButtonList() {
+  const size_t hardware = buttons_.GetButtonCount();
+  const bool user_defined = IsUserDefined(current_) && static_cast<size_t>(current_) - hardware < shown_codes_.size();
+  const uint32_t code = user_defined ? shown_codes_[static_cast<size_t>(current_) - hardware] : 0;
+  std::vector<std::u16string> lines = ButtonListLines();
+  if (user_defined) {
+    current_ = 0;  // as when the page opened, also with no lines at all
+    for (size_t k = 0; k < shown_codes_.size(); ++k)
+      if (shown_codes_[k] == code) current_ = static_cast<int32_t>(hardware + k);
+  } else if (current_ >= static_cast<int32_t>(lines.size())) {
+    current_ = 0;
+  }
   return lines;
 }
 

@@ -77,8 +77,18 @@ bool ShortcutTarget(const std::u16string& path, std::u16string* target) {
 
 std::u16string LogText(const std::string& bytes) { return FromUtf8(bytes); }
 
+// Posted to the control with the focus, as the keyboard's input reaches it
+// (the real keyboard is the Xvfb test's).
+void PressKey(uint32_t virtual_key) {
+  HWND target = GetFocus();
+  if (target == nullptr) target = GetActiveWindow();
+  ASSERT_NE(target, nullptr) << "no window takes keys";
+  PostMessageW(target, WM_KEYDOWN, virtual_key, 1);
+  PostMessageW(target, WM_KEYUP, virtual_key, 0xC0000001);
+}
+
 const tapdeck_scenario::ScenarioBackend kWin32 = {tapdeck_scenario::On::kWin32, MakeFolder, ShortcutTarget,
-                                                   LogText};
+                                                   LogText, PressKey};
 
 std::vector<HWND> MainWindows() {
   std::vector<HWND> found;
