@@ -4,6 +4,7 @@
 #include "config/model/catalogue.h"
 #include "config/model/item_codes.h"
 #include "config/model/user_buttons.h"
+#include "keylistener/listener_control.h"
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
@@ -95,7 +96,9 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   shows.user_button_label = user_defined;
   shows.override_box = !user_defined;
   shows.override_checked = user_defined || enabled;
-  if (!enabled) return shows;
+  // From position 32 on a button's letter names a lower position's values
+  // (the registry ignores letter case): its presses cannot be stored apart.
+  if (!enabled || button >= kButtonPositionLimit) return shows;
 
   const int single = static_cast<int>(PressRow::kSingle);
   shows.rows[single] = true;

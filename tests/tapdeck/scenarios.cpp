@@ -355,6 +355,25 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
     });
   }
 
+  {
+    // A stored list longer than the button letters allow: the buttons from
+    // position 32 on are listed, but their presses would be stored over a
+    // lower position's ('a' is 'A' to the registry), so none is offered.
+    Setup long_list = StockDeviceRecordKept();
+    for (int k = 0; k < 40; ++k) {
+      long_list.values.push_back(Text(u"B" + Decimal(k), u"Key " + Decimal(k), kHotkeys));
+      long_list.values.push_back(Number(u"H" + Decimal(k), static_cast<uint32_t>(0x30 + k), kHotkeys));
+    }
+    all.push_back({
+        .name = "ButtonsPastTheLastLetterOfferNoPresses",
+        .setup = long_list,
+        .steps = {Lines(IDC_BUTTON_LIST, 44), Select(IDC_BUTTON_LIST, u"Key 27"), Shown(IDC_SINGLE_PRESS),
+                  Select(IDC_BUTTON_LIST, u"Key 28"), Shown(IDC_USER_BUTTON_LABEL), Hidden(IDC_SINGLE_PRESS),
+                  Hidden(IDC_PRESS_HOLD), Cancel()},
+        .registry = {Missing(u"ButtonA")},
+    });
+  }
+
   all.push_back({
       .name = "AKeyThatCannotBeTakenAsAHotKeyIsNotAdded",
       .setup = StockDeviceRecordKept(),
