@@ -230,6 +230,16 @@ Setup ThreeAddedButtons() {
                Number(u"EnabledF", 0), Text(u"ButtonG", u"<Page Down>"), Text(u"ButtonG-RotateScreen2h", u"3")});
 }
 
+// The stock device with `count` added buttons "Key 0", "Key 1", ... on keys 0x30 on.
+Setup WithAddedKeys(int count) {
+  Setup setup = StockDeviceRecordKept();
+  for (int k = 0; k < count; ++k) {
+    setup.values.push_back(Text(u"B" + Decimal(k), u"Key " + Decimal(k), kHotkeys));
+    setup.values.push_back(Number(u"H" + Decimal(k), static_cast<uint32_t>(0x30 + k), kHotkeys));
+  }
+  return setup;
+}
+
 const std::u16string kListenerSignIn = u"\\Windows\\StartUp\\Quadrakey Key Listener.lnk";
 
 void AddButtonScenarios(std::vector<Scenario>& all) {
@@ -336,11 +346,7 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
   {
     // Hardware buttons A to D and 28 added ones: 'A' + 31 is the last letter
     // that names values of its own.
-    Setup full = StockDeviceRecordKept();
-    for (int k = 0; k < 28; ++k) {
-      full.values.push_back(Text(u"B" + Decimal(k), u"Key " + Decimal(k), kHotkeys));
-      full.values.push_back(Number(u"H" + Decimal(k), static_cast<uint32_t>(0x30 + k), kHotkeys));
-    }
+    const Setup full = WithAddedKeys(28);
     all.push_back({
         .name = "AddIsRefusedOnceEveryButtonLetterIsInUse",
         .setup = full,
@@ -359,11 +365,7 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
     // A stored list longer than the button letters allow: the buttons from
     // position 32 on are listed, but their presses would be stored over a
     // lower position's ('a' is 'A' to the registry), so none is offered.
-    Setup long_list = StockDeviceRecordKept();
-    for (int k = 0; k < 40; ++k) {
-      long_list.values.push_back(Text(u"B" + Decimal(k), u"Key " + Decimal(k), kHotkeys));
-      long_list.values.push_back(Number(u"H" + Decimal(k), static_cast<uint32_t>(0x30 + k), kHotkeys));
-    }
+    const Setup long_list = WithAddedKeys(40);
     all.push_back({
         .name = "ButtonsPastTheLastLetterOfferNoPresses",
         .setup = long_list,
