@@ -4,7 +4,9 @@
 #include <string>
 
 #include "config/assignment_dump.h"
+#include "config/model/add_buttons.h"
 #include "config/model/assignment_model.h"
+#include "config/model/user_button_changes.h"
 #include "config/model/catalogue.h"
 #include "config/model/launch_buttons.h"
 #include "config/pages/pages.h"
@@ -30,6 +32,7 @@ struct Run {
   plat::Window main_window = 0;
   std::unique_ptr<LaunchButtons> buttons;
   std::unique_ptr<AssignmentModel> assignments;
+  std::unique_ptr<AddButtonsModel> add_buttons;
   ~Run() { ClearCatalogue(); }
 };
 
@@ -121,27 +124,34 @@ int RunTapdeck() {
   ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", app_folder);
   LogText(app_folder);  // the next line begins with its own line end
 
+  // A change of the button list that a kill cut short is completed before
+  // anything reads the list.
+  FinishUserButtonChange();
+
   BuildCatalogue(run.main_window);
   LogCatalogue();
 
   run.buttons = std::make_unique<LaunchButtons>();
   CompleteVirtualKeys(*run.buttons);
   run.assignments = std::make_unique<AssignmentModel>(*run.buttons);
+  run.add_buttons = std::make_unique<AddButtonsModel>(*run.buttons, run.assignments.get(), run.main_window);
 
   const plat::PageSpec pages[] = {
       {IDD_SETTINGS, u"Settings", AssignmentPageProc, reinterpret_cast<intptr_t>(run.assignments.get())},
+      {IDD_ADD_BUTTONS, u"Add Buttons", AddButtonsPageProc, reinterpret_cast<intptr_t>(run.add_buttons.get())},
       {IDD_OPTIONS, u"Options", OptionsPageProc},
       {IDD_HELP, u"Help", HelpPageProc},
       {IDD_ABOUT, u"About", AboutPageProc},
   };
   // Done or not, the pages have stored what the person changed. A set that
   // could not be made changed nothing; the log says why, and the dump follows.
-  if (!plat::RunPageSet(run.main_window, kProductName, pages, 4)) {
+  if (!plat::RunPageSet(run.main_window, kProductName, pages, 5)) {
     const uint32_t error = plat::GetLastError();
     if (error != 0) LogFormat(u"The pages could not be shown (error %ld)\n", false, error);
   }
 
   DumpAssignments(run.buttons->GetButtonCount());
+  run.add_buttons.reset();
   run.assignments.reset();
   run.buttons.reset();
 

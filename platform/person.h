@@ -31,6 +31,7 @@ namespace plat::person {
     "whole text in any letter case")                                                      \
   X(Click, "click", kControl, kNone, "click check box or button ID")                      \
   X(Slide, "slide", kControl, kPosition, "move trackbar ID to POSITION (it stops at its ends)") \
+  X(Type, "type", kControl, kText, "type TEXT into edit field ID, in place of what it holds") \
   X(Tab, "tab", kTitle, kNone, "bring the page set's page TITLE to the front")            \
   X(Done, "done", kNone, kNone, "the Done button of the page set or the dialog in front") \
   X(Cancel, "cancel", kNone, kNone,                                                       \
@@ -54,6 +55,7 @@ enum class ActionArg : uint8_t {
   kPosition,  // a trackbar position: Action::position
   kTitle,     // a tab's title: Action::text
   kPath,      // a device path: Action::text
+  kText,      // what a person types: Action::text
 };
 
 struct ActionSpec {
@@ -85,7 +87,7 @@ struct Action {
   ActionKind kind;
   int control = 0;
   int line = -1;          // kSelect by number when >= 0
-  std::u16string text;    // kSelect by text, kTab, kChooseFile
+  std::u16string text;    // kSelect by text, kTab, kChooseFile, kType
   int position = 0;       // kSlide
 };
 

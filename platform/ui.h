@@ -61,6 +61,11 @@ using DialogProc = intptr_t (*)(Window dialog, const DialogMessage& message);
 void ShowControl(Window dialog, int id, bool shown);
 bool IsControlShown(Window dialog, int id);
 void EnableControl(Window dialog, int id, bool enabled);
+bool IsControlEnabled(Window dialog, int id);  // false for no such control
+// Gives the control the keyboard's focus, as tabbing to it does (an edit
+// field's text is selected, so typing replaces it). The host's control
+// model takes no typed keys: there it does nothing.
+void FocusControl(Window dialog, int id);
 void SetControlText(Window dialog, int id, const std::u16string& text);
 std::u16string GetControlText(Window dialog, int id);
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the pictures of tapdeck that the README shows, from the current
 # win32 build, under Wine on virtual screens of 240x320 and 480x640: each of
-# the four tabs, the assignment page with "<Record>" chosen (its notice
-# shown), the rotation choice and the reboot notice.
+# the five tabs, the assignment page with "<Record>" chosen (its notice
+# shown), the rotation choice, the reboot notice, and at 480x640 the Add
+# Button Intercept dialog once a real key (F6, from xdotool) was detected.
 #
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]   (default: docs)
 # Needs the win32 build's tools (scripts/setup-machine.sh installs them),
@@ -93,6 +94,12 @@ REGEDIT4
 "ButtonA2"="Q:\\Windows\\Start Menu\\Programs\\Pocket Word.lnk"
 "ButtonA2h"="<Input Panel>"
 
+[HKEY_LOCAL_MACHINE\Software\Quadrakey\Hotkeys]
+"B0"="Volume Up"
+"H0"=dword:000000af
+"B1"="Macro pad 1"
+"H1"=dword:0000007c
+
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Shell\Keys\40C1]
 @="\"\\Windows\\Start Menu\\Calendar.lnk\""
 "Name"="Button 1"
@@ -147,11 +154,27 @@ shoot() {
   sleep 1
 
   local tab=0
-  for name in settings options help about; do
+  for name in settings addbuttons options help about; do
     driver tab $tab
     shot "$name"
     tab=$((tab + 1))
   done
+  if [[ $size == 480x640 ]]; then
+    # Add on the Add Buttons page, then F6 pressed for the Intercept dialog,
+    # which X gives to the window with its focus.
+    driver tab 1
+    driver click 1025
+    local intercept
+    intercept=$(await_window "Add Button Intercept")
+    [[ -n $intercept ]] || { echo "no Intercept dialog" >&2; exit 1; }
+    timeout 10 xdotool windowfocus --sync "$intercept" 2>/dev/null || true
+    xdotool key F6
+    sleep 0.3
+    xdotool type --delay 30 'Side button'
+    shot intercept
+    driver cancel "Add Button Intercept"
+    await_gone "Add Button Intercept"
+  fi
   driver tab 0
 
   # The double press of button 1 set to "<Rotate Screen>" (line 3).

@@ -168,6 +168,37 @@ bool DeleteRegKey(RegRoot root, const std::u16string& path) {
   return plat::RegDeleteKey(root, path);
 }
 
+bool CopyRegValue(RegRoot root, const std::u16string& from_path, const std::u16string& from_name,
+                  const std::u16string& to_path, const std::u16string& to_name) {
+  KeyHolder from(OpenRegistryKey(root, from_path, plat::kKeyQueryValue, false));
+  if (!from) return false;
+  uint32_t type = 0;
+  uint32_t size = 0;
+  if (!plat::RegQueryValue(from.get(), from_name, &type, nullptr, &size)) return false;
+  // malloc, not new: a value too large to hold is a failed copy, not the
+  // end of the program. One byte more, so that an empty value has a buffer.
+  void* data = std::malloc(static_cast<size_t>(size) + 1);
+  if (data == nullptr) {
+    plat::SetLastError(plat::kErrorNotEnoughMemory);
+    return false;
+  }
+  uint32_t read_size = size;
+  bool ok = plat::RegQueryValue(from.get(), from_name, &type, data, &read_size);
+  if (ok) {
+    KeyHolder to(OpenRegistryKey(root, to_path, plat::kKeySetValue, true));
+    ok = to && plat::RegSetValue(to.get(), to_name, type, data, read_size);
+  }
+  std::free(data);
+  return ok;
+}
+
+bool DeleteRegValue(RegRoot root, const std::u16string& path, const std::u16string& name) {
+  KeyHolder key(OpenRegistryKey(root, path, plat::kKeySetValue, false));
+  if (!key) return plat::GetLastError() == plat::kErrorFileNotFound;
+  if (plat::RegDeleteValue(key.get(), name)) return true;
+  return plat::GetLastError() == plat::kErrorFileNotFound;
+}
+
 // ---- Value names --------------------------------------------------------
 
 std::u16string SlotValueName(uint32_t button, int32_t press_count, bool hold) {

@@ -37,6 +37,13 @@ bool ListRegSubkeys(plat::RegRoot root, const std::u16string& path, bool full_pa
                     std::list<std::u16string>& names);
 // Deletes the key with its values and subkeys.
 bool DeleteRegKey(plat::RegRoot root, const std::u16string& path);
+// Copies a value as it is stored (its type and bytes) to another key and
+// name, creating that key as needed. False with kErrorFileNotFound when the
+// value is missing, with the last error when a read or write failed.
+bool CopyRegValue(plat::RegRoot root, const std::u16string& from_path, const std::u16string& from_name,
+                  const std::u16string& to_path, const std::u16string& to_name);
+// True when the value is gone afterwards, also when it was never there.
+bool DeleteRegValue(plat::RegRoot root, const std::u16string& path, const std::u16string& name);
 
 // ---- Value names ------------------------------------------------------------
 // "ButtonA" + letter, "2" for a double press, "h" when held. The builders give

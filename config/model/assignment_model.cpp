@@ -4,6 +4,7 @@
 #include "config/model/catalogue.h"
 #include "config/model/item_codes.h"
 #include "config/model/user_buttons.h"
+#include "keylistener/listener_control.h"
 #include "platform/platform.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
@@ -57,7 +58,26 @@ std::vector<std::u16string> AssignmentModel::ButtonListLines() const {
   }
   UserButtonList user_buttons;
   user_buttons.Load();
-  for (size_t k = 0; k < user_buttons.Count(); ++k) lines.push_back(user_buttons.NameAt(k));
+  shown_codes_.clear();
+  for (size_t k = 0; k < user_buttons.Count(); ++k) {
+    lines.push_back(user_buttons.NameAt(k));
+    shown_codes_.push_back(user_buttons.KeyCodeAt(k));
+  }
+  return lines;
+}
+
+std::vector<std::u16string> AssignmentModel::ReloadButtonList() {
+  const size_t hardware = buttons_.GetButtonCount();
+  const bool user_defined = IsUserDefined(current_) && static_cast<size_t>(current_) - hardware < shown_codes_.size();
+  const uint32_t code = user_defined ? shown_codes_[static_cast<size_t>(current_) - hardware] : 0;
+  std::vector<std::u16string> lines = ButtonListLines();
+  if (user_defined) {
+    current_ = 0;  // as when the page opened, also with no lines at all
+    for (size_t k = 0; k < shown_codes_.size(); ++k)
+      if (shown_codes_[k] == code) current_ = static_cast<int32_t>(hardware + k);
+  } else if (current_ >= static_cast<int32_t>(lines.size())) {
+    current_ = 0;
+  }
   return lines;
 }
 
@@ -76,7 +96,9 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   shows.user_button_label = user_defined;
   shows.override_box = !user_defined;
   shows.override_checked = user_defined || enabled;
-  if (!enabled) return shows;
+  // From position 32 on a button's letter names a lower position's values
+  // (the registry ignores letter case): its presses cannot be stored apart.
+  if (!enabled || button >= kButtonPositionLimit) return shows;
 
   const int single = static_cast<int>(PressRow::kSingle);
   shows.rows[single] = true;

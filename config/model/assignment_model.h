@@ -89,6 +89,12 @@ class AssignmentModel {
   // The button list's lines: each hardware button as "Name (originally
   // Title)", then the user-defined buttons' names as stored.
   std::vector<std::u16string> ButtonListLines() const;
+  // The lines again after the user-defined buttons changed: the current
+  // button stays the same button (found by its key code), or the first
+  // when it was removed.
+  std::vector<std::u16string> ReloadButtonList();
+  // The page that shows this model, for a page that changes its list.
+  uintptr_t view = 0;
   // Notes which buttons hold the Record command; the page does so once the
   // first refresh has filled it.
   void NoteRecordButtons();
@@ -134,6 +140,7 @@ class AssignmentModel {
  private:
   LaunchButtons& buttons_;
   int32_t current_ = 0;
+  mutable std::vector<uint32_t> shown_codes_;  // the user-defined buttons listed
   uint32_t record_mask_at_opening_ = 0;
   int single_selected_ = -1;  // the single press's line: "<Record>" is line 0
   // Per combo box: the assignment its "Open: " line stands for (never

@@ -41,25 +41,38 @@ void UserButtonList::Remove(uint32_t key_code) {
   std::erase_if(entries_, [key_code](const Entry& entry) { return entry.key_code == key_code; });
 }
 
-void UserButtonList::Load() {
+int UserButtonList::Find(uint32_t key_code) const {
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].key_code == key_code) return static_cast<int>(i);
+  return -1;
+}
+
+bool UserButtonList::Rename(uint32_t key_code, const std::u16string& name) {
+  const int position = Find(key_code);
+  if (position < 0) return false;
+  entries_[static_cast<size_t>(position)].name = name;
+  return true;
+}
+
+void UserButtonList::Load(const std::u16string& key) {
   Clear();
   for (size_t position = 0;; ++position) {
     std::u16string name;
-    if (!ReadRegString(kRoot, kUserButtonsKey, NumberedName(u'B', position), name)) break;
+    if (!ReadRegString(kRoot, key, NumberedName(u'B', position), name)) break;
     uint32_t key_code = 0;
-    if (!ReadRegDword(kRoot, kUserButtonsKey, NumberedName(u'H', position), key_code)) break;
+    if (!ReadRegDword(kRoot, key, NumberedName(u'H', position), key_code)) break;
     Add(key_code, name);
   }
 }
 
-bool UserButtonList::Save() const {
+bool UserButtonList::Save(const std::u16string& key) const {
   bool all_written = true;
   // A missing key is already empty; any other failure leaves values of the
   // old list that the new one may not cover.
-  if (!DeleteRegKey(kRoot, kUserButtonsKey)) {
+  if (!DeleteRegKey(kRoot, key)) {
     const uint32_t error = plat::GetLastError();
     if (error != plat::kErrorFileNotFound) {
-      LogFormat(u"  Error deleting reg key %s: %ld\n", false, kUserButtonsKey, error);
+      LogFormat(u"  Error deleting reg key %s: %ld\n", false, key, error);
       all_written = false;
     }
   }
@@ -68,12 +81,12 @@ bool UserButtonList::Save() const {
   for (size_t position = 0; position < entries_.size(); ++position) {
     const Entry& entry = entries_[position];
     const std::u16string name_value = NumberedName(u'B', position);
-    if (!WriteRegString(kRoot, kUserButtonsKey, name_value, entry.name)) {
+    if (!WriteRegString(kRoot, key, name_value, entry.name)) {
       LogFormat(u"  Error writing reg string %s: %ld\n", false, name_value, plat::GetLastError());
       all_written = false;
     }
     const std::u16string code_value = NumberedName(u'H', position);
-    if (!WriteRegDword(kRoot, kUserButtonsKey, code_value, entry.key_code)) {
+    if (!WriteRegDword(kRoot, key, code_value, entry.key_code)) {
       LogFormat(u"  Error writing reg dword %s: %ld\n", false, code_value, plat::GetLastError());
       all_written = false;
     }

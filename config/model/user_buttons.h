@@ -27,12 +27,17 @@ class UserButtonList {
 
   // Replaces the content with the stored list, which ends at the first
   // position whose name or key code is missing or unreadable.
-  void Load();
+  void Load(const std::u16string& key = kUserButtonsKey);
   // Replaces the stored list with this one: the key is deleted first, so no
   // value of a longer earlier list remains. False when the deletion or any
   // write failed; each failure is logged and the remaining writes are still
   // made.
-  bool Save() const;
+  bool Save(const std::u16string& key = kUserButtonsKey) const;
+  // The position of the entry with that key code; -1 when none.
+  int Find(uint32_t key_code) const;
+  // Gives the entry with that key code a new name where it stands; false
+  // when there is none.
+  bool Rename(uint32_t key_code, const std::u16string& name);
 
  private:
   struct Entry {

@@ -95,6 +95,7 @@ void OnPressChosen(plat::Window page, AssignmentModel& model, PressRow row) {
 
 intptr_t Init(plat::Window page, AssignmentModel& model) {
   plat::InitShellDialog(page, plat::kShidiDoneButton | plat::kShidiFullScreenNoMenu);
+  model.view = page;
   const std::vector<std::u16string> lines = model.ButtonListLines();
   for (size_t i = 0; i < lines.size(); ++i) plat::AddLine(page, IDC_BUTTON_LIST, lines[i], static_cast<intptr_t>(i));
   plat::SelectLine(page, IDC_BUTTON_LIST, 0);
@@ -129,6 +130,14 @@ intptr_t Apply(plat::Window page, AssignmentModel& model) {
 }
 
 }  // namespace
+
+void ShowButtonList(plat::Window page, AssignmentModel& model) {
+  const std::vector<std::u16string> lines = model.ReloadButtonList();
+  plat::ClearLines(page, IDC_BUTTON_LIST);
+  for (size_t i = 0; i < lines.size(); ++i) plat::AddLine(page, IDC_BUTTON_LIST, lines[i], static_cast<intptr_t>(i));
+  plat::SelectLine(page, IDC_BUTTON_LIST, model.CurrentButton());
+  Show(page, model.Refresh(true));
+}
 
 intptr_t AssignmentPageProc(plat::Window page, const plat::DialogMessage& message) {
   AssignmentModel* model = PageModel<AssignmentModel>(page, message);

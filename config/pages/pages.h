@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/ui.h"
 
@@ -17,6 +18,16 @@ Model* PageModel(plat::Window page, const plat::DialogMessage& message) {
 
 // Settings: its parameter is the run's AssignmentModel.
 intptr_t AssignmentPageProc(plat::Window page, const plat::DialogMessage& message);
+// Add Buttons: its parameter is the run's AddButtonsModel.
+intptr_t AddButtonsPageProc(plat::Window page, const plat::DialogMessage& message);
+// The "Add Button Intercept" dialog, owned by `owner`: waits for a key, then
+// for its name. True after Accept, with the key and the name as typed.
+class UserButtonList;
+bool RunInterceptDialog(plat::Window owner, const UserButtonList& listed, uint32_t* key_code, std::u16string* name);
+// The Settings page shows the button list again, after another page changed
+// the user-defined buttons.
+class AssignmentModel;
+void ShowButtonList(plat::Window settings_page, AssignmentModel& model);
 // Options, Help and About: no parameter.
 intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message);
 intptr_t HelpPageProc(plat::Window page, const plat::DialogMessage& message);

@@ -152,7 +152,8 @@ int BuildRequest(const ParsedArgs& parsed, device::channel::Request* request) {
             return UsageError(kUiCommand, "'" + word + "' is not a position (a whole number)");
           break;
         case ActionArg::kTitle:
-        case ActionArg::kPath: action.text = device::FromUtf8(word); break;
+        case ActionArg::kPath:
+        case ActionArg::kText: action.text = device::FromUtf8(word); break;
       }
     }
     device::channel::SetAction(action, request);

@@ -209,6 +209,7 @@ bool PersonAction(const Body& body, const std::string& verb, plat::person::Actio
         break;
       case ActionArg::kTitle:
       case ActionArg::kPath:
+      case ActionArg::kText:
         if (!body.Text(field, kMaxText, &text, res)) return false;
         action->text = device::FromUtf8(text);
         break;

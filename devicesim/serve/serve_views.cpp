@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
+#include <set>
 
 #include "config/model/button_rows.h"
 #include "config/model/launch_buttons.h"
@@ -183,12 +185,27 @@ Json ButtonsJson() {
 
 Json KeysJson(const Json& buttons) {
   Json keys = Json::array();
+  std::set<int> table_keys;
   if (buttons.is_object() && buttons.contains("buttons") && buttons["buttons"].is_array()) {
     for (const Json& b : buttons["buttons"]) {
+      table_keys.insert(b.value("vk", -1));
       std::string entry = b.value("entry", std::string()), name = b.value("name", std::string());
       keys.push_back(Json{{"id", entry}, {"kind", "button"}, {"place", "front"}, {"vk", b.value("vk", -1)},
                           {"label", name},
                           {"title", name + " (" + entry + ")" + (b.value("takenOver", false) ? ", taken over by Quadrakey" : "")}});
+    }
+  }
+  // The device's other keys: the shell does not take them, so a press goes
+  // to a hot key's owner or the foreground window.
+  std::vector<device::DeviceKey> device_keys;
+  if (device::DeviceKeys(&device_keys)) {
+    for (const device::DeviceKey& key : device_keys) {
+      if (table_keys.count(key.virtual_key) != 0 || key.virtual_key == kVkOff) continue;
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", key.virtual_key);
+      const std::string name = Utf8(key.name);
+      keys.push_back(Json{{"id", code}, {"kind", "key"}, {"place", "side"}, {"vk", key.virtual_key}, {"label", name},
+                          {"title", name + " (" + code + "), not in the button table"}});
     }
   }
   keys.push_back(Json{{"id", "power"}, {"kind", "power"}, {"place", "top"}, {"vk", kVkOff}, {"label", "Power key"},

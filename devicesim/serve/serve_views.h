@@ -70,8 +70,10 @@ Json DeviceJson(const PressFollower& follower);
 Json ButtonsJson();
 
 // The hardware keys the page draws, from ButtonsJson's buttons: [{"id",
-// "kind": "button" or "power", "place": "front" or "top", "vk", "label",
-// "title"}...], the buttons in table order, then the power key.
+// "kind": "button", "key" or "power", "place": "front", "side" or "top",
+// "vk", "label", "title"}...], the buttons in table order, then the
+// device's keys that the table does not have ("id" their code, "0xC7"), in
+// code order, then the power key.
 Json KeysJson(const Json& buttons);
 
 }  // namespace devicesim::serve

@@ -71,13 +71,19 @@
   const frameNode = document.getElementById('screen-frame');
   const boxNode = document.getElementById('screen-box');
 
+  let actions = Promise.resolve();
   const screenContext = {
     memory,
     rotation: 0,
     scale: 1,
-    act: async (body) => {
-      const answer = await post('/api/ui', body);
-      if (answer.ok && answer.data) applyScreen(answer.data.screen);
+    // One at a time, in the order the person acted: a field's text goes
+    // before the click that left the field.
+    act: (body) => {
+      actions = actions.then(async () => {
+        const answer = await post('/api/ui', body);
+        if (answer.ok && answer.data) applyScreen(answer.data.screen);
+      });
+      return actions;
     },
     startSettings: () => post('/api/settings', {}),
     fetchLines: async (id) => {
@@ -241,7 +247,7 @@
       wrap.className = 'hw';
       const node = document.createElement('button');
       node.type = 'button';
-      node.className = 'hw-button' + (/record/i.test(key.label) ? ' record' : '');
+      node.className = 'hw-button' + (/record/i.test(key.label) ? ' record' : '') + (key.kind === 'key' ? ' side' : '');
       node.dataset.name = key.id;
       node.dataset.vk = key.vk;
       node.title = key.title + (digit <= 9 ? ', key ' + digit : '');

@@ -299,8 +299,18 @@ const QkScreen = (() => {
     return node;
   }
 
-  function drawEdit(c) {
-    const node = el('div', 'ctl-edit', c.text);
+  // An enabled field takes typing; what it holds goes to the program when
+  // the field is left (Enter, Tab or a click elsewhere), as one "type".
+  function drawEdit(c, act) {
+    if (!c.enabled) return el('div', 'ctl-edit', c.text);
+    const node = document.createElement('input');
+    node.type = 'text';
+    node.className = 'ctl-edit';
+    node.value = c.text;
+    node.dataset.id = c.id;
+    node.setAttribute('aria-label', 'edit field ' + c.id);
+    node.addEventListener('keydown', (e) => { if (e.key === 'Enter') node.blur(); });
+    node.addEventListener('change', () => act({action: 'type', id: c.id, text: node.value}));
     return node;
   }
 
@@ -313,7 +323,7 @@ const QkScreen = (() => {
       case 'line': node = el('div', 'ctl-line'); h = 1; break;
       case 'checkbox': node = drawCheck(c, ctx.act); break;
       case 'button': node = drawButton(c, ctx.act); break;
-      case 'edit': node = drawEdit(c); break;
+      case 'edit': node = drawEdit(c, ctx.act); break;
       case 'listbox': node = drawList(c, ctx.act, ctx.memory); break;
       case 'combobox': node = drawCombo(c, u, ctx); h = Math.min(c.height, COMBO_DLU); break;
       case 'trackbar': node = drawTrackbar(c, ctx); break;

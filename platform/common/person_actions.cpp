@@ -25,6 +25,7 @@ const char* ArgWord(ActionArg arg) {
     case ActionArg::kPosition: return "POSITION";
     case ActionArg::kTitle: return "TITLE";
     case ActionArg::kPath: return "PATH";
+    case ActionArg::kText: return "TEXT";
   }
   return "";
 }
@@ -37,6 +38,7 @@ const char* ArgField(ActionArg arg) {
     case ActionArg::kPosition: return "pos";
     case ActionArg::kTitle: return "title";
     case ActionArg::kPath: return "path";
+    case ActionArg::kText: return "text";
   }
   return "";
 }

@@ -124,6 +124,14 @@ Verdict Slide(const Action& action, PersonView& view) {
   return Allow();
 }
 
+Verdict Type(const Action& action, PersonView& view) {
+  ControlFacts facts;
+  Verdict verdict;
+  if (!ReachableControl(view, action.control, &facts, &verdict)) return verdict;
+  if (facts.kind != ControlKind::kEdit) return Refuse(IsKind(action.control, facts) + u", not an edit field");
+  return Allow();
+}
+
 Verdict Tab(const Action& action, PersonView& view) {
   std::u16string where;
   Verdict verdict;
@@ -258,6 +266,7 @@ Verdict Judge(const Action& action, PersonView& view) {
     case ActionKind::kSelect: return Select(action, view);
     case ActionKind::kClick: return Click(action, view);
     case ActionKind::kSlide: return Slide(action, view);
+    case ActionKind::kType: return Type(action, view);
     case ActionKind::kTab: return Tab(action, view);
     case ActionKind::kDone: return Done(view);
     case ActionKind::kCancel: return Cancel(view);

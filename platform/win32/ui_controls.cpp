@@ -75,6 +75,16 @@ bool IsControlShown(Window dialog, int id) {
   return control != nullptr && (::GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+void FocusControl(Window dialog, int id) {
+  HWND control = Control(dialog, id);
+  if (control != nullptr) ::SendMessageW(reinterpret_cast<HWND>(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+bool IsControlEnabled(Window dialog, int id) {
+  HWND control = Control(dialog, id);
+  return control != nullptr && ::IsWindowEnabled(control);
+}
+
 void EnableControl(Window dialog, int id, bool enabled) {
   if (HWND control = Control(dialog, id)) ::EnableWindow(control, enabled);
 }

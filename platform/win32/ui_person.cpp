@@ -350,6 +350,7 @@ bool Act(const Action& action, std::u16string* error) {
     case ActionKind::kSelect: Select(action, verdict.line); break;
     case ActionKind::kClick: Click(action); break;
     case ActionKind::kSlide: Slide(action); break;
+    case ActionKind::kType: ::SetWindowTextW(FrontControl(action.control), reinterpret_cast<const wchar_t*>(action.text.c_str())); break;
     case ActionKind::kTab: PropSheet_SetCurSel(win32::ui::Front()->window, nullptr, verdict.tab); break;
     case ActionKind::kDone: Done(); break;
     case ActionKind::kCancel: Cancel(); break;

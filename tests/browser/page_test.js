@@ -3,7 +3,10 @@
 // holds a hardware button with the mouse and reads what the launcher did
 // from the page. Also: what a page elsewhere or a script without the token
 // could try is refused; a key held by the mouse and by its digit stays down
-// until both let go; Tab and Space press a key.
+// until both let go; Tab and Space press a key. Then the side key, which the
+// button table does not have: added on the Add Buttons page by pressing it,
+// named, given a press and hold, and pressed through the key listener that
+// Done starts.
 //
 // usage: node page_test.js DEVICESIM OUT_DIR
 // Exit status 0 passed, 1 failed, 77 skipped (no Chromium or node_modules).
@@ -11,7 +14,7 @@
 
 const t = require('./lib');
 
-const {devicesim} = t.setUp('node page_test.js DEVICESIM OUT_DIR');
+const {devicesim, outDir} = t.setUp('node page_test.js DEVICESIM OUT_DIR');
 // Long beside the hold interval (400 ms): a busy machine starts TapdeckX late.
 const HOLD_MS = 1000;
 const {check, sleep, request, pageJournal, waitForEntry, pointAt, clickAt} = t;
@@ -186,6 +189,68 @@ t.run(devicesim, async (session) => {
   check(true, 'tapdeck opens again with Notes stored for Press and Hold of Button 2');
   await clickAt(page, '#title-cancel');
   await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
+
+  // ---- The side key as a button of its own -------------------------------------------------
+  check(await page.$('.hw-button.side[data-name="0xC7"]') !== null, 'the side key is drawn beside the buttons');
+  await clickAt(page, '#today-settings');
+  await page.waitForSelector('#screen[data-view="program"] .tab[data-tab="Add Buttons"]', {timeout: 15000});
+  await clickAt(page, '.tab[data-tab="Add Buttons"]');
+  await clickAt(page, '.ctl-button[data-id="1025"]');
+  await page.waitForSelector('.dialog-surface[data-template="109"]', {timeout: 15000});
+  await pointAt(page, '.hw-button[data-name="0xC7"]');
+  await page.mouse.down();
+  await page.mouse.up();
+  const nameField = await page.waitForSelector('input.ctl-edit[data-id="1027"]', {timeout: 10000});
+  const offered = await nameField.evaluate((input) => input.value);
+  check(offered === 'Side Key', 'pressing the side key in the Intercept dialog offers its name (' + offered + ')');
+  await nameField.click({clickCount: 3});
+  await page.keyboard.type('Camera 1');
+  const intercepted = require('path').join(outDir, 'side-key-intercept.png');
+  await page.screenshot({path: intercepted, fullPage: true});
+  console.log('screenshot: ' + intercepted);
+  await clickAt(page, '.ctl-button[data-id="1"]');
+  await page.waitForFunction(() => {
+    const rows = document.querySelectorAll('.ctl-list[data-id="1012"] .row');
+    return rows.length === 1 && rows[0].textContent === 'Camera 1';
+  }, {timeout: 10000});
+  check(true, 'Accept lists the side key as "Camera 1" on the Add Buttons page');
+  await clickAt(page, '.tab[data-tab="Settings"]');
+  // After the stock device's five hardware buttons.
+  await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="5"]');
+  await page.waitForSelector('.ctl-list[data-id="1012"] .row.selected[data-line="5"]');
+  await clickAt(page, '.ctl-combo[data-id="1014"]');
+  await page.waitForSelector('#droplist[data-ready]');
+  await clickAt(page, '#droplist .drop-row[data-line="7"]');  // <Page Down>: <Today> is line 0
+  await page.waitForFunction(() => {
+    const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
+    return value && value.textContent === '<Page Down>';
+  });
+  const doneAt = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
+  await clickAt(page, '#title-ok');
+  await page.waitForSelector('#msgbox-ok, #screen[data-view="today"]', {timeout: 15000});
+  if (await page.$('#msgbox-ok')) await clickAt(page, '#msgbox-ok');
+  await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
+  const listenerStart = await waitForEntry(page, (e) => e.id > doneAt && e.event === 'start' &&
+                                           /TapdeckH\.exe$/.test(e.fields.program), 'the listener started at Done');
+  check(true, 'Done started the key listener (pid ' + listenerStart.fields.child + ')');
+  // It takes the key as soon as it has read the list.
+  for (let tries = 0; !/held by pid/.test(sim(device, 'state')); tries++) {
+    if (tries > 100) throw new Error('the listener never took the side key: ' + sim(device, 'state'));
+    await sleep(50);
+  }
+  const sideAt = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
+  await pointAt(page, '.hw-button[data-name="0xC7"]');
+  await page.mouse.down();
+  await sleep(HOLD_MS);
+  await page.mouse.up();
+  const sideLauncher = await waitForEntry(page, (e) => e.id > sideAt && e.event === 'start' &&
+                                          /TapdeckX\.exe$/.test(e.fields.program) && e.fields.args === '5',
+                                          'the listener starting TapdeckX for button 5');
+  check(sideLauncher.pid === listenerStart.fields.child, 'the listener started TapdeckX for the side key');
+  const pagedDown = await waitForEntry(page, (e) => e.pid === sideLauncher.fields.child && e.event === 'key' &&
+                                       e.fields.vk === 34 && !e.fields.up, 'the launcher paging down');
+  check(pagedDown.program === 'TapdeckX.exe', 'TapdeckX acted on the press and hold of the side key: Page Down');
+  process.kill(listenerStart.fields.child, 'SIGKILL');
 
   // ---- Stopping ------------------------------------------------------------------------------------
   await browser.close();

@@ -228,7 +228,7 @@ TEST_F(DevicesimUi, TimeLimitsAndProgramsThatAreGone) {
 }
 
 TEST_F(DevicesimUi, RunAndUiCommandLines) {
-  EXPECT_EQ(Refused({}, 2), "devicesim ui: which action? (show, select, click, slide, tab, done, cancel, answer, "
+  EXPECT_EQ(Refused({}, 2), "devicesim ui: which action? (show, select, click, slide, type, tab, done, cancel, answer, "
                             "file, cancel-file)\nTry 'devicesim ui --help'.\n");
   EXPECT_TRUE(Has(Refused({"frob"}, 2), "unknown action 'frob'"));
   EXPECT_TRUE(Has(Refused({"select", "101"}, 2), "usage: devicesim ui select ID LINE"));

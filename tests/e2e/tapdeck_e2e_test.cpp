@@ -2,7 +2,10 @@
 // worked through devicesim ui, and the button it configured pressed through
 // the real shell path. Hold 300 ms, double press 400 ms (set before tapdeck
 // starts, so that the Options page shows and writes them back).
+#include <signal.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -230,6 +233,75 @@ TEST_F(TapdeckE2E, SecondStartBringsTheRunningCopyToTheFront) {
   const std::string final_log = Log();
   EXPECT_EQ(final_log.rfind(log, 0), 0u) << final_log.substr(0, 300);
   EXPECT_NE(final_log.find("\nAssignment 0-1-0:\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The side key, which the shell's button table does not have, added on the
+// Add Buttons page (the Intercept dialog sees it go down), given four
+// presses on the Settings page; Done starts the key listener, through which
+// every kind of press dispatches its slot.
+class AddedKeyE2E : public TapdeckE2E {
+ protected:
+  void TearDown() override {
+    if (listener_ > 0) kill(listener_, SIGKILL);
+    TapdeckE2E::TearDown();
+  }
+  pid_t listener_ = 0;
+};
+
+TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListenerStartedAtDone) {
+  const std::string tapdeck = StartTapdeck();
+  Ui({"tab", "Add Buttons", "--quiet"});
+  const std::string dialog = Ui({"click", "1025"});
+  EXPECT_NE(dialog.find("dialog \"Add Button Intercept\" (template 109"), std::string::npos) << dialog;
+  Sim({"press", "side-key"});
+  const std::string detected = Ui({"show"});
+  EXPECT_NE(detected.find("\"Side Key\""), std::string::npos) << detected;
+  Ui({"type", "1027", "Side", "--quiet"});
+  Ui({"click", "1", "--quiet"});
+  EXPECT_EQ(Sim({"reg", "get", "HKLM\\Software\\Quadrakey\\Hotkeys", "H0"}), "199\n");
+
+  // The stock device's five hardware buttons come first: the side key is button 5, F.
+  Ui({"tab", "Settings", "--quiet"});
+  Ui({"select", "1012", "Side", "--quiet"});
+  Ui({"select", "1013", "<Page Up>", "--quiet"});
+  Ui({"select", "1014", "<Page Down>", "--quiet"});
+  Ui({"select", "1015", "<Scroll Up>", "--quiet"});
+  Ui({"select", "1021", "<Scroll Down>", "--quiet"});
+  Ui({"done", "--quiet"});
+  Ui({"answer", "--quiet"});  // first use: the Record button's notice
+
+  int64_t listener = 0;
+  for (const Entry& start : journal::OfKind(Journal(), "start"))
+    if (start.Text("program").find("TapdeckH.exe") != std::string::npos) {
+      EXPECT_EQ(std::to_string(start.pid), tapdeck) << "tapdeck starts the listener";
+      listener = start.Int("child");
+    }
+  ASSERT_NE(listener, 0) << Dump(Journal());
+  listener_ = static_cast<pid_t>(listener);
+  // And starts at sign-in.
+  EXPECT_NE(DeviceFile("\\Windows\\StartUp\\Quadrakey Key Listener.lnk").find("\\Quadrakey\\TapdeckH.exe"),
+            std::string::npos);
+  // It takes its hot key once it has read the list.
+  const std::string held = "held by pid " + std::to_string(listener);
+  for (int wait = 0; wait < 500 && Sim({"state"}).find(held) == std::string::npos; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_NE(Sim({"state"}).find(held), std::string::npos) << Sim({"state"});
+
+  const std::pair<std::vector<int>, int> presses[] = {
+      {{50}, kPageUp}, {{700}, 34}, {{50, 100, 50}, kScrollUp}, {{50, 100, 700}, 40}, {{50, 100, 50, 100, 50}, 40}};
+  for (const auto& [series, vk] : presses) {
+    const std::vector<Entry> events = Series("side-key", series);
+    EXPECT_EQ(DownKeys(events), std::vector<int>{vk}) << Dump(events);
+    for (const Entry& start : journal::OfKind(events, "start")) {
+      EXPECT_EQ(start.pid, listener) << Dump(events);
+      EXPECT_EQ(start.Text("args"), "5");
+    }
+  }
+  EXPECT_EQ(GetSetting("StateF"), "0");
 }
 
 }  // namespace

@@ -827,7 +827,8 @@ TEST(HostUiChannel, RequestsAndRepliesSurviveTheirEncoding) {
           EXPECT_TRUE(decoded.text == action.text) << spec.verb;
           break;
         case plat::person::ActionArg::kTitle:
-        case plat::person::ActionArg::kPath: EXPECT_TRUE(decoded.text == action.text) << spec.verb; break;
+        case plat::person::ActionArg::kPath:
+        case plat::person::ActionArg::kText: EXPECT_TRUE(decoded.text == action.text) << spec.verb; break;
         case plat::person::ActionArg::kNone: break;
       }
     }

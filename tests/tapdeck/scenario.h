@@ -80,6 +80,8 @@ enum class StepKind {
   kScreen,      // what is in front: `screen`, and for a page set or dialog `number` the template
   kShown,       // `control` is shown
   kHidden,      // `control` is hidden
+  kEnabled,     // `control` can be acted on
+  kDisabled,
   kChecked,     // check box `control` is checked
   kUnchecked,
   kSelected,    // the selected line of `control` shows `text`; empty text: no line selected
@@ -95,6 +97,7 @@ enum class StepKind {
                 // leave the log alone and bring the first copy to the front
   kHotKey,      // the main window receives hot key `number`
   kFail,        // arm `fault`
+  kKey,         // key `number` goes down and up for the window in front
 };
 
 struct Step {

@@ -209,6 +209,9 @@ class Runner {
         case StepKind::kFail:
           Arm(step.fault);
           continue;
+        case StepKind::kKey:
+          backend_.press_key(static_cast<uint32_t>(step.number));
+          return;  // the program takes the key before the next step
         default:
           Check(step);
           continue;
@@ -261,6 +264,12 @@ class Runner {
         break;
       case StepKind::kHidden:
         EXPECT_FALSE(plat::IsControlShown(dialog, id)) << where << ": shown";
+        break;
+      case StepKind::kEnabled:
+        EXPECT_TRUE(plat::IsControlEnabled(dialog, id)) << where << ": disabled";
+        break;
+      case StepKind::kDisabled:
+        EXPECT_FALSE(plat::IsControlEnabled(dialog, id)) << where << ": enabled";
         break;
       case StepKind::kChecked:
         EXPECT_TRUE(plat::IsChecked(dialog, id)) << where << ": not checked";
@@ -322,6 +331,7 @@ class Runner {
       case StepKind::kStartAgain:
       case StepKind::kHotKey:
       case StepKind::kFail:
+      case StepKind::kKey:
         break;
     }
   }

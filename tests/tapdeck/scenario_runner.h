@@ -19,6 +19,9 @@ struct ScenarioBackend {
   bool (*shortcut_target)(const std::u16string& path, std::u16string* target);
   // The text of a log file's bytes, as the platform wrote it.
   std::u16string (*log_text)(const std::string& bytes);
+  // Key `virtual_key` goes down and up for the window in front, as a
+  // person's key press reaches it.
+  void (*press_key)(uint32_t virtual_key);
 };
 
 // The device must be fresh and current, with no copy of tapdeck running.

@@ -36,6 +36,13 @@ Step Cancel() { return ActStep(MakeAction(ActionKind::kCancel)); }
 Step Answer() { return ActStep(MakeAction(ActionKind::kAnswer)); }
 Step ChooseFile(std::u16string path) { return ActStep(MakeAction(ActionKind::kChooseFile, 0, -1, std::move(path))); }
 Step CancelFile() { return ActStep(MakeAction(ActionKind::kCancelFile)); }
+Step Type(int control, std::u16string text) { return ActStep(MakeAction(ActionKind::kType, control, -1, std::move(text))); }
+Step Key(int virtual_key) {
+  Step step;
+  step.kind = StepKind::kKey;
+  step.number = virtual_key;
+  return step;
+}
 
 Step Check(StepKind kind, int control, int number = 0, std::u16string text = {}) {
   Step step;
@@ -54,6 +61,8 @@ Step InFront(ScreenKind kind, int template_id = 0) {
 }
 Step Shown(int control) { return Check(StepKind::kShown, control); }
 Step Hidden(int control) { return Check(StepKind::kHidden, control); }
+Step Enabled(int control) { return Check(StepKind::kEnabled, control); }
+Step Disabled(int control) { return Check(StepKind::kDisabled, control); }
 Step Checked(int control) { return Check(StepKind::kChecked, control); }
 Step Unchecked(int control) { return Check(StepKind::kUnchecked, control); }
 Step Selected(int control, std::u16string text) { return Check(StepKind::kSelected, control, 0, std::move(text)); }
@@ -194,6 +203,207 @@ const std::u16string kTooLongNotice =
 // Special actions offered in a press combo box, then the catalogue.
 constexpr int kSingleLines = 14 + 4;  // with "<Record>"
 constexpr int kOtherLines = 13 + 4;
+
+// ---- Add Buttons and the Intercept dialog ---------------------------------------------
+
+constexpr char16_t kHotkeys[] = u"Software\\Quadrakey\\Hotkeys";
+constexpr int kAccept = 1;
+constexpr int kCancelButton = 2;
+constexpr int kF6 = 0x75, kF7 = 0x76, kSideKey = 0xC7;
+
+RegValue ListName(int position, std::u16string name) {
+  return Text(u"B" + std::u16string(1, static_cast<char16_t>(u'0' + position)), std::move(name), kHotkeys);
+}
+RegValue ListCode(int position, uint32_t code) {
+  return Number(u"H" + std::u16string(1, static_cast<char16_t>(u'0' + position)), code, kHotkeys);
+}
+std::u16string Decimal(int value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// The stock device (hardware buttons A to D) with user-defined buttons E, F, G.
+Setup ThreeAddedButtons() {
+  return With(StockDeviceRecordKept(),
+              {ListName(0, u"Up"), ListCode(0, kF6), ListName(1, u"Down"), ListCode(1, kF7), ListName(2, u"Side"),
+               ListCode(2, kSideKey), Text(u"ButtonE", u"<Today>"), Text(u"ButtonF", u"<Page Up>"),
+               Number(u"EnabledF", 0), Text(u"ButtonG", u"<Page Down>"), Text(u"ButtonG-RotateScreen2h", u"3")});
+}
+
+// The stock device with `count` added buttons "Key 0", "Key 1", ... on keys 0x30 on.
+Setup WithAddedKeys(int count) {
+  Setup setup = StockDeviceRecordKept();
+  for (int k = 0; k < count; ++k) {
+    setup.values.push_back(Text(u"B" + Decimal(k), u"Key " + Decimal(k), kHotkeys));
+    setup.values.push_back(Number(u"H" + Decimal(k), static_cast<uint32_t>(0x30 + k), kHotkeys));
+  }
+  return setup;
+}
+
+const std::u16string kListenerSignIn = u"\\Windows\\StartUp\\Quadrakey Key Listener.lnk";
+
+void AddButtonScenarios(std::vector<Scenario>& all) {
+  all.push_back({
+      .name = "AddButtonsAddsADetectedKeyUnderTheNameGivenAndStartsTheListenerAtDone",
+      .setup = With(StockDeviceRecordKept(), {ListName(0, u"Side"), ListCode(0, kSideKey)}),
+      .steps =
+          {
+              Tab(u"Add Buttons"),
+              InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS),
+              Lines(IDC_BUTTON_LIST, 1),
+              Line(IDC_BUTTON_LIST, 0, u"Side"),
+              Disabled(IDC_REMOVE_BUTTON),
+              Click(IDC_ADD_BUTTON),
+              InFront(ScreenKind::kDialog, IDD_ADD_INTERCEPT),
+              Disabled(IDC_INTERCEPT_NAME),
+              Disabled(IDC_INTERCEPT_NAME_LABEL),
+              Disabled(kAccept),
+              // A modifier alone is no button; the dialog waits on.
+              Key(0x10),
+              Disabled(IDC_INTERCEPT_NAME),
+              Key(kF6),
+              Enabled(IDC_INTERCEPT_LINE),
+              Enabled(IDC_INTERCEPT_NAME_LABEL),
+              Enabled(IDC_INTERCEPT_NAME),
+              Enabled(kAccept),
+              TextStarts(IDC_INTERCEPT_NAME, u"F6"),
+              // Later keys are typing, not another button.
+              Key(kF7),
+              TextStarts(IDC_INTERCEPT_NAME, u"F6"),
+              Type(IDC_INTERCEPT_NAME, u"  Volume\tup\r\n"),
+              Click(kAccept),
+              InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS),
+              Lines(IDC_BUTTON_LIST, 2),
+              Line(IDC_BUTTON_LIST, 1, u"Volume up"),
+              Stored(ListName(1, u"Volume up")),
+              Stored(ListCode(1, kF6)),
+              // The Settings page lists it at once, with its own settings.
+              Tab(u"Settings"),
+              Lines(IDC_BUTTON_LIST, 6),
+              Line(IDC_BUTTON_LIST, 5, u"Volume up"),
+              Select(IDC_BUTTON_LIST, u"Volume up"),
+              Shown(IDC_USER_BUTTON_LABEL),
+              Hidden(IDC_OVERRIDE),
+              NothingSelected(IDC_SINGLE_PRESS),
+              Select(IDC_SINGLE_PRESS, u"<Today>"),
+              Done(),
+          },
+      .registry = {ListName(0, u"Side"), ListCode(0, kSideKey), ListName(1, u"Volume up"), ListCode(1, kF6),
+                   Missing(u"B2", kHotkeys), Text(u"ButtonF", u"<Today>")},
+      .files = {HostOnly(FileCheck{kListenerSignIn, true, {}})},
+      .log = {LogHas({u"Adding key 117 as Volume up"})},
+      // The listener's start at Done, and its sign-in entry.
+      .calls = {{Op::ProcessStart, 1}, {Op::SignInEntry, 1}},
+  });
+
+  all.push_back({
+      .name = "InterceptCancelledChangesNothing",
+      .setup = With(StockDeviceRecordKept(), {ListName(0, u"Side"), ListCode(0, kSideKey)}),
+      .steps = {Tab(u"Add Buttons"), Click(IDC_ADD_BUTTON), Key(kF6), Enabled(kAccept), Click(kCancelButton),
+                InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Lines(IDC_BUTTON_LIST, 1), Click(IDC_ADD_BUTTON),
+                Cancel(), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Cancel()},
+      .registry = {ListName(0, u"Side"), ListCode(0, kSideKey), Missing(u"B1", kHotkeys)},
+      .calls = {{Op::ProcessStart, 0}},
+  });
+
+  all.push_back({
+      .name = "AKeyAlreadyListedIsRenamedInPlaceWithItsSettings",
+      .setup = ThreeAddedButtons(),
+      .steps = {Tab(u"Add Buttons"), Click(IDC_ADD_BUTTON), Key(kF7), TextStarts(IDC_INTERCEPT_NAME, u"Down"),
+                Type(IDC_INTERCEPT_NAME, u"Camera"), Click(kAccept), Lines(IDC_BUTTON_LIST, 3),
+                Line(IDC_BUTTON_LIST, 1, u"Camera"), Tab(u"Settings"), Line(IDC_BUTTON_LIST, 5, u"Camera"),
+                Cancel()},
+      .registry = {ListName(1, u"Camera"), ListCode(1, kF7), ListName(2, u"Side"), Text(u"ButtonF", u"<Page Up>"),
+                   Number(u"EnabledF", 0), Text(u"ButtonG", u"<Page Down>")},
+  });
+
+  all.push_back({
+      .name = "RemovingAButtonMovesTheLaterOnesWithTheirSettings",
+      .setup = ThreeAddedButtons(),
+      .steps =
+          {
+              Select(IDC_BUTTON_LIST, u"Side"),
+              Selected(IDC_SINGLE_PRESS, u"<Page Down>"),
+              Tab(u"Add Buttons"),
+              Select(IDC_BUTTON_LIST, u"Down"),
+              Enabled(IDC_REMOVE_BUTTON),
+              Click(IDC_REMOVE_BUTTON),
+              Lines(IDC_BUTTON_LIST, 2),
+              Line(IDC_BUTTON_LIST, 1, u"Side"),
+              Disabled(IDC_REMOVE_BUTTON),
+              // The Settings page still shows the same button, now one line up.
+              Tab(u"Settings"),
+              Lines(IDC_BUTTON_LIST, 6),
+              Selected(IDC_BUTTON_LIST, u"Side"),
+              Selected(IDC_SINGLE_PRESS, u"<Page Down>"),
+              Cancel(),
+          },
+      .registry = {ListName(1, u"Side"), ListCode(1, kSideKey), Missing(u"B2", kHotkeys), Text(u"ButtonE", u"<Today>"),
+                   Text(u"ButtonF", u"<Page Down>"), Text(u"ButtonF-RotateScreen2h", u"3"), Missing(u"EnabledF"),
+                   Missing(u"ButtonG"), Missing(u"ButtonG-RotateScreen2h")},
+  });
+
+  {
+    // Hardware buttons A to D and 28 added ones: 'A' + 31 is the last letter
+    // that names values of its own.
+    const Setup full = WithAddedKeys(28);
+    all.push_back({
+        .name = "AddIsRefusedOnceEveryButtonLetterIsInUse",
+        .setup = full,
+        .steps = {Tab(u"Add Buttons"), Lines(IDC_BUTTON_LIST, 28), Click(IDC_ADD_BUTTON),
+                  MessageBoxShown(u"No more buttons can be added: Quadrakey keeps settings for 32 buttons in all, and "
+                                  u"the device's 4 buttons and the 28 added ones use them. Remove a button to add "
+                                  u"another.",
+                                  u"Quadrakey", 0x30),
+                  Answer(), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Cancel()},
+        .registry = {Missing(u"B28", kHotkeys)},
+        .calls = {{Op::DialogCreate, 0}},
+    });
+  }
+
+  {
+    // A stored list longer than the button letters allow: the buttons from
+    // position 32 on are listed, but their presses would be stored over a
+    // lower position's ('a' is 'A' to the registry), so none is offered.
+    const Setup long_list = WithAddedKeys(40);
+    all.push_back({
+        .name = "ButtonsPastTheLastLetterOfferNoPresses",
+        .setup = long_list,
+        .steps = {Lines(IDC_BUTTON_LIST, 44), Select(IDC_BUTTON_LIST, u"Key 27"), Shown(IDC_SINGLE_PRESS),
+                  Select(IDC_BUTTON_LIST, u"Key 28"), Shown(IDC_USER_BUTTON_LABEL), Hidden(IDC_SINGLE_PRESS),
+                  Hidden(IDC_PRESS_HOLD), Cancel()},
+        .registry = {Missing(u"ButtonA")},
+    });
+  }
+
+  all.push_back({
+      .name = "AKeyThatCannotBeTakenAsAHotKeyIsNotAdded",
+      .setup = StockDeviceRecordKept(),
+      .steps = {Tab(u"Add Buttons"), Click(IDC_ADD_BUTTON), Key(kF6), FailNext(Op::HotKeyRegister, 1409),
+                Click(kAccept),
+                MessageBoxShown(u"Another program holds this key, so it cannot be used as a launch button. Close "
+                                u"that program and add the key again, or choose another key.",
+                                u"Quadrakey", 0x30),
+                Answer(), Lines(IDC_BUTTON_LIST, 0), Done()},
+      .registry = {Missing(u"B0", kHotkeys)},
+      .files = {HostOnly(FileCheck{kListenerSignIn, false, {}})},
+      .calls = {{Op::ProcessStart, 0}},
+  });
+
+  // A stored list as a person may have left it: a code of 0, one above
+  // 0xFF, a repeated one and a name of 1,000 characters. The page shows the
+  // list as tapdeck reads it and a removal stores it in the same form.
+  all.push_back({
+      .name = "AStoredListWithBadEntriesIsShownAndRemovedFrom",
+      .setup = With(StockDeviceRecordKept(), {ListName(0, u"Zero"), ListCode(0, 0), ListName(1, u"Wide"),
+                                              ListCode(1, 0x1C7), ListName(2, u"Twice"), ListCode(2, kF6),
+                                              ListName(3, std::u16string(1000, u'n')), ListCode(3, kF6)}),
+      .steps = {Tab(u"Add Buttons"), Lines(IDC_BUTTON_LIST, 3), Line(IDC_BUTTON_LIST, 2, std::u16string(1000, u'n')),
+                SelectLine(IDC_BUTTON_LIST, 0), Click(IDC_REMOVE_BUTTON), Lines(IDC_BUTTON_LIST, 2), Cancel()},
+      .registry = {ListName(0, u"Wide"), ListCode(0, 0x1C7), ListName(1, std::u16string(1000, u'n')),
+                   ListCode(1, kF6), Missing(u"B2", kHotkeys)},
+  });
+}
 
 std::vector<Scenario> MakeScenarios() {
   std::vector<Scenario> all;
@@ -931,6 +1141,7 @@ std::vector<Scenario> MakeScenarios() {
       .log = {LogHas({u"Shortcut list:", u"", u"LaunchButtons::LaunchButtons() subkeys:"})},
   });
 
+  AddButtonScenarios(all);
   return all;
 }
 

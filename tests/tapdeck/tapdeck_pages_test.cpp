@@ -42,7 +42,16 @@ bool ShortcutTarget(const std::u16string& path, std::u16string* target) {
 
 std::u16string LogText(const std::string& bytes) { return device::FromUtf8(bytes); }
 
-const tapdeck_scenario::ScenarioBackend kHost = {tapdeck_scenario::On::kHost, MakeFolder, ShortcutTarget, LogText};
+// As the device's shell hands a key no one else takes to the foreground
+// window's program.
+void PressKey(uint32_t virtual_key) {
+  bool taken = false;
+  EXPECT_TRUE(device::PostKeyToForeground(static_cast<int>(virtual_key), false, &taken) && taken);
+  EXPECT_TRUE(device::PostKeyToForeground(static_cast<int>(virtual_key), true, &taken) && taken);
+}
+
+const tapdeck_scenario::ScenarioBackend kHost = {tapdeck_scenario::On::kHost, MakeFolder, ShortcutTarget, LogText,
+                                                 PressKey};
 
 // Each test starts with no window of an earlier one.
 class TapdeckHost : public LogBoundDeviceTest {

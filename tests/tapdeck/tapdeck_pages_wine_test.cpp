@@ -77,8 +77,18 @@ bool ShortcutTarget(const std::u16string& path, std::u16string* target) {
 
 std::u16string LogText(const std::string& bytes) { return FromUtf8(bytes); }
 
+// Posted to the control with the focus, as the keyboard's input reaches it
+// (the real keyboard is the Xvfb test's).
+void PressKey(uint32_t virtual_key) {
+  HWND target = GetFocus();
+  if (target == nullptr) target = GetActiveWindow();
+  ASSERT_NE(target, nullptr) << "no window takes keys";
+  PostMessageW(target, WM_KEYDOWN, virtual_key, 1);
+  PostMessageW(target, WM_KEYUP, virtual_key, 0xC0000001);
+}
+
 const tapdeck_scenario::ScenarioBackend kWin32 = {tapdeck_scenario::On::kWin32, MakeFolder, ShortcutTarget,
-                                                   LogText};
+                                                   LogText, PressKey};
 
 std::vector<HWND> MainWindows() {
   std::vector<HWND> found;
@@ -138,6 +148,10 @@ class TapdeckWine : public LogBoundDeviceTest {
   void TearDown() override {
     plat::person::SetIdleHook(nullptr, nullptr);
     ForgetMainWindows();
+    // A Done with buttons added writes the listener's entry in the prefix's
+    // start-up list; no later start of the prefix may run it.
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                       L"Quadrakey Key Listener");
     LogBoundDeviceTest::TearDown();
   }
 
@@ -318,6 +332,7 @@ void ExpectControlsWhole(HWND dialog, const RECT& visible, const std::string& wh
 // The layout a person sees: each page of the sheet, then the rotation
 // choice, checked on the real windows while they are open.
 struct LayoutCheck {
+  static constexpr int kPages = 5;  // Settings, Add Buttons, Options, Help, About
   int pages_checked = 0;
   int scrolling = 0;  // pages and dialogs that scroll
   bool rotation_checked = false;
@@ -364,7 +379,7 @@ struct LayoutCheck {
     HWND tab = PropSheet_GetTabControl(sheet);
     ASSERT_NE(tab, nullptr);
     EXPECT_TRUE(GetWindowLongW(tab, GWL_STYLE) & TCS_BOTTOM) << "the tabs are not at the bottom";
-    EXPECT_EQ(TabCtrl_GetItemCount(tab), 4);
+    EXPECT_EQ(TabCtrl_GetItemCount(tab), kPages);
 
     // Done and leaving: OK and Cancel only, whole.
     for (int id : {IDOK, IDCANCEL}) {
@@ -385,7 +400,7 @@ struct LayoutCheck {
     RECT tabs_row;
     TabCtrl_GetItemRect(tab, 0, &tabs_row);
     MapWindowPoints(tab, nullptr, reinterpret_cast<POINT*>(&tabs_row), 2);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kPages; ++i) {
       PropSheet_SetCurSel(sheet, nullptr, i);
       HWND page = PropSheet_GetCurrentPageHwnd(sheet);
       ASSERT_NE(page, nullptr);
@@ -424,7 +439,7 @@ TEST_F(TapdeckWine, EveryControlOfEveryPageAndOfTheRotationChoiceCanBeSeen) {
   plat::person::SetIdleHook(&LayoutCheck::OnIdle, &check);
   EXPECT_EQ(RunTapdeck(), 0);
   plat::person::SetIdleHook(nullptr, nullptr);
-  EXPECT_EQ(check.pages_checked, 4);
+  EXPECT_EQ(check.pages_checked, LayoutCheck::kPages);
   EXPECT_TRUE(check.rotation_checked);
   // Where the screen has room (480 x 640 and up), nothing scrolls.
   if (GetSystemMetrics(SM_CXSCREEN) >= 480 && GetSystemMetrics(SM_CYSCREEN) >= 640) {

@@ -2,16 +2,18 @@
 # Real key events under Wine: xdotool presses F6 on a virtual display, where
 #  - a dialog's procedure learns the key (the platform's key event for
 #    dialogs), and keys posted to its focused control reach it in order;
+#  - tapdeck's Intercept dialog detects F6, offers its name, takes the name
+#    typed in its place and Return as Accept;
 #  - the key listener TapdeckH takes F6 as a hot key and starts TapdeckX,
 #    which classifies a single press, a hold, a double press and a double
 #    press and hold of the real key: each dispatches its own slot, as
 #    launch.log names it;
 #  - later starts of the listener end and leave the first one listening.
-# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE
+# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE INTERCEPT_PROBE
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
 . "$(dirname "$0")/xvfb.sh"
-runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5
+runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5 intercept=$6
 
 for tool in Xvfb xdotool; do
   if ! command -v "$tool" >/dev/null; then
@@ -72,6 +74,34 @@ wait "$probe_pid"
 code=$?
 [[ $code -eq 117 ]] || fail "the dialog learned key $code for a real F6 (expected 117)"
 echo "a real F6 reached the dialog's procedure as key 117"
+
+# ---- tapdeck's Intercept dialog ------------------------------------------------
+out_file=$(mktemp)
+"$runner" --prefix "$prefix" --timeout 60 "$intercept" </dev/null >"$out_file" 2>&1 &
+intercept_pid=$!
+window=
+for _ in $(seq 300); do
+  window=$(xdotool search --onlyvisible --name '^Add Button Intercept$' 2>/dev/null | head -n1)
+  [[ -n $window ]] && break
+  sleep 0.1
+done
+[[ -n $window ]] || fail "the Intercept dialog never showed"
+# --sync can wait for good on a window that already has the focus.
+timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null || true
+# The key to add; then the name field has the focus and its offered name
+# selected, so the typing replaces it; Return is Accept.
+xdotool key F6
+sleep 0.5
+xdotool type --delay 50 'Side 1'
+sleep 0.3
+xdotool key Return
+wait "$intercept_pid"
+code=$?
+out=$(tr -d '\r' <"$out_file")
+rm -f "$out_file"
+[[ $code -eq 0 && $out == *"key 117 name Side 1"* ]] ||
+  fail "the Intercept dialog with a real F6, a typed name and Return gave exit code $code: $out"
+echo "a real F6 reached the Intercept dialog: $out"
 
 # ---- The listener and the launcher -------------------------------------------
 # F6 (0x75) is the one user-defined button; with no hardware buttons it is

@@ -3,6 +3,7 @@
 //   window_driver tab N           show page N of the sheet
 //   window_driver select ID LINE  select line LINE of list or combo box ID
 //                                 on the page in front, which is told so
+//   window_driver click ID        click button ID on the page in front
 //   window_driver done            the sheet's OK (Done)
 //   window_driver cancel TITLE    leave the dialog titled TITLE that is in
 //                                 front (shown and enabled)
@@ -66,6 +67,13 @@ int Fail(const char* what) {
   return 1;
 }
 
+// Control `id` of the sheet's page in front, and that page; null when none.
+HWND PageControl(int id, HWND* page) {
+  HWND sheet = Sheet();
+  *page = sheet != nullptr ? reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)) : nullptr;
+  return *page != nullptr ? GetDlgItem(*page, id) : nullptr;
+}
+
 }  // namespace
 
 int main() {
@@ -80,11 +88,9 @@ int main() {
     return 0;
   }
   if (command == L"select" && argc == 4) {
-    HWND sheet = Sheet();
-    if (sheet == nullptr) return Fail("no sheet");
-    HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
     const int id = _wtoi(argv[2]);
-    HWND control = page != nullptr ? GetDlgItem(page, id) : nullptr;
+    HWND page = nullptr;
+    HWND control = PageControl(id, &page);
     if (control == nullptr) return Fail("no such control on the page in front");
     wchar_t name[16] = {};
     GetClassNameW(control, name, 16);
@@ -92,6 +98,14 @@ int main() {
     SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[3])), 0);
     PostMessageW(page, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(control));
+    return 0;
+  }
+  if (command == L"click" && argc == 3) {
+    const int id = _wtoi(argv[2]);
+    HWND page = nullptr;
+    HWND control = PageControl(id, &page);
+    if (control == nullptr) return Fail("no such control on the page in front");
+    PostMessageW(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
     return 0;
   }
   if (command == L"done" && argc == 2) {

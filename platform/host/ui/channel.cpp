@@ -59,7 +59,8 @@ void SetAction(const plat::person::Action& action, Request* request) {
         break;
       case ActionArg::kPosition: request->args.push_back(std::to_string(action.position)); break;
       case ActionArg::kTitle:
-      case ActionArg::kPath: request->args.push_back(ToUtf8(action.text)); break;
+      case ActionArg::kPath:
+      case ActionArg::kText: request->args.push_back(ToUtf8(action.text)); break;
     }
   }
 }
@@ -108,7 +109,8 @@ bool GetAction(const Request& request, plat::person::Action* action, std::string
         ++next;
         break;
       case ActionArg::kTitle:
-      case ActionArg::kPath: decoded.text = FromUtf8(request.args[next++]); break;
+      case ActionArg::kPath:
+      case ActionArg::kText: decoded.text = FromUtf8(request.args[next++]); break;
     }
   }
   *action = std::move(decoded);

@@ -188,6 +188,11 @@ bool PerformAction(const Action& action, std::u16string* error) {
     case ActionKind::kSelect: Select(action, verdict.line); break;
     case ActionKind::kClick: Click(action); break;
     case ActionKind::kSlide: Slide(action); break;
+    case ActionKind::kType:
+      // The field holds what was typed; its program reads it when it needs it.
+      plat::SetControlText(FrontDialog(), action.control, action.text);
+      Acted();
+      break;
     case ActionKind::kTab:
       Front()->current = verdict.tab;
       Acted();

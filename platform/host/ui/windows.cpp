@@ -190,6 +190,13 @@ bool IsControlShown(Window dialog, int id) {
   return control != nullptr && control->shown;
 }
 
+void FocusControl(Window, int) {}
+
+bool IsControlEnabled(Window dialog, int id) {
+  Control* control = FindControl(dialog, id);
+  return control != nullptr && control->enabled;
+}
+
 void EnableControl(Window dialog, int id, bool enabled) {
   if (Control* control = FindControl(dialog, id)) {
     control->enabled = enabled;

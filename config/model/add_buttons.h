@@ -1,0 +1,105 @@
+// The "Add Buttons" page and its "Add Button Intercept" dialog without their
+// windows: which user-defined buttons the page lists, what Add, Remove and
+// Accept store, which keys the dialog takes as the one to add, and what
+// Done does for the key listener. Every change of the list is stored at
+// once, with each button's settings kept with it (user_button_changes.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/model/launch_buttons.h"
+#include "config/model/user_buttons.h"
+#include "platform/platform.h"
+
+class AssignmentModel;
+
+// The longest name a new button gets; a longer one typed is cut.
+constexpr size_t kMaxButtonNameLength = 64;
+
+// A name as it is stored for a new button: control characters become
+// blanks, blanks at either end go, and it is cut to kMaxButtonNameLength.
+// `fallback` when nothing is left.
+std::u16string CleanButtonName(const std::u16string& typed, const std::u16string& fallback);
+
+class AddButtonsModel {
+ public:
+  static const char16_t kCaption[];
+
+  // `settings` is the Settings page's model, whose button list follows
+  // every change; may be null. `window` is one of this program's windows,
+  // with which a new key is tried as a hot key before it is added.
+  AddButtonsModel(LaunchButtons& buttons, AssignmentModel* settings, plat::Window window);
+  AddButtonsModel(const AddButtonsModel&) = delete;
+  AddButtonsModel& operator=(const AddButtonsModel&) = delete;
+
+  AssignmentModel* Settings() const { return settings_; }
+
+  // The list's lines: the names as stored, read afresh.
+  std::vector<std::u16string> Lines();
+  // Another button fits beside the hardware buttons: page positions run
+  // from 0 to 31 only, since 32 on would name lower positions' settings.
+  bool CanAdd() const;
+  std::u16string FullNotice() const;
+
+  // Removes the entry of line `line` (from the last Lines()); true when the
+  // list changed.
+  bool Remove(int line);
+
+  // What Accept in the Intercept dialog did.
+  // kHeld: the key cannot be taken as a hot key (another program holds it):
+  // the listener could not listen to it, so it is not added.
+  enum class Accepted { kAdded, kRenamed, kFull, kHeld, kFailed };
+  // A key already listed keeps its place and settings and takes the name.
+  Accepted Accept(uint32_t key_code, const std::u16string& typed_name);
+  static std::u16string FailedNotice();
+  // Why the key of the last Accept was not added (kHeld).
+  std::u16string HeldNotice() const;
+
+  // Whether the list is in the middle of a change begun by Add, and the
+  // listener paused for it: the key being added must reach the dialog, not
+  // a running listener that holds it.
+  void PauseListener();
+  void ResumeListener();
+
+  // Done: with buttons listed, the listener starts at sign-in and now (or
+  // reads the list again); with none, the sign-in entry goes and a running
+  // listener ends.
+  void Done();
+
+ private:
+  bool Store(const UserButtonList& next);
+
+  LaunchButtons& buttons_;
+  AssignmentModel* settings_;
+  plat::Window window_;
+  uint32_t held_error_ = 0;
+  UserButtonList list_;
+  bool listener_paused_ = false;
+};
+
+// The Intercept dialog: it waits for a key, then offers its name.
+class InterceptModel {
+ public:
+  explicit InterceptModel(const UserButtonList& list) : list_(list) {}
+
+  // A key went down in front of the dialog (`repeat`: it was down already).
+  // True when this is the key to add: the dialog takes it and enables the
+  // name and Accept. Before that Escape still cancels and modifier keys
+  // (Shift, Ctrl, Alt, Windows) are passed on; afterwards every key goes to
+  // the name field.
+  bool OnKey(uint32_t key_code, bool repeat);
+
+  bool Detected() const { return detected_; }
+  uint32_t KeyCode() const { return key_code_; }
+  // The name offered: a listed key's own name, else the key's name.
+  const std::u16string& OfferedName() const { return offered_; }
+
+ private:
+  const UserButtonList& list_;
+  bool detected_ = false;
+  uint32_t key_code_ = 0;
+  std::u16string offered_;
+};

@@ -1,0 +1,113 @@
+#include "config/model/user_button_changes.h"
+
+#include <algorithm>
+
+#include "keylistener/listener_control.h"
+#include "platform/platform.h"
+#include "shared/debuglog.h"
+#include "shared/settings.h"
+#include "shared/text.h"
+
+const char16_t kUserButtonChangeKey[] = u"Software\\Quadrakey\\HotkeysChange";
+
+namespace {
+
+constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
+constexpr char16_t kRotateScreenKey[] = u"RotateScreen";
+
+std::u16string StagedListKey() { return std::u16string(kUserButtonChangeKey) + u"\\List"; }
+
+std::u16string StagedSettingsKey(uint32_t position) {
+  return std::u16string(kUserButtonChangeKey) + u"\\P" + DecimalText(static_cast<int32_t>(position));
+}
+
+uint32_t Clamp(size_t position) {
+  return static_cast<uint32_t>(std::min<size_t>(position, kButtonPositionLimit));
+}
+
+}  // namespace
+
+std::vector<std::u16string> ButtonSettingNames(uint32_t position) {
+  std::vector<std::u16string> names;
+  for (int32_t count = 1; count <= 2; ++count) {
+    for (bool hold : {false, true}) {
+      names.push_back(SlotValueName(position, count, hold));
+      names.push_back(LaunchParamsValueName(kRotateScreenKey, position, count, hold));
+    }
+  }
+  names.push_back(ButtonValueName(u"EnabledA", position));
+  names.push_back(ButtonValueName(u"StateA", position));
+  names.push_back(ButtonValueName(u"VirtualKeyA", position));
+  return names;
+}
+
+bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
+  if (!FinishUserButtonChange()) return false;  // one change at a time, in order
+  UserButtonList old;
+  old.Load();
+  DeleteRegKey(kRoot, kUserButtonChangeKey);
+
+  size_t same = 0;
+  while (same < old.Count() && same < next.Count() && old.KeyCodeAt(same) == next.KeyCodeAt(same)) ++same;
+  const uint32_t first = Clamp(hardware_buttons + same);
+  const uint32_t end = Clamp(hardware_buttons + std::max(old.Count(), next.Count()));
+
+  bool staged = true;
+  for (uint32_t position = first; position < end && staged; ++position) {
+    const size_t index = position - hardware_buttons;
+    if (index >= next.Count()) continue;  // past the new end: its settings go
+    const int from = old.Find(next.KeyCodeAt(index));
+    if (from < 0) continue;  // a new entry starts clean
+    const size_t source = hardware_buttons + static_cast<size_t>(from);
+    if (source >= kButtonPositionLimit) continue;  // it had no settings of its own
+    const std::vector<std::u16string> from_names = ButtonSettingNames(static_cast<uint32_t>(source));
+    const std::vector<std::u16string> to_names = ButtonSettingNames(position);
+    for (size_t k = 0; k < from_names.size() && staged; ++k) {
+      if (CopyRegValue(kRoot, kSettingsKey, from_names[k], StagedSettingsKey(position), to_names[k])) continue;
+      staged = plat::GetLastError() == plat::kErrorFileNotFound;
+    }
+  }
+  staged = staged && next.Save(StagedListKey()) &&
+           WriteRegDword(kRoot, kUserButtonChangeKey, u"First", first) &&
+           WriteRegDword(kRoot, kUserButtonChangeKey, u"End", end) &&
+           // Written last: a change without it was never begun.
+           WriteRegDword(kRoot, kUserButtonChangeKey, u"Ready", 1);
+  if (!staged) {
+    LogFormat(u"The list of buttons could not be changed (error %ld)\n", false, plat::GetLastError());
+    DeleteRegKey(kRoot, kUserButtonChangeKey);
+    return false;
+  }
+  return FinishUserButtonChange();
+}
+
+bool FinishUserButtonChange() {
+  uint32_t ready = 0;
+  uint32_t first = 0;
+  uint32_t end = 0;
+  if (!ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready) || ready != 1 ||
+      !ReadRegDword(kRoot, kUserButtonChangeKey, u"First", first) ||
+      !ReadRegDword(kRoot, kUserButtonChangeKey, u"End", end)) {
+    // Never begun: nothing of it reached the settings.
+    return DeleteRegKey(kRoot, kUserButtonChangeKey) || plat::GetLastError() == plat::kErrorFileNotFound;
+  }
+  end = std::min<uint32_t>(end, kButtonPositionLimit);
+  // Each position is rewritten whole from the staged copy, so doing it again
+  // after an interruption gives the same result.
+  for (uint32_t position = first; position < end; ++position) {
+    const std::u16string staged = StagedSettingsKey(position);
+    for (const std::u16string& name : ButtonSettingNames(position)) {
+      if (name.empty()) continue;
+      if (CopyRegValue(kRoot, staged, name, kSettingsKey, name)) continue;
+      const bool missing = plat::GetLastError() == plat::kErrorFileNotFound;
+      if (!missing || !DeleteRegValue(kRoot, kSettingsKey, name)) {
+        LogFormat(u"The settings of button %ld could not be moved (error %ld)\n", false, position,
+                  plat::GetLastError());
+        return false;
+      }
+    }
+  }
+  UserButtonList list;
+  list.Load(StagedListKey());
+  if (!list.Save()) return false;
+  return DeleteRegKey(kRoot, kUserButtonChangeKey);
+}

@@ -1,0 +1,46 @@
+#include "config/model/add_buttons.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/config/config_test_support.h"
+
+namespace {
+
+using namespace config_test;
+
+TEST(ButtonNames, TypedNamesAreCleanedAndBounded) {
+  EXPECT_EQ(CleanButtonName(u"  Volume\tup\r\n", u"F6"), u"Volume up");
+  EXPECT_EQ(CleanButtonName(u"\x01\x7F  ", u"F6"), u"F6");
+  EXPECT_EQ(CleanButtonName(u"", u"Side Key"), u"Side Key");
+  EXPECT_EQ(CleanButtonName(std::u16string(1000, u'n'), u"F6"), std::u16string(kMaxButtonNameLength, u'n'));
+  // A cut never leaves half of a character outside the basic plane.
+  const std::u16string emoji = u"\U0001F3B9";
+  const std::u16string typed = std::u16string(kMaxButtonNameLength - 1, u'k') + emoji + u"tail";
+  EXPECT_EQ(CleanButtonName(typed, u"F6"), std::u16string(kMaxButtonNameLength - 1, u'k'));
+}
+
+using InterceptTest = LoggedDeviceTest;
+
+TEST_F(InterceptTest, TheFirstKeyThatCanBeAButtonIsTakenAndNamed) {
+  UserButtonList listed;
+  listed.Add(0xC7, u"Camera");
+  InterceptModel intercept(listed);
+  // Escape still cancels, modifiers and auto-repeat are no new press.
+  EXPECT_FALSE(intercept.OnKey(0x1B, false));
+  EXPECT_FALSE(intercept.OnKey(0x10, false));
+  EXPECT_FALSE(intercept.OnKey(0xA5, false));
+  EXPECT_FALSE(intercept.OnKey(0x75, true));
+  EXPECT_FALSE(intercept.Detected());
+  EXPECT_TRUE(intercept.OnKey(0x75, false));
+  EXPECT_EQ(intercept.KeyCode(), 0x75u);
+  EXPECT_EQ(intercept.OfferedName(), plat::GetKeyName(0x75));
+  // Afterwards keys are the name being typed.
+  EXPECT_FALSE(intercept.OnKey(0x41, false));
+  EXPECT_EQ(intercept.KeyCode(), 0x75u);
+
+  InterceptModel again(listed);
+  EXPECT_TRUE(again.OnKey(0xC7, false));
+  EXPECT_EQ(again.OfferedName(), u"Camera");  // a listed key offers its own name
+}
+
+}  // namespace

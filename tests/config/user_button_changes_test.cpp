@@ -1,0 +1,183 @@
+#include "config/model/user_button_changes.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/faults.h"
+#include "tests/config/config_test_support.h"
+
+namespace {
+
+using namespace config_test;
+
+// A button's settings in a form a test can compare: every value that is
+// there, by its name without the letter's position.
+struct Settings {
+  std::vector<std::u16string> texts;
+  std::vector<int64_t> numbers;  // -1: missing
+  bool operator==(const Settings&) const = default;
+};
+
+Settings Read(uint32_t position) {
+  Settings settings;
+  for (const std::u16string& name : ButtonSettingNames(position)) {
+    std::u16string text = u"<missing>";
+    uint32_t number = 0;
+    if (ReadRegDword(kHklm, kSettingsKey, name, number)) {
+      settings.numbers.push_back(number);
+    } else {
+      settings.numbers.push_back(-1);
+      if (!ReadRegString(kHklm, kSettingsKey, name, text)) text = u"<missing>";
+      settings.texts.push_back(text);
+    }
+  }
+  return settings;
+}
+
+// Distinct settings for each entry, so that a mix-up shows.
+void Give(uint32_t position, const std::u16string& tag, uint32_t number) {
+  SetShortcut(position, 1, false, u"\\Windows\\" + tag + u".lnk");
+  SetShortcut(position, 2, true, u"<Rotate Screen>");
+  SetLaunchParams(u"RotateScreen", position, 2, true, tag);
+  SetEnabled(position, number % 2 == 0);
+  SetState(position, number);
+  SetVirtualKey(position, number);
+}
+
+UserButtonList List(std::initializer_list<std::pair<uint32_t, const char16_t*>> entries) {
+  UserButtonList list;
+  for (const auto& [code, name] : entries) list.Add(code, name);
+  return list;
+}
+
+std::vector<std::u16string> StoredValues(const std::u16string& key) {
+  std::vector<device::RegValue> values;
+  device::ListValues(kHklm, key, &values);
+  std::vector<std::u16string> names;
+  for (const auto& value : values) names.push_back(value.name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+using UserButtonChanges = LoggedDeviceTest;
+
+TEST_F(UserButtonChanges, RemovingAnEntryMovesTheLaterOnesWithTheirSettings) {
+  constexpr uint32_t kHardware = 3;
+  // The middle of three: the third takes the second's place with its own settings.
+  ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+  Give(3, u"up", 4);
+  Give(4, u"down", 5);
+  Give(5, u"side", 6);
+  const Settings up = Read(3), side = Read(5), empty = Read(6);
+  ASSERT_TRUE(ChangeUserButtons(kHardware, List({{0x75, u"Up"}, {0xC7, u"Side"}})));
+  EXPECT_EQ(Read(3), up);
+  EXPECT_EQ(Read(4), side);
+  EXPECT_EQ(Read(5), empty);  // the removed entry's settings are gone
+  EXPECT_EQ(StoredValues(kUserButtonsKey), (std::vector<std::u16string>{u"B0", u"B1", u"H0", u"H1"}));
+  EXPECT_TRUE(StoredValues(kUserButtonChangeKey).empty());
+
+  // The first of two, with no hardware buttons: position 0 is 'A'.
+  ASSERT_TRUE(ChangeUserButtons(0, List({{0x75, u"Up"}, {0xC7, u"Side"}})));
+  Give(0, u"first", 8);
+  Give(1, u"second", 9);
+  const Settings second = Read(1);
+  ASSERT_TRUE(ChangeUserButtons(0, List({{0xC7, u"Side"}})));
+  EXPECT_EQ(Read(0), second);
+  EXPECT_EQ(Read(1), empty);
+  UserButtonList stored;
+  stored.Load();
+  ASSERT_EQ(stored.Count(), 1u);
+  EXPECT_EQ(stored.NameAt(0), u"Side");
+}
+
+TEST_F(UserButtonChanges, AddingAndRenamingLeaveEverySettingWhereItIs) {
+  ASSERT_TRUE(List({{0x75, u"Up"}}).Save());
+  Give(2, u"up", 4);
+  // A stale value at the next position (a list shortened by hand) is no new button's.
+  SetShortcut(3, 1, false, u"<Today>");
+  const Settings up = Read(2);
+  ASSERT_TRUE(ChangeUserButtons(2, List({{0x75, u"Up"}, {0xC7, u"Side"}})));
+  EXPECT_EQ(Read(2), up);
+  EXPECT_EQ(GetShortcut(3, 1, false), u"");
+  Give(3, u"side", 7);
+  const Settings side = Read(3);
+
+  UserButtonList renamed = List({{0x75, u"Up"}, {0xC7, u"Side"}});
+  ASSERT_TRUE(renamed.Rename(0x75, u"Volume Up"));
+  EXPECT_FALSE(renamed.Rename(0x10, u"nothing"));
+  ASSERT_TRUE(ChangeUserButtons(2, renamed));
+  EXPECT_EQ(Read(2), up);
+  EXPECT_EQ(Read(3), side);
+  std::u16string name;
+  ASSERT_TRUE(ReadRegString(kHklm, kUserButtonsKey, u"B0", name));
+  EXPECT_EQ(name, u"Volume Up");
+}
+
+TEST_F(UserButtonChanges, PositionsWhoseLettersNameLowerOnesAreNeverTouched) {
+  // 40 stored entries beside 2 hardware buttons: positions 32 on ('a'...)
+  // would name the values of positions 0 on, the hardware buttons'.
+  UserButtonList forty;
+  for (uint32_t k = 0; k < 40; ++k) forty.Add(0x30 + k, u"Key");
+  ASSERT_TRUE(forty.Save());
+  Give(0, u"hardware", 2);
+  Give(1, u"hardware2", 3);
+  const Settings hardware = Read(0), hardware2 = Read(1);
+  UserButtonList fewer;
+  for (uint32_t k = 1; k < 40; ++k) fewer.Add(0x30 + k, u"Key");
+  ASSERT_TRUE(ChangeUserButtons(2, fewer));
+  EXPECT_EQ(Read(0), hardware);
+  EXPECT_EQ(Read(1), hardware2);
+  UserButtonList stored;
+  stored.Load();
+  EXPECT_EQ(stored.Count(), 39u);
+}
+
+TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
+  const auto three = [] {
+    ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+    Give(1, u"up", 4);
+    Give(2, u"down", 5);
+    Give(3, u"side", 6);
+  };
+  three();
+  const Settings up = Read(1), down = Read(2), side = Read(3), empty = Read(9);
+  // Every write of the change fails in turn, as a kill there would end it.
+  // Before the change is staged whole nothing has changed; after, the next
+  // run completes it: never a mix.
+  int before = 0, after = 0;
+  for (uint32_t call = 1;; ++call) {
+    ASSERT_LT(call, 500u);
+    plat::faults::Clear();
+    three();
+    const uint32_t writes = plat::faults::Calls(plat::faults::Op::RegistryWrite);
+    plat::faults::FailCall(plat::faults::Op::RegistryWrite, call, plat::kErrorRegistryIoFailed);
+    const bool done = ChangeUserButtons(1, List({{0x75, u"Up"}, {0xC7, u"Side"}}));
+    const bool fired = plat::faults::Calls(plat::faults::Op::RegistryWrite) - writes >= call;
+    plat::faults::Clear();
+    if (!fired) {
+      EXPECT_TRUE(done);
+      break;
+    }
+    EXPECT_FALSE(done) << "call " << call;
+    ASSERT_TRUE(FinishUserButtonChange()) << "call " << call;
+    EXPECT_TRUE(StoredValues(kUserButtonChangeKey).empty()) << "call " << call;
+    UserButtonList stored;
+    stored.Load();
+    EXPECT_EQ(Read(1), up) << "call " << call;
+    if (stored.Count() == 3) {
+      ++before;
+      EXPECT_EQ(Read(2), down) << "call " << call;
+      EXPECT_EQ(Read(3), side) << "call " << call;
+    } else {
+      ++after;
+      ASSERT_EQ(stored.Count(), 2u) << "call " << call;
+      EXPECT_EQ(stored.NameAt(1), u"Side");
+      EXPECT_EQ(Read(2), side) << "call " << call;
+      EXPECT_EQ(Read(3), empty) << "call " << call;
+    }
+  }
+  EXPECT_GT(before, 0);
+  EXPECT_GT(after, 0);
+  EXPECT_EQ(Read(2), side);
+}
+
+}  // namespace
