@@ -59,9 +59,18 @@ int RunButtons(const Args& args) {
     return DeviceFailure(kButtonsCommand, "cannot read the button table");
 
   LaunchButtons buttons;
+  // A table read with gaps would show other buttons, or other numbers.
+  if (buttons.ReadError() != 0) {
+    plat::SetLastError(buttons.ReadError());
+    return DeviceFailure(kButtonsCommand, "cannot read the button table");
+  }
   std::vector<std::vector<std::string>> rows = {
       {"index", "entry", "name", "originally", "quadrakey", "command"}};
   for (const ButtonRow& row : ReadButtonRows(buttons)) {
+    if (row.command_error != 0) {
+      plat::SetLastError(row.command_error);
+      return DeviceFailure(kButtonsCommand, "cannot read the command of " + device::ToUtf8(row.entry));
+    }
     rows.push_back({std::to_string(row.index), device::ToUtf8(row.entry), device::ToUtf8(row.name),
                     device::ToUtf8(row.title), row.taken_over ? "yes" : "no", device::ToUtf8(row.command)});
   }
