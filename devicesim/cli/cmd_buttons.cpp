@@ -22,7 +22,9 @@ const char kButtonsHelp[] =
     "of its reset command, whether Quadrakey has taken the button over, and the\n"
     "command the shell runs for it (the reset command when none is set). Entries\n"
     "without a \"ResetCmd\" and hold entries are not buttons and are not listed.\n"
-    "The last line gives the Record command, or none.\n";
+    "The last line gives the Record command, or none. A table that cannot be read\n"
+    "whole (a key, value or command that exists but cannot be read) is a failure,\n"
+    "never a shorter list.\n";
 
 int RunButtons(const Args& args);
 
