@@ -23,6 +23,9 @@ constexpr char16_t kMainWindowClass[] = u"Velbrook_QuadrakeyMainWindowClassname"
 constexpr char16_t kProductName[] = u"Quadrakey";
 // The Pocket PC menu bar's height, kept free below the main window.
 constexpr int kMenuBarHeight = 26;
+constexpr char16_t kStartMutexName[] = u"QuadrakeyTapdeckStartMutex";
+// Making a window takes milliseconds; a start that waits longer goes on.
+constexpr uint32_t kStartWaitMs = 10000;
 // The bar classes (trackbars) and 0x400.
 constexpr uint32_t kControlClasses = 0x404;
 
@@ -34,6 +37,31 @@ struct Run {
   std::unique_ptr<AssignmentModel> assignments;
   std::unique_ptr<AddButtonsModel> add_buttons;
   ~Run() { ClearCatalogue(); }
+};
+
+// Held from the look for a running copy until this copy's window exists.
+// Without it (no mutex, a wait that fails) the start goes on as before.
+class StartLock {
+ public:
+  StartLock() : mutex_(plat::CreateNamedMutex(kStartMutexName)) {
+    if (mutex_ == nullptr) return;
+    const plat::WaitResult result = plat::WaitForMutex(mutex_, kStartWaitMs);
+    held_ = result == plat::WaitResult::Acquired || result == plat::WaitResult::Abandoned;
+  }
+  ~StartLock() {
+    Release();
+    if (mutex_ != nullptr) plat::CloseMutex(mutex_);
+  }
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+  void Release() {
+    if (held_) plat::ReleaseMutex(mutex_);
+    held_ = false;
+  }
+
+ private:
+  plat::Mutex mutex_;
+  bool held_ = false;
 };
 
 void StartLog() {
@@ -100,6 +128,9 @@ intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uin
 int RunTapdeck() {
   const plat::Version version = plat::GetVersion();
 
+  // Looking for a running copy and making this one's window is one step
+  // for all starts: two that race would each find none and both stay.
+  StartLock start_lock;
   // A second start only brings the running copy to the front; its log stays.
   const plat::Window running = plat::FindTopLevelWindow(kMainWindowClass);
   if (running != 0) {
@@ -115,6 +146,7 @@ int RunTapdeck() {
   // Without its window no second start finds this copy and no one reaches
   // its pages: end, rather than wait for a person who cannot come.
   if (run.main_window == 0) return 1;
+  start_lock.Release();  // the window is there for the next start to find
   plat::SetForegroundWindow(run.main_window);
   plat::InitControls(kControlClasses);
 
@@ -132,6 +164,19 @@ int RunTapdeck() {
   LogCatalogue();
 
   run.buttons = std::make_unique<LaunchButtons>();
+  // Buttons numbered from a table read with gaps would store the person's
+  // choices, key codes and takeovers under other buttons' letters for good.
+  if (run.buttons->ReadError() != 0) {
+    const uint32_t error = run.buttons->ReadError();
+    LogFormat(u"The button table could not be read (error %ld): nothing was changed\n", false, error);
+    const std::u16string text = u"The device's table of hardware buttons could not be read (error " +
+                                DecimalText(static_cast<int32_t>(error)) +
+                                u"). Quadrakey has changed nothing. Please start it again.";
+    const std::u16string caption = kProductName;
+    plat::MessageBoxOwned(run.main_window, text, &caption, plat::kMbOk | plat::kMbIconStop);
+    return 1;
+  }
+  run.buttons->RepairAfterProbe();
   CompleteVirtualKeys(*run.buttons);
   run.assignments = std::make_unique<AssignmentModel>(*run.buttons);
   run.add_buttons = std::make_unique<AddButtonsModel>(*run.buttons, run.assignments.get(), run.main_window);

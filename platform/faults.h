@@ -41,6 +41,7 @@ namespace plat::faults {
   X(FileWrite, "file-write")           /* WriteTextFile, FlushTextFile */        \
   X(FileList, "file-list")             /* ListFiles */                           \
   X(FileDelete, "file-delete")         /* DeleteFile */                          \
+  X(FileMove, "file-move")             /* MoveFileReplacing */                   \
   X(MutexCreate, "mutex-create")       /* CreateNamedMutex */                    \
   X(MutexWait, "mutex-wait")           /* WaitForMutex: WaitResult::Failed */    \
   X(ProcessStart, "process-start")     /* CreateProcess */                       \

@@ -98,6 +98,10 @@ constexpr uint32_t kFileAttributeDirectory = 0x10;
 // Device paths: '\' and '/' both separate; names match without regard to case.
 uint32_t GetFileAttributes(const std::u16string& path);
 bool DeleteFile(const std::u16string& path);
+// Renames `from` to `to` in one step, replacing a file of that name: a
+// reader sees the old file or the new one, never a part of either. Both
+// paths in one folder. False with the last error set; `to` is then as it was.
+bool MoveFileReplacing(const std::u16string& from, const std::u16string& to);
 
 struct FoundFile {
   std::u16string name;  // as the file system reports it

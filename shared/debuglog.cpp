@@ -14,6 +14,7 @@ struct LogState {
   bool flush_each_write = true;
   plat::TextFile file = nullptr;
   plat::Mutex mutex = nullptr;
+  bool told_no_mutex = false;
 
   LogState() { mutex = plat::CreateNamedMutex(kLogMutexName); }
   ~LogState() { Close(); }
@@ -45,7 +46,10 @@ class LogLock {
   explicit LogLock(LogState* state) : state_(state) {
     if (state_ == nullptr) return;  // before start-up or after shut-down
     if (state_->mutex == nullptr) {
-      ShowLockProblem(u"Failed to create log mutex");
+      // Said once: every line of a run would otherwise stop the person
+      // with the same box, a hundred times before the first page.
+      if (!state_->told_no_mutex) ShowLockProblem(u"Failed to create log mutex");
+      state_->told_no_mutex = true;
       return;
     }
     const plat::WaitResult result = plat::WaitForMutex(state_->mutex, kLockTimeoutMs);

@@ -153,7 +153,11 @@ bool ListRegSubkeys(RegRoot root, const std::u16string& path, bool full_path,
   char16_t name[kEnumNameCapacity];
   for (uint32_t index = 0;; ++index) {
     std::memset(name, 0, sizeof(name));
-    if (!plat::RegEnumKey(key.get(), index, name, kEnumNameCapacity)) break;
+    if (!plat::RegEnumKey(key.get(), index, name, kEnumNameCapacity)) {
+      // Only the end of the list ends it well: a list cut short by a failure
+      // would pass for a shorter one.
+      return plat::GetLastError() == plat::kErrorNoMoreItems;
+    }
     name[kEnumNameCapacity - 1] = 0;
     if (full_path) {
       names.push_back(path + u'\\' + name);
@@ -257,7 +261,7 @@ uint32_t ReadButtonDword(const char16_t* name_template, uint32_t button, uint32_
 
 void WriteButtonDword(const char16_t* name_template, uint32_t button, uint32_t value) {
   const std::u16string name = ButtonValueName(name_template, button);
-  if (!name.empty()) WriteRegDword(RegRoot::LocalMachine, kSettingsKey, name, value);
+  if (!name.empty()) WriteSettingDword(name, value);
 }
 
 }  // namespace
@@ -319,6 +323,12 @@ void SetVirtualKey(uint32_t button, uint32_t code) {
 
 uint32_t GetVirtualKey(uint32_t button) {
   return ReadButtonDword(u"VirtualKeyA", button, 0) & 0xFFu;
+}
+
+bool WriteSettingDword(const std::u16string& name, uint32_t value) {
+  if (WriteRegDword(RegRoot::LocalMachine, kSettingsKey, name, value)) return true;
+  LogRegistryFailure(u"Error writing reg dword %s: %ld\n", name);
+  return false;
 }
 
 uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value) {

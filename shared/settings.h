@@ -32,7 +32,9 @@ bool ReadRegDword(plat::RegRoot root, const std::u16string& path,
 bool WriteRegDword(plat::RegRoot root, const std::u16string& path,
                    const std::u16string& name, uint32_t value);
 // Appends subkey names (or "path\name" with `full_path`) in enumeration order.
-// False, with the list untouched, when the key cannot be opened.
+// False, with the list untouched, when the key cannot be opened; false too,
+// with the names before it appended, when the enumeration fails before its
+// end. The last error then says why.
 bool ListRegSubkeys(plat::RegRoot root, const std::u16string& path, bool full_path,
                     std::list<std::u16string>& names);
 // Deletes the key with its values and subkeys.
@@ -81,3 +83,5 @@ uint32_t GetVirtualKey(uint32_t button);    // low 8 bits, 0 when missing
 
 // Settings-key DWORDs with a default ("HoldInterval", "DblClickInterval").
 uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value);
+// Writes a settings-key DWORD; a failure is logged with the name and code.
+bool WriteSettingDword(const std::u16string& name, uint32_t value);

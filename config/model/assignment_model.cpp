@@ -253,6 +253,19 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
       const std::u16string* record = buttons_.GetRecordCommand();
       if (record != nullptr) done.command = *record;
     } else {
+      // Without its folder the shortcut and its target would name files
+      // that are not there: the button would fail at every press.
+      std::u16string folder;
+      uint32_t error = plat::kErrorFileNotFound;  // an empty folder names none
+      if (!ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", folder)) {
+        error = plat::GetLastError();
+      } else if (!folder.empty()) {
+        error = 0;
+      }
+      if (error != 0) {
+        LogFormat(u"  button %ld keeps its command: no application folder (error %ld)\n", false, button, error);
+        return done;
+      }
       done.kind = ButtonDone::Kind::kTakeOver;
       // Both builders share one result: the target is kept before the path is built.
       done.shortcut_target = u"\"" + GetAppFolderPath(u"TapdeckX.exe") + u"\" " + DecimalText(button);
@@ -261,7 +274,11 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
     return done;
   }
   const std::u16string* current = buttons_.GetShortcut(button);
-  if (current != nullptr && IsTakenOverCommand(*current)) {
+  if (current == nullptr) {
+    LogFormat(u"  button %ld keeps its command: it could not be read\n", false, button);
+    return done;
+  }
+  if (IsTakenOverCommand(*current)) {
     done.kind = ButtonDone::Kind::kGiveBack;
     done.command = buttons_.GetButton(button).ResetCommand();
   }
@@ -270,11 +287,21 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
 
 void AssignmentModel::CarryOut(const ButtonDone& done) {
   switch (done.kind) {
-    case ButtonDone::Kind::kTakeOver:
-      if (FileExists(done.command)) plat::DeleteFile(done.command);
-      plat::CreateShortcut(done.command, done.shortcut_target);
+    case ButtonDone::Kind::kTakeOver: {
+      // Made beside the old shortcut and put in its place only when whole:
+      // a press never finds a missing or half-written one.
+      const std::u16string fresh = done.command + u".new";
+      if (FileExists(fresh)) plat::DeleteFile(fresh);
+      if (!plat::CreateShortcut(fresh, done.shortcut_target) || !plat::MoveFileReplacing(fresh, done.command)) {
+        const uint32_t error = plat::GetLastError();
+        LogFormat(u"  cannot make the takeover shortcut %s (error %ld): the button keeps its command\n", false,
+                  done.command, error);
+        if (FileExists(fresh)) plat::DeleteFile(fresh);
+        return;
+      }
       buttons_.SetShortcut(done.button, done.command);
       return;
+    }
     case ButtonDone::Kind::kRecord:
     case ButtonDone::Kind::kGiveBack:
       buttons_.SetShortcut(done.button, done.command);

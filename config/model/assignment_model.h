@@ -68,7 +68,7 @@ struct ButtonDone {
     kTakeOver,  // the takeover shortcut `command` made anew with `shortcut_target`, then the command
     kRecord,    // the Record command (empty when the device has none)
     kGiveBack,  // the reset command: taken over, but no longer enabled
-    kLeave,     // not enabled and not taken over: left alone
+    kLeave,     // left alone: not enabled and not taken over, or its takeover cannot be made (logged)
   };
   Kind kind = Kind::kLeave;
   uint32_t button = 0;

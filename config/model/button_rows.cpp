@@ -1,5 +1,6 @@
 #include "config/model/button_rows.h"
 
+#include "platform/platform.h"
 #include "shared/text.h"
 
 bool IsTakenOverCommand(const std::u16string& command) {
@@ -21,6 +22,7 @@ std::vector<ButtonRow> ReadButtonRows(LaunchButtons& buttons) {
     row.title = record.Title();
     const std::u16string* command = buttons.GetShortcut(static_cast<uint32_t>(index));
     if (command != nullptr) row.command = *command;
+    if (command == nullptr) row.command_error = plat::GetLastError();
     row.taken_over = IsTakenOverCommand(row.command);
     rows.push_back(std::move(row));
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct ButtonRow {
   std::u16string title;    // the reset command's file name ("Calendar")
   std::u16string command;  // what the shell runs for it, as LaunchButtons reads it
   bool taken_over = false;
+  uint32_t command_error = 0;  // why the command could not be read (it is then empty); 0: read
 };
 
 // Every hardware button, in button-index order; the commands are read now.

@@ -20,6 +20,8 @@ constexpr const char16_t* kSlotPatterns[4] = {u"calendar.lnk", u"contacts.lnk", 
 constexpr char16_t kWindowsFolder[] = u"\\Windows";
 constexpr char16_t kRecordLinkBelowWindows[] = u"\\AppButtons\\Record.lnk";
 constexpr char16_t kDummyProgram[] = u"QuadrakeyDummyExeName.exe";
+// Where a probe keeps the command it is about to replace with the dummy.
+constexpr char16_t kProbeKey[] = u"Software\\Quadrakey\\Probe";
 
 bool Contains(const std::u16string& text, const char16_t* part) {
   return text.find(part) != std::u16string::npos;
@@ -74,16 +76,19 @@ LaunchButtons::LaunchButtons() {
   LogText(u"LaunchButtons::LaunchButtons() subkeys:\n");
 
   std::list<std::u16string> key_paths;
-  ListRegSubkeys(kRoot, plat::kButtonTableKey, true, key_paths);
+  if (!ListRegSubkeys(kRoot, plat::kButtonTableKey, true, key_paths)) {
+    const uint32_t error = plat::GetLastError();
+    if (error != plat::kErrorFileNotFound) NoteReadError(plat::kButtonTableKey, error);
+  }
 
   for (const std::u16string& key_path : key_paths) {
     LogFormat(u"  subkey: %s\n", false, key_path);
     std::u16string reset_command;
     std::u16string current_command;
     std::u16string name;
-    ReadRegString(kRoot, key_path, u"ResetCmd", reset_command);
-    ReadRegString(kRoot, key_path, u"", current_command);
-    ReadRegString(kRoot, key_path, u"Name", name);
+    ReadEntryValue(key_path, u"ResetCmd", reset_command);
+    ReadEntryValue(key_path, u"", current_command);
+    ReadEntryValue(key_path, u"Name", name);
     LogFormat(u"      origcmd: %s\n", false, reset_command);
     LogFormat(u"      currcmd: %s\n", false, current_command);
     LogFormat(u"      name: %s\n", false, name);
@@ -91,6 +96,7 @@ LaunchButtons::LaunchButtons() {
     // Entries without a reset command, and the shell's hold entries, are not
     // buttons of their own.
     if (reset_command.empty() || Contains(name, u"(Hold)")) continue;
+    if (IsProbeCommand(current_command)) dummy_entries_.push_back(key_path);
 
     const int32_t buttons_before = static_cast<int32_t>(buttons_.size());
     buttons_.emplace_back(key_path, name, reset_command);
@@ -160,6 +166,73 @@ LaunchButtons::LaunchButtons() {
   LogText(u"\n");
 }
 
+void LaunchButtons::NoteReadError(const std::u16string& what, uint32_t error) {
+  LogFormat(u"  cannot read %s: error %ld\n", false, what, error);
+  if (read_error_ == 0) read_error_ = error == 0 ? plat::kErrorGenFailure : error;
+}
+
+void LaunchButtons::ReadEntryValue(const std::u16string& key_path, const char16_t* name,
+                                   std::u16string& value) {
+  if (ReadRegString(kRoot, key_path, name, value)) return;
+  const uint32_t error = plat::GetLastError();
+  // Missing, or a number where text belongs: the same every run, so it
+  // cannot shift the numbering.
+  if (error == plat::kErrorFileNotFound || error == plat::kErrorInvalidData) return;
+  NoteReadError(key_path + u"\\" + (*name != 0 ? name : u"(default)"), error);
+}
+
+bool LaunchButtons::IsProbeCommand(const std::u16string& command) {
+  std::u16string bare = command;
+  if (bare.size() >= 2 && bare.front() == u'"' && bare.back() == u'"') bare = bare.substr(1, bare.size() - 2);
+  return plat::CompareNoCase(bare, kDummyProgram) == 0;
+}
+
+void LaunchButtons::RepairAfterProbe() {
+  const std::u16string pending = PutBackProbedCommand();
+  // Left at the dummy with no command kept: the reset command is the one
+  // the device itself would give the button.
+  std::vector<std::u16string> still;
+  for (const std::u16string& key_path : dummy_entries_) {
+    std::u16string current;
+    if (!ReadRegString(kRoot, key_path, u"", current) || !IsProbeCommand(current)) continue;
+    if (plat::CompareNoCase(key_path, pending) == 0) {
+      still.push_back(key_path);  // its own command is kept for the next start
+      continue;
+    }
+    const ButtonRecord* button = nullptr;
+    for (const ButtonRecord& record : buttons_)
+      if (record.KeyPath() == key_path) button = &record;
+    if (button == nullptr) continue;
+    LogFormat(u"%s lost its command at a probe: putting back its reset command\n", false, key_path);
+    if (!WriteCommand(key_path, button->ResetCommand())) still.push_back(key_path);
+  }
+  dummy_entries_ = std::move(still);
+}
+
+std::u16string LaunchButtons::PutBackProbedCommand() {
+  std::u16string key_path;
+  std::u16string command;
+  if (!ReadRegString(kRoot, kProbeKey, u"Entry", key_path)) return {};  // no probe was cut short
+  // A read that fails now keeps the record for the next start.
+  const bool have_command = ReadRegString(kRoot, kProbeKey, u"Command", command);
+  if (!have_command && plat::GetLastError() != plat::kErrorFileNotFound) return key_path;
+  std::u16string current;
+  if (!ReadRegString(kRoot, key_path, u"", current) && plat::GetLastError() != plat::kErrorFileNotFound)
+    return key_path;
+  // Only an entry of the table, and only while it still names the dummy.
+  const std::u16string table = std::u16string(plat::kButtonTableKey) + u"\\";
+  const bool in_table = key_path.size() > table.size() &&
+                        plat::CompareNoCase(key_path.substr(0, table.size()), table) == 0;
+  if (in_table && have_command && IsProbeCommand(current)) {
+    LogFormat(u"Putting back the command of %s, left at the probe's program:\n", false, key_path);
+    LogFormat(u"  %s\n", false, command);
+    // Kept for the next start when it cannot be put back now.
+    if (!WriteCommand(key_path, command)) return key_path;
+  }
+  DeleteRegKey(kRoot, kProbeKey);
+  return {};
+}
+
 const ButtonRecord& LaunchButtons::GetButton(size_t index) const {
   static const ButtonRecord kNoButton;
   return index < buttons_.size() ? buttons_[index] : kNoButton;
@@ -167,7 +240,9 @@ const ButtonRecord& LaunchButtons::GetButton(size_t index) const {
 
 const std::u16string* LaunchButtons::GetShortcut(uint32_t index) {
   if (index >= buttons_.size()) return nullptr;
-  return &ReadCommand(buttons_[index].KeyPath());
+  bool read = false;
+  const std::u16string& command = ReadCommand(buttons_[index].KeyPath(), &read);
+  return read ? &command : nullptr;
 }
 
 void LaunchButtons::SetShortcut(uint32_t index, const std::u16string& command) {
@@ -181,31 +256,68 @@ const std::u16string* LaunchButtons::GetRecordCommand() const {
 }
 
 uint8_t LaunchButtons::ProbeVirtualKey(uint32_t index) {
+  if (index >= buttons_.size()) return 0;
+  // The shell answers with the first entry that names the dummy.
+  if (!dummy_entries_.empty()) {
+    LogFormat(u"  not probed: %s still names the probe's program", false, dummy_entries_.front());
+    return 0;
+  }
   const std::u16string* current = GetShortcut(index);
-  if (current == nullptr) return 0;
+  if (current == nullptr) return 0;  // a command not read cannot be put back
   const std::u16string saved = *current;
   const std::u16string& key_path = buttons_[index].KeyPath();
-  WriteCommand(key_path, kDummyProgram);
+  // Kept first, so that the next start can put it back whatever happens here.
+  if (!WriteRegString(kRoot, kProbeKey, u"Entry", key_path) ||
+      !WriteRegString(kRoot, kProbeKey, u"Command", saved)) {
+    LogFormat(u"  not probed: the command could not be kept (error %ld)", false, plat::GetLastError());
+    DeleteRegKey(kRoot, kProbeKey);
+    return 0;
+  }
+  if (!WriteCommand(key_path, kDummyProgram)) {
+    // The entry keeps its command; a query now would name another entry.
+    DeleteRegKey(kRoot, kProbeKey);
+    return 0;
+  }
   const uint8_t key = static_cast<uint8_t>(plat::GetAppKey(kDummyProgram) & 0xFF);
-  WriteCommand(key_path, saved);
+  if (!WriteCommand(key_path, saved)) {
+    // The kept command stays for the next start; no later probe of this
+    // run may ask the shell while this entry names the dummy.
+    dummy_entries_.push_back(key_path);
+    return key;
+  }
+  DeleteRegKey(kRoot, kProbeKey);
   return key;
 }
 
-const std::u16string& LaunchButtons::ReadCommand(const std::u16string& key_path) {
-  ReadRegString(kRoot, key_path, u"", command_buffer_);
-  if (!CommandMeansReset(command_buffer_)) {
+const std::u16string& LaunchButtons::ReadCommand(const std::u16string& key_path, bool* read) {
+  if (read != nullptr) *read = true;
+  const char16_t* failed_value = nullptr;
+  if (!ReadRegString(kRoot, key_path, u"", command_buffer_) && plat::GetLastError() != plat::kErrorFileNotFound)
+    failed_value = u"command";
+  if (failed_value == nullptr && !CommandMeansReset(command_buffer_)) {
     LogFormat(u"  returning curr %s\n", false, command_buffer_);
     return command_buffer_;
   }
-  ReadRegString(kRoot, key_path, u"ResetCmd", command_buffer_);
+  if (failed_value == nullptr && !ReadRegString(kRoot, key_path, u"ResetCmd", command_buffer_) &&
+      plat::GetLastError() != plat::kErrorFileNotFound)
+    failed_value = u"reset command";
+  if (failed_value != nullptr) {
+    const uint32_t error = plat::GetLastError();
+    command_buffer_.clear();
+    LogFormat(u"  cannot read the %s of ", false, std::u16string(failed_value));
+    LogFormat(u"%s: error %ld\n", false, key_path, error);
+    if (read != nullptr) *read = false;
+    return command_buffer_;
+  }
   LogFormat(u"  returning original %s\n", false, command_buffer_);
   return command_buffer_;
 }
 
-void LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16string& command) {
+bool LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16string& command) {
   const std::u16string stored =
       !command.empty() && command[0] == u'"' ? command : u"\"" + command + u"\"";
-  if (!WriteRegString(kRoot, key_path, u"", stored)) {
+  const bool written = WriteRegString(kRoot, key_path, u"", stored);
+  if (!written) {
     LogFormat(u"  Error writing reg string %s: %ld\n", false, key_path, plat::GetLastError());
   }
   if (!WriteRegDword(kRoot, key_path, u"Flags", 0)) {
@@ -217,4 +329,5 @@ void LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16s
   if (!WriteRegDword(kRoot, key_path, u"BtnWnd", 0)) {
     LogFormat(u"  Error writing reg dword %s: %ld\n", false, u"BtnWnd", plat::GetLastError());
   }
+  return written;
 }

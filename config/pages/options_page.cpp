@@ -43,8 +43,7 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) 
     case plat::DialogEvent::kApply:
       for (const Timing& timing : kTimings) {
         const int position = plat::GetSliderPosition(page, timing.slider);
-        WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, timing.value_name,
-                      static_cast<uint32_t>(position));
+        WriteSettingDword(timing.value_name, static_cast<uint32_t>(position));
       }
       return 0;
     case plat::DialogEvent::kCommand:

@@ -22,7 +22,9 @@ const char kButtonsHelp[] =
     "of its reset command, whether Quadrakey has taken the button over, and the\n"
     "command the shell runs for it (the reset command when none is set). Entries\n"
     "without a \"ResetCmd\" and hold entries are not buttons and are not listed.\n"
-    "The last line gives the Record command, or none.\n";
+    "The last line gives the Record command, or none. A table that cannot be read\n"
+    "whole (a key, value or command that exists but cannot be read) is a failure,\n"
+    "never a shorter list.\n";
 
 int RunButtons(const Args& args);
 
@@ -59,9 +61,18 @@ int RunButtons(const Args& args) {
     return DeviceFailure(kButtonsCommand, "cannot read the button table");
 
   LaunchButtons buttons;
+  // A table read with gaps would show other buttons, or other numbers.
+  if (buttons.ReadError() != 0) {
+    plat::SetLastError(buttons.ReadError());
+    return DeviceFailure(kButtonsCommand, "cannot read the button table");
+  }
   std::vector<std::vector<std::string>> rows = {
       {"index", "entry", "name", "originally", "quadrakey", "command"}};
   for (const ButtonRow& row : ReadButtonRows(buttons)) {
+    if (row.command_error != 0) {
+      plat::SetLastError(row.command_error);
+      return DeviceFailure(kButtonsCommand, "cannot read the command of " + device::ToUtf8(row.entry));
+    }
     rows.push_back({std::to_string(row.index), device::ToUtf8(row.entry), device::ToUtf8(row.name),
                     device::ToUtf8(row.title), row.taken_over ? "yes" : "no", device::ToUtf8(row.command)});
   }

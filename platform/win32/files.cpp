@@ -28,6 +28,12 @@ bool DeleteFile(const std::u16string& path) {
   return ::DeleteFileW(W(path)) != 0;
 }
 
+bool MoveFileReplacing(const std::u16string& from, const std::u16string& to) {
+  common::FaultGate gate(faults::Op::FileMove);
+  if (gate.failed()) return false;
+  return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
   common::FaultGate gate(faults::Op::FileList);
   if (gate.failed()) return false;

@@ -390,6 +390,90 @@ TEST_F(AssignmentModelTest, DonePlansEachHardwareButton) {
   EXPECT_TRUE(Logged("LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckA.lnk, 0)"));
 }
 
+std::string DeviceText(const std::u16string& path) {
+  plat::TextFile file = plat::OpenTextFile(path, "rt");
+  if (file == nullptr) return "<none>";
+  std::string bytes;
+  plat::ReadTextFile(file, &bytes);
+  plat::CloseTextFile(file);
+  return bytes;
+}
+
+// A takeover shortcut that cannot be made whole leaves the old one, and the
+// button's command, as they were: the button works as before, and the log
+// says why nothing changed.
+TEST_F(AssignmentModelTest, DoneKeepsTheButtonWhenItsShortcutCannotBeMade) {
+  namespace faults = plat::faults;
+  const std::u16string takeover_a = std::u16string(u"\"") + kTakeoverA + u"\"";
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", takeover_a.c_str());
+  AddEntry(u"40C2", u"Button 2", u"\\Windows\\Start Menu\\Contacts.lnk", nullptr);
+  MakeDeviceFile(kTakeoverA, u"41#\"\\Program Files\\Quadrakey\\TapdeckX.exe\" 7");
+  const std::string old_shortcut = DeviceText(kTakeoverA);
+  // Nothing is logged on the way to the shortcut: the fault meets it.
+  Set(u"ButtonA", u"<Today>");
+  Set(u"ButtonB", u"<Today>");
+  LaunchButtons buttons;
+  AssignmentModel model(buttons);
+  for (faults::Op op : {faults::Op::FileOpen, faults::Op::FileWrite, faults::Op::FileMove}) {
+    SCOPED_TRACE(faults::Name(op));
+    ClearLog();
+    LogText(u"");  // the log file is open before the fault is armed
+    faults::FailCall(op, 1, plat::kErrorDiskFull);
+    model.CarryOut(model.PlanDone(0));
+    model.CarryOut(model.PlanDone(1));
+    faults::Clear();
+    EXPECT_EQ(DeviceText(kTakeoverA), old_shortcut);
+    EXPECT_EQ(ReadValue(u"40C1", u""), takeover_a);
+    EXPECT_TRUE(Logged("  cannot make the takeover shortcut \\Program Files\\Quadrakey\\TapdeckA.lnk (error 112): "
+                       "the button keeps its command"));
+    EXPECT_FALSE(FileExists(std::u16string(kTakeoverA) + u".new"));
+    // The next button was not hurt by this one's failure.
+    EXPECT_EQ(ReadValue(u"40C2", u""), u"\"\\Program Files\\Quadrakey\\TapdeckB.lnk\"");
+    EXPECT_EQ(DeviceText(u"\\Program Files\\Quadrakey\\TapdeckB.lnk"), "41#\"\\Program Files\\Quadrakey\\TapdeckX.exe\" 1");
+  }
+  // A shortcut left half made by an earlier Done is replaced.
+  MakeDeviceFile(std::u16string(kTakeoverA) + u".new", u"3");
+  model.CarryOut(model.PlanDone(0));
+  EXPECT_EQ(DeviceText(kTakeoverA), "41#\"\\Program Files\\Quadrakey\\TapdeckX.exe\" 0");
+  EXPECT_FALSE(FileExists(std::u16string(kTakeoverA) + u".new"));
+}
+
+// Without "AppFolder" (missing, empty or not text) a takeover would point at
+// no file: the button keeps its command and the log says why.
+TEST_F(AssignmentModelTest, DoneWithoutAnApplicationFolderTakesNothingOver) {
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", nullptr);
+  LaunchButtons buttons;
+  AssignmentModel model(buttons);
+  const std::pair<std::u16string, uint32_t> folders[] = {{u"", 2}, {u"dword", 13}};
+  for (const auto& [folder, error] : folders) {
+    if (folder == u"dword") {
+      ASSERT_TRUE(WriteRegDword(kHklm, kSettingsKey, u"AppFolder", 1));
+    } else {
+      Set(u"AppFolder", folder);
+    }
+    ClearLog();
+    EXPECT_EQ(model.PlanDone(0).kind, ButtonDone::Kind::kLeave);
+    model.Done();
+    EXPECT_EQ(ReadValue(u"40C1", u""), u"<unreadable>");
+    EXPECT_TRUE(Logged("  button 0 keeps its command: no application folder (error " + std::to_string(error) + ")"));
+  }
+  EXPECT_FALSE(FileExists(u"TapdeckA.lnk"));
+}
+
+// Lost writes of the enabled flag and of the timings are logged.
+TEST_F(AssignmentModelTest, LostSettingWritesAreLogged) {
+  StockButtons();
+  LaunchButtons buttons;
+  AssignmentModel model(buttons);
+  model.SelectButton(2);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorDiskFull);
+  model.SetOverride(false);
+  plat::faults::FailCall(plat::faults::Op::RegistryWrite, 1, plat::kErrorAccessDenied);
+  EXPECT_FALSE(WriteSettingDword(u"HoldInterval", 300));
+  EXPECT_TRUE(Logged("Error writing reg dword EnabledC: 112"));
+  EXPECT_TRUE(Logged("Error writing reg dword HoldInterval: 5"));
+}
+
 TEST_F(AssignmentModelTest, RecordWithoutARecordCommandGivesTheEmptyCommand) {
   AddEntry(u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", nullptr);
   Set(u"ButtonA", u"<Record>");

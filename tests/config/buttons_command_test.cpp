@@ -26,4 +26,32 @@ TEST_F(LoggedDeviceTest, ButtonsCommandListsIndexOrderAndTakeover) {
             "Record command: none\n");
 }
 
+// A table that cannot be read whole is a failure, never a shorter list.
+TEST_F(LoggedDeviceTest, ButtonsCommandReportsEveryFailedRead) {
+  namespace faults = plat::faults;
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Calendar.lnk", nullptr);
+  AddEntry(u"40C2", u"Button 2", u"\\Windows\\Contacts.lnk", nullptr);
+  for (faults::Op op : {faults::Op::RegistryRead, faults::Op::RegistryEnum, faults::Op::RegistryOpen}) {
+    faults::Clear();
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(devicesim::kButtonsCommand.run({}), devicesim::kExitOk);
+    testing::internal::GetCapturedStdout();
+    const uint32_t calls = faults::Calls(op);
+    for (uint32_t k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(std::string(faults::Name(op)) + "@" + std::to_string(k));
+      faults::Clear();
+      faults::FailCall(op, k, plat::kErrorRegistryIoFailed);
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      const int status = devicesim::kButtonsCommand.run({});
+      const std::string out = testing::internal::GetCapturedStdout();
+      const std::string err = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(status, devicesim::kExitFailure) << out;
+      EXPECT_NE(err.find("cannot read the "), std::string::npos) << err;
+      EXPECT_EQ(out.find("no hardware buttons"), std::string::npos) << out;
+    }
+  }
+  faults::Clear();
+}
+
 }  // namespace

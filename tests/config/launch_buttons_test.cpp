@@ -396,4 +396,119 @@ TEST_F(LaunchButtonsTest, WholeConstructionLog) {
   EXPECT_EQ(LogLines(), expected);
 }
 
+// ---- A table that cannot be read, a probe cut short ---------------------------
+
+std::vector<std::u16string> Names(const LaunchButtons& buttons) {
+  std::vector<std::u16string> names;
+  for (size_t i = 0; i < buttons.GetButtonCount(); ++i) names.push_back(buttons.GetButton(i).Name());
+  return names;
+}
+
+// Any failed read while the table is read either leaves the numbering as it
+// is, or is reported: never a shorter or reordered list that passes for whole.
+TEST_F(LaunchButtonsTest, NoFailedReadRenumbersTheButtonsUnseen) {
+  namespace faults = plat::faults;
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Calendar.lnk", nullptr);
+  AddEntry(u"40C2", u"Button 2", u"\\Windows\\Contacts.lnk", u"\"\\Program Files\\Quadrakey\\TapdeckB.lnk\"");
+  AddEntry(u"80C1", u"Button 1 (Hold)", u"\\Windows\\Calculator.lnk", nullptr);
+  AddEntry(u"40C3", u"Button 3", u"\\Windows\\Tasks.lnk", nullptr);
+  faults::Clear();
+  const std::vector<std::u16string> whole = Names(LaunchButtons());
+  ASSERT_EQ(whole.size(), 3u);
+  for (faults::Op op : {faults::Op::RegistryOpen, faults::Op::RegistryRead, faults::Op::RegistryEnum}) {
+    faults::Clear();
+    { LaunchButtons counted; }
+    const uint32_t calls = faults::Calls(op);
+    ASSERT_GT(calls, 0u) << faults::Name(op);
+    for (uint32_t k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(std::string(faults::Name(op)) + " call " + std::to_string(k));
+      faults::Clear();
+      faults::FailCall(op, k, plat::kErrorRegistryIoFailed);
+      ClearLog();
+      LaunchButtons buttons;
+      faults::Clear();
+      // Every read of the table is needed to number it: each failure tells.
+      EXPECT_EQ(buttons.ReadError(), plat::kErrorRegistryIoFailed);
+      bool logged = false;
+      for (const std::string& line : LogLines()) logged = logged || line.find("  cannot read ") == 0;
+      EXPECT_TRUE(logged);
+    }
+  }
+  faults::Clear();
+  LaunchButtons again;
+  EXPECT_EQ(again.ReadError(), 0u);
+  EXPECT_EQ(Names(again), whole);
+}
+
+// Missing values and values of another type read as empty, as every run
+// reads them: the same numbering each time, so no read error.
+TEST_F(LaunchButtonsTest, MissingTableAndOddValuesAreNoReadError) {
+  EXPECT_EQ(LaunchButtons().ReadError(), 0u);
+  AddEntry(u"40C1", nullptr, u"\\Windows\\Calendar.lnk", nullptr);
+  ASSERT_TRUE(WriteRegDword(kHklm, EntryPath(u"40C2"), u"ResetCmd", 5));
+  ASSERT_TRUE(WriteRegDword(kHklm, EntryPath(u"40C1"), u"Name", 7));
+  LaunchButtons buttons;
+  EXPECT_EQ(buttons.ReadError(), 0u);
+  EXPECT_EQ(buttons.GetButtonCount(), 1u);
+  // A command that cannot be read is none, and the probe leaves the entry.
+  plat::faults::FailCallsFrom(plat::faults::Op::RegistryRead, 1, plat::kErrorRegistryIoFailed);
+  EXPECT_EQ(buttons.GetShortcut(0), nullptr);
+  EXPECT_EQ(buttons.ProbeVirtualKey(0), 0);
+  plat::faults::Clear();
+  EXPECT_EQ(ReadValue(u"40C1", u""), u"<unreadable>");
+  EXPECT_EQ(ReadDword(u"40C1", u"Flags"), 0xDEADBEEFu);
+}
+
+// The second write of a probe fails: the right key for that button, no key
+// for the next (the shell would name the first entry), and the next start
+// puts the entry's own command back, not its reset command.
+TEST_F(LaunchButtonsTest, ProbeCutShortIsMendedAtTheNextStart) {
+  const std::u16string takeover = u"\"\\Program Files\\Quadrakey\\TapdeckA.lnk\"";
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Calendar.lnk", takeover.c_str());
+  AddEntry(u"40C2", u"Button 2", u"\\Windows\\Contacts.lnk", nullptr);
+  {
+    LaunchButtons buttons;
+    // Kept entry and command, the dummy with its three shell values, then
+    // the command put back: the seventh write.
+    plat::faults::FailCall(plat::faults::Op::RegistryWrite, 7, plat::kErrorDiskFull);
+    EXPECT_EQ(buttons.ProbeVirtualKey(0), 0xC1);
+    EXPECT_EQ(ReadValue(u"40C1", u""), u"\"QuadrakeyDummyExeName.exe\"");
+    EXPECT_EQ(buttons.ProbeVirtualKey(1), 0);
+    EXPECT_EQ(ReadValue(u"40C2", u""), u"<unreadable>");
+  }
+  ClearLog();
+  LaunchButtons buttons;
+  buttons.RepairAfterProbe();
+  EXPECT_EQ(ReadValue(u"40C1", u""), takeover);
+  EXPECT_TRUE(Logged("Putting back the command of " + device::ToUtf8(EntryPath(u"40C1")) +
+                     ", left at the probe's program:"));
+  std::u16string kept;
+  EXPECT_FALSE(ReadRegString(kHklm, u"Software\\Quadrakey\\Probe", u"Entry", kept));
+  EXPECT_EQ(buttons.ProbeVirtualKey(1), 0xC2);
+  EXPECT_EQ(ReadValue(u"40C2", u""), u"\"\\Windows\\Contacts.lnk\"");
+  // A kept command whose entry was rewritten since (Done took it over) is
+  // only dropped.
+  ASSERT_TRUE(WriteRegString(kHklm, u"Software\\Quadrakey\\Probe", u"Entry", EntryPath(u"40C2")));
+  ASSERT_TRUE(WriteRegString(kHklm, u"Software\\Quadrakey\\Probe", u"Command", u"old"));
+  LaunchButtons later;
+  later.RepairAfterProbe();
+  EXPECT_EQ(ReadValue(u"40C2", u""), u"\"\\Windows\\Contacts.lnk\"");
+  EXPECT_FALSE(ReadRegString(kHklm, u"Software\\Quadrakey\\Probe", u"Entry", kept));
+}
+
+// A dummy with nothing kept (an earlier version's probe was killed): the
+// button gets its reset command, and until then no probe asks the shell.
+TEST_F(LaunchButtonsTest, DummyLeftWithNothingKeptGetsTheResetCommand) {
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Calendar.lnk", u"\"QuadrakeyDummyExeName.exe\"");
+  AddEntry(u"40C2", u"Button 2", u"\\Windows\\Contacts.lnk", nullptr);
+  LaunchButtons buttons;
+  EXPECT_EQ(buttons.ProbeVirtualKey(1), 0);
+  LogText(u"\n");  // the probe's note ends within the caller's line
+  EXPECT_EQ(ReadValue(u"40C2", u""), u"<unreadable>");
+  buttons.RepairAfterProbe();
+  EXPECT_EQ(ReadValue(u"40C1", u""), u"\"\\Windows\\Calendar.lnk\"");
+  EXPECT_TRUE(Logged(device::ToUtf8(EntryPath(u"40C1")) + " lost its command at a probe: putting back its reset command"));
+  EXPECT_EQ(buttons.ProbeVirtualKey(1), 0xC2);
+}
+
 }  // namespace

@@ -84,6 +84,10 @@ TEST_F(FaultContract, TheKthCallOfEachOperationFailsWithTheGivenError) {
          shared_test::WriteDeviceFile(u"\\doomed.txt", u"x");
          return DeleteFile(u"\\doomed.txt");
        }},
+      {faults::Op::FileMove, [] {
+         shared_test::WriteDeviceFile(u"\\moved.txt", u"x");
+         return MoveFileReplacing(u"\\moved.txt", u"\\moved.lnk");
+       }},
       {faults::Op::MutexCreate, [] {
          Mutex made = CreateNamedMutex(u"QuadrakeyFaultContractMade");
          CloseMutex(made);

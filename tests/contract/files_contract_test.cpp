@@ -81,6 +81,23 @@ TEST_F(FilesContract, DeleteRemovesOnlyExistingFiles) {
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);
 }
 
+TEST_F(FilesContract, MoveReplacesTheTargetWholeOrLeavesIt) {
+  Write(u"\\qkc_move.lnk", u"old");
+  Write(u"\\qkc_move.lnk.new", u"new");
+  EXPECT_TRUE(MoveFileReplacing(u"\\qkc_move.lnk.new", u"\\QKC_Move.lnk"));
+  EXPECT_EQ(ReadAll(u"\\qkc_move.lnk"), "new");
+  EXPECT_EQ(GetFileAttributes(u"\\qkc_move.lnk.new"), kInvalidFileAttributes);
+  // Onto a name that is free.
+  Write(u"\\qkc_move_b.tmp", u"b");
+  EXPECT_TRUE(MoveFileReplacing(u"\\qkc_move_b.tmp", u"\\qkc_move_b.lnk"));
+  made_.push_back(u"\\qkc_move_b.lnk");
+  EXPECT_EQ(ReadAll(u"\\qkc_move_b.lnk"), "b");
+  // A missing source fails and leaves the target as it was.
+  EXPECT_FALSE(MoveFileReplacing(u"\\qkc_move_absent.tmp", u"\\qkc_move.lnk"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_EQ(ReadAll(u"\\qkc_move.lnk"), "new");
+}
+
 TEST_F(FilesContract, ListingMatchesWildcardsIgnoringCase) {
   Write(u"\\qkc_list_one.lnk", u"1");
   Write(u"\\QKC_LIST_TWO.LNK", u"2");

@@ -235,6 +235,26 @@ TEST_F(TapdeckE2E, SecondStartBringsTheRunningCopyToTheFront) {
   EXPECT_NE(final_log.find("\nAssignment 0-1-0:\n"), std::string::npos);
 }
 
+// Starts that race: every one but one finds the first copy's window and
+// ends with 0; exactly one main window stays.
+TEST_F(TapdeckE2E, StartsThatRaceLeaveExactlyOneCopy) {
+  constexpr int kStarts = 20;
+  const std::vector<std::vector<std::string>> starts(kStarts, {Program("devicesim"), "--device", folder_, "run", "tapdeck"});
+  int waiting = 0, ended = 0;
+  for (const RunResult& result : RunTogether(starts, "")) {
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    if (result.out.find("waits for input") != std::string::npos) ++waiting;
+    if (result.out.find("ended with exit code 0") != std::string::npos) ++ended;
+  }
+  EXPECT_EQ(waiting, 1);
+  EXPECT_EQ(ended, kStarts - 1);
+  const std::string state = Sim({"state"});
+  const size_t first_window = state.find("main window:");
+  ASSERT_NE(first_window, std::string::npos) << state;
+  EXPECT_EQ(state.find("main window:", first_window + 1), std::string::npos) << state;
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
+}
+
 }  // namespace
 
 namespace {

@@ -150,6 +150,7 @@ struct Scenario {
   std::vector<FileCheck> files = {};
   std::vector<LogCheck> log = {};
   std::vector<CallCount> calls = {};
+  int exit_code = 0;  // what the program ends with
 };
 
 // Every scenario of the pages.

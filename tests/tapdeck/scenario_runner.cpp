@@ -99,7 +99,7 @@ class Runner {
     plat::person::SetIdleHook(&Runner::OnIdle, this);
     const int code = RunTapdeck();
     plat::person::SetIdleHook(nullptr, nullptr);
-    EXPECT_EQ(code, 0) << scenario_.name << ": exit code";
+    EXPECT_EQ(code, scenario_.exit_code) << scenario_.name << ": exit code";
     SkipOtherBuildsSteps();
     EXPECT_EQ(next_, scenario_.steps.size())
         << scenario_.name << ": the program ended before step " << next_ + 1;

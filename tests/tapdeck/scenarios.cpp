@@ -1129,6 +1129,47 @@ std::vector<Scenario> MakeScenarios() {
       .log = {LogHas({u"Assignment 0-1-0:", u"Enabled", std::u16string(300, u'q'), u""})},
   });
 
+  // Buttons numbered from a table read with gaps would take the person's
+  // choices to other buttons for good: the program says so and changes nothing.
+  all.push_back({
+      .name = "ButtonTableThatCannotBeReadChangesNothing",
+      .setup = [] {
+        Setup setup = With(StockDevice(), {Number(u"VirtualKeyB", 0)});
+        setup.faults = {{Op::RegistryEnum, 1, plat::kErrorRegistryIoFailed}};
+        return setup;
+      }(),
+      .steps = {MessageBoxShown(u"The device's table of hardware buttons could not be read (error 1016). Quadrakey "
+                                u"has changed nothing. Please start it again.",
+                                u"Quadrakey", 0x10),
+                Answer()},
+      .registry = {Number(u"VirtualKeyB", 0), Command(u"40C2", u"\\Windows\\Start Menu\\Contacts.lnk"),
+                   Missing(u"EnabledA")},
+      .log = {LogHas({u"The button table could not be read (error 1016): nothing was changed"}),
+              LogLacks(u"Setting Virtual Key codes:")},
+      .exit_code = 1,
+  });
+
+  // A probe's second write fails: the button's key is kept, the entry is
+  // mended at the next start, and the next button is not given its key.
+  all.push_back({
+      .name = "ProbeWhoseCommandCannotBePutBack",
+      .setup = [] {
+        Setup setup = With(StockDevice(), {Number(u"VirtualKeyA", 0), Number(u"VirtualKeyB", 0)});
+        // The kept entry and command, the dummy and its three shell values,
+        // then the command put back.
+        setup.faults = {{Op::RegistryWrite, 7, plat::kErrorDiskFull}};
+        return setup;
+      }(),
+      .steps = {Cancel()},
+      // The desktop's shell names no key for the dummy.
+      .registry = {HostOnly(Number(u"VirtualKeyA", 0xC1)), Win32Only(Number(u"VirtualKeyA", 0)),
+                   Number(u"VirtualKeyB", 0),
+                   Command(u"40C1", u"\"QuadrakeyDummyExeName.exe\""),
+                   Text(u"Command", u"\"\\Windows\\Start Menu\\Calendar.lnk\"", u"Software\\Quadrakey\\Probe"),
+                   Command(u"40C2", u"\\Windows\\Start Menu\\Contacts.lnk")},
+      .log = {LogHas({u"  button 1 == 0  not probed: " + TableEntry(u"40C1") + u" still names the probe's program, set to 0"})},
+  });
+
   all.push_back({
       .name = "StartMenuThatCannotBeListed",
       .setup = [] {

@@ -670,4 +670,51 @@ TEST_F(TapdeckWine, SecondStartBringsTheRunningCopyToTheFrontAndLeavesItsLog) {
   CloseHandle(first);
 }
 
+// Starts that race: exactly one copy stays, the others end with 0.
+TEST_F(TapdeckWine, StartsThatRaceLeaveExactlyOneCopy) {
+  MakeAppFolder();
+  constexpr int kStarts = 12;
+  std::vector<HANDLE> copies;
+  for (int i = 0; i < kStarts; ++i) {
+    HANDLE copy = StartTapdeck();
+    ASSERT_NE(copy, nullptr) << "cannot start " << QK_TAPDECK_EXE << ", error " << GetLastError();
+    copies.push_back(copy);
+  }
+  // All but one end by themselves.
+  auto finished = [&copies] {
+    int count = 0;
+    for (HANDLE copy : copies) count += WaitForSingleObject(copy, 0) == WAIT_OBJECT_0 ? 1 : 0;
+    return count;
+  };
+  for (int i = 0; i < 300 && finished() < kStarts - 1; ++i) Sleep(100);
+  Sleep(500);  // a copy too many would still be making its window
+  HANDLE stays = nullptr;
+  int ended = 0;
+  for (HANDLE copy : copies) {
+    if (WaitForSingleObject(copy, 0) == WAIT_OBJECT_0) {
+      DWORD code = 99;
+      GetExitCodeProcess(copy, &code);
+      EXPECT_EQ(code, 0u) << "exit code of a start that found the first copy";
+      ++ended;
+    } else {
+      stays = copy;
+    }
+  }
+  EXPECT_EQ(ended, kStarts - 1);
+  EXPECT_EQ(MainWindows().size(), 1u) << "more than one main window";
+  HWND sheet = nullptr;
+  for (int i = 0; i < 300 && sheet == nullptr && !MainWindows().empty(); ++i) {
+    sheet = SheetOf(MainWindows()[0]);
+    if (sheet == nullptr) Sleep(100);
+  }
+  if (sheet != nullptr) PostMessageW(sheet, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (stays != nullptr) {
+    EXPECT_EQ(AwaitExit(stays), 0u) << "exit code of the copy that stayed";
+  }
+  for (HANDLE copy : copies) {
+    TerminateProcess(copy, 1);
+    CloseHandle(copy);
+  }
+}
+
 }  // namespace

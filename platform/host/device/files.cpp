@@ -94,6 +94,19 @@ bool DeleteFile(const std::u16string& path) {
   return true;
 }
 
+bool MoveFileReplacing(const std::u16string& from, const std::u16string& to) {
+  common::FaultGate gate(faults::Op::FileMove);
+  if (gate.failed()) return false;
+  if (!DeviceExists() || from.empty() || to.empty()) return Fail(kErrorPathNotFound);
+  const std::string host_from = device::HostPath(from);
+  struct stat st;
+  if (stat(host_from.c_str(), &st) != 0) return Fail(errno == ENOENT ? MissingCode(host_from) : FromErrno(errno));
+  if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
+  // rename() replaces the target in one step.
+  if (rename(host_from.c_str(), device::HostPath(to).c_str()) != 0) return Fail(FromErrno(errno));
+  return true;
+}
+
 bool ListFiles(const std::u16string& pattern, std::vector<FoundFile>* out) {
   common::FaultGate gate(faults::Op::FileList);
   if (gate.failed()) return false;
