@@ -180,15 +180,22 @@ void ConnectionGate::Watch(Connection c) {
     return;
   }
   int fd = c.fd;
+  c.order = ++watched_;
   waiting_[fd] = std::move(c);
   waiting_count_ = waiting_.size();
   // A whole request may have come with the last one (pipelined).
   if (!waiting_[fd].lingering && HeaderComplete(waiting_[fd])) return;
-  if (waiting_.size() > limits_.max_waiting) {
-    auto oldest = std::min_element(waiting_.begin(), waiting_.end(),
-                                   [](const auto& a, const auto& b) { return a.second.since < b.second.since; });
-    Close(oldest->first);
-  }
+  if (waiting_.size() > limits_.max_waiting) Close(OldestWaiting());
+}
+
+// A closed descriptor's number comes back with the next connection, which
+// may begin to wait in the same millisecond: the order breaks the tie, so
+// that the newcomer is never taken for the oldest.
+int ConnectionGate::OldestWaiting() const {
+  auto oldest = std::min_element(waiting_.begin(), waiting_.end(), [](const auto& a, const auto& b) {
+    return a.second.since != b.second.since ? a.second.since < b.second.since : a.second.order < b.second.order;
+  });
+  return oldest->first;
 }
 
 void ConnectionGate::Close(int fd) {
@@ -206,9 +213,7 @@ void ConnectionGate::Accept() {
       // Out of descriptors: the longest waiting gives way, or the next
       // connection waits in the backlog.
       if ((errno == EMFILE || errno == ENFILE) && !waiting_.empty()) {
-        auto oldest = std::min_element(waiting_.begin(), waiting_.end(),
-                                       [](const auto& a, const auto& b) { return a.second.since < b.second.since; });
-        Close(oldest->first);
+        Close(OldestWaiting());
         continue;
       }
       return;

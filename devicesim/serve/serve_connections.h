@@ -64,6 +64,7 @@ class ConnectionGate {
     int fd = -1;
     std::string buffered;    // read but not yet served
     int64_t since = 0;       // monotonic ms: waiting since
+    uint64_t order = 0;      // when it began to wait, among those of the same ms
     int64_t deadline = 0;    // monotonic ms
     bool started = false;    // a byte of the next request has come
     bool lingering = false;  // answered and closing: what comes is dropped
@@ -76,6 +77,8 @@ class ConnectionGate {
   bool HeaderComplete(Connection& c);
   void Watch(Connection c);
   void Close(int fd);
+  // The connection that has waited longest: the first to give way.
+  int OldestWaiting() const;
   void ExpireAndEvict(int64_t now);
   int NextTimeout(int64_t now) const;
   void Work();
@@ -90,6 +93,7 @@ class ConnectionGate {
   std::atomic<bool> stopping_{false};
 
   std::map<int, Connection> waiting_;  // the gate thread's own
+  uint64_t watched_ = 0;               // connections watched so far
   std::atomic<size_t> waiting_count_{0};
 
   std::mutex queue_mutex_;

@@ -288,6 +288,30 @@ TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
   EXPECT_TRUE(ButtonEntries().empty());
 }
 
+// With the waiting room full, the connection that waited longest gives way,
+// never the newcomer, even when the newcomer has the number of a descriptor
+// just closed and began to wait in the same millisecond.
+class ServeCrowdTest : public ServeHttpTest {
+ protected:
+  devicesim::serve::ConnectionLimits Limits() const override {
+    devicesim::serve::ConnectionLimits limits;
+    limits.max_waiting = 2;
+    return limits;
+  }
+};
+
+TEST_F(ServeCrowdTest, TheNewestConnectionIsNeverTheOneThatGivesWay) {
+  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nCookie: " +
+                          devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n\r\n";
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::unique_ptr<Raw>> crowd;
+    for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<Raw>(Port()));
+    ASSERT_TRUE(crowd.back()->Send(get));
+    EXPECT_EQ(Status(crowd.back()->Answer()), 200) << "round " << round;
+    EXPECT_TRUE(crowd.front()->ClosedWithin(500)) << "round " << round;
+  }
+}
+
 // ---- Slow and idle clients ----------------------------------------------------------------------
 
 class ServeLoadTest : public ServeHttpTest {
