@@ -45,22 +45,31 @@ class Raw {
   bool Send(const std::string& text) { return send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size()); }
   // What comes within `ms`, up to the end of one answer (by its Content-Length),
   // the close, or `until` when given.
+  // What came after that answer is kept for the next call: answers to
+  // pipelined requests may come in one read.
   std::string Answer(int ms = 3000, const std::string& until = "") {
     std::string text;
+    text.swap(pending_);
     auto start = Clock::now();
-    while (MsSince(start) < ms) {
+    for (;;) {
+      if (!until.empty() && text.find(until) != std::string::npos) break;
+      size_t end = text.find("\r\n\r\n");
+      size_t length = text.find("Content-Length: ");
+      if (end != std::string::npos && length != std::string::npos && length < end) {
+        const size_t whole = end + 4 + std::stoul(text.substr(length + 16));
+        if (text.size() >= whole) {
+          pending_ = text.substr(whole);
+          text.resize(whole);
+          break;
+        }
+      }
+      if (MsSince(start) >= ms) break;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, 50) <= 0) continue;
       char chunk[4096];
       ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
       if (n <= 0) break;
       text.append(chunk, static_cast<size_t>(n));
-      if (!until.empty() && text.find(until) != std::string::npos) break;
-      size_t end = text.find("\r\n\r\n");
-      size_t length = text.find("Content-Length: ");
-      if (end != std::string::npos && length != std::string::npos && length < end &&
-          text.size() >= end + 4 + std::stoul(text.substr(length + 16)))
-        break;
     }
     return text;
   }
@@ -79,6 +88,7 @@ class Raw {
  private:
   int fd_ = -1;
   bool connected_ = false;
+  std::string pending_;  // read past the last answer
 };
 
 int Status(const std::string& answer) {
