@@ -59,10 +59,15 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   const uint32_t m = n + 1;
   const uint32_t h = ReadSettingDword(u"HoldInterval", kDefaultIntervalMs);
   SetState(button, m);
-  Wait(hooks, h);
+  // The hold is tested h after the press, not h after this process got
+  // going, which comes some milliseconds after the key went down. A press
+  // the platform cannot date, or one already older than h (a key held since
+  // before this process, or a start too late to keep time), gets the full h.
+  const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
+  const uint32_t age = hooks.press_age != nullptr ? hooks.press_age(key) : 0;
+  Wait(hooks, age < h ? static_cast<int64_t>(h) - age : static_cast<int64_t>(h));
   if (GetState(button) != m) return false;
 
-  const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
   if ((plat::GetAsyncKeyState(key) & 0x8000) != 0) {
     SetState(button, 0);
     hooks.dispatch(button, static_cast<int32_t>(m), true);
@@ -81,5 +86,5 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
 }
 
 bool ClassifyPress(uint32_t button) {
-  return ClassifyPress(button, ClassifierHooks{DispatchPressSlot, PlatformSleep});
+  return ClassifyPress(button, ClassifierHooks{DispatchPressSlot, PlatformSleep, plat::GetPressAge});
 }

@@ -139,6 +139,41 @@ TEST_F(ClassifierTest, FirstPressHeldAndReleased) {
   EXPECT_EQ(GetState(kButton), 0u);
 }
 
+// The waits end h (and then the larger interval) after the press went down,
+// however late the process began; a press that cannot be dated, or one older
+// than h, gets the full wait.
+TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
+  AssignAll();
+  static int asked_for = -1;
+  static uint32_t age = 0;
+  const auto press_age = [](int virtual_key) {
+    asked_for = virtual_key;
+    return age;
+  };
+  const struct {
+    uint32_t age;
+    uint32_t first_wait;
+  } cases[] = {{0, 30}, {1, 29}, {12, 18}, {29, 1}, {30, 30}, {45, 30}, {0xFFFFFFFF, 30}};
+  for (const auto& c : cases) {
+    sleeps.clear();
+    dispatched.clear();
+    asked_for = -1;
+    age = c.age;
+    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
+    EXPECT_EQ(asked_for, kKey) << "age " << c.age;
+    // Released: the rest of the double-press interval follows as before.
+    EXPECT_EQ(sleeps, (std::vector<uint32_t>{c.first_wait, 20})) << "age " << c.age;
+    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}})) << "age " << c.age;
+  }
+  // The at-once paths never ask.
+  asked_for = -1;
+  SetShortcut(kButton, 1, true, u"");
+  SetShortcut(kButton, 2, false, u"");
+  SetShortcut(kButton, 2, true, u"");
+  EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
+  EXPECT_EQ(asked_for, -1);
+}
+
 TEST_F(ClassifierTest, NoSecondSleepWhenHoldIsTheLongerInterval) {
   AssignAll();
   WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 600);

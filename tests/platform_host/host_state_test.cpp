@@ -1,5 +1,7 @@
 // Keys, input panel, display, windows and message boxes on the emulated
 // device, and what each leaves in the journal.
+#include <sqlite3.h>
+
 #include <string>
 
 #include "platform/host/device/device.h"
@@ -44,6 +46,48 @@ TEST_F(HostState, KeysFollowTheTableAndKeyEvents) {
   EXPECT_EQ(keys[1].fields, "\"vk\":13,\"up\":false,\"flags\":4");
   EXPECT_LT(keys[0].id, keys[1].id);
   EXPECT_GT(keys[0].t_ms, 1600000000000);
+}
+
+// A key keeps when it went down while it is down; up, or put down by a
+// process that has ended, it has no press to date.
+TEST_F(HostState, APressIsDatedWhileItsKeyIsDown) {
+  EXPECT_EQ(GetPressAge(0xC1), 0u);
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
+  int64_t down_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
+  EXPECT_GE(down_at, device::NowMs() - 1000);
+  EXPECT_LE(down_at, device::NowMs());
+  Sleep(31);
+  EXPECT_GE(GetPressAge(0xC1), 30u);
+  EXPECT_LT(GetPressAge(0xC1), 60000u);
+  KeybdEvent(0xC1, 0, kKeyEventKeyUp, 0);
+  EXPECT_EQ(GetPressAge(0xC1), 0u);
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
+  EXPECT_EQ(down_at, 0);
+  // A key event dates its key too.
+  KeybdEvent(0x0D, 0, 0, 0);
+  Sleep(2);
+  EXPECT_GT(GetPressAge(0x0D), 0u);
+  EXPECT_EQ(GetPressAge(-1), 0u);
+  EXPECT_EQ(GetPressAge(4096), 0u);
+}
+
+// A device made before keys kept their time gets the column when a program
+// opens it, and keys held on it stay down.
+TEST_F(HostState, AnOlderDeviceLearnsToDateItsKeys) {
+  ASSERT_TRUE(device::SetKeyDown(0xC3, true));
+  device::SetFolder(device_name_);  // closes this process's connection
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((device_name_ + "/registry.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE keys_down DROP COLUMN down_at", nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  EXPECT_EQ(GetAsyncKeyState(0xC3), 0x8000);
+  EXPECT_EQ(GetPressAge(0xC3), 0u) << "a key put down before the upgrade has no time";
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
+  int64_t down_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
+  EXPECT_GT(down_at, 0);
 }
 
 TEST_F(HostState, InputPanelInfoAndPreference) {

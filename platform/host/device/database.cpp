@@ -66,15 +66,19 @@ void TransactionEnded(bool committed) {
   plat::SetLastError(error);
 }
 
-// A device made before keys had holders gets the columns; when it cannot be
-// written, key reads fail and say why.
+// A device made before keys had holders, or before they kept the time they
+// went down, gets the columns; when it cannot be written, key reads fail and
+// say why.
 void UpgradeKeyTable(sqlite3* db) {
   sqlite3_stmt* columns = nullptr;
   bool has_holder = false;
+  bool has_down_at = false;
   if (sqlite3_prepare_v2(db, "PRAGMA table_info(keys_down)", -1, &columns, nullptr) == SQLITE_OK) {
     while (sqlite3_step(columns) == SQLITE_ROW) {
-      const unsigned char* name = sqlite3_column_text(columns, 1);
-      if (name != nullptr && std::string(reinterpret_cast<const char*>(name)) == "holder_pid") has_holder = true;
+      const unsigned char* text = sqlite3_column_text(columns, 1);
+      const std::string name = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+      has_holder = has_holder || name == "holder_pid";
+      has_down_at = has_down_at || name == "down_at";
     }
   }
   sqlite3_finalize(columns);
@@ -83,6 +87,17 @@ void UpgradeKeyTable(sqlite3* db) {
                  "ALTER TABLE keys_down ADD COLUMN holder_pid INTEGER;"
                  "ALTER TABLE keys_down ADD COLUMN holder_start INTEGER",
                  nullptr, nullptr, nullptr);
+  if (!has_down_at) sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN down_at INTEGER", nullptr, nullptr, nullptr);
+}
+
+// Set once, before SQLite starts. A connection would take its first
+// page-cache slots in one allocation and touch every page of it, while a
+// press reads a handful of pages and each fresh page of memory costs the
+// process a fault: slots come one by one. Nothing reads SQLite's memory
+// statistics, and keeping them costs a lock on every allocation.
+bool ConfigureSqlite() {
+  const bool slots = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0) == SQLITE_OK;
+  return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK && slots;
 }
 
 }  // namespace
@@ -130,6 +145,8 @@ sqlite3* Db() {
     return nullptr;
   }
   CloseDb();
+  static const bool configured = ConfigureSqlite();
+  (void)configured;
   sqlite3* db = nullptr;
   // Without SQLITE_OPEN_CREATE: a missing device never gets a stray database.
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -105,10 +106,11 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
 bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start) VALUES (?, ?, ?)"
+  Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start, down_at) VALUES (?, ?, ?, ?)"
                        : "DELETE FROM keys_down WHERE vk = ?");
   change.Bind(1, static_cast<int64_t>(virtual_key));
   if (down && held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
+  if (down) change.Bind(4, NowMs());
   return change.Step() == SQLITE_DONE;
 }
 
@@ -124,6 +126,19 @@ bool IsKeyDown(int virtual_key, bool* down) {
 }
 
 bool SetKeyDown(int virtual_key, bool down) { return ChangeKey(virtual_key, down, true); }
+
+bool KeyDownAt(int virtual_key, int64_t* down_at) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Stmt find(db, "SELECT holder_pid, holder_start, down_at FROM keys_down WHERE vk = ?");
+  find.Bind(1, static_cast<int64_t>(virtual_key));
+  *down_at = 0;
+  const int rc = find.Step();
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE;
+  const bool held = find.Int(0) == 0 || HolderRuns(find.Int(0), find.Int(1));
+  *down_at = held && !find.IsNull(2) ? find.Int(2) : 0;
+  return true;
+}
 
 bool KeysDown(std::vector<int>* keys) {
   std::vector<int> found;
@@ -260,6 +275,13 @@ uint16_t GetAsyncKeyState(int virtual_key) {
   if (virtual_key < 0 || virtual_key > 255) return 0;
   bool down = false;
   return device::IsKeyDown(virtual_key, &down) && down ? 0x8000 : 0;
+}
+
+uint32_t GetPressAge(int virtual_key) {
+  int64_t down_at = 0;
+  if (virtual_key < 0 || virtual_key > 255 || !device::KeyDownAt(virtual_key, &down_at) || down_at <= 0) return 0;
+  const int64_t age = device::NowMs() - down_at;
+  return age > 0 && age <= INT32_MAX ? static_cast<uint32_t>(age) : 0;
 }
 
 void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uintptr_t /*extra_info*/) {
