@@ -68,26 +68,21 @@ void TransactionEnded(bool committed) {
 
 // A device made before keys had holders, or before they kept the time they
 // went down, gets the columns; when it cannot be written, key reads fail and
-// say why.
+// say why. Asked of the schema already read, so a current device costs no
+// statement.
+bool HasKeyColumn(sqlite3* db, const char* column) {
+  return sqlite3_table_column_metadata(db, "main", "keys_down", column, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr) == SQLITE_OK;
+}
+
 void UpgradeKeyTable(sqlite3* db) {
-  sqlite3_stmt* columns = nullptr;
-  bool has_holder = false;
-  bool has_down_at = false;
-  if (sqlite3_prepare_v2(db, "PRAGMA table_info(keys_down)", -1, &columns, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(columns) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(columns, 1);
-      const std::string name = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-      has_holder = has_holder || name == "holder_pid";
-      has_down_at = has_down_at || name == "down_at";
-    }
-  }
-  sqlite3_finalize(columns);
-  if (!has_holder)
+  if (!HasKeyColumn(db, "holder_pid"))
     sqlite3_exec(db,
                  "ALTER TABLE keys_down ADD COLUMN holder_pid INTEGER;"
                  "ALTER TABLE keys_down ADD COLUMN holder_start INTEGER",
                  nullptr, nullptr, nullptr);
-  if (!has_down_at) sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN down_at INTEGER", nullptr, nullptr, nullptr);
+  if (!HasKeyColumn(db, "down_at"))
+    sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN down_at INTEGER", nullptr, nullptr, nullptr);
 }
 
 // Set once, before SQLite starts. A connection would take its first
