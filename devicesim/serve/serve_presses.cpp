@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "devicesim/shell/press.h"
 #include "shared/text.h"
 
 namespace devicesim::serve {
@@ -320,7 +321,10 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
     series["state"] = "shell";
     series["decision"] = nullptr;
     if (first.shell.empty()) {
-      series["summary"] = "not taken over: the shell started nothing";
+      // A key outside the table (a volume or side key) is never the shell's.
+      series["summary"] = EntryVirtualKey(device::FromUtf8(first.entry)) < 0
+                              ? "outside the button table: the shell runs nothing for this key"
+                              : "not taken over: the shell started nothing";
     } else {
       const Action& ran = first.shell.front();
       std::string what = Text(ran.fields, ran.event == "start" ? "program" : "file");

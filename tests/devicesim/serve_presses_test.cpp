@@ -211,6 +211,21 @@ TEST(ServePresses, AButtonNotTakenOverRunsItsCommandPressByPress) {
   EXPECT_EQ(series[1]["presses"][0]["down"], 1'000'100);
 }
 
+TEST(ServePresses, AKeyOutsideTheTableIsNotCalledAButtonNotTakenOver) {
+  PressTimeline timeline;
+  timeline.SetButtons(Buttons(Json::object()));
+  Journal j(&timeline);
+  j.Down(0, "40C1");
+  j.Up(60, "40C1");
+  j.Down(1000, "Side Key");
+  j.Up(1060, "Side Key");
+  Json series = timeline.SeriesJson();
+  ASSERT_EQ(series.size(), 2u);
+  EXPECT_EQ(series[0]["summary"], "not taken over: the shell started nothing");
+  EXPECT_EQ(series[1]["state"], "shell");
+  EXPECT_EQ(series[1]["summary"], "outside the button table: the shell runs nothing for this key");
+}
+
 TEST(ServePresses, WhatTheLauncherDidIsToldInWords) {
   struct Case {
     const char* event;

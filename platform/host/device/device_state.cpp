@@ -5,8 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "platform/host/device/host_internal.h"
 
@@ -58,34 +56,17 @@ namespace {
 
 // The start time of a running process in clock ticks since boot; false when
 // it does not run (a zombie has ended too).
-bool ProcessStart(int64_t pid, int64_t* start) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  const size_t name_end = line.rfind(')');
-  if (name_end == std::string::npos) return false;
-  std::istringstream fields(line.substr(name_end + 1));
-  std::string state, field;
-  fields >> state;
-  if (state == "Z" || state == "X") return false;
-  // starttime is field 22 of the line; state was field 3.
-  for (int i = 4; i < 22 && fields >> field; ++i) {
-  }
-  return static_cast<bool>(fields >> *start);
-}
-
 int64_t OwnStart() {
   static const int64_t start = [] {
-    int64_t ticks = 0;
-    ProcessStart(getpid(), &ticks);
-    return ticks;
+    const int64_t ticks = ProcessStartTime(getpid());
+    return ticks < 0 ? 0 : ticks;
   }();
   return start;
 }
 
 bool HolderRuns(sqlite3_int64 pid, sqlite3_int64 start) {
-  int64_t now = 0;
-  return ProcessStart(pid, &now) && now == start;
+  const int64_t now = ProcessStartTime(pid);
+  return now >= 0 && now == start;
 }
 
 // Runs `each(vk, held)` for the keys in the table, in code order.
