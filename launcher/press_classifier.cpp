@@ -22,6 +22,19 @@ void Wait(const ClassifierHooks& hooks, int64_t ms) {
 
 void PlatformSleep(uint32_t ms) { plat::Sleep(ms); }
 
+// Both dates of a press are whole milliseconds.
+constexpr uint64_t kDateSlackMs = 3;
+
+// Whether the key that is down now went down after the press this process
+// dated itself by: released and pressed again, not held.
+bool DownAgain(const ClassifierHooks& hooks, uint8_t key, uint32_t dated, uint64_t dated_at) {
+  if (dated == 0 || hooks.press_age == nullptr) return false;
+  const uint32_t age_now = hooks.press_age(key);
+  if (age_now == 0) return false;
+  const uint64_t own_age = dated + (plat::TickCount() - dated_at);
+  return age_now + kDateSlackMs < own_age;
+}
+
 }  // namespace
 
 uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
@@ -65,10 +78,15 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   // before this process, or a start too late to keep time), gets the full h.
   const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
   const uint32_t age = hooks.press_age != nullptr ? hooks.press_age(key) : 0;
-  Wait(hooks, age < h ? static_cast<int64_t>(h) - age : static_cast<int64_t>(h));
+  const uint32_t dated = age < h ? age : 0;  // 0: no date to go by
+  const uint64_t dated_at = plat::TickCount();
+  Wait(hooks, static_cast<int64_t>(h) - dated);
   if (GetState(button) != m) return false;
 
-  if ((plat::GetAsyncKeyState(key) & 0x8000) != 0) {
+  // Down again is not still down: the next press of a quick series may go
+  // down just before h, and its process count itself in only after this test.
+  const bool down = (plat::GetAsyncKeyState(key) & 0x8000) != 0;
+  if (down && !DownAgain(hooks, key, dated, dated_at)) {
     SetState(button, 0);
     hooks.dispatch(button, static_cast<int32_t>(m), true);
     return true;

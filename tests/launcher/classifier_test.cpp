@@ -1,6 +1,7 @@
 // The classification of one press, with the sleeps replaced by a hook that
 // records them and can play the part of other launcher processes (a later
 // press writing the counter, the user letting go of the button).
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -172,6 +173,45 @@ TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
   SetShortcut(kButton, 2, true, u"");
   EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
   EXPECT_EQ(asked_for, -1);
+}
+
+// At the hold test the key is down; held only if it has been down since
+// this process's press, not when it went down again for the next press. The
+// dates are offsets from the case's start, so ages grow as time passes.
+TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
+  AssignAll();
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 300);
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 400);
+  constexpr int64_t kUndated = INT64_MIN;
+  static uint64_t origin = 0;
+  static std::vector<int64_t> dates;
+  const auto press_age = [](int) {
+    const int64_t date = dates.front();
+    if (dates.size() > 1) dates.erase(dates.begin());
+    return date == kUndated ? 0u : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - origin) - date);
+  };
+  during_sleep = [](size_t) { device::SetKeyDown(kKey, true); };
+  const struct {
+    std::vector<int64_t> dates;  // of the press at the start, of the key down at the hold test
+    bool held;
+  } cases[] = {
+      {{-12, -12}, true},        // the same press, still down
+      {{-12, -10}, true},        // within the rounding of two dates
+      {{-12, -2}, false},        // down again ten milliseconds later: the next press
+      {{-12, kUndated}, true},   // the second date unknown: down is down
+      {{kUndated, -2}, true},    // the first unknown: nothing to compare
+      {{-400, -2}, true},        // older than h: not dated either
+  };
+  for (const auto& c : cases) {
+    sleeps.clear();
+    dispatched.clear();
+    device::SetKeyDown(kKey, false);
+    dates = c.dates;
+    origin = plat::TickCount();
+    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
+    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.dates[0] << " " << c.dates[1];
+    EXPECT_EQ(sleeps.size(), c.held ? 1u : 2u) << "released, it waits out the double-press interval";
+  }
 }
 
 TEST_F(ClassifierTest, NoSecondSleepWhenHoldIsTheLongerInterval) {
