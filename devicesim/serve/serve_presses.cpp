@@ -323,7 +323,7 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
     if (first.shell.empty()) {
       // A key outside the table (a volume or side key) is never the shell's.
       series["summary"] = EntryVirtualKey(device::FromUtf8(first.entry)) < 0
-                              ? "outside the button table: the shell runs nothing for this key"
+                              ? "outside the button table: the key goes to the program in front, or to one that holds it"
                               : "not taken over: the shell started nothing";
     } else {
       const Action& ran = first.shell.front();

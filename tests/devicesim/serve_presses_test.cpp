@@ -223,7 +223,7 @@ TEST(ServePresses, AKeyOutsideTheTableIsNotCalledAButtonNotTakenOver) {
   ASSERT_EQ(series.size(), 2u);
   EXPECT_EQ(series[0]["summary"], "not taken over: the shell started nothing");
   EXPECT_EQ(series[1]["state"], "shell");
-  EXPECT_EQ(series[1]["summary"], "outside the button table: the shell runs nothing for this key");
+  EXPECT_EQ(series[1]["summary"], "outside the button table: the key goes to the program in front, or to one that holds it");
 }
 
 TEST(ServePresses, WhatTheLauncherDidIsToldInWords) {
