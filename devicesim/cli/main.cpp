@@ -92,11 +92,16 @@ int main(int argc, char** argv) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);
   device::SetFolder(error ? folder : absolute.lexically_normal().string());
+  // devicesim is the device's shell too: a key it passes on must not wait
+  // for a fold of the log, so it folds as it ends, as the device programs do.
+  device::FoldLogAtEnd();
   // The process-wide objects (the log's mutex among them) belong to the
   // chosen device, so they are made only now.
   DeviceStartUp();
   std::atexit(DeviceShutDown);
 
   devicesim::Args args(argv + i + 1, argv + argc);
-  return command->run(args);
+  const int status = command->run(args);
+  device::FoldLogIfDue();
+  return status;
 }

@@ -353,6 +353,40 @@ TEST_F(HostRegistry, FiftyProcessesReadAndWriteAtOnceWithoutLoss) {
 
 }  // namespace
 
+// The log reaches registry.db only by a fold: within the commit that passes
+// 64 pages here, as devicesim and the tests have it, and only at the end for
+// a device program, so that a press never waits for the disk before it acts.
+TEST_F(HostRegistry, ADeviceProgramFoldsTheLogAsItEnds) {
+  const std::string db = device_name_ + "/registry.db";
+  const auto size = [&db] {
+    struct stat st{};
+    return stat(db.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  };
+  // A value of 3,000 bytes fills a page of the table on its own.
+  const auto write_pages = [](const std::u16string& path) {
+    RegKey key = RegCreateKey(RegRoot::LocalMachine, path, kKeySetValue);
+    ASSERT_NE(key, nullptr);
+    const std::string data(3000, 'x');
+    for (int i = 0; i < 80; ++i)
+      ASSERT_TRUE(RegSetValue(key, u"v" + device::FromUtf8(std::to_string(i)), kRegBinary, data.data(),
+                              static_cast<uint32_t>(data.size())));
+    RegCloseKey(key);
+  };
+  EXPECT_FALSE(device::FoldLogIfDue()) << "not asked for";
+  long long before = size();
+  write_pages(u"Fold\Within");
+  EXPECT_GT(size(), before) << "folded within the commit past 64 pages";
+
+  device::FoldLogAtEnd();
+  before = size();
+  write_pages(u"Fold\AtEnd");
+  EXPECT_EQ(size(), before) << "folded before the end";
+  EXPECT_TRUE(device::FoldLogIfDue());
+  EXPECT_GT(size(), before);
+  EXPECT_FALSE(device::FoldLogIfDue()) << "nothing left to fold";
+  EXPECT_EQ(ValueData(u"Fold\AtEnd").size(), 80u);
+}
+
 // Writers killed at any point (in a commit, in a fold of the log back into
 // registry.db, between commits) leave a registry that is whole, where every
 // transaction is all or nothing and none a writer saw committed is lost.

@@ -19,8 +19,31 @@ constexpr int kBusyTimeoutMs = 30000;
 // leaves it for the next. Every program that opens the device alone reads
 // the whole log again, so it is kept short, and its file is cut back to
 // that size (64 pages of 4 KB) after a large transaction.
+constexpr int kFoldAtPages = 64;
 constexpr char kPragmas[] =
     "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=64; PRAGMA journal_size_limit=262144";
+// A device program folds as it ends, after its work: a fold syncs the disk
+// twice, and a press must not wait for that before it acts. One that runs
+// long still folds within a commit once the log is this long.
+constexpr int kFoldWithinCommitAtPages = 1024;
+
+struct LogFolds {
+  bool at_end = false;  // FoldLogAtEnd was called
+  int pages = 0;        // the log's length at this process's last commit
+};
+LogFolds& Folds() {
+  static LogFolds folds;
+  return folds;
+}
+
+int OnCommit(void* /*context*/, sqlite3* db, const char* name, int pages) {
+  Folds().pages = pages;
+  if (pages >= kFoldWithinCommitAtPages) {
+    sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    Folds().pages = 0;
+  }
+  return SQLITE_OK;
+}
 
 struct CachedStatement {
   const char* sql;  // the text's address: statements are string literals
@@ -162,6 +185,7 @@ sqlite3* Db() {
   // back the last commits, never corrupt what stays (see device.h).
   sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_exec(db, kPragmas, nullptr, nullptr, nullptr);
+  if (Folds().at_end) sqlite3_wal_hook(db, OnCommit, nullptr);  // in place of the pragma's fold
   // A file that is not a device's database is refused here, once, rather
   // than half-working for calls that happen not to read it.
   rc = sqlite3_exec(db, "SELECT count(*) FROM keys WHERE id IN (1, 2)", nullptr, nullptr, nullptr);
@@ -372,6 +396,23 @@ std::string FoldKey(const std::u16string& text) {
 
 // Opening the connection reads the device's tables already.
 bool Open() { return internal::Db() != nullptr; }
+
+void FoldLogAtEnd() {
+  internal::Folds().at_end = true;
+  internal::CloseDb();  // the next connection takes the rule
+}
+
+bool FoldLogIfDue() {
+  using namespace internal;
+  Connection& c = Current();
+  if (!Folds().at_end || Folds().pages < kFoldAtPages || c.db == nullptr || !sqlite3_get_autocommit(c.db))
+    return false;
+  // Passive: a program reading or writing meanwhile is not waited for; what
+  // it keeps from the fold is folded by a later program.
+  const int rc = sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  Folds().pages = 0;
+  return rc == SQLITE_OK;
+}
 
 bool Transaction(bool (*body)(void*), void* context) {
   using namespace internal;

@@ -10,10 +10,13 @@
 // point loses nothing it committed, and the next reader in any process sees
 // it. The log is not synced at each commit: it is synced, and folded back
 // into registry.db, once it holds 64 pages, by the program whose commit
-// passes that. A power loss or a crash of the machine may therefore take back
-// the commits made since the last fold, never corrupt what stays, as the
-// device's own registry keeps its latest writes in memory until it flushes.
-// The log stays between programs (a program does not fold it when it ends):
+// passes that: as it ends for a device program or devicesim (FoldLogAtEnd),
+// so that a press never waits for the disk before it acts (one that runs
+// long folds within a commit at 1,024 pages), else within that commit. A
+// power loss or a crash of the machine may therefore take back the commits
+// made since the last fold, never corrupt what stays, as the device's own
+// registry keeps its latest writes in memory until it flushes. The log stays
+// between programs (shorter than 64 pages, it is not folded at an end):
 // registry.db, registry.db-wal and registry.db-shm together are the
 // registry; copy or move the device folder, never registry.db alone.
 //
@@ -67,6 +70,13 @@ std::string DefaultFolder();
 // SetFolder overrides it, also for the programs this process starts).
 std::string Folder();
 void SetFolder(const std::string& folder);
+// This process folds the log as it ends (plat::ExitProcess calls
+// FoldLogIfDue), not within the commit that passes 64 pages. The device
+// programs' entry and devicesim ask for it; the tests fold within commits.
+void FoldLogAtEnd();
+// Folds the log when this process asked to fold at its end and its last
+// commit left 64 pages or more; true when it folded.
+bool FoldLogIfDue();
 // True when the folder holds a device (registry.db exists).
 bool Exists();
 // Makes an empty device in the folder: registry.db with its tables, fs/,

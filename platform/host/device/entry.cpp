@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   // A device that cannot be read (a corrupt registry.db, a folder that
   // refuses its log) would read as an empty one, and a press would end in
   // "Success" having done nothing: refuse it the same way.
+  device::FoldLogAtEnd();
   if (!device::Open()) {
     std::fprintf(stderr, "%s: cannot use the emulated device in %s: %s\n", program, device::Folder().c_str(),
                  device::ErrorText(plat::GetLastError()).c_str());

@@ -77,6 +77,7 @@ void ExitProcess(int code) {
   device::internal::AbandonTransaction();
   device::internal::ForgetProcessHotKeys();
   device::internal::ForgetProcessWindows();
+  device::FoldLogIfDue();  // after the program's last writes
   if (exit_handler != nullptr) exit_handler(code);
   std::exit(code);
 }
