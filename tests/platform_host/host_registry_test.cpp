@@ -383,6 +383,9 @@ TEST_F(HostRegistry, ADeviceProgramFoldsTheLogAsItEnds) {
   EXPECT_EQ(size(), before) << "folded before the end";
   EXPECT_TRUE(device::FoldLogIfDue());
   EXPECT_GT(size(), before);
+  struct stat log{};
+  ASSERT_EQ(stat((db + "-wal").c_str(), &log), 0);
+  EXPECT_EQ(log.st_size, 0) << "the next program to open the device alone has no log to read";
   EXPECT_FALSE(device::FoldLogIfDue()) << "nothing left to fold";
   EXPECT_EQ(ValueData(u"Fold\AtEnd").size(), 80u);
 }

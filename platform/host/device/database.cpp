@@ -19,7 +19,7 @@ constexpr int kBusyTimeoutMs = 30000;
 // leaves it for the next. Every program that opens the device alone reads
 // the whole log again, so it is kept short, and its file is cut back to
 // that size (64 pages of 4 KB) after a large transaction.
-constexpr int kFoldAtPages = 64;
+constexpr int kFoldAtPages = 64;  // as wal_autocheckpoint below
 constexpr char kPragmas[] =
     "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=64; PRAGMA journal_size_limit=262144";
 // A device program folds as it ends, after its work: a fold syncs the disk
@@ -407,9 +407,13 @@ bool FoldLogIfDue() {
   Connection& c = Current();
   if (!Folds().at_end || Folds().pages < kFoldAtPages || c.db == nullptr || !sqlite3_get_autocommit(c.db))
     return false;
-  // Passive: a program reading or writing meanwhile is not waited for; what
-  // it keeps from the fold is folded by a later program.
-  const int rc = sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  // The log is emptied, not only copied: the next program to open the device
+  // alone would read all of it again, and being the next to write, it could
+  // not tell that it was copied. No other program is waited for: one that
+  // writes or reads meanwhile leaves the fold part-done, for a later program.
+  sqlite3_busy_timeout(c.db, 0);
+  const int rc = sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
   Folds().pages = 0;
   return rc == SQLITE_OK;
 }

@@ -15,10 +15,12 @@ int main(int argc, char** argv) {
                  program, device::Folder().c_str());
     plat::ExitProcess(1);
   }
+  // A fold of the registry's log waits for the disk: a device program makes
+  // it as it ends, after its work (see device.h).
+  device::FoldLogAtEnd();
   // A device that cannot be read (a corrupt registry.db, a folder that
   // refuses its log) would read as an empty one, and a press would end in
   // "Success" having done nothing: refuse it the same way.
-  device::FoldLogAtEnd();
   if (!device::Open()) {
     std::fprintf(stderr, "%s: cannot use the emulated device in %s: %s\n", program, device::Folder().c_str(),
                  device::ErrorText(plat::GetLastError()).c_str());
