@@ -26,9 +26,10 @@ void PlatformSleep(uint32_t ms) { plat::Sleep(ms); }
 constexpr uint64_t kDateSlackMs = 3;
 
 // Whether the key that is down now went down after the press this process
-// dated itself by: released and pressed again, not held.
+// dated itself by, or, undated (its key already up, say), after the process
+// first looked: released and pressed again, not held.
 bool DownAgain(const ClassifierHooks& hooks, uint8_t key, uint32_t dated, uint64_t dated_at) {
-  if (dated == 0 || hooks.press_age == nullptr) return false;
+  if (hooks.press_age == nullptr) return false;
   const uint32_t age_now = hooks.press_age(key);
   if (age_now == 0) return false;
   const uint64_t own_age = dated + (plat::TickCount() - dated_at);

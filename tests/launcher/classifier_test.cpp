@@ -1,8 +1,10 @@
 // The classification of one press, with the sleeps replaced by a hook that
 // records them and can play the part of other launcher processes (a later
 // press writing the counter, the user letting go of the button).
+#include <chrono>
 #include <climits>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "launcher/press_classifier.h"
@@ -177,7 +179,8 @@ TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
 
 // At the hold test the key is down; held only if it has been down since
 // this process's press, not when it went down again for the next press. The
-// dates are offsets from the case's start, so ages grow as time passes.
+// dates are offsets from the moment the process first asks, so ages grow as
+// time passes.
 TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
   AssignAll();
   WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 300);
@@ -186,28 +189,36 @@ TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
   static uint64_t origin = 0;
   static std::vector<int64_t> dates;
   const auto press_age = [](int) {
+    if (origin == 0) origin = plat::TickCount();
     const int64_t date = dates.front();
     if (dates.size() > 1) dates.erase(dates.begin());
     return date == kUndated ? 0u : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - origin) - date);
   };
-  during_sleep = [](size_t) { device::SetKeyDown(kKey, true); };
+  static int pause_ms = 0;
+  during_sleep = [](size_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    device::SetKeyDown(kKey, true);
+  };
   const struct {
     std::vector<int64_t> dates;  // of the press at the start, of the key down at the hold test
+    int pause_ms;                // real time in the hold wait
     bool held;
   } cases[] = {
-      {{-12, -12}, true},        // the same press, still down
-      {{-12, -10}, true},        // within the rounding of two dates
-      {{-12, -2}, false},        // down again ten milliseconds later: the next press
-      {{-12, kUndated}, true},   // the second date unknown: down is down
-      {{kUndated, -2}, true},    // the first unknown: nothing to compare
-      {{-400, -2}, true},        // older than h: not dated either
+      {{-12, -12}, 0, true},          // the same press, still down
+      {{-12, -10}, 0, true},          // within the rounding of two dates
+      {{-12, -2}, 0, false},          // down again ten milliseconds later: the next press
+      {{-12, kUndated}, 0, true},     // the second date unknown: down is down
+      {{kUndated, -2}, 0, true},      // undated, down since before the process looked
+      {{kUndated, 10}, 40, false},    // undated (released at once), down again after it looked
+      {{-400, -2}, 0, true},          // older than h: undated, and down since before
   };
   for (const auto& c : cases) {
     sleeps.clear();
     dispatched.clear();
     device::SetKeyDown(kKey, false);
     dates = c.dates;
-    origin = plat::TickCount();
+    pause_ms = c.pause_ms;
+    origin = 0;
     EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
     EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.dates[0] << " " << c.dates[1];
     EXPECT_EQ(sleeps.size(), c.held ? 1u : 2u) << "released, it waits out the double-press interval";
