@@ -77,6 +77,7 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   // going, which comes some milliseconds after the key went down. A press
   // the platform cannot date, or one already older than h (a key held since
   // before this process, or a start too late to keep time), gets the full h.
+  // A hold needs no other process: the key has been down since the press.
   const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
   const uint32_t age = hooks.press_age != nullptr ? hooks.press_age(key) : 0;
   const uint32_t dated = age < h ? age : 0;  // 0: no date to go by
@@ -93,10 +94,15 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
     return true;
   }
 
+  // Released: the last look at the counter waits for the next press of the
+  // series to count itself in, which takes that press's process as long to
+  // start as this one took. So it keeps to this process's own clock, and the
+  // part of the hold wait the press's date saved is waited here.
   const uint32_t d = ReadSettingDword(u"DblClickInterval", kDefaultIntervalMs);
   const int32_t signed_d = static_cast<int32_t>(d);
   const int32_t signed_h = static_cast<int32_t>(h);
-  if (signed_d > signed_h) Wait(hooks, static_cast<int64_t>(signed_d) - signed_h);
+  const int64_t rest = signed_d > signed_h ? static_cast<int64_t>(signed_d) - signed_h : 0;
+  Wait(hooks, rest + dated);
   if (GetState(button) != m) return false;
 
   SetState(button, 0);

@@ -144,11 +144,9 @@ void Sleep(uint32_t ms);
 uint64_t TickCount();
 // Bit 0x8000 is set while the key is down.
 uint16_t GetAsyncKeyState(int virtual_key);
-// How long ago, in milliseconds, the press of `virtual_key` that started
-// this program went down, as near as the platform can tell; 0 when it
-// cannot. The emulated device keeps when each key went down, while it is
-// down; on Windows the shell or the key listener starts the program at the
-// press, so the process's creation stands for it.
+// How long ago, in milliseconds, the key went down, while it is down and
+// the platform can tell; 0 otherwise. The emulated device keeps when each
+// key went down; Windows tells no process when another's key went down.
 uint32_t GetPressAge(int virtual_key);
 
 constexpr uint32_t kKeyEventKeyUp = 0x2;

@@ -17,21 +17,10 @@ uint16_t GetAsyncKeyState(int virtual_key) {
   return static_cast<uint16_t>(::GetAsyncKeyState(virtual_key));
 }
 
-uint32_t GetPressAge(int /*virtual_key*/) {
-#ifdef _WIN32_WCE
-  return 0;  // CE keeps no creation time for a process
-#else
-  FILETIME created, exited, kernel, user, now;
-  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-  ::GetSystemTimeAsFileTime(&now);
-  const auto ticks = [](const FILETIME& t) {
-    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-  };
-  if (ticks(now) < ticks(created)) return 0;
-  const uint64_t ms = (ticks(now) - ticks(created)) / 10000;  // 100 ns units
-  return ms <= 0x7FFFFFFF ? static_cast<uint32_t>(ms) : 0;
-#endif
-}
+// Windows keeps no time of a key's press that another process could ask for.
+// (A process's creation is no stand-in: the launcher's hold test could then
+// come before a quick second press had a process to count itself in.)
+uint32_t GetPressAge(int /*virtual_key*/) { return 0; }
 
 void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra_info) {
 #ifndef _WIN32_WCE
