@@ -407,13 +407,18 @@ bool FoldLogIfDue() {
   Connection& c = Current();
   if (!Folds().at_end || Folds().pages < kFoldAtPages || c.db == nullptr || !sqlite3_get_autocommit(c.db))
     return false;
-  // The log is emptied, not only copied: the next program to open the device
+  // Copied without the write lock, so that no press waits for the syncs.
+  // Then, all copied, the log is emptied: the next program to open the device
   // alone would read all of it again, and being the next to write, it could
-  // not tell that it was copied. No other program is waited for: one that
-  // writes or reads meanwhile leaves the fold part-done, for a later program.
-  sqlite3_busy_timeout(c.db, 0);
-  const int rc = sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-  sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
+  // not tell that it was copied. Emptying takes the write lock only for a
+  // moment and waits for no other program: one busy leaves it for later.
+  int log = 0, copied = 0;
+  int rc = sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_PASSIVE, &log, &copied);
+  if (rc == SQLITE_OK && log == copied) {
+    sqlite3_busy_timeout(c.db, 0);
+    sqlite3_wal_checkpoint_v2(c.db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
+  }
   Folds().pages = 0;
   return rc == SQLITE_OK;
 }
