@@ -182,10 +182,14 @@ void ConnectionGate::Watch(Connection c) {
   int fd = c.fd;
   c.order = ++watched_;
   waiting_[fd] = std::move(c);
-  waiting_count_ = waiting_.size();
   // A whole request may have come with the last one (pipelined).
-  if (!waiting_[fd].lingering && HeaderComplete(waiting_[fd])) return;
+  if (!waiting_[fd].lingering && HeaderComplete(waiting_[fd])) {
+    waiting_count_ = waiting_.size();
+    return;
+  }
+  // Counted once the oldest has given way: the room never shows more than it holds.
   if (waiting_.size() > limits_.max_waiting) Close(OldestWaiting());
+  waiting_count_ = waiting_.size();
 }
 
 // A closed descriptor's number comes back with the next connection, which
