@@ -19,9 +19,8 @@ constexpr int kBusyTimeoutMs = 30000;
 // leaves it for the next. Every program that opens the device alone reads
 // the whole log again, so it is kept short, and its file is cut back to
 // that size (64 pages of 4 KB) after a large transaction.
-constexpr int kFoldAtPages = 64;  // as wal_autocheckpoint below
-constexpr char kPragmas[] =
-    "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=64; PRAGMA journal_size_limit=262144";
+constexpr int kFoldAtPages = 64;
+constexpr char kPragmas[] = "PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=262144";
 // A device program folds as it ends, after its work: a fold syncs the disk
 // twice, and a press must not wait for that before it acts. One that runs
 // long still folds within a commit once the log is this long.
@@ -185,7 +184,11 @@ sqlite3* Db() {
   // back the last commits, never corrupt what stays (see device.h).
   sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_exec(db, kPragmas, nullptr, nullptr, nullptr);
-  if (Folds().at_end) sqlite3_wal_hook(db, OnCommit, nullptr);  // in place of the pragma's fold
+  if (Folds().at_end) {
+    sqlite3_wal_hook(db, OnCommit, nullptr);
+  } else {
+    sqlite3_wal_autocheckpoint(db, kFoldAtPages);
+  }
   // A file that is not a device's database is refused here, once, rather
   // than half-working for calls that happen not to read it.
   rc = sqlite3_exec(db, "SELECT count(*) FROM keys WHERE id IN (1, 2)", nullptr, nullptr, nullptr);

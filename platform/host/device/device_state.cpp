@@ -54,8 +54,6 @@ bool StateFlag(const char* name, bool default_value, bool* flag) {
 
 namespace {
 
-// The start time of a running process in clock ticks since boot; false when
-// it does not run (a zombie has ended too).
 int64_t OwnStart() {
   static const int64_t start = [] {
     const int64_t ticks = ProcessStartTime(getpid());
@@ -69,7 +67,11 @@ bool HolderRuns(sqlite3_int64 pid, sqlite3_int64 start) {
   return now >= 0 && now == start;
 }
 
-// Runs `each(vk, held)` for the keys in the table, in code order.
+constexpr char kOneKey[] = "SELECT vk, holder_pid, holder_start, down_at FROM keys_down WHERE vk = ?";
+constexpr char kEveryKey[] = "SELECT vk, holder_pid, holder_start, down_at FROM keys_down ORDER BY vk";
+
+// Runs `each(vk, held, down_at)` for the keys in the table, in code order
+// (down_at 0 when its time was not kept).
 template <typename Each>
 bool ForEachKey(const char* sql, int64_t bound, Each each) {
   sqlite3* db = Db();
@@ -79,7 +81,7 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
   int rc;
   while ((rc = list.Step()) == SQLITE_ROW) {
     const bool has_holder = list.Int(1) != 0;
-    each(static_cast<int>(list.Int(0)), !has_holder || HolderRuns(list.Int(1), list.Int(2)));
+    each(static_cast<int>(list.Int(0)), !has_holder || HolderRuns(list.Int(1), list.Int(2)), list.Int(3));
   }
   return rc == SQLITE_DONE;
 }
@@ -99,8 +101,7 @@ bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
 
 bool IsKeyDown(int virtual_key, bool* down) {
   bool found = false;
-  if (!ForEachKey("SELECT vk, holder_pid, holder_start FROM keys_down WHERE vk = ?", virtual_key,
-                  [&](int, bool held) { found = held; }))
+  if (!ForEachKey(kOneKey, virtual_key, [&](int, bool held, int64_t) { found = held; }))
     return false;
   *down = found;
   return true;
@@ -109,24 +110,17 @@ bool IsKeyDown(int virtual_key, bool* down) {
 bool SetKeyDown(int virtual_key, bool down) { return ChangeKey(virtual_key, down, true); }
 
 bool KeyDownAt(int virtual_key, int64_t* down_at) {
-  sqlite3* db = Db();
-  if (db == nullptr) return false;
-  Stmt find(db, "SELECT holder_pid, holder_start, down_at FROM keys_down WHERE vk = ?");
-  find.Bind(1, static_cast<int64_t>(virtual_key));
-  *down_at = 0;
-  const int rc = find.Step();
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE;
-  const bool held = find.Int(0) == 0 || HolderRuns(find.Int(0), find.Int(1));
-  *down_at = held && !find.IsNull(2) ? find.Int(2) : 0;
+  int64_t found = 0;
+  if (!ForEachKey(kOneKey, virtual_key, [&](int, bool held, int64_t at) { found = held ? at : 0; })) return false;
+  *down_at = found;
   return true;
 }
 
 bool KeysDown(std::vector<int>* keys) {
   std::vector<int> found;
-  if (!ForEachKey("SELECT vk, holder_pid, holder_start FROM keys_down ORDER BY vk", -1,
-                  [&](int vk, bool held) {
-                    if (held) found.push_back(vk);
-                  }))
+  if (!ForEachKey(kEveryKey, -1, [&](int vk, bool held, int64_t) {
+        if (held) found.push_back(vk);
+      }))
     return false;
   *keys = std::move(found);
   return true;
