@@ -25,9 +25,9 @@ void PlatformSleep(uint32_t ms) { plat::Sleep(ms); }
 // Both dates of a press are whole milliseconds.
 constexpr uint64_t kDateSlackMs = 3;
 
-// Whether the key that is down now went down after the press this process
-// dated itself by, or, undated (its key already up, say), after the process
-// first looked: released and pressed again, not held.
+// Whether the key last went down after the press this process dated itself
+// by, or, undated, after the process first looked: the next press, not this
+// one held.
 bool DownAgain(const ClassifierHooks& hooks, uint8_t key, uint32_t dated, uint64_t dated_at) {
   if (hooks.press_age == nullptr) return false;
   const uint32_t age_now = hooks.press_age(key);
@@ -94,16 +94,21 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
     return true;
   }
 
-  // Released: the last look at the counter waits for the next press of the
-  // series to count itself in, which takes that press's process as long to
-  // start as this one took. So it keeps to this process's own clock, and the
-  // part of the hold wait the press's date saved is waited here.
+  // Released: the last look at the counter comes the larger interval after
+  // the press. A next press that went down by then belongs to the series,
+  // but its process needs as long to start and count itself in as this one
+  // took: then the look waits until this process's own clock ends the
+  // window, as it would for an undated press.
   const uint32_t d = ReadSettingDword(u"DblClickInterval", kDefaultIntervalMs);
   const int32_t signed_d = static_cast<int32_t>(d);
   const int32_t signed_h = static_cast<int32_t>(h);
   const int64_t rest = signed_d > signed_h ? static_cast<int64_t>(signed_d) - signed_h : 0;
-  Wait(hooks, rest + dated);
+  Wait(hooks, rest);
   if (GetState(button) != m) return false;
+  if (dated != 0 && DownAgain(hooks, key, dated, dated_at)) {
+    Wait(hooks, dated);
+    if (GetState(button) != m) return false;
+  }
 
   SetState(button, 0);
   hooks.dispatch(button, static_cast<int32_t>(m), false);

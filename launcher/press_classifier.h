@@ -10,7 +10,7 @@
 // Dispatches one press slot; the classification ignores the result.
 using DispatchFunction = bool (*)(uint32_t button, int32_t press_count, bool hold);
 using SleepFunction = void (*)(uint32_t ms);
-// How long ago the key's press went down, 0 when unknown (plat::GetPressAge).
+// How long ago the key last went down, 0 when unknown (plat::GetPressAge).
 using PressAgeFunction = uint32_t (*)(int virtual_key);
 
 struct ClassifierHooks {

@@ -144,9 +144,10 @@ void Sleep(uint32_t ms);
 uint64_t TickCount();
 // Bit 0x8000 is set while the key is down.
 uint16_t GetAsyncKeyState(int virtual_key);
-// How long ago, in milliseconds, the key went down, while it is down and
-// the platform can tell; 0 otherwise. The emulated device keeps when each
-// key went down; Windows tells no process when another's key went down.
+// How long ago, in milliseconds, the key last went down, down still or up
+// again, when the platform can tell; 0 otherwise. The emulated device keeps
+// when each key went down; Windows tells no process when another's key went
+// down.
 uint32_t GetPressAge(int virtual_key);
 
 constexpr uint32_t kKeyEventKeyUp = 0x2;

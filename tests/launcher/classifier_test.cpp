@@ -143,10 +143,9 @@ TEST_F(ClassifierTest, FirstPressHeldAndReleased) {
 }
 
 // The hold test comes h after the press went down, however late the process
-// began; a press that cannot be dated, or one older than h, gets the full
-// wait. Released, the last look at the counter keeps to the process's own
-// clock (the larger interval after its start), as the next press's process
-// needs its own start to count itself in.
+// began, and released, the last look at the counter the larger interval
+// after it; a press that cannot be dated, or one older than h, gets the full
+// waits.
 TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
   AssignAll();
   static int asked_for = -1;
@@ -158,7 +157,7 @@ TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
   const struct {
     uint32_t age;
     uint32_t first_wait, second_wait;
-  } cases[] = {{0, 30, 20},  {1, 29, 21},  {12, 18, 32},         {29, 1, 49},
+  } cases[] = {{0, 30, 20},  {1, 29, 20},  {12, 18, 20},         {29, 1, 20},
                {30, 30, 20}, {45, 30, 20}, {0xFFFFFFFF, 30, 20}};
   for (const auto& c : cases) {
     sleeps.clear();
@@ -223,7 +222,58 @@ TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
     origin = 0;
     EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
     EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.dates[0] << " " << c.dates[1];
-    EXPECT_EQ(sleeps.size(), c.held ? 1u : 2u) << "released, it waits out the double-press interval";
+    // Released, it waits out the double-press interval, and dated, the next
+    // press's process start.
+    EXPECT_EQ(sleeps.size(), c.held ? 1u : c.dates[0] == kUndated ? 2u : 3u);
+  }
+}
+
+// Released, a key down again since the press is the next press of the
+// series on its way: its process gets as long to count itself in as this
+// one took to start, and only a press whose process never counts in is
+// dispatched as it stands. Dates as in the test above.
+TEST_F(ClassifierTest, ANextPressOnItsWayGetsItsProcessStart) {
+  AssignAll();
+  constexpr int64_t kUndated = INT64_MIN;
+  static uint64_t origin = 0;
+  static std::vector<int64_t> dates;
+  const auto press_age = [](int) {
+    if (origin == 0) origin = plat::TickCount();
+    const int64_t date = dates.front();
+    if (dates.size() > 1) dates.erase(dates.begin());
+    return date == kUndated ? 0u : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - origin) - date);
+  };
+  static bool counted_in = false;  // the next press's process, in the last wait
+  during_sleep = [](size_t sleep) {
+    if (sleep == 2 && counted_in) SetState(kButton, 2);
+  };
+  const struct {
+    std::vector<int64_t> dates;  // of the press at the start, of the last key down at the last look
+    bool counted_in;
+    std::vector<uint32_t> sleeps;
+    bool dispatched;
+  } cases[] = {
+      {{-12, -12}, false, {18, 20}, true},      // no press since: a single press, at once
+      {{-12, -2}, true, {18, 20, 12}, false},   // the next press counts itself in: the series goes on
+      {{-12, -2}, false, {18, 20, 12}, true},   // a key down that no process followed
+      {{kUndated, -2}, false, {30, 20}, true},  // undated: its own clock gave the time already
+  };
+  for (const auto& c : cases) {
+    sleeps.clear();
+    dispatched.clear();
+    SetState(kButton, 0);
+    dates = c.dates;
+    counted_in = c.counted_in;
+    origin = 0;
+    EXPECT_EQ(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}), c.dispatched);
+    EXPECT_EQ(sleeps, c.sleeps) << c.dates[0] << " " << c.dates[1];
+    if (c.dispatched) {
+      EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}})) << c.dates[0] << " " << c.dates[1];
+      EXPECT_EQ(GetState(kButton), 0u);
+    } else {
+      EXPECT_TRUE(dispatched.empty());
+      EXPECT_EQ(GetState(kButton), 2u) << "the counter is the next press's";
+    }
   }
 }
 

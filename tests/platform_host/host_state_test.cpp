@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
@@ -48,9 +49,9 @@ TEST_F(HostState, KeysFollowTheTableAndKeyEvents) {
   EXPECT_GT(keys[0].t_ms, 1600000000000);
 }
 
-// A key keeps when it went down while it is down; up, or put down by a
-// process that has ended, it has no press to date.
-TEST_F(HostState, APressIsDatedWhileItsKeyIsDown) {
+// A key keeps when it last went down, down still or up again, and up it
+// reads as up; put down by a process that has ended, it reads as up too.
+TEST_F(HostState, APressStaysDatedAfterItsKeyIsUp) {
   EXPECT_EQ(GetPressAge(0xC1), 0u);
   ASSERT_TRUE(device::SetKeyDown(0xC1, true));
   int64_t down_at = 0;
@@ -61,9 +62,20 @@ TEST_F(HostState, APressIsDatedWhileItsKeyIsDown) {
   EXPECT_GE(GetPressAge(0xC1), 30u);
   EXPECT_LT(GetPressAge(0xC1), 60000u);
   KeybdEvent(0xC1, 0, kKeyEventKeyUp, 0);
-  EXPECT_EQ(GetPressAge(0xC1), 0u);
-  ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
-  EXPECT_EQ(down_at, 0);
+  EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
+  std::vector<int> keys;
+  ASSERT_TRUE(device::KeysDown(&keys));
+  EXPECT_TRUE(keys.empty());
+  EXPECT_GE(GetPressAge(0xC1), 30u) << "up again, the press keeps its date";
+  int64_t still = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &still));
+  EXPECT_EQ(still, down_at);
+  // Down again: a new date, down again.
+  Sleep(2);
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
+  EXPECT_EQ(GetAsyncKeyState(0xC1), 0x8000);
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &still));
+  EXPECT_GT(still, down_at);
   // A key event dates its key too.
   KeybdEvent(0x0D, 0, 0, 0);
   Sleep(2);
@@ -72,18 +84,22 @@ TEST_F(HostState, APressIsDatedWhileItsKeyIsDown) {
   EXPECT_EQ(GetPressAge(4096), 0u);
 }
 
-// A device made before keys kept their time gets the column when a program
-// opens it, and keys held on it stay down.
+// A device made before keys kept their times gets the columns when a program
+// opens it; keys held on it stay down, and go up.
 TEST_F(HostState, AnOlderDeviceLearnsToDateItsKeys) {
   ASSERT_TRUE(device::SetKeyDown(0xC3, true));
   device::SetFolder(device_name_);  // closes this process's connection
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2((device_name_ + "/registry.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE keys_down DROP COLUMN down_at", nullptr, nullptr, nullptr), SQLITE_OK)
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE keys_down DROP COLUMN up_at; ALTER TABLE keys_down DROP COLUMN down_at",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
       << sqlite3_errmsg(db);
   sqlite3_close(db);
   EXPECT_EQ(GetAsyncKeyState(0xC3), 0x8000);
   EXPECT_EQ(GetPressAge(0xC3), 0u) << "a key put down before the upgrade has no time";
+  ASSERT_TRUE(device::SetKeyDown(0xC3, false));
+  EXPECT_EQ(GetAsyncKeyState(0xC3), 0);
   ASSERT_TRUE(device::SetKeyDown(0xC1, true));
   int64_t down_at = 0;
   ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));

@@ -88,8 +88,8 @@ void TransactionEnded(bool committed) {
   plat::SetLastError(error);
 }
 
-// A device made before keys had holders, or before they kept the time they
-// went down, gets the columns; when it cannot be written, key reads fail and
+// A device made before keys had holders, or before they kept the times they
+// went down and up, gets the columns; when it cannot be written, key reads fail and
 // say why. Asked of the schema already read, so a current device costs no
 // statement.
 bool HasKeyColumn(sqlite3* db, const char* column) {
@@ -105,6 +105,8 @@ void UpgradeKeyTable(sqlite3* db) {
                  nullptr, nullptr, nullptr);
   if (!HasKeyColumn(db, "down_at"))
     sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN down_at INTEGER", nullptr, nullptr, nullptr);
+  if (!HasKeyColumn(db, "up_at"))
+    sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN up_at INTEGER", nullptr, nullptr, nullptr);
 }
 
 // Set once, before SQLite starts. A connection would take its first

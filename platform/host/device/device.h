@@ -165,8 +165,8 @@ bool ApplyRegChanges(const std::vector<RegChange>& changes, RegChangeFailure* fa
 // as key events (KeybdEvent) have no holder.
 bool IsKeyDown(int virtual_key, bool* down);
 bool SetKeyDown(int virtual_key, bool down);
-// When the key went down (milliseconds as NowMs counts them) while it is
-// still down; 0 when it is up or its time was not kept.
+// When the key last went down (milliseconds as NowMs counts them), whether
+// it is down still or up again; 0 when its time was not kept.
 bool KeyDownAt(int virtual_key, int64_t* down_at);
 // The keys down, in code order.
 bool KeysDown(std::vector<int>* keys);

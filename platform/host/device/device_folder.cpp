@@ -73,7 +73,7 @@ const char* const kSchema =
     "  data BLOB NOT NULL, PRIMARY KEY(key, folded));"
     "CREATE TABLE IF NOT EXISTS state(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS keys_down(vk INTEGER PRIMARY KEY, holder_pid INTEGER,"
-    "  holder_start INTEGER, down_at INTEGER);"
+    "  holder_start INTEGER, down_at INTEGER, up_at INTEGER);"
     "CREATE TABLE IF NOT EXISTS journal("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT, t INTEGER NOT NULL, pid INTEGER NOT NULL,"
     "  event TEXT NOT NULL, fields TEXT NOT NULL);"

@@ -2,6 +2,7 @@
 // state kept beside the registry so every process sees one device.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -51,6 +52,8 @@ bool StateFlag(const char* name, bool default_value, bool* flag) {
 // killed series), the key reads as up, and a new process with the same pid
 // is not taken for the holder. A key sent as a key event has no holder and
 // stays down until its key up, as on the device.
+// A key let go keeps its row with the time it went up, so that its last
+// press stays dated after the key is up again.
 
 namespace {
 
@@ -67,10 +70,10 @@ bool HolderRuns(sqlite3_int64 pid, sqlite3_int64 start) {
   return now >= 0 && now == start;
 }
 
-constexpr char kOneKey[] = "SELECT vk, holder_pid, holder_start, down_at FROM keys_down WHERE vk = ?";
-constexpr char kEveryKey[] = "SELECT vk, holder_pid, holder_start, down_at FROM keys_down ORDER BY vk";
+constexpr char kOneKey[] = "SELECT vk, holder_pid, holder_start, down_at, up_at FROM keys_down WHERE vk = ?";
+constexpr char kEveryKey[] = "SELECT vk, holder_pid, holder_start, down_at, up_at FROM keys_down ORDER BY vk";
 
-// Runs `each(vk, held, down_at)` for the keys in the table, in code order
+// Runs `each(vk, down, down_at)` for the keys in the table, in code order
 // (down_at 0 when its time was not kept).
 template <typename Each>
 bool ForEachKey(const char* sql, int64_t bound, Each each) {
@@ -80,8 +83,9 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
   if (bound >= 0) list.Bind(1, bound);
   int rc;
   while ((rc = list.Step()) == SQLITE_ROW) {
+    const bool up = list.Int(4) != 0;
     const bool has_holder = list.Int(1) != 0;
-    each(static_cast<int>(list.Int(0)), !has_holder || HolderRuns(list.Int(1), list.Int(2)), list.Int(3));
+    each(static_cast<int>(list.Int(0)), !up && (!has_holder || HolderRuns(list.Int(1), list.Int(2))), list.Int(3));
   }
   return rc == SQLITE_DONE;
 }
@@ -89,11 +93,17 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
 bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
-  Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start, down_at) VALUES (?, ?, ?, ?)"
-                       : "DELETE FROM keys_down WHERE vk = ?");
-  change.Bind(1, static_cast<int64_t>(virtual_key));
-  if (down && held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
-  if (down) change.Bind(4, NowMs());
+  Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start, down_at, up_at) "
+                         "VALUES (?, ?, ?, ?, NULL)"
+                       : "UPDATE keys_down SET up_at = ? WHERE vk = ?");
+  if (down) {
+    change.Bind(1, static_cast<int64_t>(virtual_key));
+    if (held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
+    change.Bind(4, NowMs());
+  } else {
+    // Never 0, which reads as down.
+    change.Bind(1, std::max<int64_t>(NowMs(), 1)).Bind(2, static_cast<int64_t>(virtual_key));
+  }
   return change.Step() == SQLITE_DONE;
 }
 
@@ -111,7 +121,7 @@ bool SetKeyDown(int virtual_key, bool down) { return ChangeKey(virtual_key, down
 
 bool KeyDownAt(int virtual_key, int64_t* down_at) {
   int64_t found = 0;
-  if (!ForEachKey(kOneKey, virtual_key, [&](int, bool held, int64_t at) { found = held ? at : 0; })) return false;
+  if (!ForEachKey(kOneKey, virtual_key, [&](int, bool, int64_t at) { found = at; })) return false;
   *down_at = found;
   return true;
 }
