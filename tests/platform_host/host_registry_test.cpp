@@ -298,6 +298,20 @@ TEST_F(HostRegistry, CorruptDatabaseFailsEveryCallWithoutCrashing) {
   std::string error;
   EXPECT_FALSE(device::Create(&error));
   EXPECT_NE(error.find("registry.db"), std::string::npos) << error;
+
+  // A database, but not a device's: one of its tables missing.
+  const std::string plain = device_name_ + "/plain";
+  std::filesystem::create_directories(plain);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((plain + "/registry.db").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE keys(id INTEGER PRIMARY KEY)", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  device::SetFolder(plain);
+  EXPECT_EQ(RegOpenKey(RegRoot::LocalMachine, u"Software", kKeyQueryValue), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
   device::SetFolder(device_name_);
 }
 
@@ -374,12 +388,12 @@ TEST_F(HostRegistry, ADeviceProgramFoldsTheLogAsItEnds) {
   };
   EXPECT_FALSE(device::FoldLogIfDue()) << "not asked for";
   long long before = size();
-  write_pages(u"Fold\Within");
+  write_pages(u"Fold\\Within");
   EXPECT_GT(size(), before) << "folded within the commit past 64 pages";
 
   device::FoldLogAtEnd();
   before = size();
-  write_pages(u"Fold\AtEnd");
+  write_pages(u"Fold\\AtEnd");
   EXPECT_EQ(size(), before) << "folded before the end";
   EXPECT_TRUE(device::FoldLogIfDue());
   EXPECT_GT(size(), before);
@@ -387,7 +401,7 @@ TEST_F(HostRegistry, ADeviceProgramFoldsTheLogAsItEnds) {
   ASSERT_EQ(stat((db + "-wal").c_str(), &log), 0);
   EXPECT_EQ(log.st_size, 0) << "the next program to open the device alone has no log to read";
   EXPECT_FALSE(device::FoldLogIfDue()) << "nothing left to fold";
-  EXPECT_EQ(ValueData(u"Fold\AtEnd").size(), 80u);
+  EXPECT_EQ(ValueData(u"Fold\\AtEnd").size(), 80u);
 }
 
 // Writers killed at any point (in a commit, in a fold of the log back into

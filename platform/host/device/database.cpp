@@ -97,6 +97,12 @@ bool HasKeyColumn(sqlite3* db, const char* column) {
                                        nullptr) == SQLITE_OK;
 }
 
+// SQLITE_OK when the device's table is there, SQLITE_ERROR when it is not;
+// another code when the schema cannot be read at all.
+int HasTable(sqlite3* db, const char* table) {
+  return sqlite3_table_column_metadata(db, "main", table, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
 void UpgradeKeyTable(sqlite3* db) {
   if (!HasKeyColumn(db, "holder_pid"))
     sqlite3_exec(db,
@@ -192,8 +198,10 @@ sqlite3* Db() {
     sqlite3_wal_autocheckpoint(db, kFoldAtPages);
   }
   // A file that is not a device's database is refused here, once, rather
-  // than half-working for calls that happen not to read it.
-  rc = sqlite3_exec(db, "SELECT count(*) FROM keys WHERE id IN (1, 2)", nullptr, nullptr, nullptr);
+  // than half-working for calls that happen not to read it. Asked of the
+  // schema, which the first statement has read anyway: no statement of its own.
+  rc = HasTable(db, "keys");
+  if (rc == SQLITE_OK) rc = HasTable(db, "vals");
   if (rc != SQLITE_OK) {
     // Missing tables: a database, but not a device's.
     uint32_t code = (rc & 0xFF) == SQLITE_ERROR ? plat::kErrorRegistryCorrupt : FromSqlite(rc, db);

@@ -271,9 +271,16 @@ uint32_t GetPressAge(int virtual_key) {
 
 void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uintptr_t /*extra_info*/) {
   bool up = (flags & kKeyEventKeyUp) != 0;
+  // The key and its journal line in one commit: no reader sees one without
+  // the other, and a press's key events cost half the writes. Neither fails
+  // for the other: a transaction that cannot begin leaves each its own.
+  const uint32_t saved = GetLastError();
+  Txn txn(Db(), true);
   device::ChangeKey(virtual_key, !up, false);
   device::Journal("key", "\"vk\":" + std::to_string(virtual_key) + ",\"up\":" + (up ? "true" : "false") +
                              ",\"flags\":" + std::to_string(flags));
+  if (txn.ok()) txn.Commit();
+  SetLastError(saved);
 }
 
 Window GetDesktopWindow() {
