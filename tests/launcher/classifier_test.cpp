@@ -35,6 +35,26 @@ void RecordSleep(uint32_t ms) {
   if (during_sleep) during_sleep(sleeps.size() - 1);
 }
 
+// Press dates for the age hook: offsets in milliseconds from the moment the
+// process first asks (kUndated: no date), one for each question and the last
+// one for every question after it; ages grow as real time passes.
+constexpr int64_t kUndated = INT64_MIN;
+std::vector<int64_t> press_dates;
+uint64_t dates_origin = 0;
+
+void DatePresses(std::vector<int64_t> dates) {
+  press_dates = std::move(dates);
+  dates_origin = 0;
+}
+
+uint32_t DatedAge(int) {
+  if (dates_origin == 0) dates_origin = plat::TickCount();
+  const int64_t date = press_dates.front();
+  if (press_dates.size() > 1) press_dates.erase(press_dates.begin());
+  return date == kUndated ? 0u
+                          : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - dates_origin) - date);
+}
+
 constexpr uint32_t kButton = 1;  // letter B
 constexpr int kKey = 0xC2;
 
@@ -179,22 +199,11 @@ TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
 }
 
 // At the hold test the key is down; held only if it has been down since
-// this process's press, not when it went down again for the next press. The
-// dates are offsets from the moment the process first asks, so ages grow as
-// time passes.
+// this process's press, not when it went down again for the next press.
 TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
   AssignAll();
   WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 300);
   WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 400);
-  constexpr int64_t kUndated = INT64_MIN;
-  static uint64_t origin = 0;
-  static std::vector<int64_t> dates;
-  const auto press_age = [](int) {
-    if (origin == 0) origin = plat::TickCount();
-    const int64_t date = dates.front();
-    if (dates.size() > 1) dates.erase(dates.begin());
-    return date == kUndated ? 0u : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - origin) - date);
-  };
   static int pause_ms = 0;
   during_sleep = [](size_t) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
@@ -217,10 +226,9 @@ TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
     sleeps.clear();
     dispatched.clear();
     device::SetKeyDown(kKey, false);
-    dates = c.dates;
+    DatePresses(c.dates);
     pause_ms = c.pause_ms;
-    origin = 0;
-    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
+    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, DatedAge}));
     EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.dates[0] << " " << c.dates[1];
     // Released, it waits out the double-press interval, and dated, the next
     // press's process start.
@@ -231,18 +239,9 @@ TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
 // Released, a key down again since the press is the next press of the
 // series on its way: its process gets as long to count itself in as this
 // one took to start, and only a press whose process never counts in is
-// dispatched as it stands. Dates as in the test above.
+// dispatched as it stands.
 TEST_F(ClassifierTest, ANextPressOnItsWayGetsItsProcessStart) {
   AssignAll();
-  constexpr int64_t kUndated = INT64_MIN;
-  static uint64_t origin = 0;
-  static std::vector<int64_t> dates;
-  const auto press_age = [](int) {
-    if (origin == 0) origin = plat::TickCount();
-    const int64_t date = dates.front();
-    if (dates.size() > 1) dates.erase(dates.begin());
-    return date == kUndated ? 0u : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - origin) - date);
-  };
   static bool counted_in = false;  // the next press's process, in the last wait
   during_sleep = [](size_t sleep) {
     if (sleep == 2 && counted_in) SetState(kButton, 2);
@@ -262,10 +261,9 @@ TEST_F(ClassifierTest, ANextPressOnItsWayGetsItsProcessStart) {
     sleeps.clear();
     dispatched.clear();
     SetState(kButton, 0);
-    dates = c.dates;
+    DatePresses(c.dates);
     counted_in = c.counted_in;
-    origin = 0;
-    EXPECT_EQ(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}), c.dispatched);
+    EXPECT_EQ(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, DatedAge}), c.dispatched);
     EXPECT_EQ(sleeps, c.sleeps) << c.dates[0] << " " << c.dates[1];
     if (c.dispatched) {
       EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}})) << c.dates[0] << " " << c.dates[1];
