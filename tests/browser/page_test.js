@@ -203,17 +203,29 @@ t.run(devicesim, async (session) => {
   const nameField = await page.waitForSelector('input.ctl-edit[data-id="1027"]', {timeout: 10000});
   const offered = await nameField.evaluate((input) => input.value);
   check(offered === 'Side Key', 'pressing the side key in the Intercept dialog offers its name (' + offered + ')');
-  await nameField.click({clickCount: 3});
-  await page.keyboard.type('Camera 1');
+  // The dialog is drawn anew when the device's screen changes: a field
+  // replaced while typing loses what went into it, so type until it holds it.
+  for (let tries = 0; ; tries++) {
+    const field = await page.waitForSelector('input.ctl-edit[data-id="1027"]', {timeout: 10000});
+    await field.click({clickCount: 3});
+    await page.keyboard.type('Camera 1');
+    const typed = await page.$eval('input.ctl-edit[data-id="1027"]', (input) => input.value).catch(() => '');
+    if (typed === 'Camera 1') break;
+    if (tries === 3) {
+      check(false, 'the name field holds what was typed (' + typed + ')');
+      break;
+    }
+  }
   const intercepted = require('path').join(outDir, 'side-key-intercept.png');
   await page.screenshot({path: intercepted, fullPage: true});
   console.log('screenshot: ' + intercepted);
   await clickAt(page, '.ctl-button[data-id="1"]');
-  await page.waitForFunction(() => {
+  const listed = await page.waitForFunction(() => {
     const rows = document.querySelectorAll('.ctl-list[data-id="1012"] .row');
     return rows.length === 1 && rows[0].textContent === 'Camera 1';
-  }, {timeout: 10000});
-  check(true, 'Accept lists the side key as "Camera 1" on the Add Buttons page');
+  }, {timeout: 10000}).then(() => true, () => false);
+  const rows = await page.$$eval('.ctl-list[data-id="1012"] .row', (found) => found.map((row) => row.textContent));
+  check(listed, 'Accept lists the side key as "Camera 1" on the Add Buttons page (' + JSON.stringify(rows) + ')');
   await clickAt(page, '.tab[data-tab="Settings"]');
   // After the stock device's five hardware buttons.
   await clickAt(page, '.ctl-list[data-id="1012"] .row[data-line="5"]');
