@@ -313,6 +313,18 @@ void SetEnabled(uint32_t button, bool enabled) {
 
 bool GetEnabled(uint32_t button) { return ReadButtonDword(u"EnabledA", button, 1) != 0; }
 
+bool ReadEnabled(uint32_t button, bool* enabled) {
+  uint32_t value = 1;
+  const std::u16string name = ButtonValueName(u"EnabledA", button);
+  if (!name.empty() && !ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, value)) {
+    const uint32_t error = plat::GetLastError();
+    if (error != plat::kErrorFileNotFound && error != plat::kErrorInvalidData) return false;
+    value = 1;
+  }
+  *enabled = value != 0;
+  return true;
+}
+
 void SetState(uint32_t button, uint32_t state) { WriteButtonDword(u"StateA", button, state); }
 
 uint32_t GetState(uint32_t button) { return ReadButtonDword(u"StateA", button, 0); }

@@ -76,6 +76,10 @@ const std::u16string& GetLaunchParams(const std::u16string& key, uint32_t button
                                       int32_t press_count, bool hold);
 void SetEnabled(uint32_t button, bool enabled);
 bool GetEnabled(uint32_t button);           // true when missing
+// GetEnabled with a failed read told apart: false, with the last error set,
+// when the registry could not be read. A missing value, or one of the wrong
+// kind, reads as true, as GetEnabled has it.
+bool ReadEnabled(uint32_t button, bool* enabled);
 void SetState(uint32_t button, uint32_t state);
 uint32_t GetState(uint32_t button);         // 0 when missing
 void SetVirtualKey(uint32_t button, uint32_t code);  // stores the low 8 bits

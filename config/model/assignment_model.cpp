@@ -247,7 +247,15 @@ uint32_t AssignmentModel::RecordButtonMask() {
 ButtonDone AssignmentModel::PlanDone(uint32_t button) {
   ButtonDone done;
   done.button = button;
-  if (GetEnabled(button)) {
+  // Read as enabled, a button the person left alone would be taken over.
+  bool enabled = true;
+  if (!ReadEnabled(button, &enabled)) {
+    const uint32_t error = plat::GetLastError();
+    LogFormat(u"  button %ld keeps its command: its override setting could not be read (error %ld)\n", false, button,
+              error);
+    return done;
+  }
+  if (enabled) {
     if (FindSpecialAction(GetShortcut(button, 1, false)) == kRecordAction) {
       done.kind = ButtonDone::Kind::kRecord;
       const std::u16string* record = buttons_.GetRecordCommand();

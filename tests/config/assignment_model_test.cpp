@@ -460,6 +460,30 @@ TEST_F(AssignmentModelTest, DoneWithoutAnApplicationFolderTakesNothingOver) {
   EXPECT_FALSE(FileExists(u"TapdeckA.lnk"));
 }
 
+// An override setting that cannot be read is no reason to take the button
+// over, nor to give it back: it keeps its command. Missing, or of the wrong
+// kind, it reads as set, and the button is taken over.
+TEST_F(AssignmentModelTest, DoneLeavesAButtonWhoseOverrideCannotBeRead) {
+  AddEntry(u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", nullptr);
+  LaunchButtons buttons;
+  AssignmentModel model(buttons);
+  Set(u"ButtonA", u"<Today>");
+  for (plat::faults::Op op : {plat::faults::Op::RegistryOpen, plat::faults::Op::RegistryRead}) {
+    SCOPED_TRACE(plat::faults::Name(op));
+    ClearLog();
+    plat::faults::FailCall(op, 1, plat::kErrorDiskFull);
+    const ButtonDone done = model.PlanDone(0);
+    plat::faults::Clear();
+    EXPECT_EQ(done.kind, ButtonDone::Kind::kLeave);
+    EXPECT_TRUE(Logged("  button 0 keeps its command: its override setting could not be read (error 112)"));
+  }
+  ASSERT_TRUE(WriteRegString(kHklm, kSettingsKey, u"EnabledA", u"0"));
+  EXPECT_EQ(model.PlanDone(0).kind, ButtonDone::Kind::kTakeOver) << "text is of the wrong kind: set";
+  model.SelectButton(0);
+  model.SetOverride(false);
+  EXPECT_EQ(model.PlanDone(0).kind, ButtonDone::Kind::kLeave) << "not taken over, nothing to give back";
+}
+
 // Lost writes of the enabled flag and of the timings are logged.
 TEST_F(AssignmentModelTest, LostSettingWritesAreLogged) {
   StockButtons();
