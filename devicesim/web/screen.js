@@ -55,6 +55,32 @@ const QkScreen = (() => {
     return flag;
   }
 
+  // Leaving a field sends what it holds, and the answer draws the screen
+  // anew: a button pressed at that moment is replaced before its release,
+  // and the browser clicks neither the old button nor the new one. A release
+  // on the button of the same place and screen as the press is that click.
+  let pressed = null;  // {key, node} of the button the pointer went down on
+  let clickedOnRelease = null;
+  document.addEventListener('pointerup', () => { pressed = null; });
+  function clickable(node, key, onClick) {
+    node.addEventListener('pointerdown', () => { pressed = {key, node}; });
+    node.addEventListener('pointerup', () => {
+      if (!pressed || pressed.key !== key || pressed.node === node || node.disabled) return;
+      clickedOnRelease = node;
+      onClick();
+    });
+    node.addEventListener('click', () => {
+      if (clickedOnRelease === node) {
+        clickedOnRelease = null;
+        return;
+      }
+      onClick();
+    });
+    return node;
+  }
+  // Which screen a button belongs to: the frames in front and what covers them.
+  let drawingScope = '';
+
   function titleBar(caption, buttons) {
     const bar = place(el('div', 'titlebar'), 0, 0, WIDTH, TITLE_HEIGHT);
     bar.append(startFlag(), el('span', 'caption', caption));
@@ -69,8 +95,7 @@ const QkScreen = (() => {
     b.type = 'button';
     b.title = title;
     b.id = id;
-    b.addEventListener('click', onClick);
-    return b;
+    return clickable(b, drawingScope + ':' + id, onClick);
   }
 
   function menuBar(device) {
@@ -119,8 +144,7 @@ const QkScreen = (() => {
     const node = el('button', 'ctl-button', c.text);
     node.type = 'button';
     node.disabled = !c.enabled;
-    node.addEventListener('click', () => act({action: 'click', id: c.id}));
-    return node;
+    return clickable(node, drawingScope + ':' + c.id, () => act({action: 'click', id: c.id}));
   }
 
   function drawList(c, act, memory) {
@@ -419,6 +443,9 @@ const QkScreen = (() => {
     let covering = null;
     for (const frame of stack) if (frame.kind === 'pageset' || frame.kind === 'dialog') covering = frame;
     const front = stack.length ? stack[stack.length - 1] : null;
+    drawingScope = [stack.length, front ? front.kind : '', !covering ? ''
+      : covering.kind === 'pageset' ? (covering.page ? covering.page.template : '') + '/' + covering.current
+      : covering.dialog ? covering.dialog.template : ''].join(':');
 
     let caption = main.title || screen.program || '';
     let shell = 0;
