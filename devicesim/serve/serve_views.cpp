@@ -177,7 +177,9 @@ Json ButtonsJson() {
               {"doubleHold", settings.Text(SlotValueName(button, 2, true))}}}});
   }
   const std::u16string* record = table.GetRecordCommand();
+  // A table read with gaps numbers its buttons otherwise: the page says so.
   return Json{{"buttons", buttons},
+              {"readError", table.ReadError()},
               {"holdInterval", settings.Dword(u"HoldInterval", 400)},
               {"dblClickInterval", settings.Dword(u"DblClickInterval", 400)},
               {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)}};

@@ -368,6 +368,10 @@
                 text('span', 'muted', button ? '  ' + button.entry + ' · index ' + button.index + ' (' + button.letter + ')'
                                              : '  not a button of the table'));
     parts.push(head);
+    if (info.readError) {
+      parts.push(text('p', 'warning', 'The button table could not be read whole (error ' + info.readError +
+                                     '): the index and the assignments shown may be another button\'s.'));
+    }
     if (button) {
       parts.push(text('p', 'muted', button.takenOver ? 'Taken over: a press starts TapdeckX.'
                                                        : 'Not taken over: a press runs ' + (button.command || 'nothing') + '.'));

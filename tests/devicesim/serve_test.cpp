@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "devicesim/serve/serve_events.h"
+#include "platform/faults.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
 #include "devicesim/serve/serve_token.h"
@@ -317,6 +318,12 @@ TEST_F(ServeDeviceTest, ButtonsComeInTheConfigurationProgramsOrderWithTheirAssig
   EXPECT_EQ(view["buttons"][2]["enabled"], true);
   EXPECT_EQ(view["holdInterval"], 600);
   EXPECT_EQ(view["dblClickInterval"], 400);
+  EXPECT_EQ(view["readError"], 0);
+  // A table read with a gap numbers its buttons otherwise, and says so.
+  plat::faults::FailCall(plat::faults::Op::RegistryEnum, 2, plat::kErrorRegistryIoFailed);
+  view = devicesim::serve::ButtonsJson();
+  plat::faults::Clear();
+  EXPECT_EQ(view["readError"], plat::kErrorRegistryIoFailed);
 }
 
 }  // namespace
