@@ -74,6 +74,8 @@ bool AddButtonsModel::Store(const UserButtonList& next) {
 }
 
 bool AddButtonsModel::Remove(int line) {
+  // The line is the one shown: a list read short would remove another.
+  if (list_.ReadError() != 0) return false;
   if (line < 0 || static_cast<size_t>(line) >= list_.Count()) return false;
   UserButtonList next = list_;
   const uint32_t code = list_.KeyCodeAt(static_cast<size_t>(line));
@@ -85,6 +87,7 @@ bool AddButtonsModel::Remove(int line) {
 
 AddButtonsModel::Accepted AddButtonsModel::Accept(uint32_t key_code, const std::u16string& typed_name) {
   list_.Load();
+  if (list_.ReadError() != 0) return Accepted::kFailed;  // stored, the rest of the list would go
   UserButtonList next = list_;
   const std::u16string name = CleanButtonName(typed_name, plat::GetKeyName(key_code));
   const bool listed = next.Rename(key_code, name);

@@ -45,6 +45,10 @@ bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
   if (!FinishUserButtonChange()) return false;  // one change at a time, in order
   UserButtonList old;
   old.Load();
+  if (old.ReadError() != 0) {
+    plat::SetLastError(old.ReadError());
+    return false;  // its settings would be moved by a numbering it does not have
+  }
   DeleteRegKey(kRoot, kUserButtonChangeKey);
 
   size_t same = 0;
@@ -108,6 +112,7 @@ bool FinishUserButtonChange() {
   }
   UserButtonList list;
   list.Load(StagedListKey());
-  if (!list.Save()) return false;
+  // Read short, the staged list stays for the next try.
+  if (list.ReadError() != 0 || !list.Save()) return false;
   return DeleteRegKey(kRoot, kUserButtonChangeKey);
 }

@@ -56,11 +56,20 @@ bool UserButtonList::Rename(uint32_t key_code, const std::u16string& name) {
 
 void UserButtonList::Load(const std::u16string& key) {
   Clear();
+  read_error_ = 0;
   for (size_t position = 0;; ++position) {
     std::u16string name;
-    if (!ReadRegString(kRoot, key, NumberedName(u'B', position), name)) break;
     uint32_t key_code = 0;
-    if (!ReadRegDword(kRoot, key, NumberedName(u'H', position), key_code)) break;
+    if (!ReadRegString(kRoot, key, NumberedName(u'B', position), name) ||
+        !ReadRegDword(kRoot, key, NumberedName(u'H', position), key_code)) {
+      const uint32_t error = plat::GetLastError();
+      if (error != plat::kErrorFileNotFound && error != plat::kErrorInvalidData) {
+        read_error_ = error;
+        LogFormat(u"  The list of buttons could not be read past position %ld (error %ld)\n", false,
+                  static_cast<int32_t>(position), error);
+      }
+      break;
+    }
     Add(key_code, name);
   }
 }

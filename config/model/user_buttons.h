@@ -28,6 +28,11 @@ class UserButtonList {
   // Replaces the content with the stored list, which ends at the first
   // position whose name or key code is missing or unreadable.
   void Load(const std::u16string& key = kUserButtonsKey);
+  // Why the last Load ended before the list's end, when the registry could
+  // not be read there; 0 when it read the list as stored (a missing value,
+  // or one of the wrong kind, ends every read there alike). A list read
+  // short must never be saved: the entries past the failure would be lost.
+  uint32_t ReadError() const { return read_error_; }
   // Replaces the stored list with this one: the key is deleted first, so no
   // value of a longer earlier list remains. False when the deletion or any
   // write failed; each failure is logged and the remaining writes are still
@@ -45,4 +50,5 @@ class UserButtonList {
     std::u16string name;
   };
   std::vector<Entry> entries_;
+  uint32_t read_error_ = 0;
 };

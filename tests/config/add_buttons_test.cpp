@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/faults.h"
 #include "tests/config/config_test_support.h"
 
 namespace {
@@ -41,6 +42,40 @@ TEST_F(InterceptTest, TheFirstKeyThatCanBeAButtonIsTakenAndNamed) {
   InterceptModel again(listed);
   EXPECT_TRUE(again.OnKey(0xC7, false));
   EXPECT_EQ(again.OfferedName(), u"Camera");  // a listed key offers its own name
+}
+
+// A list read short is never the base of a change: stored, the entries
+// past the failed read would be gone.
+using AddButtonsModelTest = LoggedDeviceTest;
+
+TEST_F(AddButtonsModelTest, AListReadShortIsNotChanged) {
+  UserButtonList two;
+  two.Add(0x75, u"Up");
+  two.Add(0x76, u"Down");
+  ASSERT_TRUE(two.Save());
+  LaunchButtons buttons;
+  AddButtonsModel model(buttons, nullptr, 0);
+  const auto stored = [] {
+    UserButtonList list;
+    list.Load();
+    std::vector<std::u16string> names;
+    for (size_t i = 0; i < list.Count(); ++i) names.push_back(list.NameAt(i));
+    return names;
+  };
+  const std::vector<std::u16string> both{u"Up", u"Down"};
+  plat::faults::FailCall(plat::faults::Op::RegistryOpen, 2, plat::kErrorRegistryIoFailed);  // H0
+  EXPECT_EQ(model.Accept(0x77, u"Third"), AddButtonsModel::Accepted::kFailed);
+  plat::faults::Clear();
+  EXPECT_EQ(stored(), both);
+
+  plat::faults::FailCall(plat::faults::Op::RegistryOpen, 3, plat::kErrorRegistryIoFailed);  // B1
+  EXPECT_EQ(model.Lines().size(), 1u);
+  plat::faults::Clear();
+  EXPECT_FALSE(model.Remove(0)) << "the line shown may not be the stored one";
+  EXPECT_EQ(stored(), both);
+  EXPECT_EQ(model.Lines().size(), 2u);
+  EXPECT_TRUE(model.Remove(0));
+  EXPECT_EQ(stored(), std::vector<std::u16string>{u"Down"});
 }
 
 }  // namespace

@@ -131,6 +131,34 @@ TEST_F(UserButtonChanges, PositionsWhoseLettersNameLowerOnesAreNeverTouched) {
   EXPECT_EQ(stored.Count(), 39u);
 }
 
+// No read that fails while a change reads the lists loses an entry: the
+// change is refused, or the staged list waits for the next run.
+TEST_F(UserButtonChanges, AListReadShortIsNeverStored) {
+  ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+  const UserButtonList four = List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}, {0x77, u"Fourth"}});
+  for (uint32_t call = 1;; ++call) {
+    ASSERT_LT(call, 500u);
+    plat::faults::Clear();
+    const uint32_t reads = plat::faults::Calls(plat::faults::Op::RegistryRead);
+    plat::faults::FailCall(plat::faults::Op::RegistryRead, call, plat::kErrorRegistryIoFailed);
+    const bool done = ChangeUserButtons(0, four);
+    const bool fired = plat::faults::Calls(plat::faults::Op::RegistryRead) - reads >= call;
+    plat::faults::Clear();
+    ASSERT_TRUE(FinishUserButtonChange()) << "call " << call;
+    UserButtonList stored;
+    stored.Load();
+    ASSERT_EQ(stored.ReadError(), 0u);
+    // Before or after, never shorter than either.
+    EXPECT_TRUE(stored.Count() == 3 || stored.Count() == 4) << "call " << call << ": " << stored.Count();
+    if (!fired) {
+      EXPECT_TRUE(done);
+      EXPECT_EQ(stored.Count(), 4u);
+      break;
+    }
+    ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+  }
+}
+
 TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
   const auto three = [] {
     ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());

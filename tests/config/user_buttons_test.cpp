@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
+#include "platform/faults.h"
 #include "tests/config/config_test_support.h"
 
 namespace {
@@ -39,6 +43,39 @@ TEST_F(UserButtonsTest, LoadStopsAtTheFirstGap) {
   list.Load();
   EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{
                                {u"Volume up", 0x75}, {u"Volume down", 0x76}}));
+}
+
+// A list that ends where the registry could not be read is not the stored
+// list: it says so, where a missing or odd value ends every read alike.
+TEST_F(UserButtonsTest, AFailedReadIsToldFromTheListsEnd) {
+  Store(0, u"First", 1);
+  Store(1, u"Second", 2);
+  UserButtonList list;
+  list.Load();
+  EXPECT_EQ(list.ReadError(), 0u) << "ended by the missing B2";
+  const auto whole = Entries(list);
+  // Each call of the load fails in turn: the entries before it stay, and the
+  // failure tells.
+  for (plat::faults::Op op : {plat::faults::Op::RegistryOpen, plat::faults::Op::RegistryRead}) {
+    plat::faults::Clear();
+    list.Load();
+    const uint32_t calls = plat::faults::Calls(op);
+    ASSERT_GT(calls, 2u);
+    for (uint32_t k = 1; k < calls; ++k) {  // the last finds B2 missing
+      SCOPED_TRACE(std::string(plat::faults::Name(op)) + " call " + std::to_string(k));
+      plat::faults::Clear();
+      plat::faults::FailCall(op, k, plat::kErrorRegistryIoFailed);
+      list.Load();
+      plat::faults::Clear();
+      EXPECT_EQ(list.ReadError(), plat::kErrorRegistryIoFailed);
+      const auto read = Entries(list);
+      ASSERT_LT(read.size(), whole.size());
+      EXPECT_TRUE(std::equal(read.begin(), read.end(), whole.begin()));
+    }
+  }
+  list.Load();
+  EXPECT_EQ(list.ReadError(), 0u);
+  EXPECT_EQ(list.Count(), 2u);
 }
 
 TEST_F(UserButtonsTest, ANameWithoutItsKeyCodeEndsTheList) {
