@@ -137,6 +137,10 @@ bool ReadRegDword(RegRoot root, const std::u16string& path, const std::u16string
   return true;
 }
 
+bool IsMissingOrOddValue(uint32_t error) {
+  return error == plat::kErrorFileNotFound || error == plat::kErrorInvalidData;
+}
+
 bool WriteRegDword(RegRoot root, const std::u16string& path, const std::u16string& name,
                    uint32_t value) {
   KeyHolder key(OpenRegistryKey(root, path, plat::kKeySetValue, true));
@@ -317,8 +321,7 @@ bool ReadEnabled(uint32_t button, bool* enabled) {
   uint32_t value = 1;
   const std::u16string name = ButtonValueName(u"EnabledA", button);
   if (!name.empty() && !ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, value)) {
-    const uint32_t error = plat::GetLastError();
-    if (error != plat::kErrorFileNotFound && error != plat::kErrorInvalidData) return false;
+    if (!IsMissingOrOddValue(plat::GetLastError())) return false;
     value = 1;
   }
   *enabled = value != 0;

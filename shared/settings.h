@@ -29,6 +29,9 @@ bool WriteRegString(plat::RegRoot root, const std::u16string& path,
 // keeps its content.
 bool ReadRegDword(plat::RegRoot root, const std::u16string& path,
                   const std::u16string& name, uint32_t& value);
+// Whether a failed read's error is the value's own (missing, or of the wrong
+// kind), which every run meets alike, rather than the registry failing.
+bool IsMissingOrOddValue(uint32_t error);
 bool WriteRegDword(plat::RegRoot root, const std::u16string& path,
                    const std::u16string& name, uint32_t value);
 // Appends subkey names (or "path\name" with `full_path`) in enumeration order.

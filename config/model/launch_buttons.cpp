@@ -177,7 +177,7 @@ void LaunchButtons::ReadEntryValue(const std::u16string& key_path, const char16_
   const uint32_t error = plat::GetLastError();
   // Missing, or a number where text belongs: the same every run, so it
   // cannot shift the numbering.
-  if (error == plat::kErrorFileNotFound || error == plat::kErrorInvalidData) return;
+  if (IsMissingOrOddValue(error)) return;
   NoteReadError(key_path + u"\\" + (*name != 0 ? name : u"(default)"), error);
 }
 

@@ -63,7 +63,7 @@ void UserButtonList::Load(const std::u16string& key) {
     if (!ReadRegString(kRoot, key, NumberedName(u'B', position), name) ||
         !ReadRegDword(kRoot, key, NumberedName(u'H', position), key_code)) {
       const uint32_t error = plat::GetLastError();
-      if (error != plat::kErrorFileNotFound && error != plat::kErrorInvalidData) {
+      if (!IsMissingOrOddValue(error)) {
         read_error_ = error;
         LogFormat(u"  The list of buttons could not be read past position %ld (error %ld)\n", false,
                   static_cast<int32_t>(position), error);

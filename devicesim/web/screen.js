@@ -523,6 +523,7 @@ const QkScreen = (() => {
   // ---- The whole screen ------------------------------------------------------------------------
   function render(container, state, ctx) {
     closeDropDown();
+    drawingScope = '';
     const device = state.device || {};
     const screen = state.screen;
     const showsProgram = screen && Array.isArray(screen.stack) && screen.stack.length > 0;

@@ -88,31 +88,28 @@ void TransactionEnded(bool committed) {
   plat::SetLastError(error);
 }
 
+// Asked of the schema already read, so it costs no statement: SQLITE_OK when
+// the table (and the column, when one is named) is there, SQLITE_ERROR when
+// it is not, another code when the schema cannot be read at all.
+int SchemaHas(sqlite3* db, const char* table, const char* column = nullptr) {
+  return sqlite3_table_column_metadata(db, "main", table, column, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
 // A device made before keys had holders, or before they kept the times they
-// went down and up, gets the columns; when it cannot be written, key reads fail and
-// say why. Asked of the schema already read, so a current device costs no
-// statement.
-bool HasKeyColumn(sqlite3* db, const char* column) {
-  return sqlite3_table_column_metadata(db, "main", "keys_down", column, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr) == SQLITE_OK;
-}
-
-// SQLITE_OK when the device's table is there, SQLITE_ERROR when it is not;
-// another code when the schema cannot be read at all.
-int HasTable(sqlite3* db, const char* table) {
-  return sqlite3_table_column_metadata(db, "main", table, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-}
-
+// went down and up, gets the columns; when it cannot be written, key reads
+// fail and say why.
 void UpgradeKeyTable(sqlite3* db) {
-  if (!HasKeyColumn(db, "holder_pid"))
-    sqlite3_exec(db,
-                 "ALTER TABLE keys_down ADD COLUMN holder_pid INTEGER;"
-                 "ALTER TABLE keys_down ADD COLUMN holder_start INTEGER",
-                 nullptr, nullptr, nullptr);
-  if (!HasKeyColumn(db, "down_at"))
-    sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN down_at INTEGER", nullptr, nullptr, nullptr);
-  if (!HasKeyColumn(db, "up_at"))
-    sqlite3_exec(db, "ALTER TABLE keys_down ADD COLUMN up_at INTEGER", nullptr, nullptr, nullptr);
+  static const struct {
+    const char* column;
+    const char* sql;
+  } kAdded[] = {
+      {"holder_pid",
+       "ALTER TABLE keys_down ADD COLUMN holder_pid INTEGER; ALTER TABLE keys_down ADD COLUMN holder_start INTEGER"},
+      {"down_at", "ALTER TABLE keys_down ADD COLUMN down_at INTEGER"},
+      {"up_at", "ALTER TABLE keys_down ADD COLUMN up_at INTEGER"},
+  };
+  for (const auto& added : kAdded)
+    if (SchemaHas(db, "keys_down", added.column) != SQLITE_OK) sqlite3_exec(db, added.sql, nullptr, nullptr, nullptr);
 }
 
 // Set once, before SQLite starts. A connection would take its first
@@ -198,10 +195,9 @@ sqlite3* Db() {
     sqlite3_wal_autocheckpoint(db, kFoldAtPages);
   }
   // A file that is not a device's database is refused here, once, rather
-  // than half-working for calls that happen not to read it. Asked of the
-  // schema, which the first statement has read anyway: no statement of its own.
-  rc = HasTable(db, "keys");
-  if (rc == SQLITE_OK) rc = HasTable(db, "vals");
+  // than half-working for calls that happen not to read it.
+  rc = SchemaHas(db, "keys");
+  if (rc == SQLITE_OK) rc = SchemaHas(db, "vals");
   if (rc != SQLITE_OK) {
     // Missing tables: a database, but not a device's.
     uint32_t code = (rc & 0xFF) == SQLITE_ERROR ? plat::kErrorRegistryCorrupt : FromSqlite(rc, db);
