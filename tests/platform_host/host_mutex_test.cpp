@@ -2,6 +2,9 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "platform/host/device/device.h"
 #include "tests/platform_host/host_support.h"
@@ -39,6 +42,41 @@ TEST_F(HostMutex, AnotherProcessHoldsItUntilKilledThenItIsAbandoned) {
   EXPECT_EQ(WaitForMutex(mutex, 5000), WaitResult::Acquired);
   ReleaseMutex(mutex);
   CloseMutex(mutex);
+}
+
+// The owner mark lives in the lock file, where other processes (and builds
+// that write it with plain file writes) read it.
+TEST_F(HostMutex, TheOwnerMarkIsInTheLockFileWhateverItsLength) {
+  const std::string path = device_name_ + "/locks/markedmutex.lock";
+  auto contents = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto write = [&](const std::string& text) {
+    std::filesystem::create_directories(device_name_ + "/locks");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  };
+  const std::string own = std::to_string(getpid());
+  for (const std::string& left : {std::string(), std::string("77"), std::string("4242") + std::string(20, '\0')}) {
+    SCOPED_TRACE("lock file left holding " + std::to_string(left.size()) + " bytes");
+    write(left);
+    Mutex mutex = CreateNamedMutex(u"MarkedMutex");
+    ASSERT_NE(mutex, nullptr);
+    // A mark of a holder that ended without letting go is seen, however short.
+    EXPECT_EQ(WaitForMutex(mutex, 0), left.empty() ? WaitResult::Acquired : WaitResult::Abandoned);
+    std::string held = contents();
+    ASSERT_GE(held.size(), 16u);
+    EXPECT_EQ(held.substr(0, own.size() + 1), own + std::string(1, '\0'));
+    ReleaseMutex(mutex);
+    EXPECT_EQ(contents().substr(0, 16), std::string(16, '\0'));
+    // A mark written into the file by another writer is read on the next wait.
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "999";
+    EXPECT_EQ(WaitForMutex(mutex, 0), WaitResult::Abandoned);
+    ReleaseMutex(mutex);
+    EXPECT_EQ(WaitForMutex(mutex, 0), WaitResult::Acquired);
+    ReleaseMutex(mutex);
+    CloseMutex(mutex);
+  }
 }
 
 TEST_F(HostMutex, ReleaseByANonOwnerIsRefused) {

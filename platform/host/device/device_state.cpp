@@ -98,7 +98,7 @@ bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
                        : "UPDATE keys_down SET up_at = ? WHERE vk = ?");
   if (down) {
     change.Bind(1, static_cast<int64_t>(virtual_key));
-    if (held_by_this_process) change.Bind(2, static_cast<int64_t>(getpid())).Bind(3, OwnStart());
+    if (held_by_this_process) change.Bind(2, OwnPid()).Bind(3, OwnStart());
     change.Bind(4, NowMs());
   } else {
     // Never 0, which reads as down.
@@ -202,7 +202,7 @@ std::string JsonString(const std::u16string& text) {
 
 bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error) {
   const uint32_t saved = plat::GetLastError();  // journalling never disturbs the caller's error
-  const bool written = WriteJournalRow({NowMs(), static_cast<int64_t>(getpid()), event, json_fields});
+  const bool written = WriteJournalRow({NowMs(), OwnPid(), event, json_fields});
   if (!written && error != nullptr) *error = plat::GetLastError();
   plat::SetLastError(saved);
   return written;

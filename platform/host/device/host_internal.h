@@ -20,6 +20,11 @@ uint32_t FromSqlite(int rc, sqlite3* db);
 // Sets the last error and returns false, so failure paths stay one line.
 bool Fail(uint32_t code);
 
+// ---- This process (system.cpp) ----------------------------------------------
+// getpid without a system call after the first: a press asks for it on every
+// journal line and log lock. A forked child asks anew.
+int64_t OwnPid();
+
 // ---- Database --------------------------------------------------------------
 // The process's connection to the current device's registry.db, opened on
 // first use and again after the folder changes. Null with the last error set

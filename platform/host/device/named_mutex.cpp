@@ -4,10 +4,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -28,6 +30,10 @@ constexpr size_t kOwnerMarkSize = 16;
 // every handle of this process on the same name shares one state.
 struct SharedLock {
   int fd = -1;
+  // The owner mark, mapped shared: every log line takes the lock, and a
+  // read and two writes of the file would cost it three more system calls.
+  // Null where the file cannot be mapped; the mark is then read and written.
+  char* mark = nullptr;
   int handles = 0;
   int recursion = 0;
   std::thread::id owner;
@@ -70,6 +76,61 @@ std::string LockFileName(const std::u16string& name) {
   return safe + ".lock";
 }
 
+// Maps the lock file's owner mark. A mapped page with no disk block behind
+// it kills the process (SIGBUS) when a write finds the disk full, so a file
+// shorter than the mark is first lengthened by a write, under the lock so
+// that no owner's mark is overwritten, and a file with no blocks (a hole)
+// is not mapped. Null where it cannot be mapped: the mark is then read and
+// written as file data. Nothing shortens a lock file.
+char* MapOwnerMark(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return nullptr;
+  constexpr off_t kSize = kOwnerMarkSize;
+  if (st.st_size < kSize) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+    static const char kZeros[kOwnerMarkSize] = {};
+    const bool grown = fstat(fd, &st) == 0 &&
+                       (st.st_size >= kSize || pwrite(fd, kZeros, kSize - st.st_size, st.st_size) == kSize - st.st_size);
+    flock(fd, LOCK_UN);
+    if (!grown) return nullptr;
+  } else if (st.st_blocks == 0) {
+    return nullptr;
+  }
+  void* mark = mmap(nullptr, kOwnerMarkSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  return mark == MAP_FAILED ? nullptr : static_cast<char*>(mark);
+}
+
+// True when the mark names an owner (a holder that died holding the lock).
+bool TakeOwnerMark(const SharedLock& shared) {
+  char previous[kOwnerMarkSize] = {};
+  ssize_t got = sizeof previous;
+  if (shared.mark != nullptr) {
+    std::memcpy(previous, shared.mark, sizeof previous);
+  } else {
+    got = pread(shared.fd, previous, sizeof previous, 0);
+  }
+  bool abandoned = false;
+  for (ssize_t i = 0; i < got; ++i) abandoned = abandoned || previous[i] != 0;
+  char mark[kOwnerMarkSize] = {};
+  std::string pid = std::to_string(OwnPid());
+  pid.copy(mark, sizeof mark - 1);
+  if (shared.mark != nullptr) {
+    std::memcpy(shared.mark, mark, sizeof mark);
+  } else if (pwrite(shared.fd, mark, sizeof mark, 0) != static_cast<ssize_t>(sizeof mark)) {
+    // Without the owner mark an abandonment would go unnoticed; still owned.
+  }
+  return abandoned;
+}
+
+void ClearOwnerMark(const SharedLock& shared) {
+  static const char kNoOwner[kOwnerMarkSize] = {};
+  if (shared.mark != nullptr) {
+    std::memcpy(shared.mark, kNoOwner, sizeof kNoOwner);
+  } else if (pwrite(shared.fd, kNoOwner, sizeof kNoOwner, 0) != static_cast<ssize_t>(sizeof kNoOwner)) {
+    // The next owner will report the mutex abandoned; it still gets it.
+  }
+}
+
 }  // namespace
 
 struct plat::MutexObject {
@@ -107,6 +168,7 @@ Mutex CreateNamedMutex(const std::u16string& name) {
       Fail(code);
       return nullptr;
     }
+    shared.mark = MapOwnerMark(shared.fd);
   }
   ++shared.handles;
   return new MutexObject{path};
@@ -131,16 +193,7 @@ WaitResult WaitForMutex(Mutex mutex, uint32_t timeout_ms) {
       }
       if (shared.recursion == 0) {
         if (flock(shared.fd, LOCK_EX | LOCK_NB) == 0) {
-          char previous[kOwnerMarkSize] = {};
-          ssize_t got = pread(shared.fd, previous, sizeof previous, 0);
-          bool abandoned = false;
-          for (ssize_t i = 0; i < got; ++i) abandoned = abandoned || previous[i] != 0;
-          char mark[kOwnerMarkSize] = {};
-          std::string pid = std::to_string(getpid());
-          pid.copy(mark, sizeof mark - 1);
-          if (pwrite(shared.fd, mark, sizeof mark, 0) != static_cast<ssize_t>(sizeof mark)) {
-            // Without the owner mark an abandonment would go unnoticed; still owned.
-          }
+          const bool abandoned = TakeOwnerMark(shared);
           shared.recursion = 1;
           shared.owner = std::this_thread::get_id();
           return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
@@ -172,10 +225,7 @@ void ReleaseMutex(Mutex mutex) {
   }
   if (--shared.recursion > 0) return;
   shared.owner = std::thread::id();
-  static const char kNoOwner[kOwnerMarkSize] = {};
-  if (pwrite(shared.fd, kNoOwner, sizeof kNoOwner, 0) != static_cast<ssize_t>(sizeof kNoOwner)) {
-    // The next owner will report the mutex abandoned; it still gets it.
-  }
+  ClearOwnerMark(shared);
   flock(shared.fd, LOCK_UN);
 }
 
@@ -187,6 +237,7 @@ void CloseMutex(Mutex mutex) {
     if (it != Table().end() && --it->second.handles <= 0) {
       // Closing while owned leaves the pid mark: the next owner sees an
       // abandoned mutex, as when an owning thread ends.
+      if (it->second.mark != nullptr) munmap(it->second.mark, kOwnerMarkSize);
       close(it->second.fd);
       Table().erase(it);
     }

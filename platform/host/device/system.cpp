@@ -1,5 +1,6 @@
 // Time, message boxes, sound, version and ending the process on the host.
 #include <errno.h>
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,6 +16,13 @@ device::internal::ExitHandler exit_handler = nullptr;
 }  // namespace
 
 namespace device::internal {
+
+int64_t OwnPid() {
+  static int64_t pid = 0;
+  static const bool forget_in_child = pthread_atfork(nullptr, nullptr, [] { pid = 0; }) == 0;
+  if (pid == 0 || !forget_in_child) pid = getpid();
+  return pid;
+}
 
 void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_handler = handler; }
 void SetExitHandler(ExitHandler handler) { exit_handler = handler; }
