@@ -55,7 +55,9 @@ std::u16string AddButtonsModel::FullNotice() const {
 }
 
 std::u16string AddButtonsModel::FailedNotice() {
-  return u"The list of buttons could not be stored. It is completed the next time Quadrakey starts.";
+  if (UserButtonChangePending())
+    return u"The list of buttons could not be stored. It is completed the next time Quadrakey starts.";
+  return u"The list of buttons could not be changed; it stays as it was. Try again in a moment.";
 }
 
 std::u16string AddButtonsModel::HeldNotice() const {

@@ -54,6 +54,8 @@ class AddButtonsModel {
   enum class Accepted { kAdded, kRenamed, kFull, kHeld, kFailed };
   // A key already listed keeps its place and settings and takes the name.
   Accepted Accept(uint32_t key_code, const std::u16string& typed_name);
+  // Says whether the list will be completed at the next start (a change
+  // staged) or stays as it was (refused, or not staged).
   static std::u16string FailedNotice();
   // Why the key of the last Accept was not added (kHeld).
   std::u16string HeldNotice() const;

@@ -84,6 +84,11 @@ bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
   return FinishUserButtonChange();
 }
 
+bool UserButtonChangePending() {
+  uint32_t ready = 0;
+  return ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready) && ready == 1;
+}
+
 bool FinishUserButtonChange() {
   uint32_t ready = 0;
   uint32_t first = 0;

@@ -31,5 +31,8 @@ std::vector<std::u16string> ButtonSettingNames(uint32_t position);
 // be completed (the next FinishUserButtonChange completes it).
 bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next);
 
+// A change is staged and waits to be completed (FinishUserButtonChange).
+bool UserButtonChangePending();
+
 // Completes a staged change; true when none is pending afterwards.
 bool FinishUserButtonChange();

@@ -67,6 +67,8 @@ TEST_F(AddButtonsModelTest, AListReadShortIsNotChanged) {
   EXPECT_EQ(model.Accept(0x77, u"Third"), AddButtonsModel::Accepted::kFailed);
   plat::faults::Clear();
   EXPECT_EQ(stored(), both);
+  // Refused, nothing waits for the next start: the notice must not promise it.
+  EXPECT_EQ(AddButtonsModel::FailedNotice().find(u"next time"), std::u16string::npos);
 
   plat::faults::FailCall(plat::faults::Op::RegistryOpen, 3, plat::kErrorRegistryIoFailed);  // B1
   EXPECT_EQ(model.Lines().size(), 1u);

@@ -186,6 +186,8 @@ TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
       break;
     }
     EXPECT_FALSE(done) << "call " << call;
+    // What the person is told: pending exactly when the next run completes it.
+    const bool pending = UserButtonChangePending();
     ASSERT_TRUE(FinishUserButtonChange()) << "call " << call;
     EXPECT_TRUE(StoredValues(kUserButtonChangeKey).empty()) << "call " << call;
     UserButtonList stored;
@@ -193,10 +195,12 @@ TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
     EXPECT_EQ(Read(1), up) << "call " << call;
     if (stored.Count() == 3) {
       ++before;
+      EXPECT_FALSE(pending) << "call " << call;
       EXPECT_EQ(Read(2), down) << "call " << call;
       EXPECT_EQ(Read(3), side) << "call " << call;
     } else {
       ++after;
+      EXPECT_TRUE(pending) << "call " << call;
       ASSERT_EQ(stored.Count(), 2u) << "call " << call;
       EXPECT_EQ(stored.NameAt(1), u"Side");
       EXPECT_EQ(Read(2), side) << "call " << call;
