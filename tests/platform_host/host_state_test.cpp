@@ -1,6 +1,8 @@
 // Keys, input panel, display, windows and message boxes on the emulated
 // device, and what each leaves in the journal.
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -47,6 +49,27 @@ TEST_F(HostState, KeysFollowTheTableAndKeyEvents) {
   EXPECT_EQ(keys[1].fields, "\"vk\":13,\"up\":false,\"flags\":4");
   EXPECT_LT(keys[0].id, keys[1].id);
   EXPECT_GT(keys[0].t_ms, 1600000000000);
+}
+
+// The process's pid is kept, but a forked child journals and holds keys as
+// itself: held under its parent's pid, a key would stay down after it ends.
+TEST_F(HostState, AForkedChildIsItselfInTheJournalAndAsAKeysHolder) {
+  KeybdEvent(0x41, 0, kKeyEventSilent, 0);  // the parent's pid is known now
+  device::SetFolder(device_name_);  // no connection is carried into the child
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const bool ok = device::SetKeyDown(0xC3, true) && device::Journal("child", "");
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto said = Events("child");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].pid, child);
+  EXPECT_EQ(Events("key")[0].pid, getpid());
+  EXPECT_EQ(GetAsyncKeyState(0xC3), 0) << "held by the parent, it would read as down";
 }
 
 // A key keeps when it last went down, down still or up again, and up it

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,10 +19,11 @@ device::internal::ExitHandler exit_handler = nullptr;
 namespace device::internal {
 
 int64_t OwnPid() {
-  static int64_t pid = 0;
+  static std::atomic<int64_t> pid{0};  // devicesim serve asks from several threads
   static const bool forget_in_child = pthread_atfork(nullptr, nullptr, [] { pid = 0; }) == 0;
-  if (pid == 0 || !forget_in_child) pid = getpid();
-  return pid;
+  int64_t known = pid;
+  if (known == 0 || !forget_in_child) pid = known = getpid();
+  return known;
 }
 
 void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_handler = handler; }
