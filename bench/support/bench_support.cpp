@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,7 @@ extern char** environ;
 
 namespace bench {
 
-int RunProgram(std::vector<std::string> args, const char* out_path, bool quiet, double* ms) {
+int RunProgram(std::vector<std::string> args, const char* out_path, bool quiet, double* ms, long* faults) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -25,7 +26,9 @@ int RunProgram(std::vector<std::string> args, const char* out_path, bool quiet, 
   pid_t pid = 0;
   int status = -1;
   const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  if (started) waitpid(pid, &status, 0);
+  struct rusage usage = {};
+  if (started) wait4(pid, &status, 0, &usage);
+  if (faults != nullptr) *faults = usage.ru_minflt + usage.ru_majflt;
   if (ms != nullptr) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   posix_spawn_file_actions_destroy(&actions);
   return started && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -10,9 +10,9 @@ namespace bench {
 // Starts args[0] with `args`, its standard output to `out_path` (its
 // standard error too when `quiet`), and waits for it. Its exit status, or -1
 // when it could not start or did not end by itself. `ms`, when given, gets
-// the time from its start to its end.
+// the time from its start to its end; `faults` the page faults it took.
 int RunProgram(std::vector<std::string> args, const char* out_path = "/dev/null", bool quiet = false,
-               double* ms = nullptr);
+               double* ms = nullptr, long* faults = nullptr);
 
 // A new private folder under the temporary folder, named STEM.XXXXXX; "" when
 // it cannot be made.
