@@ -315,7 +315,11 @@ void SetEnabled(uint32_t button, bool enabled) {
   WriteButtonDword(u"EnabledA", button, enabled ? 1 : 0);
 }
 
-bool GetEnabled(uint32_t button) { return ReadButtonDword(u"EnabledA", button, 1) != 0; }
+bool GetEnabled(uint32_t button) {
+  bool enabled = true;
+  ReadEnabled(button, &enabled);
+  return enabled;
+}
 
 bool ReadEnabled(uint32_t button, bool* enabled) {
   uint32_t value = 1;

@@ -212,7 +212,6 @@ int main(int argc, char** argv) {
 
   // As the shell starts it: devicesim has the device open while the press
   // runs, so the launcher finds the registry's log already read.
-  device::SetFolder(device_dir);
   if (!device::Open()) {
     std::fprintf(stderr, "press_cost: cannot open the bench device\n");
     return 1;

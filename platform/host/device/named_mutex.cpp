@@ -100,6 +100,15 @@ char* MapOwnerMark(int fd) {
   return mark == MAP_FAILED ? nullptr : static_cast<char*>(mark);
 }
 
+void WriteOwnerMark(const SharedLock& shared, const char (&mark)[kOwnerMarkSize]) {
+  if (shared.mark != nullptr) {
+    std::memcpy(shared.mark, mark, kOwnerMarkSize);
+  } else if (pwrite(shared.fd, mark, kOwnerMarkSize, 0) != static_cast<ssize_t>(kOwnerMarkSize)) {
+    // Unwritten, a taken mark leaves an abandonment unnoticed and a cleared
+    // one reports an abandonment that was not; the lock works either way.
+  }
+}
+
 // True when the mark names an owner (a holder that died holding the lock).
 bool TakeOwnerMark(const SharedLock& shared) {
   char previous[kOwnerMarkSize] = {};
@@ -112,23 +121,14 @@ bool TakeOwnerMark(const SharedLock& shared) {
   bool abandoned = false;
   for (ssize_t i = 0; i < got; ++i) abandoned = abandoned || previous[i] != 0;
   char mark[kOwnerMarkSize] = {};
-  std::string pid = std::to_string(OwnPid());
-  pid.copy(mark, sizeof mark - 1);
-  if (shared.mark != nullptr) {
-    std::memcpy(shared.mark, mark, sizeof mark);
-  } else if (pwrite(shared.fd, mark, sizeof mark, 0) != static_cast<ssize_t>(sizeof mark)) {
-    // Without the owner mark an abandonment would go unnoticed; still owned.
-  }
+  std::to_string(OwnPid()).copy(mark, sizeof mark - 1);
+  WriteOwnerMark(shared, mark);
   return abandoned;
 }
 
 void ClearOwnerMark(const SharedLock& shared) {
   static const char kNoOwner[kOwnerMarkSize] = {};
-  if (shared.mark != nullptr) {
-    std::memcpy(shared.mark, kNoOwner, sizeof kNoOwner);
-  } else if (pwrite(shared.fd, kNoOwner, sizeof kNoOwner, 0) != static_cast<ssize_t>(sizeof kNoOwner)) {
-    // The next owner will report the mutex abandoned; it still gets it.
-  }
+  WriteOwnerMark(shared, kNoOwner);
 }
 
 }  // namespace
