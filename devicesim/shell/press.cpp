@@ -16,22 +16,42 @@ namespace {
 // against the other.
 bool StandsForReset(const std::u16string& command) { return command.empty() || command == u"\"\""; }
 
-// Moves the key and journals it; false with the reason when either fails.
-bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
-  if (!device::SetKeyDown(button.virtual_key, down)) {
-    *problem = std::string("cannot put the key ") + (down ? "down" : "up") + ": " +
-               device::ErrorText(plat::GetLastError());
+std::string KeyProblem(bool down, uint32_t error) {
+  return std::string("cannot put the key ") + (down ? "down" : "up") + ": " + device::ErrorText(error);
+}
+
+struct KeyMove {
+  const HardwareButton& button;
+  bool down;
+  std::string problem;  // set when the move or its line failed
+};
+
+bool MoveAndJournal(void* context) {
+  KeyMove& move = *static_cast<KeyMove*>(context);
+  if (!device::SetKeyDown(move.button.virtual_key, move.down)) {
+    move.problem = KeyProblem(move.down, plat::GetLastError());
     return false;
   }
-  const std::u16string& name = button.entry.empty() ? button.key_name : button.entry;
-  nlohmann::ordered_json fields = {{"name", device::ToUtf8(name)}, {"vk", button.virtual_key}, {"down", down}};
+  const std::u16string& name = move.button.entry.empty() ? move.button.key_name : move.button.entry;
+  nlohmann::ordered_json fields = {{"name", device::ToUtf8(name)}, {"vk", move.button.virtual_key}, {"down", move.down}};
   std::string members = fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   uint32_t error = 0;
   if (!device::Journal("button", members.substr(1, members.size() - 2), &error)) {  // stored without the braces
-    *problem = "cannot journal the key: " + device::ErrorText(error);
+    move.problem = "cannot journal the key: " + device::ErrorText(error);
     return false;
   }
   return true;
+}
+
+// Moves the key and journals it in one commit: a press is timed from when
+// its key went down and the page times it from the journal line, so a line
+// written later, under load, made a hold look early. All or nothing; false
+// with the reason when either fails.
+bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
+  KeyMove move{button, down, {}};
+  if (device::Transaction(MoveAndJournal, &move)) return true;
+  *problem = move.problem.empty() ? KeyProblem(down, plat::GetLastError()) : move.problem;
+  return false;
 }
 
 
