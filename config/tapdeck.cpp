@@ -114,6 +114,7 @@ intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uin
     case plat::WindowEvent::kKeyUp:
     case plat::WindowEvent::kTimer:
     case plat::WindowEvent::kAppMessage:
+    case plat::WindowEvent::kKeyEvent:
       return 0;
     case plat::WindowEvent::kHotKey: {
       // The caption is the hot key's id in decimal.

@@ -57,9 +57,12 @@ size_t CountHardwareButtons() {
 
 KeyListener* running_listener = nullptr;
 
-intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t) {
+intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t second) {
   if (running_listener == nullptr) return 0;
   switch (event) {
+    case plat::WindowEvent::kKeyEvent:
+      running_listener->OnKeyEvent(first, second);
+      break;
     case plat::WindowEvent::kHotKey:
       running_listener->OnHotKey(static_cast<int>(first));
       break;
@@ -86,6 +89,7 @@ intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t fir
 KeyListener::KeyListener(plat::Window window) : window_(window) {}
 
 KeyListener::~KeyListener() {
+  if (watching_) plat::WatchKeys(window_, {});
   GiveBack();
   plat::KillTimer(window_, kKeyPollTimer);
 }
@@ -146,23 +150,57 @@ size_t KeyListener::Load() {
     }
     buttons_.push_back(std::move(button));
   }
+  Watch();
   return buttons_.size();
 }
 
-void KeyListener::Launch(const ListenedButton& button) {
+void KeyListener::Watch() {
+  std::vector<uint32_t> keys;
+  for (const ListenedButton& button : buttons_)
+    if (button.listening) keys.push_back(button.key_code);
+  const bool was_watching = watching_;
+  watching_ = plat::WatchKeys(window_, keys);
+  if (!watching_ && (was_watching || !keys.empty())) {
+    // Hot keys still start the launcher, which then times each press from
+    // its own start.
+    LogFormat(u"The keys' presses cannot be dated (error %ld): each is timed from when its launcher starts\n",
+              false, plat::GetLastError());
+  }
+  if (watching_) {
+    down_.clear();
+    plat::KillTimer(window_, kKeyPollTimer);
+  }
+}
+
+void KeyListener::Launch(const ListenedButton& button, const intptr_t* stamp) {
   const std::u16string program = GetAppFolderPath(u"TapdeckX.exe");
-  if (!plat::CreateProcess(program, Decimal(button.page_position))) {
+  const std::u16string position = Decimal(button.page_position);
+  const bool started = stamp != nullptr
+                           ? plat::StartPressLauncher(program, position, static_cast<int>(button.key_code), *stamp)
+                           : plat::CreateProcess(program, position);
+  if (!started) {
     LogFormat(u"Key %ld: cannot start %s (error %ld)\n", false, button.key_code, program, plat::GetLastError());
   }
 }
 
+void KeyListener::OnKeyEvent(uintptr_t key_and_up, intptr_t stamp) {
+  if (!watching_ || (key_and_up & plat::kKeyEventUp) != 0) return;
+  const uint32_t key = static_cast<uint32_t>(key_and_up & 0xFF);
+  for (const ListenedButton& button : buttons_) {
+    if (button.listening && button.key_code == key) {
+      Launch(button, &stamp);
+      return;
+    }
+  }
+}
+
 void KeyListener::OnHotKey(int id) {
-  if (id < 1 || static_cast<size_t>(id) > buttons_.size()) return;
+  if (watching_ || id < 1 || static_cast<size_t>(id) > buttons_.size()) return;
   const ListenedButton& button = buttons_[static_cast<size_t>(id) - 1];
   if (!button.listening) return;
   // Auto-repeat sends the same hot key again while the key stays down.
   if (!down_.insert(button.key_code).second) return;
-  Launch(button);
+  Launch(button, nullptr);
   plat::SetTimer(window_, kKeyPollTimer, kKeyPollMs);
 }
 

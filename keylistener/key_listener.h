@@ -33,10 +33,16 @@ class KeyListener {
   // listened to. Keeps "VirtualKey" + letter of every usable position equal
   // to its key code. The list's length.
   size_t Load();
-  // The hot key `id` went down: the first down starts the launcher, further
-  // ones (auto-repeat) do nothing until the key has been seen up.
+  // A watched key moved (plat::WatchKeys): each key down starts the
+  // launcher with the press dated, so that it is read from when the key
+  // really went down and up however late the launcher runs.
+  void OnKeyEvent(uintptr_t key_and_up, intptr_t stamp);
+  // The hot key `id` went down. Only where keys cannot be watched does it
+  // start the launcher (undated): the first down does, further ones
+  // (auto-repeat) do nothing until the key has been seen up.
   void OnHotKey(int id);
-  // The key poll: keys seen up are forgotten; the poll stops when none is down.
+  // The key poll of undated keys: keys seen up are forgotten; the poll stops
+  // when none is down.
   void OnKeyPoll();
 
   const std::vector<ListenedButton>& Buttons() const { return buttons_; }
@@ -48,11 +54,13 @@ class KeyListener {
 
  private:
   void GiveBack();
-  void Launch(const ListenedButton& button);
+  void Watch();
+  void Launch(const ListenedButton& button, const intptr_t* stamp);
 
   plat::Window window_;
   std::vector<ListenedButton> buttons_;  // in list order; hot key id = index + 1
-  std::set<uint32_t> down_;              // keys seen down and not yet up
+  bool watching_ = false;                // key events come dated
+  std::set<uint32_t> down_;              // undated keys seen down and not yet up
 };
 
 // The program: one instance (a second start tells the first to read the list

@@ -1,5 +1,7 @@
 #include "launcher/press_classifier.h"
 
+#include <algorithm>
+
 #include "launcher/dispatch.h"
 #include "platform/platform.h"
 #include "shared/settings.h"
@@ -8,33 +10,61 @@
 
 namespace {
 
-constexpr uint32_t kDefaultIntervalMs = 400;
+using press_rule::Look;
+using press_rule::Verdict;
 
 bool IsUnassigned(const std::u16string& assignment) {
   return assignment.empty() ||
          FindSpecialAction(assignment) == static_cast<int>(SpecialAction::kDoNothing);
 }
 
-void Wait(const ClassifierHooks& hooks, int64_t ms) {
-  if (ms <= 0) return;
-  hooks.sleep(ms > kMaxWaitMs ? kMaxWaitMs : static_cast<uint32_t>(ms));
-}
-
 void PlatformSleep(uint32_t ms) { plat::Sleep(ms); }
 
-// Both dates of a press are whole milliseconds.
-constexpr uint64_t kDateSlackMs = 3;
+// The press this process stands for, and the clock it is judged by. A test's
+// sleeps take no time, so the clock also moves by what was slept.
+class Press {
+ public:
+  explicit Press(const ClassifierHooks& hooks)
+      : hooks_(hooks), clock_(hooks.clock != nullptr ? hooks.clock : plat::TickCount), now_(clock_()) {
+    dated_ = hooks.own_press != nullptr && hooks.own_press(&own_);
+    // Undated, the press is as old as this process's first look.
+    if (!dated_) own_.dates.down = now_;
+  }
 
-// Whether the key last went down after the press this process dated itself
-// by, or, undated, after the process first looked: the next press, not this
-// one held.
-bool DownAgain(const ClassifierHooks& hooks, uint8_t key, uint32_t dated, uint64_t dated_at) {
-  if (hooks.press_age == nullptr) return false;
-  const uint32_t age_now = hooks.press_age(key);
-  if (age_now == 0) return false;
-  const uint64_t own_age = dated + (plat::TickCount() - dated_at);
-  return age_now + kDateSlackMs < own_age;
-}
+  bool dated() const { return dated_; }
+  int key() const { return own_.virtual_key; }
+  uint64_t now() const { return now_; }
+  const plat::PressDates& dates() const { return own_.dates; }
+
+  // What the record knows now. At the hold test and after it, a key that
+  // the record has not seen go up is asked for: up already, it went up at a
+  // time the record missed (none kept, or its keeper ended), and counts as
+  // let go in time, as it always did without dates.
+  void Look(uint64_t hold_deadline, int undated_key) {
+    now_ = std::max(now_, clock_());
+    if (dated_) {
+      plat::OwnPress again;
+      if (hooks_.own_press(&again) && again.dates.down == own_.dates.down) own_ = again;
+    }
+    if (now_ < hold_deadline || own_.dates.up != 0) return;
+    const int key = dated_ ? own_.virtual_key : undated_key;
+    if ((plat::GetAsyncKeyState(key) & 0x8000) == 0) own_.dates.up = own_.dates.down;
+  }
+
+  void Wait(uint64_t until) {
+    if (until <= now_) return;
+    const uint64_t ms = std::min<uint64_t>(until - now_, kMaxWaitMs);
+    hooks_.sleep(static_cast<uint32_t>(ms));
+    now_ = std::max(now_ + ms, clock_());
+  }
+
+ private:
+  const ClassifierHooks& hooks_;
+  const ClockFunction clock_;
+  plat::OwnPress own_;
+  bool dated_ = false;
+  uint64_t now_;
+};
 
 }  // namespace
 
@@ -71,44 +101,48 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   }
 
   const uint32_t m = n + 1;
-  const uint32_t h = ReadSettingDword(u"HoldInterval", kDefaultIntervalMs);
+  press_rule::Timing timing;
+  timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
   SetState(button, m);
-  // The hold is tested h after the press, not h after this process got
-  // going, which comes some milliseconds after the key went down. A press
-  // the platform cannot date, or one already older than h (a key held since
-  // before this process, or a start too late to keep time), gets the full h.
-  // A hold needs no other process: the key has been down since the press.
-  const uint8_t key = static_cast<uint8_t>(GetVirtualKey(button));
-  const uint32_t age = hooks.press_age != nullptr ? hooks.press_age(key) : 0;
-  const uint32_t dated = age < h ? age : 0;  // 0: no date to go by
-  const uint64_t dated_at = plat::TickCount();
-  Wait(hooks, static_cast<int64_t>(h) - dated);
-  if (GetState(button) != m) return false;
-
-  // Down again is not still down: the next press of a quick series may go
-  // down just before h, and its process count itself in only after this test.
-  const bool down = (plat::GetAsyncKeyState(key) & 0x8000) != 0;
-  if (down && !DownAgain(hooks, key, dated, dated_at)) {
+  // The waits count from when the key went down, however late this process
+  // began; a press that no one dated counts from now.
+  Press press(hooks);
+  const uint64_t hold_deadline = press_rule::HoldDeadline(press.dates().down, timing);
+  int undated_key = 0;
+  Verdict verdict{Look::kWait};
+  for (;;) {
+    if (!press.dated() && press.now() >= hold_deadline) undated_key = static_cast<uint8_t>(GetVirtualKey(button));
+    press.Look(hold_deadline, undated_key);
+    verdict = press_rule::JudgeHold(press.dates(), press.now(), timing);
+    if (verdict.look != Look::kWait) break;
+    press.Wait(verdict.until);
+    if (GetState(button) != m) return false;
+  }
+  if (verdict.look == Look::kHeld) {
     SetState(button, 0);
     hooks.dispatch(button, static_cast<int32_t>(m), true);
     return true;
   }
 
-  // Released: the last look at the counter comes the larger interval after
-  // the press. A next press that went down by then belongs to the series,
-  // but its process needs as long to start and count itself in as this one
-  // took: then the look waits until this process's own clock ends the
-  // window, as it would for an undated press.
-  const uint32_t d = ReadSettingDword(u"DblClickInterval", kDefaultIntervalMs);
-  const int32_t signed_d = static_cast<int32_t>(d);
-  const int32_t signed_h = static_cast<int32_t>(h);
-  const int64_t rest = signed_d > signed_h ? static_cast<int64_t>(signed_d) - signed_h : 0;
-  Wait(hooks, rest);
-  if (GetState(button) != m) return false;
-  if (dated != 0 && DownAgain(hooks, key, dated, dated_at)) {
-    Wait(hooks, dated);
-    if (GetState(button) != m) return false;
+  // Let go in time: the series closes the larger interval after the press,
+  // unless the key went down again before then.
+  timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  for (;;) {
+    verdict = press_rule::JudgeWindow(press.dates(), press.now(), timing);
+    if (verdict.look != Look::kWait) break;
+    press.Wait(verdict.until);
+    press.Look(hold_deadline, undated_key);
   }
+  if (verdict.look == Look::kNextPress) {
+    // The next press's launcher counts itself in as soon as it runs, which
+    // on a busy machine can be long after its key went down.
+    const uint64_t give_up = std::max(press.now(), press.dates().next_down) + kNextLauncherWaitMs;
+    while (press.now() < give_up) {
+      if (GetState(button) != m) return false;
+      press.Wait(std::min<uint64_t>(press.now() + kNextLauncherPollMs, give_up));
+    }
+  }
+  if (GetState(button) != m) return false;
 
   SetState(button, 0);
   hooks.dispatch(button, static_cast<int32_t>(m), false);
@@ -116,5 +150,5 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
 }
 
 bool ClassifyPress(uint32_t button) {
-  return ClassifyPress(button, ClassifierHooks{DispatchPressSlot, PlatformSleep, plat::GetPressAge});
+  return ClassifyPress(button, ClassifierHooks{DispatchPressSlot, PlatformSleep, plat::GetOwnPress});
 }

@@ -19,7 +19,8 @@
 // that call and every one after it), ERROR the decimal Win32 number. With
 // PROGRAM (a file name, ".exe" optional, any letter case) the entry applies
 // only in that program. It is read once, before the table is first used;
-// malformed entries are ignored. Example:
+// malformed entries are ignored. "start-delay:MS" is no operation: see
+// StartDelayMs. Example:
 //   QUADRAKEY_FAULTS='TapdeckX/registry-write@2:112,file-open@1+:5'
 #pragma once
 
@@ -52,7 +53,8 @@ namespace plat::faults {
   X(FileDialog, "file-dialog")         /* GetOpenFileName: false, nothing shown */ \
   X(PageSet, "page-set")               /* RunPageSet: false, no page made */ \
   X(HotKeyRegister, "hotkey-register") /* RegisterHotKey */                     \
-  X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */
+  X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */ \
+  X(KeyWatch, "key-watch")             /* WatchKeys */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,
@@ -79,5 +81,10 @@ void Clear();
 // ones included. Walking k = 1..Calls(op) over a task fails each of its
 // calls once.
 uint32_t Calls(Op op);
+
+// A program made to start late, as on a busy machine: the entry
+// "[PROGRAM/]start-delay:MS" of QUADRAKEY_FAULTS (at most 60000). The
+// platform's entry waits this long before the program's own code runs.
+uint32_t StartDelayMs();
 
 }  // namespace plat::faults

@@ -144,11 +144,6 @@ void Sleep(uint32_t ms);
 uint64_t TickCount();
 // Bit 0x8000 is set while the key is down.
 uint16_t GetAsyncKeyState(int virtual_key);
-// How long ago, in milliseconds, the key last went down, down still or up
-// again, when the platform can tell; 0 otherwise. The emulated device keeps
-// when each key went down; Windows tells no process when another's key went
-// down.
-uint32_t GetPressAge(int virtual_key);
 
 constexpr uint32_t kKeyEventKeyUp = 0x2;
 constexpr uint32_t kKeyEventSilent = 0x4;
@@ -167,6 +162,43 @@ bool CreateProcess(const std::u16string& program, const std::u16string& command_
 // Opens a shortcut, program or document as the file explorer would (verb
 // "open"). False with the last-error code set on failure.
 bool ShellOpen(const std::u16string& file);
+
+// ---- Dated presses --------------------------------------------------------
+// A press is read from when its key really went down and up, not from when a
+// launcher process happened to run. Whoever sees a key's events keeps them
+// with their times: the emulated device keeps every key's; on Windows the
+// key listener keeps those of the keys it watches (WatchKeys, ui.h), for its
+// own session only.
+
+// One press in TickCount() milliseconds: when its key went down, when it went
+// up again and when the key next went down after that; 0 for an event the
+// record has not seen (yet).
+struct PressDates {
+  uint64_t down = 0;
+  uint64_t up = 0;
+  uint64_t next_down = 0;
+};
+
+// CreateProcess for the launcher of one press: the key `virtual_key` whose
+// key down the watcher reported with the stamp `down_stamp`
+// (WindowEvent::kKeyEvent). The new process finds its press with
+// GetOwnPress. Fails as CreateProcess does ("process-start").
+bool StartPressLauncher(const std::u16string& program, const std::u16string& command_line, int virtual_key,
+                        intptr_t down_stamp);
+
+struct OwnPress {
+  int virtual_key = 0;
+  PressDates dates;
+  // Whether up and next_down come from a live record. Without one only the
+  // down is known (the record is gone: its keeper ended), and the key's
+  // state must be asked (GetAsyncKeyState).
+  bool recorded = false;
+};
+// The press this process was started for, as the record holds it now; ask
+// again for what has happened since. False when the process was started
+// for no dated press (by hand, or by a shell that dates nothing): it then
+// times its press from its own start.
+bool GetOwnPress(OwnPress* press);
 
 // ---- Windows, messages, sound ------------------------------------------
 using Window = uintptr_t;  // 0 is "no window"

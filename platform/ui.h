@@ -161,7 +161,10 @@ enum class WindowEvent {
   kHotKey,      // first: the hot key's id (see RegisterHotKey)
   kTimer,       // first: the timer's id (SetTimer)
   kAppMessage,  // first and second: as PostWindowMessage gave them
+  kKeyEvent,    // a watched key moved (WatchKeys): first: its code, plus
+                // kKeyEventUp for a key up; second: the event's stamp
 };
+constexpr uintptr_t kKeyEventUp = 0x100;
 // Called for the events above only; everything else gets the platform's
 // default processing.
 using WindowProc = intptr_t (*)(Window window, WindowEvent event, uintptr_t first, intptr_t second);
@@ -204,5 +207,16 @@ bool PostWindowMessage(Window window, uintptr_t code, intptr_t param);
 // same window and id restarts it.
 bool SetTimer(Window window, uintptr_t id, uint32_t interval_ms);
 void KillTimer(Window window, uintptr_t id);
+
+// Watches keys: from now on every down and up of `keys` (codes 1 to 0xFE),
+// auto-repeat left out, reaches `window` (of this program) as kKeyEvent, in
+// the order the keys moved, with a stamp of when each moved however late
+// the program takes it. The events are also kept, with their times, where
+// the launchers that StartPressLauncher starts find their presses. A new
+// call replaces the set; an empty set stops watching. Ends with the program.
+// False with the last error when the platform cannot watch ("key-watch" in
+// the fault table): the program then has only hot keys, which give no key
+// up and no time.
+bool WatchKeys(Window window, const std::vector<uint32_t>& keys);
 
 }  // namespace plat

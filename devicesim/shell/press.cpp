@@ -23,12 +23,13 @@ std::string KeyProblem(bool down, uint32_t error) {
 struct KeyMove {
   const HardwareButton& button;
   bool down;
+  int64_t at;           // when the key moved
   std::string problem;  // set when the move or its line failed
 };
 
 bool MoveAndJournal(void* context) {
   KeyMove& move = *static_cast<KeyMove*>(context);
-  if (!device::SetKeyDown(move.button.virtual_key, move.down)) {
+  if (!device::SetKeyDown(move.button.virtual_key, move.down, move.at)) {
     move.problem = KeyProblem(move.down, plat::GetLastError());
     return false;
   }
@@ -36,7 +37,7 @@ bool MoveAndJournal(void* context) {
   nlohmann::ordered_json fields = {{"name", device::ToUtf8(name)}, {"vk", move.button.virtual_key}, {"down", move.down}};
   std::string members = fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   uint32_t error = 0;
-  if (!device::Journal("button", members.substr(1, members.size() - 2), &error)) {  // stored without the braces
+  if (!device::JournalAt(move.at, "button", members.substr(1, members.size() - 2), &error)) {  // stored without the braces
     move.problem = "cannot journal the key: " + device::ErrorText(error);
     return false;
   }
@@ -48,7 +49,8 @@ bool MoveAndJournal(void* context) {
 // written later, under load, made a hold look early. All or nothing; false
 // with the reason when either fails.
 bool MoveKey(const HardwareButton& button, bool down, std::string* problem) {
-  KeyMove move{button, down, {}};
+  // Dated before the commit, which may wait for the registry.
+  KeyMove move{button, down, device::NoteKeyMove(button.virtual_key, down), {}};
   if (device::Transaction(MoveAndJournal, &move)) return true;
   *problem = move.problem.empty() ? KeyProblem(down, plat::GetLastError()) : move.problem;
   return false;
@@ -197,7 +199,14 @@ bool RunButtonCommand(const HardwareButton& button, std::string* problem, KeyTak
     *problem = "the entry has no command to run";
     return false;
   }
-  if (!device::RunShellCommand(button.command)) {
+  // The program the command starts is this press's launcher: it times the
+  // press from when the key went down.
+  int64_t down_at = 0;
+  if (device::KeyDownAt(button.virtual_key, &down_at) && down_at > 0)
+    device::DatePressOfNextStart(button.virtual_key, down_at);
+  const bool ran = device::RunShellCommand(button.command);
+  device::DatePressOfNextStart(0, 0);
+  if (!ran) {
     *problem = "the shell could not run " + device::ToUtf8(button.command) + " (error " +
                std::to_string(plat::GetLastError()) + ")";
     return false;

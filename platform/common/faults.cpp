@@ -23,6 +23,7 @@ struct Table {
   int rule_count;
   uint32_t calls[kOpCount];
   bool environment_read;
+  uint32_t start_delay_ms;
 };
 Table table;
 std::atomic_flag table_lock = ATOMIC_FLAG_INIT;
@@ -91,6 +92,10 @@ bool ParseEntry(std::string entry, const std::string& program) {
   uint32_t error = 0;
   if (!ParseNumber(entry.substr(colon + 1), &error)) return false;
   std::string name = entry.substr(0, colon);
+  if (name == "start-delay") {
+    table.start_delay_ms = error > 60000 ? 60000 : error;
+    return true;
+  }
   uint32_t call = 1;
   bool onward = false;
   size_t at = name.find('@');
@@ -127,6 +132,12 @@ void ReadEnvironmentOnce() {
 }
 
 }  // namespace
+
+uint32_t StartDelayMs() {
+  Locked lock;
+  ReadEnvironmentOnce();
+  return table.start_delay_ms;
+}
 
 const char* Name(Op op) {
   const auto index = static_cast<size_t>(op);

@@ -1,6 +1,7 @@
 // The Windows entry point of a device program.
 #include <cstdlib>
 
+#include "platform/faults.h"
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -26,6 +27,8 @@ std::u16string ArgumentsOf(const wchar_t* line) {
 // A plain main in both subsystems: the wide command line comes from the
 // system rather than from a -municode runtime.
 int main() {
+  win32::TakeHandedPress();
+  if (const uint32_t late = plat::faults::StartDelayMs()) plat::Sleep(late);
   DeviceStartUp();
   // Registered after start-up: runs before the objects made earlier are gone.
   std::atexit(DeviceShutDown);

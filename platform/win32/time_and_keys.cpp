@@ -17,11 +17,6 @@ uint16_t GetAsyncKeyState(int virtual_key) {
   return static_cast<uint16_t>(::GetAsyncKeyState(virtual_key));
 }
 
-// Windows keeps no time of a key's press that another process could ask for.
-// (A process's creation is no stand-in: the launcher's hold test could then
-// come before a quick second press had a process to count itself in.)
-uint32_t GetPressAge(int /*virtual_key*/) { return 0; }
-
 void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra_info) {
 #ifndef _WIN32_WCE
   // CE's "silent" bit (no key click) is KEYEVENTF_UNICODE on the desktop,

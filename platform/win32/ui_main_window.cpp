@@ -18,6 +18,7 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_HOTKEY: event = plat::WindowEvent::kHotKey; break;
     case WM_TIMER: event = plat::WindowEvent::kTimer; break;
     case WM_APP: event = plat::WindowEvent::kAppMessage; break;
+    case win32::kWmKeyEvent: event = plat::WindowEvent::kKeyEvent; break;
     default: return ::DefWindowProcW(window, message, wparam, lparam);
   }
   if (proc == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);

@@ -59,6 +59,12 @@ inline bool FromRegResult(LONG result) {
   return Fail(static_cast<DWORD>(result));
 }
 
+// The message that carries a watched key's event (plat::WindowEvent::kKeyEvent).
+constexpr UINT kWmKeyEvent = WM_APP + 1;
+// Takes the press a launcher was started for out of its environment, so that
+// the programs it starts in turn get none; once, before the program runs.
+void TakeHandedPress();
+
 inline HKEY RootKey(plat::RegRoot root) {
   return root == plat::RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
 }

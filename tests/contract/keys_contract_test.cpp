@@ -15,6 +15,7 @@ namespace {
 constexpr uint32_t kF12 = 0x7B;
 
 std::vector<std::string> events;
+std::vector<intptr_t> stamps;  // of the key events, in order
 
 std::string Describe(WindowEvent event, uintptr_t first, intptr_t second) {
   switch (event) {
@@ -24,6 +25,7 @@ std::string Describe(WindowEvent event, uintptr_t first, intptr_t second) {
     case WindowEvent::kKeyDown: return "down " + std::to_string(first);
     case WindowEvent::kKeyUp: return "up " + std::to_string(first);
     case WindowEvent::kDestroy: return "destroy";
+    case WindowEvent::kKeyEvent: return "key " + std::to_string(first);
   }
   return "?";
 }
@@ -36,6 +38,7 @@ intptr_t Record(Window, WindowEvent event, uintptr_t first, intptr_t second) {
 // Ends the loop at the first timer, whatever came before.
 intptr_t EndAtTimer(Window window, WindowEvent event, uintptr_t first, intptr_t second) {
   events.push_back(Describe(event, first, second));
+  if (event == WindowEvent::kKeyEvent) stamps.push_back(second);
   if (event == WindowEvent::kTimer) {
     KillTimer(window, first);
     PostQuit(static_cast<int>(first));
@@ -48,6 +51,7 @@ class KeysContract : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     events.clear();
+    stamps.clear();
   }
 };
 
@@ -104,6 +108,48 @@ TEST_F(KeysContract, AHiddenWindowTakesPostedMessagesThenItsTimer) {
   // A window that does not exist takes nothing.
   EXPECT_FALSE(PostWindowMessage(static_cast<Window>(0x3FFFFF00000ull), 1, 0));
   EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
+}
+
+// A watched key's every down and up reaches the window, in order and dated,
+// whatever else happens in between; auto-repeat and keys not watched do not.
+TEST_F(KeysContract, AWatchedKeysMovesReachItsWindowInOrder) {
+  constexpr uint32_t kF11 = 0x7A;
+  const Window window = CreateMessageWindow(u"QkContractWatch", EndAtTimer);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WatchKeys(window, {kF12})) << GetLastError();
+  KeybdEvent(kF12, 0, 0, 0);
+  KeybdEvent(kF12, 0, 0, 0);  // auto-repeat
+  KeybdEvent(kF11, 0, 0, 0);
+  KeybdEvent(kF11, 0, kKeyEventKeyUp, 0);
+  Sleep(20);
+  KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  KeybdEvent(kF12, 0, 0, 0);
+  KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  ASSERT_TRUE(SetTimer(window, 9, 100));
+  EXPECT_EQ(RunMessageLoop(), 9);
+  const std::string down = "key " + std::to_string(kF12);
+  const std::string up = "key " + std::to_string(kF12 | kKeyEventUp);
+  EXPECT_EQ(events, (std::vector<std::string>{down, up, down, up, "timer 9"}));
+  ASSERT_EQ(stamps.size(), 4u);
+  // Stamps are times: the key up came at least the pause after its down.
+  EXPECT_GE(static_cast<uint32_t>(stamps[1] - stamps[0]), 15u);
+  EXPECT_LT(static_cast<uint32_t>(stamps[1] - stamps[0]), 60000u);
+
+  // Watching nothing stops it; what is not a key is refused.
+  events.clear();
+  ASSERT_TRUE(WatchKeys(window, {}));
+  KeybdEvent(kF12, 0, 0, 0);
+  KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  ASSERT_TRUE(SetTimer(window, 9, 50));
+  EXPECT_EQ(RunMessageLoop(), 9);
+  EXPECT_EQ(events, (std::vector<std::string>{"timer 9"}));
+  EXPECT_FALSE(WatchKeys(window, {0xFF}));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(WatchKeys(0, {kF12}));
+  EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
+  faults::FailCall(faults::Op::KeyWatch, 1, kErrorNotSupported);
+  EXPECT_FALSE(WatchKeys(window, {kF12}));
+  EXPECT_EQ(GetLastError(), kErrorNotSupported);
 }
 
 TEST_F(KeysContract, KeysHaveTheNamesAPersonKnows) {

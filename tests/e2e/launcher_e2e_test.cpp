@@ -171,6 +171,37 @@ TEST_F(PressE2E, TriplePressGoesAtOnceToDoubleHold) {
   EXPECT_EQ(GetSetting("StateB"), "0");
 }
 
+// On a busy machine a launcher may start long after its key went down. The
+// press is read from the key's times as the device dated them: every kind
+// of press gives its own slot, once, with each launcher 300 ms late (later
+// than a hold test and than a whole tap and gap). Holds let go before a
+// late launcher's own clock would reach its hold test read as held.
+TEST_F(PressE2E, LaunchersThatStartLateReadEachPressAsPlayed) {
+  AssignAll();
+  constexpr int kLate = 300;
+  setenv("QUADRAKEY_FAULTS", ("TapdeckX/start-delay:" + std::to_string(kLate)).c_str(), 1);
+  const struct {
+    const char* what;
+    std::vector<int> durations;  // key down, gap, key down, ...
+    int presses, vk;
+    int due;  // when the rule dispatches, from the first key down
+  } cases[] = {
+      {"hold", {500}, 1, kPageDown, kHold},
+      {"double press", {100, 130, 100}, 2, kScrollUp, 230 + kDouble},
+      {"double press and hold", {100, 130, 450}, 2, kScrollDown, 230 + kHold},
+      {"triple press", {100, 130, 100, 130, 100}, 3, kScrollDown, 460},
+      {"single press", {100}, 1, kPageUp, kDouble},
+      // The second key down 20 ms after the first key up.
+      {"quick double press", {60, 20, 60}, 2, kScrollUp, 80 + kDouble},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectOneDispatch(Series("40C2", c.durations), c.presses, c.vk, c.due, c.due + kLate + kTimedSlack);
+    EXPECT_EQ(GetSetting("StateB"), "0");
+  }
+  unsetenv("QUADRAKEY_FAULTS");
+}
+
 TEST_F(PressE2E, CounterLeftByAStoppedProcessMakesTheNextPressAThird) {
   AssignAll();
   SetSettingDword("StateB", 2);

@@ -97,6 +97,21 @@ TEST_F(ListenerE2E, EveryPressOfTheSideKeyDispatchesItsSlotThroughTheListener) {
             std::string::npos);
 }
 
+// The listener dates each press it starts a launcher for, so launchers that
+// start 300 ms late (a busy machine) still read every press as played.
+TEST_F(ListenerE2E, LaunchersStartedLateReadThePressesTheListenerDated) {
+  setenv("QUADRAKEY_FAULTS", "TapdeckX/start-delay:300", 1);
+  const int listener = StartListener();
+  // Let go before a late launcher's own clock reaches its hold test.
+  ExpectDispatch(Series("side-key", {500}), listener, 1, kPageDown);
+  ExpectDispatch(Series("side-key", {100, 130, 100}), listener, 2, kScrollUp);
+  ExpectDispatch(Series("side-key", {100, 130, 450}), listener, 2, kScrollDown);
+  ExpectDispatch(Series("side-key", {100, 130, 100, 130, 100}), listener, 3, kScrollDown);
+  ExpectDispatch(Series("side-key", {60, 20, 60}), listener, 2, kScrollUp);
+  unsetenv("QUADRAKEY_FAULTS");
+  EXPECT_EQ(GetSetting("StateF"), "0");
+}
+
 TEST_F(ListenerE2E, WithoutAListenerTheKeyGoesToTheForegroundWindowAndNothingStarts) {
   const std::vector<Entry> events = Series("Side Key", {50});
   EXPECT_TRUE(journal::Matches(events, {{"button", {{"name", "Side Key"}, {"vk", 0xC7}, {"down", true}}},

@@ -12,6 +12,7 @@
 
 #include "config/model/user_buttons.h"
 #include "keylistener/listener_control.h"
+#include "platform/faults.h"
 #include "platform/ui.h"
 #include "tests/config/config_test_support.h"
 #include "tests/support/journal_expect.h"
@@ -110,10 +111,32 @@ TEST_F(KeyListenerTest, ListensToEveryUsableEntryAndLogsWhyNotToTheOthers) {
   EXPECT_TRUE(Logged("  4: key 199 \"Side again\" as button 6: listening"));
 }
 
-TEST_F(KeyListenerTest, APressStartsTheLauncherOnceWhateverItsAutoRepeat) {
+// Watched, every key down of a listened key starts the launcher, and only a
+// key down: its hot key and its key up start nothing.
+TEST_F(KeyListenerTest, EachWatchedKeyDownStartsTheLauncherOnce) {
   Store(0, u"Side", kSideKey);
+  Store(1, u"Volume", 0x75);
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 2u);
+  const int64_t mark = device::LastJournalId();
+  listener.OnKeyEvent(kSideKey, 1000);
+  listener.OnHotKey(1);
+  listener.OnKeyEvent(kSideKey | plat::kKeyEventUp, 1100);
+  listener.OnKeyEvent(0x75, 1200);
+  listener.OnKeyEvent(kSideKey, 1300);
+  listener.OnKeyEvent(0x41, 1400);  // a key no button has
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2", "3", "2"}));
+  EXPECT_FALSE(listener.AnyKeyDown()) << "no key poll runs";
+}
+
+// Where keys cannot be watched, hot keys start the launcher (undated), once
+// per press whatever the auto-repeat, and the log says why.
+TEST_F(KeyListenerTest, UnwatchedHotKeysStartTheLauncherOnceWhateverItsAutoRepeat) {
+  Store(0, u"Side", kSideKey);
+  plat::faults::FailCallsFrom(plat::faults::Op::KeyWatch, 1, plat::kErrorNotSupported);
   KeyListener listener(window_);
   ASSERT_EQ(listener.Load(), 1u);
+  EXPECT_TRUE(Logged("The keys' presses cannot be dated (error 50): each is timed from when its launcher starts"));
   const int64_t mark = device::LastJournalId();
 
   ASSERT_TRUE(device::SetKeyDown(kSideKey, true));
@@ -121,6 +144,7 @@ TEST_F(KeyListenerTest, APressStartsTheLauncherOnceWhateverItsAutoRepeat) {
   listener.OnHotKey(1);  // auto-repeat: the same hot key while the key stays down
   listener.OnKeyPoll();
   listener.OnHotKey(1);
+  listener.OnKeyEvent(kSideKey, 1000);  // none come; one that did would start nothing
   EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
   EXPECT_TRUE(listener.AnyKeyDown());
 
@@ -136,6 +160,7 @@ TEST_F(KeyListenerTest, APressStartsTheLauncherOnceWhateverItsAutoRepeat) {
   listener.OnHotKey(2);
   EXPECT_EQ(Launches(mark).size(), 2u);
   ASSERT_TRUE(device::SetKeyDown(kSideKey, false));
+  plat::faults::Clear();
 }
 
 TEST_F(KeyListenerTest, AMissingLauncherIsLoggedAndTheNextPressTriesAgain) {
@@ -143,12 +168,11 @@ TEST_F(KeyListenerTest, AMissingLauncherIsLoggedAndTheNextPressTriesAgain) {
   KeyListener listener(window_);
   ASSERT_EQ(listener.Load(), 1u);
   ASSERT_TRUE(plat::DeleteFile(kTapdeckX));
-  listener.OnHotKey(1);
-  listener.OnKeyPoll();  // the key is up
+  listener.OnKeyEvent(kSideKey, 1000);
   EXPECT_TRUE(Logged("Key 199: cannot start \\Program Files\\Quadrakey\\TapdeckX.exe (error 2)"));
   MakeDeviceFile(kTapdeckX, u"stand-in");
   const int64_t mark = device::LastJournalId();
-  listener.OnHotKey(1);
+  listener.OnKeyEvent(kSideKey, 1100);
   EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
 }
 

@@ -30,29 +30,32 @@ bool RecordDispatch(uint32_t button, int32_t press_count, bool hold) {
   return true;
 }
 
+// The clock of the dated cases: it moves only as the launcher sleeps.
+uint64_t clock_now = 0;
+uint64_t Clock() { return clock_now; }
+
 void RecordSleep(uint32_t ms) {
   sleeps.push_back(ms);
+  clock_now += ms;
   if (during_sleep) during_sleep(sleeps.size() - 1);
 }
 
-// Press dates for the age hook: offsets in milliseconds from the moment the
-// process first asks (kUndated: no date), one for each question and the last
-// one for every question after it; ages grow as real time passes.
-constexpr int64_t kUndated = INT64_MIN;
-std::vector<int64_t> press_dates;
-uint64_t dates_origin = 0;
+// The dated press the record hook gives: times relative to the moment the
+// test began the press (negative: before it), 0 for an event not seen.
+plat::OwnPress own;
+bool dated = false;
+uint64_t origin = 0;
 
-void DatePresses(std::vector<int64_t> dates) {
-  press_dates = std::move(dates);
-  dates_origin = 0;
+void DatePress(int key, int64_t down, int64_t up = 0, int64_t next_down = 0) {
+  clock_now = origin = 1000000;
+  const auto at = [](int64_t offset) { return offset == 0 ? 0 : static_cast<uint64_t>(origin + offset); };
+  own = plat::OwnPress{key, {at(down), at(up), at(next_down)}, true};
+  dated = true;
 }
 
-uint32_t DatedAge(int) {
-  if (dates_origin == 0) dates_origin = plat::TickCount();
-  const int64_t date = press_dates.front();
-  if (press_dates.size() > 1) press_dates.erase(press_dates.begin());
-  return date == kUndated ? 0u
-                          : static_cast<uint32_t>(static_cast<int64_t>(plat::TickCount() - dates_origin) - date);
+bool RecordedPress(plat::OwnPress* press) {
+  if (dated) *press = own;
+  return dated;
 }
 
 constexpr uint32_t kButton = 1;  // letter B
@@ -65,6 +68,7 @@ class ClassifierTest : public LauncherTest {
     dispatched.clear();
     sleeps.clear();
     during_sleep = nullptr;
+    dated = false;
     SetVirtualKey(kButton, kKey);
     WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 30);
     WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 50);
@@ -162,117 +166,102 @@ TEST_F(ClassifierTest, FirstPressHeldAndReleased) {
   EXPECT_EQ(GetState(kButton), 0u);
 }
 
-// The hold test comes h after the press went down, however late the process
-// began, and released, the last look at the counter the larger interval
-// after it; a press that cannot be dated, or one older than h, gets the full
-// waits.
-TEST_F(ClassifierTest, TheHoldWaitCountsFromThePress) {
-  AssignAll();
-  static int asked_for = -1;
-  static uint32_t age = 0;
-  const auto press_age = [](int virtual_key) {
-    asked_for = virtual_key;
-    return age;
-  };
+// The waits count from when the key went down, however late the launcher
+// began; a launcher that began after its hold test reads the press from the
+// key's times alone. Undated, they count from the launcher's start.
+TEST_F(ClassifierTest, TheWaitsCountFromTheKeyDown) {
+  AssignAll();  // h 30, d 50
   const struct {
-    uint32_t age;
-    uint32_t first_wait, second_wait;
-  } cases[] = {{0, 30, 20},  {1, 29, 20},  {12, 18, 20},         {29, 1, 20},
-               {30, 30, 20}, {45, 30, 20}, {0xFFFFFFFF, 30, 20}};
-  for (const auto& c : cases) {
-    sleeps.clear();
-    dispatched.clear();
-    asked_for = -1;
-    age = c.age;
-    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
-    EXPECT_EQ(asked_for, kKey) << "age " << c.age;
-    EXPECT_EQ(sleeps, (std::vector<uint32_t>{c.first_wait, c.second_wait})) << "age " << c.age;
-    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}})) << "age " << c.age;
-  }
-  // The at-once paths never ask.
-  asked_for = -1;
-  SetShortcut(kButton, 1, true, u"");
-  SetShortcut(kButton, 2, false, u"");
-  SetShortcut(kButton, 2, true, u"");
-  EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, press_age}));
-  EXPECT_EQ(asked_for, -1);
-}
-
-// At the hold test the key is down; held only if it has been down since
-// this process's press, not when it went down again for the next press.
-TEST_F(ClassifierTest, AKeyDownAgainIsNotAHold) {
-  AssignAll();
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 300);
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 400);
-  static int pause_ms = 0;
-  during_sleep = [](size_t) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-    device::SetKeyDown(kKey, true);
-  };
-  const struct {
-    std::vector<int64_t> dates;  // of the press at the start, of the key down at the hold test
-    int pause_ms;                // real time in the hold wait
+    const char* what;
+    int64_t down, up;  // ms from the launcher's start; up 0: still down
     bool held;
+    std::vector<uint32_t> sleeps;
   } cases[] = {
-      {{-12, -12}, 0, true},          // the same press, still down
-      {{-12, -10}, 0, true},          // within the rounding of two dates
-      {{-12, -2}, 0, false},          // down again ten milliseconds later: the next press
-      {{-12, kUndated}, 0, true},     // the second date unknown: down is down
-      {{kUndated, -2}, 0, true},      // undated, down since before the process looked
-      {{kUndated, 10}, 40, false},    // undated (released at once), down again after it looked
-      {{-400, -2}, 0, true},          // older than h: undated, and down since before
+      {"down 12 ms before, held", -12, 0, true, {18}},
+      {"down 12 ms before, let go", -12, -5, false, {38}},
+      {"began 300 ms late, held for 50", -300, -250, true, {}},
+      {"began 300 ms late, let go after 10", -300, -290, false, {}},
+      {"let go exactly at the hold test", -300, -270, false, {}},
   };
   for (const auto& c : cases) {
     sleeps.clear();
     dispatched.clear();
-    device::SetKeyDown(kKey, false);
-    DatePresses(c.dates);
-    pause_ms = c.pause_ms;
-    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, DatedAge}));
-    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.dates[0] << " " << c.dates[1];
-    // Released, it waits out the double-press interval, and dated, the next
-    // press's process start.
-    EXPECT_EQ(sleeps.size(), c.held ? 1u : c.dates[0] == kUndated ? 2u : 3u);
+    device::SetKeyDown(kKey, c.up == 0);
+    DatePress(kKey, c.down, c.up);
+    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock})) << c.what;
+    EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, c.held}})) << c.what;
+    EXPECT_EQ(sleeps, c.sleeps) << c.what;
+    EXPECT_EQ(GetState(kButton), 0u) << c.what;
   }
+  // Undated: the full waits from now, and the key asked at the hold test.
+  sleeps.clear();
+  dispatched.clear();
+  dated = false;
+  device::SetKeyDown(kKey, false);
+  EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock}));
+  EXPECT_EQ(sleeps, (std::vector<uint32_t>{30, 20}));
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
 }
 
-// Released, a key down again since the press is the next press of the
-// series on its way: its process gets as long to count itself in as this
-// one took to start, and only a press whose process never counts in is
-// dispatched as it stands.
-TEST_F(ClassifierTest, ANextPressOnItsWayGetsItsProcessStart) {
+// A key down again since the press is the next press, not a hold: released
+// in time, the press waits for the next press's launcher to count itself
+// in, however late that launcher starts; one that never comes leaves the
+// press to go as it stands.
+TEST_F(ClassifierTest, AKeyDownAgainIsTheNextPressNotAHold) {
   AssignAll();
-  static bool counted_in = false;  // the next press's process, in the last wait
+  static size_t counts_in_at = 0;  // the sleep during which the next launcher counts in; 0: never
   during_sleep = [](size_t sleep) {
-    if (sleep == 2 && counted_in) SetState(kButton, 2);
+    if (counts_in_at != 0 && sleep + 1 == counts_in_at) SetState(kButton, 2);
   };
-  const struct {
-    std::vector<int64_t> dates;  // of the press at the start, of the last key down at the last look
-    bool counted_in;
-    std::vector<uint32_t> sleeps;
-    bool dispatched;
-  } cases[] = {
-      {{-12, -12}, false, {18, 20}, true},      // no press since: a single press, at once
-      {{-12, -2}, true, {18, 20, 12}, false},   // the next press counts itself in: the series goes on
-      {{-12, -2}, false, {18, 20, 12}, true},   // a key down that no process followed
-      {{kUndated, -2}, false, {30, 20}, true},  // undated: its own clock gave the time already
-  };
-  for (const auto& c : cases) {
+  for (size_t counts_in : {1u, 40u, 0u}) {
     sleeps.clear();
     dispatched.clear();
     SetState(kButton, 0);
-    DatePresses(c.dates);
-    counted_in = c.counted_in;
-    EXPECT_EQ(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, DatedAge}), c.dispatched);
-    EXPECT_EQ(sleeps, c.sleeps) << c.dates[0] << " " << c.dates[1];
-    if (c.dispatched) {
-      EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}})) << c.dates[0] << " " << c.dates[1];
-      EXPECT_EQ(GetState(kButton), 0u);
-    } else {
-      EXPECT_TRUE(dispatched.empty());
+    counts_in_at = counts_in;
+    device::SetKeyDown(kKey, true);  // the next press is down
+    DatePress(kKey, -12, -8, -2);
+    const bool acted = ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock});
+    if (counts_in != 0) {
+      EXPECT_FALSE(acted) << counts_in;
+      EXPECT_TRUE(dispatched.empty()) << counts_in;
+      EXPECT_EQ(sleeps.size(), counts_in);
       EXPECT_EQ(GetState(kButton), 2u) << "the counter is the next press's";
+    } else {
+      EXPECT_TRUE(acted);
+      EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
+      uint64_t waited = 0;
+      for (uint32_t ms : sleeps) waited += ms;
+      // From when this launcher found the next press: it may be as late.
+      EXPECT_EQ(waited, kNextLauncherWaitMs);
+      EXPECT_EQ(GetState(kButton), 0u);
     }
   }
+}
+
+// The record is gone or behind: a key it has not seen go up but that is up
+// at the hold test went up in time, as without dates; one that is down is
+// held.
+TEST_F(ClassifierTest, AKeyUpThatTheRecordMissedCountsAsLetGoInTime) {
+  AssignAll();
+  for (bool recorded : {true, false}) {
+    for (bool down : {false, true}) {
+      sleeps.clear();
+      dispatched.clear();
+      device::SetKeyDown(kKey, down);
+      DatePress(kKey, -100);
+      own.recorded = recorded;
+      EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock}));
+      EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, down}})) << recorded << down;
+      EXPECT_TRUE(sleeps.empty()) << "the window closed before the launcher began";
+    }
+  }
+  // Dated, the press's own key is asked, whatever VirtualKeyB says.
+  dispatched.clear();
+  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"VirtualKeyB", 0x20);
+  device::SetKeyDown(kKey, true);
+  DatePress(kKey, -100);
+  EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock}));
+  EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, true}}));
 }
 
 TEST_F(ClassifierTest, NoSecondSleepWhenHoldIsTheLongerInterval) {

@@ -72,61 +72,85 @@ TEST_F(HostState, AForkedChildIsItselfInTheJournalAndAsAKeysHolder) {
   EXPECT_EQ(GetAsyncKeyState(0xC3), 0) << "held by the parent, it would read as down";
 }
 
-// A key keeps when it last went down, down still or up again, and up it
-// reads as up; put down by a process that has ended, it reads as up too.
-TEST_F(HostState, APressStaysDatedAfterItsKeyIsUp) {
-  EXPECT_EQ(GetPressAge(0xC1), 0u);
+// A launcher handed a press finds it among the device's key events: when
+// its key went down, went up, and went down again for the next press;
+// auto-repeat is no event. The dates are in the launcher's own clock.
+TEST_F(HostState, AHandedPressIsFoundWithWhatFollowedIt) {
+  OwnPress press;
+  unsetenv(device::kPressVariable);
+  EXPECT_FALSE(GetOwnPress(&press)) << "started by hand: no press";
+
   ASSERT_TRUE(device::SetKeyDown(0xC1, true));
   int64_t down_at = 0;
   ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
-  EXPECT_GE(down_at, device::NowMs() - 1000);
-  EXPECT_LE(down_at, device::NowMs());
-  Sleep(31);
-  EXPECT_GE(GetPressAge(0xC1), 30u);
-  EXPECT_LT(GetPressAge(0xC1), 60000u);
-  KeybdEvent(0xC1, 0, kKeyEventKeyUp, 0);
-  EXPECT_EQ(GetAsyncKeyState(0xC1), 0);
-  std::vector<int> keys;
-  ASSERT_TRUE(device::KeysDown(&keys));
-  EXPECT_TRUE(keys.empty());
-  EXPECT_GE(GetPressAge(0xC1), 30u) << "up again, the press keeps its date";
+  const std::string handed = std::to_string(0xC1) + ":" + std::to_string(down_at);
+  setenv(device::kPressVariable, handed.c_str(), 1);
+  ASSERT_TRUE(GetOwnPress(&press));
+  EXPECT_EQ(press.virtual_key, 0xC1);
+  EXPECT_TRUE(press.recorded);
+  const uint64_t age = TickCount() - press.dates.down;
+  EXPECT_LT(age, 60000u);
+  EXPECT_EQ(press.dates.up, 0u);
+  EXPECT_EQ(press.dates.next_down, 0u);
+
+  Sleep(5);
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));  // auto-repeat
+  KeybdEvent(0xC2, 0, 0, 0);                    // another key
+  ASSERT_TRUE(GetOwnPress(&press));
+  EXPECT_EQ(press.dates.up, 0u) << "auto-repeat or another key is no key up";
   int64_t still = 0;
   ASSERT_TRUE(device::KeyDownAt(0xC1, &still));
-  EXPECT_EQ(still, down_at);
-  // Down again: a new date, down again.
-  Sleep(2);
+  EXPECT_EQ(still, down_at) << "auto-repeat keeps the press's date";
+
+  Sleep(5);
+  KeybdEvent(0xC1, 0, kKeyEventKeyUp, 0);
+  Sleep(5);
   ASSERT_TRUE(device::SetKeyDown(0xC1, true));
-  EXPECT_EQ(GetAsyncKeyState(0xC1), 0x8000);
-  ASSERT_TRUE(device::KeyDownAt(0xC1, &still));
-  EXPECT_GT(still, down_at);
-  // A key event dates its key too.
-  KeybdEvent(0x0D, 0, 0, 0);
-  Sleep(2);
-  EXPECT_GT(GetPressAge(0x0D), 0u);
-  EXPECT_EQ(GetPressAge(-1), 0u);
-  EXPECT_EQ(GetPressAge(4096), 0u);
+  ASSERT_TRUE(GetOwnPress(&press));
+  EXPECT_GE(press.dates.up, press.dates.down + 5);
+  EXPECT_GE(press.dates.next_down, press.dates.up + 5);
+  EXPECT_LE(press.dates.next_down, TickCount());
+
+  // A press the record no longer holds keeps its down, unrecorded.
+  setenv(device::kPressVariable, (std::to_string(0xC1) + ":" + std::to_string(down_at - 1)).c_str(), 1);
+  ASSERT_TRUE(GetOwnPress(&press));
+  EXPECT_FALSE(press.recorded);
+  EXPECT_NE(press.dates.down, 0u);
+  EXPECT_EQ(press.dates.up, 0u);
+  // Anything but "vk:time" hands nothing.
+  for (const char* odd : {"", "193", "193:", "0:5", "255:5", "193:5x", "193:-4", "x:5"}) {
+    setenv(device::kPressVariable, odd, 1);
+    EXPECT_FALSE(GetOwnPress(&press)) << odd;
+  }
+  unsetenv(device::kPressVariable);
 }
 
-// A device made before keys kept their times gets the columns when a program
-// opens it; keys held on it stay down, and go up.
+// A device made before keys were dated gets what it lacks when a key next
+// moves; keys held on it stay down, and go up.
 TEST_F(HostState, AnOlderDeviceLearnsToDateItsKeys) {
   ASSERT_TRUE(device::SetKeyDown(0xC3, true));
   device::SetFolder(device_name_);  // closes this process's connection
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2((device_name_ + "/registry.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE keys_down DROP COLUMN up_at; ALTER TABLE keys_down DROP COLUMN down_at",
+  ASSERT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE keys_down DROP COLUMN up_at; ALTER TABLE keys_down DROP COLUMN down_at;"
+                         "DROP TABLE IF EXISTS key_watchers",
                          nullptr, nullptr, nullptr),
             SQLITE_OK)
       << sqlite3_errmsg(db);
   sqlite3_close(db);
   EXPECT_EQ(GetAsyncKeyState(0xC3), 0x8000);
-  EXPECT_EQ(GetPressAge(0xC3), 0u) << "a key put down before the upgrade has no time";
   ASSERT_TRUE(device::SetKeyDown(0xC3, false));
   EXPECT_EQ(GetAsyncKeyState(0xC3), 0);
   ASSERT_TRUE(device::SetKeyDown(0xC1, true));
   int64_t down_at = 0;
   ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
   EXPECT_GT(down_at, 0);
+  setenv(device::kPressVariable, (std::to_string(0xC1) + ":" + std::to_string(down_at)).c_str(), 1);
+  OwnPress press;
+  ASSERT_TRUE(GetOwnPress(&press));
+  EXPECT_TRUE(press.recorded);
+  unsetenv(device::kPressVariable);
 }
 
 TEST_F(HostState, InputPanelInfoAndPreference) {

@@ -4,10 +4,13 @@
 #    dialogs), and keys posted to its focused control reach it in order;
 #  - tapdeck's Intercept dialog detects F6, offers its name, takes the name
 #    typed in its place and Return as Accept;
-#  - the key listener TapdeckH takes F6 as a hot key and starts TapdeckX,
-#    which classifies a single press, a hold, a double press and a double
-#    press and hold of the real key: each dispatches its own slot, as
-#    launch.log names it;
+#  - the key listener TapdeckH takes F6 and starts TapdeckX for each press,
+#    which classifies a single press, a hold, a double press, a double press
+#    and hold and a triple press of the real key at a person's pace: each
+#    dispatches its own slot, once, as launch.log names it;
+#  - a listener killed and started again with every launcher made 300 ms
+#    late (a busy machine) still has every press read as played, because
+#    the listener dates each press and the launcher reads it from that;
 #  - later starts of the listener end and leave the first one listening.
 # Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE INTERCEPT_PROBE
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
@@ -28,12 +31,15 @@ app=$device/Quadrakey
 xvfb_pid=
 desktop_pid=
 finish() {
+  # The report watcher, and whatever else this script left running.
+  kill $(jobs -p) 2>/dev/null
   [[ -n $desktop_pid ]] && kill "$desktop_pid" 2>/dev/null
   # A fresh server for the tests after this one, without the display; the
   # desktop, the listener and anything they started end with this one.
   "$runner" --prefix "$prefix" --stop-server
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$app"
+  [[ -n ${reports:-} ]] && rm -f "$reports"
   env -u DISPLAY "$runner" --prefix "$prefix" --start-server
 }
 trap finish EXIT
@@ -106,10 +112,10 @@ echo "a real F6 reached the Intercept dialog: $out"
 # ---- The listener and the launcher -------------------------------------------
 # F6 (0x75) is the one user-defined button; with no hardware buttons it is
 # button 0, letter A. Every slot is assigned, so every press waits and is
-# classified; launch.log names the slot that acted. Hold and double press
-# take 2 s, and presses are a second apart: a Wine process can take a few
-# hundred milliseconds to start on a loaded machine, and the outcome must
-# not depend on it.
+# classified; launch.log names the slot that acted, and nothing else may
+# act. The intervals are the defaults, 400 ms, and the presses come at a
+# person's pace: a Wine process can take a few hundred milliseconds to start
+# on a loaded machine, and the outcome must not depend on it.
 mkdir -p "$app"
 cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
   fail "cannot place the programs"
@@ -120,7 +126,7 @@ reg=$(mktemp --suffix=.reg)
   printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
   printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
-  printf '"HoldInterval"=dword:000007d0\r\n"DblClickInterval"=dword:000007d0\r\n'
+  printf '"HoldInterval"=dword:00000190\r\n"DblClickInterval"=dword:00000190\r\n'
   # An action that ends in launch.log's report (a shell launch does not).
   for slot in ButtonA ButtonAh ButtonA2 ButtonA2h; do printf '"%s"="<Input Panel>"\r\n' "$slot"; done
   printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
@@ -131,49 +137,110 @@ rm -f "$reg"
 
 # A Wine desktop the size of the screen: X gives it the keys without a focus
 # of its own, and the listener and the launchers run in it.
-WINEPREFIX=$prefix WINEDEBUG=-all "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
-  </dev/null >/dev/null 2>&1 &
-desktop_pid=$!
-for _ in $(seq 200); do
-  grep -q "listening" "$app/listener.log" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
-  fail "the listener does not listen to F6"
-# X gives keys to the window with its focus: the desktop's, whatever the
-# probe's dialog left behind.
-desktop=
-for _ in $(seq 100); do
-  desktop=$(xdotool search --onlyvisible --name 'Wine desktop' 2>/dev/null | head -n1)
-  [[ -n $desktop ]] && break
-  sleep 0.1
-done
-[[ -n $desktop ]] || fail "the Wine desktop never showed"
-xdotool windowfocus --sync "$desktop" 2>/dev/null
-xdotool mousemove 240 320 2>/dev/null
+start_listener() {
+  rm -f "$app/listener.log"
+  WINEPREFIX=$prefix WINEDEBUG=-all "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
+    </dev/null >/dev/null 2>&1 &
+  desktop_pid=$!
+  for _ in $(seq 200); do
+    grep -q "listening" "$app/listener.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
+    fail "the listener does not listen to F6"
+  ! grep -q 'cannot be dated' "$app/listener.log" || fail "the listener cannot date presses"
+  # X gives keys to the window with its focus: the desktop's, whatever the
+  # probe's dialog left behind.
+  desktop=
+  for _ in $(seq 100); do
+    desktop=$(xdotool search --onlyvisible --name 'Wine desktop' 2>/dev/null | head -n1)
+    [[ -n $desktop ]] && break
+    sleep 0.1
+  done
+  [[ -n $desktop ]] || fail "the Wine desktop never showed"
+  xdotool windowfocus --sync "$desktop" 2>/dev/null
+  xdotool mousemove 240 320 2>/dev/null
+}
 
-# press NAME "XDOTOOL STEPS" COUNT HOLD: the steps, then the slot that acted.
+listener_pids() {
+  for pid in $(pgrep -f '^Q:.Quadrakey.TapdeckH.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && echo "$pid"
+  done
+}
+
+# Each dispatch starts launch.log afresh: the first line of every report
+# written while it runs goes to $reports, so that a second dispatch shows.
+reports=$(mktemp)
+watch_reports() {
+  local present=0
+  while :; do
+    if [[ -s $app/launch.log ]]; then
+      if ((present == 0)); then
+        present=1
+        head -n1 "$app/launch.log" >>"$reports"
+      fi
+    else
+      present=0
+    fi
+    sleep 0.01
+  done
+}
+
+# press NAME "XDOTOOL STEPS" COUNT HOLD: the steps, then the one slot that
+# acted.
 press() {
-  local name=$1 steps=$2 count=$3 hold=$4 report=
+  local name=$1 steps=$2 count=$3 hold=$4 report= watcher
   rm -f "$app/launch.log"
+  : >"$reports"
+  watch_reports &
+  watcher=$!
   # shellcheck disable=SC2086
   xdotool $steps
   for _ in $(seq 200); do
-    report=$(head -n1 "$app/launch.log" 2>/dev/null)
+    report=$(head -n1 "$reports")
     [[ -n $report ]] && break
     sleep 0.05
   done
+  # Every launcher of the series has ended before the next one; a second
+  # dispatch has written its report by then.
+  sleep 1.2
+  kill "$watcher" 2>/dev/null
+  wait "$watcher" 2>/dev/null
   [[ $report == "Launch button 0, press $count, hold $hold" ]] ||
     fail "$name: expected \"Launch button 0, press $count, hold $hold\", got \"$report\""
+  [[ $(wc -l <"$reports") -eq 1 ]] || fail "$name: more than one slot acted: $(tr '\n' '|' <"$reports")"
   echo "$name: $report"
-  # Every launcher of the series has ended before the next one.
-  sleep 0.8
 }
-press "single press" "keydown F6 sleep 0.05 keyup F6" 1 0
-# Held past Xvfb's auto-repeat (660 ms): the repeated hot keys start nothing.
-press "press and hold" "keydown F6 sleep 4 keyup F6" 1 1
-press "double press" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 0.05 keyup F6" 2 0
-press "double press and hold" "keydown F6 sleep 0.05 keyup F6 sleep 1 keydown F6 sleep 4 keyup F6" 2 1
+
+every_kind_of_press() {
+  local late=$1
+  press "single press$late" "keydown F6 sleep 0.1 keyup F6" 1 0
+  # Held past Xvfb's auto-repeat (660 ms): the repeated key downs start nothing.
+  press "press and hold$late" "keydown F6 sleep 1.5 keyup F6" 1 1
+  # Let go before a launcher 300 ms late would reach its hold test by its
+  # own clock: only the key's times make these holds.
+  press "short hold$late" "keydown F6 sleep 0.6 keyup F6" 1 1
+  press "double press$late" "keydown F6 sleep 0.1 keyup F6 sleep 0.13 keydown F6 sleep 0.1 keyup F6" 2 0
+  press "double press and hold$late" "keydown F6 sleep 0.1 keyup F6 sleep 0.13 keydown F6 sleep 0.55 keyup F6" 2 1
+  press "triple press$late" \
+    "keydown F6 sleep 0.1 keyup F6 sleep 0.13 keydown F6 sleep 0.1 keyup F6 sleep 0.13 keydown F6 sleep 0.1 keyup F6" 2 1
+  # The second key down 20 ms after the first key up.
+  press "quick double press$late" "keydown F6 sleep 0.06 keyup F6 sleep 0.02 keydown F6 sleep 0.06 keyup F6" 2 0
+}
+
+start_listener
+every_kind_of_press ""
+
+# Killed, the listener leaves nothing a later one could misread; started
+# again with every launcher made late, it still has each press read as
+# played.
+for pid in $(listener_pids); do kill -9 "$pid"; done
+kill "$desktop_pid" 2>/dev/null
+wait "$desktop_pid" 2>/dev/null
+export QUADRAKEY_FAULTS=TapdeckX/start-delay:300
+start_listener
+every_kind_of_press " (launchers 300 ms late)"
+unset QUADRAKEY_FAULTS
 
 # More starts while it runs, in its desktop (where the listener's hidden
 # window can be found, as on a PC where both run in the user's desktop):
@@ -189,10 +256,7 @@ done
 [[ $(grep -c '^Reading the list' "$app/listener.log") -eq 4 ]] ||
   fail "the running listener did not read the list once for each later start"
 sleep 1
-listeners=0
-for pid in $(pgrep -f '^Q:.Quadrakey.TapdeckH.exe'); do
-  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && listeners=$((listeners + 1))
-done
+listeners=$(listener_pids | wc -l)
 [[ $listeners -eq 1 ]] || fail "$listeners listeners run after three more starts"
 press "single press after more starts" "keydown F6 sleep 0.05 keyup F6" 1 0
 

@@ -164,12 +164,25 @@ bool ApplyRegChanges(const std::vector<RegChange>& changes, RegChangeFailure* fa
 // without putting it up (killed), the key reads as up everywhere. Keys sent
 // as key events (KeybdEvent) have no holder.
 bool IsKeyDown(int virtual_key, bool* down);
-bool SetKeyDown(int virtual_key, bool down);
+// A key's move goes into the device's key history the moment it happens,
+// never waiting for the registry (whose write lock an import may hold); the
+// time it was noted (NowMs), which the key's state and the journal line
+// that tells of it then carry.
+int64_t NoteKeyMove(int virtual_key, bool down);
+// `at`: the move's time as NoteKeyMove gave it; 0: the move is noted now.
+bool SetKeyDown(int virtual_key, bool down, int64_t at = 0);
 // When the key last went down (milliseconds as NowMs counts them), whether
 // it is down still or up again; 0 when its time was not kept.
 bool KeyDownAt(int virtual_key, int64_t* down_at);
 // The keys down, in code order.
 bool KeysDown(std::vector<int>* keys);
+
+// The environment variable that hands a launcher its press ("vk:time").
+inline constexpr char kPressVariable[] = "QUADRAKEY_PRESS";
+// The next program this process starts is the launcher of the press of
+// `virtual_key` that went down at `down_at` (NowMs, as KeyDownAt gives it);
+// 0 for the key: it is no press's. No other program gets a press.
+void DatePressOfNextStart(int virtual_key, int64_t down_at);
 
 struct DisplayState {
   uint32_t orientation;  // platform value (kDmdo0 ...)
@@ -258,6 +271,9 @@ struct JournalEntry {
 // Appends an entry stamped now with this process's id. False when it could
 // not be written, with the reason in *error when given.
 bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error = nullptr);
+// The same with the time given (NowMs), for an entry that tells of a moment
+// already past, such as a key's move.
+bool JournalAt(int64_t t_ms, const std::string& event, const std::string& json_fields, uint32_t* error = nullptr);
 // Entries with id > after_id, oldest first.
 bool ReadJournal(int64_t after_id, std::vector<JournalEntry>* entries);
 // The id of the last entry ever made (cleared ones count), 0 for none.

@@ -90,21 +90,33 @@ bool ForEachKey(const char* sql, int64_t bound, Each each) {
   return rc == SQLITE_DONE;
 }
 
-bool ChangeKey(int virtual_key, bool down, bool held_by_this_process) {
+// `now`: the time of the move (never 0, which reads as "not kept"); the
+// journal line that tells of it carries the same time.
+bool ChangeKey(int virtual_key, bool down, bool held_by_this_process, int64_t now) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
+  bool was_down = false;
+  if (!IsKeyDown(virtual_key, &was_down)) return false;
+  if (down && was_down) {
+    // Auto-repeat: the key keeps the time of its press; whoever put it down
+    // again holds it now.
+    Stmt hold(db, "UPDATE keys_down SET holder_pid = ?, holder_start = ? WHERE vk = ?");
+    if (held_by_this_process) hold.Bind(1, OwnPid()).Bind(2, OwnStart());
+    hold.Bind(3, static_cast<int64_t>(virtual_key));
+    return hold.Step() == SQLITE_DONE;
+  }
   Stmt change(db, down ? "INSERT OR REPLACE INTO keys_down(vk, holder_pid, holder_start, down_at, up_at) "
                          "VALUES (?, ?, ?, ?, NULL)"
                        : "UPDATE keys_down SET up_at = ? WHERE vk = ?");
   if (down) {
     change.Bind(1, static_cast<int64_t>(virtual_key));
     if (held_by_this_process) change.Bind(2, OwnPid()).Bind(3, OwnStart());
-    change.Bind(4, NowMs());
+    change.Bind(4, now);
   } else {
-    // Never 0, which reads as down.
-    change.Bind(1, std::max<int64_t>(NowMs(), 1)).Bind(2, static_cast<int64_t>(virtual_key));
+    change.Bind(1, now).Bind(2, static_cast<int64_t>(virtual_key));
   }
-  return change.Step() == SQLITE_DONE;
+  if (change.Step() != SQLITE_DONE) return false;
+  return down == was_down || TellKeyWatchers(virtual_key, !down, now);
 }
 
 }  // namespace
@@ -117,7 +129,9 @@ bool IsKeyDown(int virtual_key, bool* down) {
   return true;
 }
 
-bool SetKeyDown(int virtual_key, bool down) { return ChangeKey(virtual_key, down, true); }
+bool SetKeyDown(int virtual_key, bool down, int64_t at) {
+  return ChangeKey(virtual_key, down, true, at > 0 ? at : NoteKeyMove(virtual_key, down));
+}
 
 bool KeyDownAt(int virtual_key, int64_t* down_at) {
   int64_t found = 0;
@@ -201,8 +215,12 @@ std::string JsonString(const std::u16string& text) {
 }
 
 bool Journal(const std::string& event, const std::string& json_fields, uint32_t* error) {
+  return JournalAt(NowMs(), event, json_fields, error);
+}
+
+bool JournalAt(int64_t t_ms, const std::string& event, const std::string& json_fields, uint32_t* error) {
   const uint32_t saved = plat::GetLastError();  // journalling never disturbs the caller's error
-  const bool written = WriteJournalRow({NowMs(), OwnPid(), event, json_fields});
+  const bool written = WriteJournalRow({t_ms, OwnPid(), event, json_fields});
   if (!written && error != nullptr) *error = plat::GetLastError();
   plat::SetLastError(saved);
   return written;
@@ -262,22 +280,16 @@ uint16_t GetAsyncKeyState(int virtual_key) {
   return device::IsKeyDown(virtual_key, &down) && down ? 0x8000 : 0;
 }
 
-uint32_t GetPressAge(int virtual_key) {
-  int64_t down_at = 0;
-  if (virtual_key < 0 || virtual_key > 255 || !device::KeyDownAt(virtual_key, &down_at) || down_at <= 0) return 0;
-  const int64_t age = device::NowMs() - down_at;
-  return age > 0 && age <= INT32_MAX ? static_cast<uint32_t>(age) : 0;
-}
-
 void KeybdEvent(uint8_t virtual_key, uint8_t /*scan_code*/, uint32_t flags, uintptr_t /*extra_info*/) {
   bool up = (flags & kKeyEventKeyUp) != 0;
   // The key and its journal line in one commit: no reader sees one without
   // the other, and a press's key events cost half the writes. Neither fails
   // for the other: a transaction that cannot begin leaves each its own.
   const uint32_t saved = GetLastError();
+  const int64_t now = device::NoteKeyMove(virtual_key, !up);
   Txn txn(Db(), true);
-  device::ChangeKey(virtual_key, !up, false);
-  device::Journal("key", "\"vk\":" + std::to_string(virtual_key) + ",\"up\":" + (up ? "true" : "false") +
+  device::ChangeKey(virtual_key, !up, false, now);
+  device::JournalAt(now, "key", "\"vk\":" + std::to_string(virtual_key) + ",\"up\":" + (up ? "true" : "false") +
                              ",\"flags\":" + std::to_string(flags));
   if (txn.ok()) txn.Commit();
   SetLastError(saved);

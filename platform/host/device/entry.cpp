@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/host/device/device.h"
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     if (i > 1) command_line += ' ';
     command_line += argv[i];
   }
+  if (const uint32_t late = plat::faults::StartDelayMs()) plat::Sleep(late);
   DeviceStartUp();
   // Registered after start-up: runs before the objects made earlier are gone.
   std::atexit(DeviceShutDown);

@@ -148,6 +148,7 @@ constexpr uint32_t kWmKeyUp = 0x0101;
 constexpr uint32_t kWmTimer = 0x0113;
 constexpr uint32_t kWmHotKey = 0x0312;
 constexpr uint32_t kWmApp = 0x8000;
+constexpr uint32_t kWmKeyEvent = kWmApp + 1;  // plat::WindowEvent::kKeyEvent
 
 struct PostedMessage {
   plat::Window window;
@@ -189,5 +190,10 @@ void ForgetProcessHotKeys();
 // error when the device cannot be read or written.
 bool StateGet(const char* name, int64_t default_value, int64_t* value);
 bool StateSet(const char* name, int64_t value);
+
+// ---- Dated keys (key_record.cpp) ---------------------------------------------
+// Tells the programs that watch the key of its move at `at` (NowMs), inside
+// the caller's transaction. False with the last error.
+bool TellKeyWatchers(int virtual_key, bool up, int64_t at);
 
 }  // namespace device::internal

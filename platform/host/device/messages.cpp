@@ -168,6 +168,7 @@ plat::WindowEvent EventOf(uint32_t message, bool* known) {
     case kWmTimer: return plat::WindowEvent::kTimer;
     case kWmHotKey: return plat::WindowEvent::kHotKey;
     case kWmApp: return plat::WindowEvent::kAppMessage;
+    case kWmKeyEvent: return plat::WindowEvent::kKeyEvent;
   }
   *known = false;
   return plat::WindowEvent::kDestroy;

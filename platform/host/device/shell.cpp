@@ -61,6 +61,12 @@ bool IsElf(const std::string& host_path) {
   return elf;
 }
 
+// "QUADRAKEY_PRESS=vk:time" for the next program started, or empty.
+std::string& PressOfNextStart() {
+  static std::string setting;
+  return setting;
+}
+
 bool Spawn(const std::string& host_path, const std::u16string& command_line) {
   std::string argument = device::ToUtf8(command_line);
   std::vector<char*> argv{const_cast<char*>(host_path.c_str())};
@@ -68,10 +74,16 @@ bool Spawn(const std::string& host_path, const std::u16string& command_line) {
   argv.push_back(nullptr);
 
   std::string device_setting = "QUADRAKEY_DEVICE=" + device::Folder();
+  std::string press_setting;
+  press_setting.swap(PressOfNextStart());  // for this start only
+  const size_t press_prefix = std::strlen(device::kPressVariable);
   std::vector<char*> env;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
-    if (std::strncmp(*e, "QUADRAKEY_DEVICE=", 17) != 0) env.push_back(*e);
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const bool press = std::strncmp(*e, device::kPressVariable, press_prefix) == 0 && (*e)[press_prefix] == '=';
+    if (std::strncmp(*e, "QUADRAKEY_DEVICE=", 17) != 0 && !press) env.push_back(*e);
+  }
   env.push_back(device_setting.data());
+  if (!press_setting.empty()) env.push_back(press_setting.data());
   env.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
@@ -297,6 +309,12 @@ bool RunShellCommand(const std::u16string& command) {
 }
 
 std::vector<int> StartedProcesses() { return Started(); }
+
+void DatePressOfNextStart(int virtual_key, int64_t down_at) {
+  PressOfNextStart() = virtual_key == 0 ? std::string()
+                                        : std::string(kPressVariable) + "=" + std::to_string(virtual_key) + ":" +
+                                              std::to_string(down_at);
+}
 
 void DetachStartedPrograms(const std::string& output_file) { DetachedOutput() = output_file; }
 

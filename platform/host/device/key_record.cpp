@@ -1,0 +1,236 @@
+// The emulated device dates every key event: a short history of downs and
+// ups with their times, which launchers read to find their own press, and
+// the programs that watch keys, which get each event as it happens.
+//
+// The history is a ring in a file of its own ("keys.events" in the device
+// folder), written the moment a key moves, under a lock of its own: as on a
+// real device, a key's time never waits for the registry (a long import
+// holds the database's write lock for a while).
+//
+// A launcher started for a press carries the press in its environment
+// ("vk:time" in QUADRAKEY_PRESS), set by whoever started it; it is the
+// device's own hand-over, stripped from every other program the device
+// starts.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/host/device/host_internal.h"
+#include "platform/ui.h"
+
+using namespace device::internal;
+
+namespace {
+
+// Ample for every series in flight: a launcher looks at most a few seconds
+// back.
+constexpr uint32_t kSlots = 256;
+constexpr uint32_t kMagic = 0x31766B71;  // "qkv1"
+
+struct Slot {
+  int64_t at;  // NowMs
+  uint32_t vk;
+  uint32_t up;
+};
+struct RingHeader {
+  uint32_t magic;
+  uint32_t reserved;
+  uint64_t count;  // events written; the newest is slot (count - 1) % kSlots
+};
+struct Ring {
+  RingHeader header;
+  Slot slots[kSlots];
+};
+
+const char kCreateTables[] =
+    "CREATE TABLE IF NOT EXISTS key_watchers(vk INTEGER NOT NULL, window INTEGER NOT NULL, pid INTEGER NOT NULL,"
+    "  start INTEGER NOT NULL, PRIMARY KEY(vk, window))";
+
+std::string RingPath() { return device::Folder() + "/keys.events"; }
+
+// The ring's file, locked as asked; -1 when there is none (and, for a
+// writer, none can be made).
+int OpenRing(bool write) {
+  const int fd = open(RingPath().c_str(), (write ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  if (flock(fd, write ? LOCK_EX : LOCK_SH) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The whole ring; a file that is short, or of another kind, reads as empty.
+void ReadRing(int fd, Ring* ring) {
+  if (pread(fd, ring, sizeof *ring, 0) != static_cast<ssize_t>(sizeof *ring) || ring->header.magic != kMagic)
+    std::memset(ring, 0, sizeof *ring);
+}
+
+bool NoTable(sqlite3* db) { return std::strstr(sqlite3_errmsg(db), "no such table") != nullptr; }
+
+// The press this process was started for, from its environment.
+struct Handed {
+  bool present = false;
+  int vk = 0;
+  int64_t at = 0;
+};
+
+// Read at each question: a launcher asks a few times, and tests hand
+// presses to themselves.
+Handed HandedPress() {
+  Handed handed;
+  const char* text = std::getenv(device::kPressVariable);
+  if (text == nullptr) return handed;
+  char* end = nullptr;
+  const long vk = std::strtol(text, &end, 10);
+  if (end == text || *end != ':' || vk < 1 || vk > 0xFE) return handed;
+  const char* at_text = end + 1;
+  const long long at = std::strtoll(at_text, &end, 10);
+  if (end == at_text || *end != '\0' || at <= 0) return handed;
+  handed = {true, static_cast<int>(vk), static_cast<int64_t>(at)};
+  return handed;
+}
+
+// Device times (NowMs) in this process's TickCount().
+uint64_t ToTicks(int64_t at, int64_t now_ms, uint64_t now_ticks) {
+  const int64_t ago = now_ms - at;
+  return ago <= 0 ? now_ticks : ago >= static_cast<int64_t>(now_ticks) ? 1 : now_ticks - static_cast<uint64_t>(ago);
+}
+
+}  // namespace
+
+namespace device::internal {
+
+bool TellKeyWatchers(int virtual_key, bool up, int64_t at) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  // Every watcher hears of it, in the caller's commit; a watcher that has
+  // ended is forgotten.
+  std::vector<std::pair<int64_t, bool>> watchers;
+  {
+    Stmt list(db, "SELECT window, pid, start FROM key_watchers WHERE vk = ?");
+    if (!list.ok()) return NoTable(db);  // a device no program ever watched
+    list.Bind(1, static_cast<int64_t>(virtual_key));
+    while (list.Step() == SQLITE_ROW)
+      watchers.push_back({list.Int(0), device::ProcessStartTime(list.Int(1)) == list.Int(2)});
+  }
+  const uint32_t saved = plat::GetLastError();
+  for (const auto& [window, runs] : watchers) {
+    const uintptr_t first = static_cast<uintptr_t>(virtual_key) | (up ? plat::kKeyEventUp : 0);
+    if (runs && PostToWindow(static_cast<plat::Window>(window), kWmKeyEvent, first, static_cast<intptr_t>(at)))
+      continue;
+    Stmt drop(db, "DELETE FROM key_watchers WHERE window = ?");
+    drop.Bind(1, window);
+    drop.StepQuietly();
+  }
+  plat::SetLastError(saved);
+  return true;
+}
+
+}  // namespace device::internal
+
+namespace device {
+
+int64_t NoteKeyMove(int virtual_key, bool down) {
+  const int64_t at = std::max<int64_t>(NowMs(), 1);
+  const int fd = OpenRing(true);
+  if (fd < 0) return at;  // the key still moves; its press goes undated
+  Ring ring;
+  ReadRing(fd, &ring);
+  ring.header.magic = kMagic;
+  const Slot slot{at, static_cast<uint32_t>(virtual_key), down ? 0u : 1u};
+  const off_t place = static_cast<off_t>(sizeof(RingHeader) + (ring.header.count % kSlots) * sizeof(Slot));
+  ring.header.count += 1;
+  // The slot first, then the count that makes it seen: a writer killed in
+  // between leaves the ring as it was.
+  if (pwrite(fd, &slot, sizeof slot, place) == static_cast<ssize_t>(sizeof slot)) {
+    if (lseek(fd, 0, SEEK_END) < static_cast<off_t>(sizeof ring)) {
+      // A new ring is made whole before anyone reads it.
+      std::memset(ring.slots, 0, sizeof ring.slots);
+      ring.slots[(ring.header.count - 1) % kSlots] = slot;
+      pwrite(fd, &ring, sizeof ring, 0);
+    } else {
+      pwrite(fd, &ring.header, sizeof ring.header, 0);
+    }
+  }
+  close(fd);
+  return at;
+}
+
+}  // namespace device
+
+namespace plat {
+
+bool WatchKeys(Window window, const std::vector<uint32_t>& keys) {
+  common::FaultGate gate(faults::Op::KeyWatch);
+  if (gate.failed()) return false;
+  if (WindowProcess(window) != OwnPid()) return Fail(kErrorInvalidWindowHandle);
+  for (uint32_t key : keys)
+    if (key < 1 || key > 0xFE) return Fail(kErrorInvalidParameter);
+  sqlite3* db = Db();
+  if (db == nullptr || !Exec(db, kCreateTables)) return false;
+  Txn txn(db, true);
+  if (!txn.ok()) return false;
+  Stmt drop(db, "DELETE FROM key_watchers WHERE window = ?");
+  drop.Bind(1, static_cast<int64_t>(window));
+  if (drop.Step() != SQLITE_DONE) return false;
+  const int64_t start = device::ProcessStartTime(OwnPid());
+  for (uint32_t key : keys) {
+    Stmt add(db, "INSERT OR REPLACE INTO key_watchers(vk, window, pid, start) VALUES (?, ?, ?, ?)");
+    add.Bind(1, static_cast<int64_t>(key)).Bind(2, static_cast<int64_t>(window)).Bind(3, OwnPid()).Bind(4, start);
+    if (add.Step() != SQLITE_DONE) return false;
+  }
+  return txn.Commit();
+}
+
+bool StartPressLauncher(const std::u16string& program, const std::u16string& command_line, int virtual_key,
+                        intptr_t down_stamp) {
+  device::DatePressOfNextStart(virtual_key, static_cast<int64_t>(down_stamp));
+  const bool started = CreateProcess(program, command_line);
+  // A start that failed before its spawn leaves the press to no one.
+  const uint32_t error = GetLastError();
+  device::DatePressOfNextStart(0, 0);
+  SetLastError(error);
+  return started;
+}
+
+bool GetOwnPress(OwnPress* press) {
+  const Handed handed = HandedPress();
+  if (!handed.present) return false;
+  const int64_t now_ms = device::NowMs();
+  const uint64_t now_ticks = TickCount();
+  OwnPress found;
+  found.virtual_key = handed.vk;
+  found.dates.down = ToTicks(handed.at, now_ms, now_ticks);
+  const uint32_t saved = GetLastError();
+  const int fd = OpenRing(false);
+  if (fd >= 0) {
+    static Ring ring;  // 4 KB: kept off the stack
+    ReadRing(fd, &ring);
+    close(fd);
+    const uint64_t kept = std::min<uint64_t>(ring.header.count, kSlots);
+    // The press's own key down, then what followed it, oldest first.
+    for (uint64_t i = ring.header.count - kept; i < ring.header.count; ++i) {
+      const Slot& slot = ring.slots[i % kSlots];
+      if (slot.vk != static_cast<uint32_t>(handed.vk)) continue;
+      const bool up = slot.up != 0;
+      if (!found.recorded) {
+        found.recorded = !up && slot.at == handed.at;
+      } else if (up && found.dates.up == 0) {
+        found.dates.up = ToTicks(slot.at, now_ms, now_ticks);
+      } else if (!up && found.dates.up != 0) {
+        found.dates.next_down = ToTicks(slot.at, now_ms, now_ticks);
+        break;
+      }
+    }
+  }
+  SetLastError(saved);
+  *press = found;
+  return true;
+}
+
+}  // namespace plat
