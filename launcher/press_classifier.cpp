@@ -1,6 +1,7 @@
 #include "launcher/press_classifier.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "launcher/dispatch.h"
 #include "platform/platform.h"
@@ -32,6 +33,12 @@ class Press {
   }
 
   bool dated() const { return dated_; }
+  const plat::OwnPress& own() const { return own_; }
+  // An undated press is as old as the launcher's first look at its timing.
+  void Restart() {
+    now_ = std::max(now_, clock_());
+    if (!dated_) own_.dates.down = now_;
+  }
   int key() const { return own_.virtual_key; }
   uint64_t now() const { return now_; }
   const plat::PressDates& dates() const { return own_.dates; }
@@ -66,6 +73,31 @@ class Press {
   uint64_t now_;
 };
 
+// Which of the three extra slots hold an assignment. Each read overwrites
+// the shared result, so each is tested at once.
+press_rule::ExtraSlots ReadExtraSlots(uint32_t button) {
+  press_rule::ExtraSlots extra;
+  extra.held = !IsUnassigned(GetShortcut(button, 1, true));
+  extra.double_press = !IsUnassigned(GetShortcut(button, 2, false));
+  extra.double_held = !IsUnassigned(GetShortcut(button, 2, true));
+  return extra;
+}
+
+// The counter this press's launcher should find, from the presses of its
+// series that the record holds; 0 where the series' start is not held.
+uint32_t ExpectedCounter(const plat::OwnPress& own, const press_rule::Timing& timing,
+                         const press_rule::ExtraSlots& extra) {
+  constexpr uint64_t kLater = ~uint64_t{0};
+  int linked = 0;
+  while (linked < own.earlier_count &&
+         press_rule::Judge(own.earlier[linked], kLater, timing).look == Look::kNextPress)
+    ++linked;
+  if (linked == plat::OwnPress::kEarlier) return 0;
+  std::vector<press_rule::PlayedPress> series;
+  for (int i = linked - 1; i >= 0; --i) series.push_back({own.earlier[i].down, own.earlier[i].up});
+  return press_rule::CounterAtKeyDown(series, own.dates.down, timing, extra);
+}
+
 }  // namespace
 
 uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
@@ -73,7 +105,34 @@ uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
 }
 
 bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
-  const uint32_t n = GetState(button);
+  Press press(hooks);
+  press_rule::Timing timing;
+  bool intervals_read = false;
+  press_rule::ExtraSlots extra;
+  bool extra_read = false;
+  uint32_t n = GetState(button);
+
+  // A launcher can start before the launcher of the press before it has
+  // counted itself in (two processes started late by different amounts):
+  // where the record shows that press in this one's series, wait for it.
+  if (n < 2 && press.dated() && press.own().earlier_count > 0) {
+    extra = ReadExtraSlots(button);
+    extra_read = true;
+    timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
+    timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+    intervals_read = true;
+    const uint32_t expected = ExpectedCounter(press.own(), timing, extra);
+    // Launchers started under the same load start about as late: one that
+    // has not come by twice this one's lateness is not coming (a launcher
+    // that took an old counter for a third press has already gone).
+    const uint64_t late = press.now() - std::min(press.now(), press.dates().down);
+    const uint64_t give_up =
+        press.now() + std::clamp<uint64_t>(2 * late, kEarlierLauncherMinWaitMs, kNextLauncherWaitMs);
+    while (n < expected && press.now() < give_up) {
+      press.Wait(std::min<uint64_t>(press.now() + kNextLauncherPollMs, give_up));
+      n = GetState(button);
+    }
+  }
 
   // A third press: whoever waits as the second press gives way.
   if (n >= 2) {
@@ -82,31 +141,23 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
     return true;
   }
 
-  // Each read overwrites the shared result, so each is copied at once.
-  const std::u16string held = GetShortcut(button, 1, true);
-  const std::u16string double_press = GetShortcut(button, 2, false);
-  const std::u16string double_held = GetShortcut(button, 2, true);
-  const bool held_free = IsUnassigned(held);
-  const bool double_free = IsUnassigned(double_press);
-  const bool double_held_free = IsUnassigned(double_held);
-
-  if (n == 0 && held_free && double_free && double_held_free) {
+  if (!extra_read) extra = ReadExtraSlots(button);
+  if (n == 0 && !extra.held && !extra.double_press && !extra.double_held) {
     hooks.dispatch(button, 1, false);
     return true;
   }
-  if (n == 1 && double_held_free) {
+  if (n == 1 && !extra.double_held) {
     SetState(button, 0);
     hooks.dispatch(button, 2, false);
     return true;
   }
 
   const uint32_t m = n + 1;
-  press_rule::Timing timing;
-  timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
+  if (!intervals_read) timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
   SetState(button, m);
   // The waits count from when the key went down, however late this process
-  // began; a press that no one dated counts from now.
-  Press press(hooks);
+  // began; a press that no one dated counts from its first look.
+  press.Restart();
   const uint64_t hold_deadline = press_rule::HoldDeadline(press.dates().down, timing);
   int undated_key = 0;
   Verdict verdict{Look::kWait};
@@ -126,7 +177,7 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
 
   // Let go in time: the series closes the larger interval after the press,
   // unless the key went down again before then.
-  timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  if (!intervals_read) timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
   for (;;) {
     verdict = press_rule::JudgeWindow(press.dates(), press.now(), timing);
     if (verdict.look != Look::kWait) break;

@@ -31,6 +31,10 @@ constexpr uint32_t kMaxWaitMs = press_rule::kMaxWaitMs;
 // went down in its window to count itself in, from that key down; one that
 // never comes (no launcher followed the key) leaves the press as it stands.
 constexpr uint32_t kNextLauncherWaitMs = 3000;
+// A launcher whose record shows earlier presses of its series that have not
+// counted themselves in waits for them at least this long, and at most
+// kNextLauncherWaitMs.
+constexpr uint32_t kEarlierLauncherMinWaitMs = 100;
 // How often it looks at the counter meanwhile.
 constexpr uint32_t kNextLauncherPollMs = 5;
 

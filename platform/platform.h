@@ -193,6 +193,12 @@ struct OwnPress {
   // down is known (the record is gone: its keeper ended), and the key's
   // state must be asked (GetAsyncKeyState).
   bool recorded = false;
+  // The key's presses before this one that the record still holds, the
+  // latest first, each with the key down that followed it: enough to tell
+  // where this press's series began.
+  static constexpr int kEarlier = 8;
+  PressDates earlier[kEarlier];
+  int earlier_count = 0;
 };
 // The press this process was started for, as the record holds it now; ask
 // again for what has happened since. False when the process was started

@@ -1,6 +1,7 @@
 #include "shared/press_rule.h"
 
 #include <limits>
+#include <utility>
 
 namespace press_rule {
 namespace {
@@ -41,44 +42,79 @@ Verdict Judge(const plat::PressDates& dates, uint64_t now, const Timing& timing)
   return hold.look == Look::kReleased ? JudgeWindow(dates, now, timing) : hold;
 }
 
-std::vector<Outcome> ReadSeries(const std::vector<PlayedPress>& presses, const Timing& timing,
-                                const ExtraSlots& extra) {
-  std::vector<Outcome> outcomes;
-  uint32_t counter = 0;
-  bool waiting = false;
-  size_t waiter = 0;  // the press whose launcher waits, with press number counter
-  // The waiting launcher's answer, knowing the key's next down (0: none).
-  const auto settle = [&](uint64_t next_down) {
-    const plat::PressDates dates{presses[waiter].down, presses[waiter].up, next_down};
-    const Verdict verdict = Judge(dates, std::numeric_limits<uint64_t>::max(), timing);
-    if (verdict.look == Look::kNextPress) return;  // the next press reads the counter
-    const bool held = verdict.look == Look::kHeld;
-    outcomes.push_back({static_cast<int>(counter), held, waiter,
-                        held ? HoldDeadline(dates.down, timing) : WindowEnd(dates.down, timing)});
-    counter = 0;
-    waiting = false;
-  };
-  for (size_t k = 0; k < presses.size(); ++k) {
-    if (waiting) settle(presses[k].down);
-    const uint64_t at = presses[k].down;
-    if (counter >= 2) {
-      counter = 0;
-      waiting = false;
-      outcomes.push_back({2, true, k, at});
-    } else if (counter == 0 && !extra.held && !extra.double_press && !extra.double_held) {
-      outcomes.push_back({1, false, k, at});
-    } else if (counter == 1 && !extra.double_held) {
-      counter = 0;
-      waiting = false;
-      outcomes.push_back({2, false, k, at});
+namespace {
+
+// The counter protocol with launchers that count themselves in the moment
+// their key goes down.
+class Series {
+ public:
+  Series(const std::vector<PlayedPress>& presses, const Timing& timing, const ExtraSlots& extra)
+      : presses_(presses), timing_(timing), extra_(extra) {}
+
+  // Press k's key down: the waiting launcher learns of it, then press k's
+  // launcher reads the counter.
+  void KeyDown(size_t k) {
+    if (waiting_) Settle(presses_[k].down);
+    const uint64_t at = presses_[k].down;
+    if (counter_ >= 2) {
+      counter_ = 0;
+      waiting_ = false;
+      outcomes_.push_back({2, true, k, at});
+    } else if (counter_ == 0 && !extra_.held && !extra_.double_press && !extra_.double_held) {
+      outcomes_.push_back({1, false, k, at});
+    } else if (counter_ == 1 && !extra_.double_held) {
+      counter_ = 0;
+      waiting_ = false;
+      outcomes_.push_back({2, false, k, at});
     } else {
-      counter += 1;
-      waiting = true;
-      waiter = k;
+      counter_ += 1;
+      waiting_ = true;
+      waiter_ = k;
     }
   }
-  if (waiting) settle(0);
-  return outcomes;
+
+  // The waiting launcher's answer, knowing the key's next down (0: none).
+  void Settle(uint64_t next_down) {
+    if (!waiting_) return;
+    const plat::PressDates dates{presses_[waiter_].down, presses_[waiter_].up, next_down};
+    const Verdict verdict = Judge(dates, std::numeric_limits<uint64_t>::max(), timing_);
+    if (verdict.look == Look::kNextPress) return;  // the next press reads the counter
+    const bool held = verdict.look == Look::kHeld;
+    outcomes_.push_back({static_cast<int>(counter_), held, waiter_,
+                         held ? HoldDeadline(dates.down, timing_) : WindowEnd(dates.down, timing_)});
+    counter_ = 0;
+    waiting_ = false;
+  }
+
+  uint32_t counter() const { return counter_; }
+  std::vector<Outcome>& outcomes() { return outcomes_; }
+
+ private:
+  const std::vector<PlayedPress>& presses_;
+  const Timing& timing_;
+  const ExtraSlots& extra_;
+  std::vector<Outcome> outcomes_;
+  uint32_t counter_ = 0;
+  bool waiting_ = false;
+  size_t waiter_ = 0;  // the press whose launcher waits, with press number counter_
+};
+
+}  // namespace
+
+std::vector<Outcome> ReadSeries(const std::vector<PlayedPress>& presses, const Timing& timing,
+                                const ExtraSlots& extra) {
+  Series series(presses, timing, extra);
+  for (size_t k = 0; k < presses.size(); ++k) series.KeyDown(k);
+  series.Settle(0);
+  return std::move(series.outcomes());
+}
+
+uint32_t CounterAtKeyDown(const std::vector<PlayedPress>& earlier, uint64_t down, const Timing& timing,
+                          const ExtraSlots& extra) {
+  Series series(earlier, timing, extra);
+  for (size_t k = 0; k < earlier.size(); ++k) series.KeyDown(k);
+  series.Settle(down);
+  return series.counter();
 }
 
 }  // namespace press_rule

@@ -88,4 +88,10 @@ struct Outcome {
 std::vector<Outcome> ReadSeries(const std::vector<PlayedPress>& presses, const Timing& timing,
                                 const ExtraSlots& extra);
 
+// The counter that the launcher of a press going down at `down` reads when
+// every launcher before it counted itself in: `earlier` are the key's
+// presses before it, from one that began a series on.
+uint32_t CounterAtKeyDown(const std::vector<PlayedPress>& earlier, uint64_t down, const Timing& timing,
+                          const ExtraSlots& extra);
+
 }  // namespace press_rule

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/common/fault_gate.h"
+#include "platform/common/key_history.h"
 #include "platform/common/shell_text.h"
 #include "platform/ui.h"
 #include "platform/win32/win32_api.h"
@@ -238,24 +239,16 @@ bool GetOwnPress(OwnPress* press) {
   static Record copy;  // 2 KB: not on a launcher's small stack
   if (CopyRecord(&copy)) {
     const uint32_t kept = copy.count < kSlots ? copy.count : kSlots;
-    // The press's own key down, from the oldest kept on; then what followed.
-    uint32_t i = kept;
-    while (i > 0) {
-      const Slot& slot = copy.slots[(copy.count - i) % kSlots];
-      if (slot.vk == handed.vk && slot.up == 0 && slot.time == handed.time) break;
-      --i;
-    }
-    found.recorded = i > 0;
-    for (; i > 1; --i) {
-      const Slot& slot = copy.slots[(copy.count - i + 1) % kSlots];
+    static ::common::KeyMove moves[kSlots];
+    size_t count = 0;
+    size_t own = kSlots;
+    for (uint32_t i = copy.count - kept; i != copy.count; ++i) {
+      const Slot& slot = copy.slots[i % kSlots];
       if (slot.vk != handed.vk) continue;
-      if (slot.up != 0 && found.dates.up == 0) {
-        found.dates.up = ToTicks(slot.time, now);
-      } else if (slot.up == 0 && found.dates.up != 0) {
-        found.dates.next_down = ToTicks(slot.time, now);
-        break;
-      }
+      if (slot.up == 0 && slot.time == handed.time) own = count;
+      moves[count++] = {ToTicks(slot.time, now), slot.up != 0};
     }
+    if (own < count) ::common::DateOwnPress(moves, count, own, &found);
   }
   ::SetLastError(saved);
   *press = found;

@@ -49,7 +49,10 @@ uint64_t origin = 0;
 void DatePress(int key, int64_t down, int64_t up = 0, int64_t next_down = 0) {
   clock_now = origin = 1000000;
   const auto at = [](int64_t offset) { return offset == 0 ? 0 : static_cast<uint64_t>(origin + offset); };
-  own = plat::OwnPress{key, {at(down), at(up), at(next_down)}, true};
+  own = plat::OwnPress{};
+  own.virtual_key = key;
+  own.dates = {at(down), at(up), at(next_down)};
+  own.recorded = true;
   dated = true;
 }
 
@@ -235,6 +238,45 @@ TEST_F(ClassifierTest, AKeyDownAgainIsTheNextPressNotAHold) {
       EXPECT_EQ(waited, kNextLauncherWaitMs);
       EXPECT_EQ(GetState(kButton), 0u);
     }
+  }
+}
+
+// Two launchers started late by different amounts: the second press's can
+// run before the first press's has counted itself in. It waits for it, as
+// long as the first one's press is in its series.
+TEST_F(ClassifierTest, ALauncherThatRunsFirstWaitsForThePressBeforeIt) {
+  AssignAll();  // h 30, d 50
+  static size_t counts_in_at = 0;  // the sleep during which the first launcher counts in; 0: never
+  during_sleep = [](size_t sleep) {
+    if (counts_in_at != 0 && sleep + 1 == counts_in_at) SetState(kButton, 1);
+  };
+  const struct {
+    const char* what;
+    int64_t down;          // this press, a tap of 5 ms
+    int64_t earlier_down;  // the press before, a tap of 10 ms
+    size_t counts_in;
+    Dispatched dispatched;
+    size_t sleeps;
+  } cases[] = {
+      {"the first launcher counts in later", -60, -100, 4, {kButton, 2, false}, 4},
+      // It waits twice its own lateness, and at least 100 ms.
+      {"it never comes", -60, -100, 0, {kButton, 1, false}, 120 / kNextLauncherPollMs},
+      {"20 ms late, it never comes", -20, -60, 0, {kButton, 1, false}, kEarlierLauncherMinWaitMs / kNextLauncherPollMs},
+      {"300 ms late, it never comes", -300, -340, 0, {kButton, 1, false}, 600 / kNextLauncherPollMs},
+      {"the press before was in another series", -60, -200, 4, {kButton, 1, false}, 0},
+  };
+  for (const auto& c : cases) {
+    sleeps.clear();
+    dispatched.clear();
+    SetState(kButton, 0);
+    counts_in_at = c.counts_in;
+    DatePress(kKey, c.down, c.down + 5);
+    own.earlier[0] = {origin + c.earlier_down, origin + c.earlier_down + 10, origin + c.down};
+    own.earlier_count = 1;
+    EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock})) << c.what;
+    EXPECT_EQ(dispatched, (std::vector<Dispatched>{c.dispatched})) << c.what;
+    EXPECT_EQ(sleeps.size(), c.sleeps) << c.what;
+    EXPECT_EQ(GetState(kButton), 0u) << c.what;
   }
 }
 

@@ -110,6 +110,21 @@ TEST_F(HostState, AHandedPressIsFoundWithWhatFollowedIt) {
   EXPECT_GE(press.dates.up, press.dates.down + 5);
   EXPECT_GE(press.dates.next_down, press.dates.up + 5);
   EXPECT_LE(press.dates.next_down, TickCount());
+  EXPECT_EQ(press.earlier_count, 0) << "the record holds nothing before it";
+
+  // The next press knows the one before it: its down, up and the next down.
+  int64_t next_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &next_at));
+  const OwnPress first = press;
+  setenv(device::kPressVariable, (std::to_string(0xC1) + ":" + std::to_string(next_at)).c_str(), 1);
+  ASSERT_TRUE(GetOwnPress(&press));
+  ASSERT_TRUE(press.recorded);
+  ASSERT_EQ(press.earlier_count, 1);
+  // (Each look maps the device's times to ticks afresh: within a tick.)
+  EXPECT_NEAR(press.earlier[0].down, first.dates.down, 2);
+  EXPECT_NEAR(press.earlier[0].up, first.dates.up, 2);
+  EXPECT_EQ(press.earlier[0].next_down, press.dates.down);
+  EXPECT_NEAR(press.dates.down, first.dates.next_down, 2);
 
   // A press the record no longer holds keeps its down, unrecorded.
   setenv(device::kPressVariable, (std::to_string(0xC1) + ":" + std::to_string(down_at - 1)).c_str(), 1);

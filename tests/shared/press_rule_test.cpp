@@ -120,4 +120,30 @@ TEST(PressRule, TheIntervalsDecideWhereASeriesEnds) {
             (std::vector<Outcome>{{1, true, 0, T + 300}}));
 }
 
+// What each press's launcher should find in the counter, given the presses
+// before it: the launcher waits for any it finds missing.
+TEST(PressRule, TheCounterEachPressFinds) {
+  const Timing timing{400, 400};
+  const auto counter = [&](const std::vector<PlayedPress>& played, const ExtraSlots& extra) {
+    std::vector<uint32_t> found;
+    for (size_t k = 0; k < played.size(); ++k) {
+      const std::vector<PlayedPress> earlier(played.begin(), played.begin() + k);
+      found.push_back(press_rule::CounterAtKeyDown(earlier, played[k].down, timing, extra));
+    }
+    return found;
+  };
+  // Taps in quick succession: first, second, third, then a new series.
+  EXPECT_EQ(counter(Series(5, 100, 130, 100), ExtraSlots{}), (std::vector<uint32_t>{0, 1, 2, 0, 1}));
+  // A press after a hold, or after the window closed, begins a series.
+  EXPECT_EQ(counter({{T, T + 500}, {T + 600, T + 700}}, ExtraSlots{}), (std::vector<uint32_t>{0, 0}));
+  EXPECT_EQ(counter({{T, T + 100}, {T + 400, T + 500}}, ExtraSlots{}), (std::vector<uint32_t>{0, 0}));
+  EXPECT_EQ(counter({{T, T + 100}, {T + 399, T + 500}}, ExtraSlots{}), (std::vector<uint32_t>{0, 1}));
+  // Where the second press ends the series, or every press goes at once,
+  // no launcher ever finds a third press.
+  EXPECT_EQ(counter(Series(4, 100, 130, 100), ExtraSlots{true, true, false}),
+            (std::vector<uint32_t>{0, 1, 0, 1}));
+  EXPECT_EQ(counter(Series(3, 100, 130, 100), ExtraSlots{false, false, false}),
+            (std::vector<uint32_t>{0, 0, 0}));
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/common/key_history.h"
 #include "platform/host/device/host_internal.h"
 #include "platform/ui.h"
 
@@ -141,6 +142,18 @@ int64_t NoteKeyMove(int virtual_key, bool down) {
   if (fd < 0) return at;  // the key still moves; its press goes undated
   Ring ring;
   ReadRing(fd, &ring);
+  // The history holds moves only: auto-repeat, or an up of a key already
+  // up, adds nothing.
+  const uint64_t kept = std::min<uint64_t>(ring.header.count, kSlots);
+  for (uint64_t i = ring.header.count; i > ring.header.count - kept; --i) {
+    const Slot& latest = ring.slots[(i - 1) % kSlots];
+    if (latest.vk != static_cast<uint32_t>(virtual_key)) continue;
+    if ((latest.up == 0) == down) {
+      close(fd);
+      return at;
+    }
+    break;
+  }
   ring.header.magic = kMagic;
   const Slot slot{at, static_cast<uint32_t>(virtual_key), down ? 0u : 1u};
   const off_t place = static_cast<off_t>(sizeof(RingHeader) + (ring.header.count % kSlots) * sizeof(Slot));
@@ -213,20 +226,16 @@ bool GetOwnPress(OwnPress* press) {
     ReadRing(fd, &ring);
     close(fd);
     const uint64_t kept = std::min<uint64_t>(ring.header.count, kSlots);
-    // The press's own key down, then what followed it, oldest first.
+    static ::common::KeyMove moves[kSlots];
+    size_t count = 0;
+    size_t own = kSlots;
     for (uint64_t i = ring.header.count - kept; i < ring.header.count; ++i) {
       const Slot& slot = ring.slots[i % kSlots];
       if (slot.vk != static_cast<uint32_t>(handed.vk)) continue;
-      const bool up = slot.up != 0;
-      if (!found.recorded) {
-        found.recorded = !up && slot.at == handed.at;
-      } else if (up && found.dates.up == 0) {
-        found.dates.up = ToTicks(slot.at, now_ms, now_ticks);
-      } else if (!up && found.dates.up != 0) {
-        found.dates.next_down = ToTicks(slot.at, now_ms, now_ticks);
-        break;
-      }
+      if (slot.up == 0 && slot.at == handed.at) own = count;
+      moves[count++] = {ToTicks(slot.at, now_ms, now_ticks), slot.up != 0};
     }
+    if (own < count) ::common::DateOwnPress(moves, count, own, &found);
   }
   SetLastError(saved);
   *press = found;
