@@ -123,11 +123,11 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
     intervals_read = true;
     const uint32_t expected = ExpectedCounter(press.own(), timing, extra);
     // Launchers started under the same load start about as late: one that
-    // has not come by twice this one's lateness is not coming (a launcher
-    // that took an old counter for a third press has already gone).
+    // has not come by four times this one's lateness is not coming (a
+    // launcher that took an old counter for a third press has already gone).
     const uint64_t late = press.now() - std::min(press.now(), press.dates().down);
     const uint64_t give_up =
-        press.now() + std::clamp<uint64_t>(2 * late, kEarlierLauncherMinWaitMs, kNextLauncherWaitMs);
+        press.now() + std::clamp<uint64_t>(4 * late, kEarlierLauncherMinWaitMs, kNextLauncherWaitMs);
     while (n < expected && press.now() < give_up) {
       press.Wait(std::min<uint64_t>(press.now() + kNextLauncherPollMs, give_up));
       n = GetState(button);

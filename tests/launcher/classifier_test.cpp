@@ -259,10 +259,11 @@ TEST_F(ClassifierTest, ALauncherThatRunsFirstWaitsForThePressBeforeIt) {
     size_t sleeps;
   } cases[] = {
       {"the first launcher counts in later", -60, -100, 4, {kButton, 2, false}, 4},
-      // It waits twice its own lateness, and at least 100 ms.
-      {"it never comes", -60, -100, 0, {kButton, 1, false}, 120 / kNextLauncherPollMs},
+      // It waits four times its own lateness, at least 100 ms, at most 3 s.
+      {"it never comes", -60, -100, 0, {kButton, 1, false}, 240 / kNextLauncherPollMs},
       {"20 ms late, it never comes", -20, -60, 0, {kButton, 1, false}, kEarlierLauncherMinWaitMs / kNextLauncherPollMs},
-      {"300 ms late, it never comes", -300, -340, 0, {kButton, 1, false}, 600 / kNextLauncherPollMs},
+      {"300 ms late, it never comes", -300, -340, 0, {kButton, 1, false}, 1200 / kNextLauncherPollMs},
+      {"900 ms late, it never comes", -900, -940, 0, {kButton, 1, false}, kNextLauncherWaitMs / kNextLauncherPollMs},
       {"the press before was in another series", -60, -200, 4, {kButton, 1, false}, 0},
   };
   for (const auto& c : cases) {
