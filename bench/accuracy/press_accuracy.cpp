@@ -187,6 +187,9 @@ int Run(const std::map<std::string, std::string>& options) {
                   Percentile(wine->send_lateness(), 0.99));
     end.push_back({"stray", std::to_string(wine->strays())});
     end.push_back({"key_sent_late_ms_p50_p99", lateness});
+    std::snprintf(lateness, sizeof lateness, "%.0f,%.0f,%.0f", Percentile(wine->delivery_lag(), 0.5),
+                  Percentile(wine->delivery_lag(), 0.99), Percentile(wine->delivery_lag(), 1.0));
+    end.push_back({"key_seen_after_ms_p50_p99_max", lateness});
   }
 #endif
   out << FormatRun({path, condition, end}) << "\n";

@@ -97,7 +97,8 @@ bool WinePath::ReadWatch(std::vector<WatchLine>* lines) {
     unsigned long time = 0, seen = 0, vk = 0;
     char up = 0, origin = 0;
     if (std::sscanf(line.c_str(), "%lu %lu %lu %c %c", &time, &seen, &vk, &up, &origin) == 5)
-      lines->push_back({static_cast<uint32_t>(time), static_cast<int>(vk), up == 'u', origin == 'i'});
+      lines->push_back({static_cast<uint32_t>(time), static_cast<uint32_t>(seen), static_cast<int>(vk), up == 'u',
+                        origin == 'i'});
   }
   partial_.erase(0, start);
   return true;
@@ -185,6 +186,7 @@ bool WinePath::Play(const PlannedSeries& series, Observed* observed, std::string
   for (const WatchLine& line : lines) {
     Slot slot;
     if (!line.injected && line.vk == kF6) {
+      lag_.push_back(static_cast<double>(static_cast<int32_t>(line.seen - line.time)));
       if (!begun && !line.up) {
         begun = true;
         origin = line.time;

@@ -33,10 +33,15 @@ class WinePath : public PressPath {
   int strays() const { return strays_; }
   // How late each key event was sent, in ms after its planned moment.
   const std::vector<double>& send_lateness() const { return lateness_; }
+  // How long after each key event the watcher's hook saw it, in ms (the
+  // listener's hook, called before it, saw it no later): until then no
+  // launcher can know of it.
+  const std::vector<double>& delivery_lag() const { return lag_; }
 
  private:
   struct WatchLine {
     uint32_t time;
+    uint32_t seen;
     int vk;
     bool up;
     bool injected;
@@ -54,6 +59,7 @@ class WinePath : public PressPath {
   int quiet_ms_ = 0;
   int strays_ = 0;
   std::vector<double> lateness_;
+  std::vector<double> lag_;
   press_rule::Timing timing_;
 };
 
