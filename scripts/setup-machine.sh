@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcpp-httplib-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64
-  xvfb xdotool imagemagick fonts-wine fonts-liberation
+  xvfb xdotool libxtst-dev imagemagick fonts-wine fonts-liberation
   chromium
 )
 # A machine may bring its own Node.js (with npm inside); Debian's otherwise.

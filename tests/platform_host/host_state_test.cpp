@@ -140,6 +140,30 @@ TEST_F(HostState, AHandedPressIsFoundWithWhatFollowedIt) {
   unsetenv(device::kPressVariable);
 }
 
+// A launcher looks at its press again and again while it waits, and knows
+// it as its own by its key down: that must read the same at every look, in
+// whatever part of a millisecond each look falls, or the launcher keeps an
+// old record without the key up and takes a next press's key for a hold.
+TEST_F(HostState, APressReadsAtOneTimeAtEveryLook) {
+  ASSERT_TRUE(device::SetKeyDown(0xC1, true));
+  int64_t down_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC1, &down_at));
+  setenv(device::kPressVariable, (std::to_string(0xC1) + ":" + std::to_string(down_at)).c_str(), 1);
+  Sleep(3);
+  OwnPress first;
+  ASSERT_TRUE(GetOwnPress(&first));
+  ASSERT_TRUE(device::SetKeyDown(0xC1, false));
+  Sleep(3);
+  for (int look = 0; look < 400; ++look) {
+    OwnPress again;
+    ASSERT_TRUE(GetOwnPress(&again));
+    ASSERT_EQ(again.dates.down, first.dates.down) << "look " << look;
+    ASSERT_NE(again.dates.up, 0u);
+    usleep(130);  // the looks fall all over the millisecond
+  }
+  unsetenv(device::kPressVariable);
+}
+
 // A device made before keys were dated gets what it lacks when a key next
 // moves; keys held on it stay down, and go up.
 TEST_F(HostState, AnOlderDeviceLearnsToDateItsKeys) {

@@ -96,10 +96,16 @@ Handed HandedPress() {
   return handed;
 }
 
-// Device times (NowMs) in this process's TickCount().
-uint64_t ToTicks(int64_t at, int64_t now_ms, uint64_t now_ticks) {
-  const int64_t ago = now_ms - at;
-  return ago <= 0 ? now_ticks : ago >= static_cast<int64_t>(now_ticks) ? 1 : now_ticks - static_cast<uint64_t>(ago);
+// Device times (NowMs, the wall clock) in this process's TickCount() (a
+// steady clock). Each clock is cut to whole milliseconds as it is read, so
+// their difference, taken afresh at every look, moves by one from look to
+// look, and a launcher asking again for its press would find its key down
+// at another time and no longer know it as its own. One difference serves
+// the process's life. An event that would come out later than now is now.
+uint64_t ToTicks(int64_t at, uint64_t now_ticks) {
+  static const int64_t offset = static_cast<int64_t>(plat::TickCount()) - device::NowMs();
+  const int64_t ticks = at + offset;
+  return ticks >= static_cast<int64_t>(now_ticks) ? now_ticks : ticks < 1 ? 1 : static_cast<uint64_t>(ticks);
 }
 
 }  // namespace
@@ -214,11 +220,10 @@ bool StartPressLauncher(const std::u16string& program, const std::u16string& com
 bool GetOwnPress(OwnPress* press) {
   const Handed handed = HandedPress();
   if (!handed.present) return false;
-  const int64_t now_ms = device::NowMs();
   const uint64_t now_ticks = TickCount();
   OwnPress found;
   found.virtual_key = handed.vk;
-  found.dates.down = ToTicks(handed.at, now_ms, now_ticks);
+  found.dates.down = ToTicks(handed.at, now_ticks);
   const uint32_t saved = GetLastError();
   const int fd = OpenRing(false);
   if (fd >= 0) {
@@ -233,7 +238,7 @@ bool GetOwnPress(OwnPress* press) {
       const Slot& slot = ring.slots[i % kSlots];
       if (slot.vk != static_cast<uint32_t>(handed.vk)) continue;
       if (slot.up == 0 && slot.at == handed.at) own = count;
-      moves[count++] = {ToTicks(slot.at, now_ms, now_ticks), slot.up != 0};
+      moves[count++] = {ToTicks(slot.at, now_ticks), slot.up != 0};
     }
     if (own < count) ::common::DateOwnPress(moves, count, own, &found);
   }
