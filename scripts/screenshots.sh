@@ -139,7 +139,7 @@ shoot() {
   size=$1
   echo "$size:"
   if ! start_xvfb "$size"; then
-    echo "Xvfb did not start" >&2
+    echo "Xvfb did not start: $xvfb_error" >&2
     exit 1
   fi
 

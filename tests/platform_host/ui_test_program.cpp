@@ -2,8 +2,10 @@
 // templates, for driving through devicesim ui as a person would. Each
 // reaction shows in a status label, so the screen tells what happened.
 //   (no argument)  five combo box lines;  "lines N"  N combo box lines
-// Ends with 0 after Done, 4 after cancelling the page set. A second copy
-// brings the first one's window to the front and ends with 0.
+// The busy button keeps it from waiting for input until the device file
+// \busy-release exists. Ends with 0 after Done, 4 after cancelling the page
+// set. A second copy brings the first one's window to the front and ends
+// with 0.
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +20,7 @@ using namespace ui_test;
 
 const char16_t kClass[] = u"QkUiTestWindow";
 const std::u16string kCaption = u"UI Test";
+const std::u16string kBusyRelease = u"\\busy-release";
 int combo_lines = 5;
 
 std::u16string Decimal(long long value) { return device::FromUtf8(std::to_string(value)); }
@@ -54,7 +57,12 @@ intptr_t PageA(Window page, const DialogMessage& message) {
         intptr_t result = RunDialog(page, kChoiceDialog, ChoiceProc, 5);
         Status(page, kStatus, u"dialog: " + Decimal(result));
       } else if (id == kBusyButton) {
-        Sleep(600);
+        // Busy until the test lets go (it makes the file), however slow the
+        // machine: a fixed spell could end before the test's next request.
+        device::Journal("uitest", "\"busy\":\"started\"");
+        for (int waited = 0; waited < 120000 && GetFileAttributes(kBusyRelease) == kInvalidFileAttributes;
+             waited += 10)
+          Sleep(10);
         Status(page, kStatus, u"busy done");
       }
       return 0;

@@ -28,7 +28,7 @@ finish() {
 trap finish EXIT
 
 if ! start_xvfb 480x640; then
-  echo "FAIL: Xvfb did not start"
+  echo "FAIL: Xvfb did not start: $xvfb_error"
   exit 1
 fi
 
@@ -46,7 +46,14 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 if [[ -z $window ]]; then
-  echo "FAIL: no window titled \"$title\" appeared"
+  if kill -0 "$program_pid" 2>/dev/null; then
+    echo "FAIL: no window titled \"$title\" appeared within 60 s"
+  else
+    wait "$program_pid"
+    echo "FAIL: the program ended with exit code $? before a window titled \"$title\" appeared"
+    program_pid=
+  fi
+  xvfb_gone
   exit 1
 fi
 echo "message box \"$title\" appeared (window $window)"

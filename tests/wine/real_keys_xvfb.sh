@@ -45,6 +45,7 @@ finish() {
 trap finish EXIT
 fail() {
   echo "FAIL: $*"
+  xvfb_gone
   for log in listener.log launch.log; do
     [[ -f $app/$log ]] && { echo "--- $log"; cat "$app/$log"; }
   done
@@ -52,12 +53,12 @@ fail() {
 }
 
 if ! start_xvfb 480x640; then
-  echo "FAIL: Xvfb did not start"
+  echo "FAIL: Xvfb did not start: $xvfb_error"
   exit 1
 fi
 # The warm server's desktop was made without a display.
-"$runner" --prefix "$prefix" --stop-server
-"$runner" --prefix "$prefix" --start-server
+"$runner" --prefix "$prefix" --stop-server || fail "the Wine server made without the display did not stop"
+"$runner" --prefix "$prefix" --start-server || fail "the Wine server did not start on display $DISPLAY"
 
 # ---- A dialog learns the keys ----------------------------------------------------
 out=$("$runner" --prefix "$prefix" --timeout 60 "$probe" posted </dev/null 2>&1) ||

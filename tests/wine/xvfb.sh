@@ -1,17 +1,41 @@
 # Sourced by the scripts that show Wine's windows on a virtual display.
 # start_xvfb WIDTHxHEIGHT: starts Xvfb on a free display number (Xvfb writes
-# it to fd 4), sets xvfb_pid and exports DISPLAY; false when it did not start.
+# it to fd 4 once it takes clients), sets xvfb_pid and exports DISPLAY;
+# false when it did not start, with the reason in xvfb_error.
+# xvfb_gone: says so when the display has ended since (false while it runs).
 start_xvfb() {
-  local display_file number
+  local display_file log number
   display_file=$(mktemp)
-  Xvfb -displayfd 4 -screen 0 "${1}x24" -nolisten tcp 4>"$display_file" 2>/dev/null &
+  log=$(mktemp)
+  xvfb_error=
+  Xvfb -displayfd 4 -screen 0 "${1}x24" -nolisten tcp 4>"$display_file" 2>"$log" &
   xvfb_pid=$!
-  for _ in $(seq 50); do
+  # A loaded machine can take a while; a server that failed ends at once.
+  for _ in $(seq 600); do
     [[ -s $display_file ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
     sleep 0.1
   done
   number=$(head -n1 "$display_file")
   rm -f "$display_file"
-  [[ -n $number ]] || return 1
+  if [[ -z $number ]]; then
+    if kill -0 "$xvfb_pid" 2>/dev/null; then
+      xvfb_error="it named no display within 60 s"
+      kill "$xvfb_pid" 2>/dev/null
+    else
+      wait "$xvfb_pid"
+      xvfb_error="it ended with exit code $?"
+    fi
+    [[ -s $log ]] && xvfb_error+=$'; it printed:\n'$(tail -n 20 "$log")
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
   export DISPLAY=:$number
+}
+
+xvfb_gone() {
+  [[ -n ${xvfb_pid:-} ]] || return 1
+  kill -0 "$xvfb_pid" 2>/dev/null && return 1
+  echo "Xvfb (display $DISPLAY, pid $xvfb_pid) has ended: the programs lost their display"
 }
