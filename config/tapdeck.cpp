@@ -181,6 +181,7 @@ int RunTapdeck() {
   CompleteVirtualKeys(*run.buttons);
   run.assignments = std::make_unique<AssignmentModel>(*run.buttons);
   run.add_buttons = std::make_unique<AddButtonsModel>(*run.buttons, run.assignments.get(), run.main_window);
+  run.add_buttons->StartListenerIfDue();
 
   const plat::PageSpec pages[] = {
       {IDD_SETTINGS, u"Settings", AssignmentPageProc, reinterpret_cast<intptr_t>(run.assignments.get())},

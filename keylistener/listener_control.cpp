@@ -40,3 +40,8 @@ bool WriteKeyListenerSignIn() {
 }
 
 bool RemoveKeyListenerSignIn() { return plat::RemoveSignInStart(kKeyListenerSignInName); }
+
+bool IsKeyListenerSignedIn() {
+  std::u16string program;
+  return plat::GetSignInStart(kKeyListenerSignInName, &program);
+}

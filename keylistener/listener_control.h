@@ -50,3 +50,6 @@ bool StopKeyListener();
 // replaces an earlier entry; removing one that is not there succeeds.
 bool WriteKeyListenerSignIn();
 bool RemoveKeyListenerSignIn();
+// Whether the sign-in entry is there: Done left buttons listed, so a
+// listener should run.
+bool IsKeyListenerSignedIn();

@@ -85,10 +85,14 @@ bool CloseReport(uint32_t button, int32_t press_count, bool hold, const char16_t
   LogFormat(u"  app: %s\n", false, app);
   LogText(u"  (no exe)\n");
   LogText(u"  (no cmdline)\n");
+  // A press on a damaged registry may have lost its counter, its setting
+  // or what it did: it is never reported as gone through.
+  const uint32_t damage = plat::RegistryDamage();
+  if (damage != 0) success = false;
   if (success) {
     LogText(u"Success");
   } else {
-    LogFormat(u"Error: %ld", false, int32_t{0});
+    LogFormat(u"Error: %ld", false, damage);
   }
   return success;
 }
@@ -111,6 +115,12 @@ std::u16string ShellFailureText(const std::u16string& file, uint32_t error) {
     error >>= 4;
   } while (error != 0);
   return u"Error opening shortcut \"" + file + u"\": " + hex;
+}
+
+void ReportRegistryDamage(uint32_t error) {
+  const std::u16string text = u"The device's registry is damaged (error " + DecimalText(error) +
+                              u"). This key press may not have done what is assigned to it.";
+  plat::MessageBox(text, &kCaption, plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost);
 }
 
 bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {

@@ -24,3 +24,7 @@ std::u16string ShellFailureText(const std::u16string& file, uint32_t error);
 // An assignment too long for the working buffers is refused with a message,
 // never cut and launched: a cut path could name another file.
 bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold);
+
+// Tells the person that the press met a damaged registry (the error, as
+// plat::RegistryDamage gives it).
+void ReportRegistryDamage(uint32_t error);

@@ -16,11 +16,14 @@
 // environment, under Wine too): entries separated by commas,
 //   [PROGRAM/]OPERATION[@K[+]]:ERROR
 // OPERATION one of the names below, K the call that fails (default 1; "K+"
-// that call and every one after it), ERROR the decimal Win32 number. With
-// PROGRAM (a file name, ".exe" optional, any letter case) the entry applies
-// only in that program. It is read once, before the table is first used;
-// malformed entries are ignored. "start-delay:MS" is no operation: see
-// StartDelayMs. Example:
+// that call and every one after it), ERROR the decimal Win32 number, or
+// "kill": the program is killed as the call begins (nothing of the call is
+// done), as a kill from outside between two calls would. With PROGRAM (a
+// file name, ".exe" optional, any letter case) the entry applies only in
+// that program. It is read once, before the table is first used; malformed
+// entries are ignored. "start-delay:MS" is no operation: see StartDelayMs;
+// nor is "mutex-delay:MS": every wait for a named mutex (mutex-wait) first
+// waits MS more, as on a machine whose lock files are slow. Example:
 //   QUADRAKEY_FAULTS='TapdeckX/registry-write@2:112,file-open@1+:5'
 #pragma once
 
@@ -75,7 +78,7 @@ void FailCall(Op op, uint32_t k, uint32_t error);
 // The k-th call of `op` from now, and every one after it, fail with `error`.
 void FailCallsFrom(Op op, uint32_t k, uint32_t error);
 // Drops every fault (those from QUADRAKEY_FAULTS too) and starts the counts
-// at zero.
+// at zero; forgets a damaged registry met so far (plat::RegistryDamage).
 void Clear();
 // Calls of `op` counted since the process began or the last Clear, failed
 // ones included. Walking k = 1..Calls(op) over a task fails each of its

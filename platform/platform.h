@@ -52,6 +52,13 @@ constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 uint32_t GetLastError();
 void SetLastError(uint32_t code);
+// Whether a call of this program met a damaged registry: 0 when none did,
+// else the error (1015; on the host build the registry is registry.db,
+// which also keeps the device's state and journal, so a call of any kind
+// can meet it; a registry fault of the table with 1015 counts too). It
+// stays for the program's life: what the program did since may not have
+// been kept, and it must not report success.
+uint32_t RegistryDamage();
 
 // ---- Registry -----------------------------------------------------------
 enum class RegRoot { LocalMachine, ClassesRoot };

@@ -198,6 +198,12 @@ int RunMessageLoop();
 Window CreateMessageWindow(const std::u16string& class_name, WindowProc proc);
 // A hidden window of that class, of any running program; 0 when none.
 Window FindMessageWindow(const std::u16string& class_name);
+// Destroys a hidden window of this program: once it returns true, no
+// program finds the window or posts to it (1400), and its timers have
+// stopped; what was posted to it and not yet taken is dropped. Give its hot
+// keys back and stop watching keys with it first. False with the last error
+// when it is not such a window or cannot be destroyed.
+bool DestroyMessageWindow(Window window);
 // Posts kAppMessage (first: `code`, second: `param`) to a window of any
 // program of this device and does not wait (WM_APP). False with 1400 when
 // there is no such window, 1816 when its program's queue is full.

@@ -122,8 +122,24 @@ void AddButtonsModel::ResumeListener() {
   if (!listener_paused_) return;
   listener_paused_ = false;
   list_.Load();
-  if (list_.Count() > 0 && !StartKeyListener())
+  if (list_.Count() == 0 && list_.ReadError() == 0) return;
+  // One told while it still ends would be gone afterwards; a start once its
+  // window is gone follows it.
+  for (int wait = 0; wait < 300 && IsKeyListenerRunning(); ++wait) plat::Sleep(10);
+  if (!StartKeyListener())
     LogFormat(u"The key listener could not be started again (error %ld)\n", false, plat::GetLastError());
+}
+
+void AddButtonsModel::StartListenerIfDue() {
+  if (IsKeyListenerRunning() || !IsKeyListenerSignedIn()) return;
+  list_.Load();
+  if (list_.Count() == 0 && list_.ReadError() == 0) return;
+  if (StartKeyListener()) {
+    LogText(u"The key listener was not running: it is started again\n");
+  } else {
+    LogFormat(u"The key listener is not running and could not be started (error %ld)\n", false,
+              plat::GetLastError());
+  }
 }
 
 void AddButtonsModel::Done() {

@@ -65,6 +65,10 @@ class AddButtonsModel {
   // a running listener that holds it.
   void PauseListener();
   void ResumeListener();
+  // At start-up: a listener that should run (Done left its sign-in entry
+  // and buttons listed) but does not, as after a run killed while the
+  // listener was paused for an Add, is started again.
+  void StartListenerIfDue();
 
   // Done: with buttons listed, the listener starts at sign-in and now (or
   // reads the list again); with none, the sign-in entry goes and a running

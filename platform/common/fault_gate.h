@@ -35,8 +35,17 @@ inline bool FailsAtGate(faults::Op op) {
   return gate.failed();
 }
 
+// A backend met a damaged registry (plat::RegistryDamage): the first error
+// is kept.
+void NoteRegistryDamage(uint32_t error);
+// faults::Clear forgets it too, so that one test's damage stays its own.
+void ForgetRegistryDamage();
+
 // The running program's file name, as QUADRAKEY_FAULTS names programs.
 // Each backend gives it.
 std::string ProgramFileName();
+// Ends the program at once, as a kill from outside would (":kill" in
+// QUADRAKEY_FAULTS): nothing of it runs after. Each backend gives it.
+[[noreturn]] void KillProgram();
 
 }  // namespace plat::common

@@ -13,6 +13,7 @@ struct Rule {
   uint32_t call;   // the count at which it fails
   bool onward;     // and every call after it
   uint32_t error;
+  bool kill;       // the program is killed there instead
 };
 
 // Fixed storage: no allocation while an operation is gated, so the table
@@ -24,6 +25,7 @@ struct Table {
   uint32_t calls[kOpCount];
   bool environment_read;
   uint32_t start_delay_ms;
+  uint32_t mutex_delay_ms;
 };
 Table table;
 std::atomic_flag table_lock = ATOMIC_FLAG_INIT;
@@ -76,8 +78,8 @@ bool ParseNumber(const std::string& text, uint32_t* value) {
   return true;
 }
 
-void AddRule(Op op, uint32_t call, bool onward, uint32_t error) {
-  if (table.rule_count < kMaxRules) table.rules[table.rule_count++] = {op, call, onward, error};
+void AddRule(Op op, uint32_t call, bool onward, uint32_t error, bool kill = false) {
+  if (table.rule_count < kMaxRules) table.rules[table.rule_count++] = {op, call, onward, error, kill};
 }
 
 // One "[PROGRAM/]OPERATION[@K[+]]:ERROR" entry; false when malformed.
@@ -90,10 +92,12 @@ bool ParseEntry(std::string entry, const std::string& program) {
   size_t colon = entry.find(':');
   if (colon == std::string::npos) return false;
   uint32_t error = 0;
-  if (!ParseNumber(entry.substr(colon + 1), &error)) return false;
+  const bool kill = entry.substr(colon + 1) == "kill";
+  if (!kill && !ParseNumber(entry.substr(colon + 1), &error)) return false;
   std::string name = entry.substr(0, colon);
-  if (name == "start-delay") {
-    table.start_delay_ms = error > 60000 ? 60000 : error;
+  if (name == "start-delay" || name == "mutex-delay") {
+    if (kill) return false;
+    (name == "start-delay" ? table.start_delay_ms : table.mutex_delay_ms) = error > 60000 ? 60000 : error;
     return true;
   }
   uint32_t call = 1;
@@ -110,7 +114,7 @@ bool ParseEntry(std::string entry, const std::string& program) {
   }
   Op op;
   if (!ByName(name, &op)) return false;
-  AddRule(op, call, onward, error);
+  AddRule(op, call, onward, error, kill);
   return true;
 }
 
@@ -171,6 +175,7 @@ void Clear() {
   table.environment_read = true;
   table.rule_count = 0;
   for (uint32_t& count : table.calls) count = 0;
+  common::ForgetRegistryDamage();
 }
 
 uint32_t Calls(Op op) {
@@ -181,13 +186,31 @@ uint32_t Calls(Op op) {
 
 }  // namespace plat::faults
 
+namespace plat {
+namespace {
+std::atomic<uint32_t> registry_damage{0};
+}  // namespace
+
+uint32_t RegistryDamage() { return registry_damage.load(); }
+
+}  // namespace plat
+
 namespace plat::common {
+
+void NoteRegistryDamage(uint32_t error) {
+  uint32_t none = 0;
+  plat::registry_damage.compare_exchange_strong(none, error);
+}
+
+void ForgetRegistryDamage() { plat::registry_damage.store(0); }
 
 FaultGate::FaultGate(faults::Op op) {
   using namespace faults;
   if (faults::operations_running++ > 0) return;
   bool fail = false;
+  bool kill = false;
   uint32_t error = 0;
+  uint32_t delay_ms = 0;
   {
     Locked hold;
     ReadEnvironmentOnce();
@@ -196,12 +219,19 @@ FaultGate::FaultGate(faults::Op op) {
       const Rule& rule = table.rules[i];
       if (rule.op == op && (rule.onward ? call >= rule.call : call == rule.call)) {
         fail = true;
+        kill = rule.kill;
         error = rule.error;
       }
     }
+    if (op == Op::MutexWait) delay_ms = table.mutex_delay_ms;
   }
+  if (kill) KillProgram();
+  if (delay_ms != 0) Sleep(delay_ms);
   if (fail) {
     failed_ = true;
+    const bool registry = op == Op::RegistryOpen || op == Op::RegistryRead || op == Op::RegistryWrite ||
+                          op == Op::RegistryDelete || op == Op::RegistryEnum;
+    if (registry && error == kErrorRegistryCorrupt) NoteRegistryDamage(error);
     SetLastError(error);
   }
 }

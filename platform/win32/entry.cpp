@@ -32,5 +32,8 @@ int main() {
   DeviceStartUp();
   // Registered after start-up: runs before the objects made earlier are gone.
   std::atexit(DeviceShutDown);
-  plat::ExitProcess(DeviceMain(ArgumentsOf(::GetCommandLineW())));
+  int code = DeviceMain(ArgumentsOf(::GetCommandLineW()));
+  // What a program did on a damaged registry may not have been kept.
+  if (code == 0 && plat::RegistryDamage() != 0) code = 1;
+  plat::ExitProcess(code);
 }

@@ -7,6 +7,12 @@
 // the watcher's window. A launcher started for a press is handed the press
 // in its environment and reads what followed it from the record.
 //
+// The hook runs on a thread of its own that does nothing else. The keyboard
+// waits for a hook's answer (Wine waits up to 2 s, then goes on without it,
+// and the key never reaches the record), and the watcher's own thread is
+// busy while it starts a launcher, which under Wine lasts until the new
+// process has set itself up.
+//
 // The record has one writer, the hook, and readers that never wait for it:
 // a sequence number that is odd while an event is written tells a reader to
 // copy again. It lives only as long as a program holds it open, so a
@@ -56,13 +62,16 @@ struct Record {
 struct Keeper {
   HANDLE section = nullptr;
   Record* record = nullptr;
-  HHOOK hook = nullptr;
+  HANDLE thread = nullptr;  // the hook's
+  DWORD thread_id = 0;
+  // Shared with the hook's thread, under keeper_lock.
   HWND window = nullptr;
   bool watched[256] = {};
   bool down[256] = {};
   DWORD last[256] = {};
 };
 Keeper keeper;
+SRWLOCK keeper_lock = SRWLOCK_INIT;
 
 void Append(uint16_t vk, bool up, DWORD time) {
   Record* r = keeper.record;
@@ -77,6 +86,7 @@ LRESULT CALLBACK KeyHook(int code, WPARAM wparam, LPARAM lparam) {
     const auto* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
     const DWORD vk = event->vkCode & 0xFF;
     const bool up = (event->flags & LLKHF_UP) != 0 || wparam == WM_KEYUP || wparam == WM_SYSKEYUP;
+    ::AcquireSRWLockExclusive(&keeper_lock);
     if (keeper.watched[vk]) {
       const bool repeat = !up && keeper.down[vk] && event->time - keeper.last[vk] < kRepeatSilenceMs;
       const bool moved = up ? keeper.down[vk] : !repeat;
@@ -88,12 +98,38 @@ LRESULT CALLBACK KeyHook(int code, WPARAM wparam, LPARAM lparam) {
                        static_cast<LPARAM>(event->time));
       }
     }
+    ::ReleaseSRWLockExclusive(&keeper_lock);
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
+struct HookStart {
+  HANDLE ready;
+  DWORD error;
+};
+
+DWORD WINAPI HookThread(void* param) {
+  auto* start = static_cast<HookStart*>(param);
+  MSG message;
+  // Its message queue first, for the quit message.
+  ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyHook, ::GetModuleHandleW(nullptr), 0);
+  const DWORD error = ::GetLastError();
+  start->error = hook != nullptr ? ERROR_SUCCESS : error == ERROR_SUCCESS ? ERROR_NOT_SUPPORTED : error;
+  ::SetEvent(start->ready);  // *start is the starter's, and gone after this
+  if (hook == nullptr) return 1;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+  }
+  ::UnhookWindowsHookEx(hook);
+  return 0;
+}
+
 void StopKeeping() {
-  if (keeper.hook != nullptr) ::UnhookWindowsHookEx(keeper.hook);
+  if (keeper.thread != nullptr) {
+    ::PostThreadMessageW(keeper.thread_id, WM_QUIT, 0, 0);
+    ::WaitForSingleObject(keeper.thread, INFINITE);
+    ::CloseHandle(keeper.thread);
+  }
   if (keeper.record != nullptr) ::UnmapViewOfFile(keeper.record);
   if (keeper.section != nullptr) ::CloseHandle(keeper.section);
   keeper = Keeper{};
@@ -119,15 +155,27 @@ bool StartKeeping(HWND window) {
     r->count = 0;
     ::InterlockedIncrement(&r->sequence);
   }
-  if (keeper.hook == nullptr) {
-    keeper.hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyHook, ::GetModuleHandleW(nullptr), 0);
-    if (keeper.hook == nullptr) {
-      const DWORD error = ::GetLastError();
+  if (keeper.thread == nullptr) {
+    HookStart start{::CreateEventW(nullptr, TRUE, FALSE, nullptr), ERROR_SUCCESS};
+    DWORD error = start.ready == nullptr ? ::GetLastError() : ERROR_SUCCESS;
+    if (start.ready != nullptr) {
+      keeper.thread = ::CreateThread(nullptr, 0, HookThread, &start, 0, &keeper.thread_id);
+      if (keeper.thread == nullptr) {
+        error = ::GetLastError();
+      } else {
+        ::WaitForSingleObject(start.ready, INFINITE);
+        error = start.error;
+      }
+      ::CloseHandle(start.ready);
+    }
+    if (error != ERROR_SUCCESS) {
       StopKeeping();
-      return Fail(error == ERROR_SUCCESS ? ERROR_NOT_SUPPORTED : error);
+      return Fail(error);
     }
   }
+  ::AcquireSRWLockExclusive(&keeper_lock);
   keeper.window = window;
+  ::ReleaseSRWLockExclusive(&keeper_lock);
   return true;
 }
 
@@ -209,10 +257,12 @@ bool WatchKeys(Window window, const std::vector<uint32_t>& keys) {
   bool watched[256] = {};
   for (uint32_t key : keys) watched[key] = true;
   // A key no longer watched forgets its state: watched again, it starts up.
+  ::AcquireSRWLockExclusive(&keeper_lock);
   for (int vk = 0; vk < 256; ++vk) {
     if (!watched[vk]) keeper.down[vk] = false;
     keeper.watched[vk] = watched[vk];
   }
+  ::ReleaseSRWLockExclusive(&keeper_lock);
   return true;
 }
 
@@ -220,7 +270,8 @@ bool StartPressLauncher(const std::u16string& program, const std::u16string& com
                         intptr_t down_stamp) {
   const std::u16string value = common::Utf8ToUtf16(std::to_string(virtual_key) + ":" +
                                                    std::to_string(static_cast<DWORD>(down_stamp)));
-  // The listener has one thread: the variable is there for this start only.
+  // Only the listener's own thread starts programs (its hook's thread starts
+  // none): the variable is there for this start only.
   ::SetEnvironmentVariableW(kPressVariable, win32::W(value));
   const bool started = CreateProcess(program, command_line);
   const DWORD error = ::GetLastError();

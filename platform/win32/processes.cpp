@@ -125,4 +125,9 @@ std::string ProgramFileName() {
   return Utf16ToUtf8(name);
 }
 
+void KillProgram() {
+  ::TerminateProcess(::GetCurrentProcess(), 137);
+  ::ExitProcess(137);  // not reached
+}
+
 }  // namespace plat::common

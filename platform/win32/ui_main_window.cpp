@@ -100,6 +100,8 @@ Window FindMessageWindow(const std::u16string& class_name) {
   return reinterpret_cast<Window>(::FindWindowExW(kHiddenParent, nullptr, win32::W(class_name), nullptr));
 }
 
+bool DestroyMessageWindow(Window window) { return ::DestroyWindow(reinterpret_cast<HWND>(window)) != 0; }
+
 bool PostWindowMessage(Window window, uintptr_t code, intptr_t param) {
   if (::PostMessageW(reinterpret_cast<HWND>(window), WM_APP, code, param)) return true;
   // A full queue is ERROR_NOT_ENOUGH_QUOTA on Windows; say the same everywhere.

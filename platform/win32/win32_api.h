@@ -30,6 +30,7 @@
 
 #include <string>
 
+#include "platform/common/fault_gate.h"
 #include "platform/platform.h"
 
 namespace win32 {
@@ -56,6 +57,8 @@ DWORD FromCrtError(DWORD fallback);
 // Registry calls return their error instead of setting the last error.
 inline bool FromRegResult(LONG result) {
   if (result == ERROR_SUCCESS) return true;
+  if (result == ERROR_REGISTRY_CORRUPT || result == ERROR_BADDB)
+    plat::common::NoteRegistryDamage(ERROR_REGISTRY_CORRUPT);
   return Fail(static_cast<DWORD>(result));
 }
 

@@ -154,6 +154,31 @@ TEST_F(FaultContract, AFailedCallChangesNothing) {
   EXPECT_EQ(shared_test::ReadDeviceFile(u"\\kept.txt"), "kept");
 }
 
+// A registry call failed with 1015 is a damaged registry, as a real one
+// would be: the program learns it for the rest of its run.
+TEST_F(FaultContract, ARegistryFailedAsCorruptIsDamageThatStays) {
+  EXPECT_EQ(RegistryDamage(), 0u);
+  faults::FailCall(faults::Op::FileOpen, 1, kErrorRegistryCorrupt);
+  EXPECT_EQ(OpenTextFile(u"\\never.txt", "rt"), nullptr);
+  EXPECT_EQ(RegistryDamage(), 0u) << "only a registry call meets the registry";
+  faults::FailCall(faults::Op::RegistryRead, 1, kErrorAccessDenied);
+  RegKey key = RegCreateKey(RegRoot::LocalMachine, kBase, kKeyRead | kKeySetValue);
+  ASSERT_NE(key, nullptr);
+  uint32_t value = 0, size = 4;
+  EXPECT_FALSE(RegQueryValue(key, u"Missing", nullptr, &value, &size));
+  EXPECT_EQ(RegistryDamage(), 0u) << "a refusal is no damage";
+  faults::FailCall(faults::Op::RegistryRead, 1, kErrorRegistryCorrupt);
+  EXPECT_FALSE(RegQueryValue(key, u"Missing", nullptr, &value, &size));
+  EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
+  EXPECT_EQ(RegistryDamage(), kErrorRegistryCorrupt);
+  const uint32_t one = 1;
+  EXPECT_TRUE(RegSetValue(key, u"Value", kRegDword, &one, 4));
+  EXPECT_EQ(RegistryDamage(), kErrorRegistryCorrupt) << "it stays";
+  RegCloseKey(key);
+  faults::Clear();
+  EXPECT_EQ(RegistryDamage(), 0u);
+}
+
 TEST_F(FaultContract, FromTheKthCallOnEveryCallFails) {
   faults::FailCallsFrom(faults::Op::FileList, 2, kErrorNotEnoughMemory);
   std::vector<FoundFile> found;
@@ -228,6 +253,20 @@ TEST_F(FaultContract, TheEnvironmentReachesTheNamedProgram) {
     ASSERT_EQ(testing_device::RunDeviceProgram(QK_FAULT_CHILD, "", run.faults), 0);
     EXPECT_EQ(shared_test::ReadDeviceFile(u"\\fault_child.txt"), run.results);
   }
+}
+
+// "kill" ends the program as its call begins: the calls before it were
+// made, that one and nothing after.
+TEST_F(FaultContract, AKillEndsTheProgramAtTheCallNamed) {
+  ASSERT_TRUE(DeleteFile(u"\\fault_child.txt") || GetLastError() == kErrorFileNotFound);
+  EXPECT_NE(testing_device::RunDeviceProgram(QK_FAULT_CHILD, "", "qk_fault_child/registry-write@2:kill"), 0);
+  EXPECT_EQ(GetFileAttributes(u"\\fault_child.txt"), kInvalidFileAttributes) << "nothing ran after the kill";
+  RegKey key = RegOpenKey(RegRoot::LocalMachine, kBase + u"\\Child", kKeyQueryValue);
+  ASSERT_NE(key, nullptr);
+  uint32_t value = 99, size = 4;
+  EXPECT_TRUE(RegQueryValue(key, u"v", nullptr, &value, &size));
+  EXPECT_EQ(value, 0u) << "the first write was made, the second not";
+  RegCloseKey(key);
 }
 
 }  // namespace

@@ -110,6 +110,32 @@ TEST_F(KeysContract, AHiddenWindowTakesPostedMessagesThenItsTimer) {
   EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
 }
 
+// A destroyed hidden window is gone for every program: no one finds it or
+// posts to it, and its timers stop; the program's other windows go on.
+TEST_F(KeysContract, ADestroyedHiddenWindowTakesNothingMore) {
+  const Window doomed = CreateMessageWindow(u"QkContractDoomed", Record);
+  const Window other = CreateMessageWindow(u"QkContractSurvivor", EndAtTimer);
+  ASSERT_NE(doomed, 0u);
+  ASSERT_NE(other, 0u);
+  ASSERT_TRUE(SetTimer(doomed, 4, 10));
+  ASSERT_TRUE(DestroyMessageWindow(doomed));
+  EXPECT_EQ(FindMessageWindow(u"QkContractDoomed"), 0u);
+  EXPECT_FALSE(PostWindowMessage(doomed, 7, 1));
+  EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
+  EXPECT_FALSE(DestroyMessageWindow(doomed));
+  EXPECT_EQ(FindMessageWindow(u"QkContractSurvivor"), other);
+  ASSERT_TRUE(PostWindowMessage(other, 8, 2));
+  ASSERT_TRUE(SetTimer(other, 5, 60));
+  EXPECT_EQ(RunMessageLoop(), 5);
+  EXPECT_EQ(events, (std::vector<std::string>{"app 8 2", "timer 5"}));
+  // A window of the same class made again is found.
+  const Window again = CreateMessageWindow(u"QkContractDoomed", Record);
+  ASSERT_NE(again, 0u);
+  EXPECT_EQ(FindMessageWindow(u"QkContractDoomed"), again);
+  EXPECT_TRUE(DestroyMessageWindow(again));
+  EXPECT_TRUE(DestroyMessageWindow(other));
+}
+
 // A watched key's every down and up reaches the window, in order and dated,
 // whatever else happens in between; auto-repeat and keys not watched do not.
 TEST_F(KeysContract, AWatchedKeysMovesReachItsWindowInOrder) {

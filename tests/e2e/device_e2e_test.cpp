@@ -47,4 +47,31 @@ TEST_F(DeviceE2E, ACorruptRegistryIsRefusedByEveryProgram) {
   EXPECT_FALSE(std::filesystem::exists(folder_ + "/fs/launch.log")) << "a closing report was written";
 }
 
+// A registry.db cut short with its write-ahead log kept still opens, and
+// what the log holds reads (the registry's newest pages), but the rest (the
+// journal of what the device did) does not. A press that meets the damage
+// fails as one refused at its start does: exit code 1, the reason on its
+// error output and in a message, and no report that it went through.
+TEST_F(DeviceE2E, ARegistryCutShortWithItsLogKeptFailsThePressThatMeetsIt) {
+  SetSetting("ButtonB", "<Today>");
+  ASSERT_GT(std::filesystem::file_size(folder_ + "/registry.db-wal"), 0u) << "the log holds the newest writes";
+  const std::string whole = folder_ + ".whole";
+  std::filesystem::copy(folder_, whole, std::filesystem::copy_options::recursive);
+  for (const int kb : {4, 12, 20, 28, 36}) {
+    SCOPED_TRACE(std::to_string(kb) + " KB");
+    std::filesystem::remove_all(folder_);
+    std::filesystem::copy(whole, folder_, std::filesystem::copy_options::recursive);
+    std::filesystem::resize_file(folder_ + "/registry.db", static_cast<uintmax_t>(kb) * 1024);
+    const RunResult press = RunBounded({Installed("TapdeckX.exe"), "1"});
+    EXPECT_EQ(press.status, 1) << press.err;
+    EXPECT_NE(press.err.find("error 1015: the registry is corrupt"), std::string::npos) << press.err;
+    if (std::filesystem::exists(Installed("launch.log"))) {
+      const std::string report = DeviceFile("\\Program Files\\Quadrakey\\launch.log");
+      EXPECT_EQ(report.find("Success"), std::string::npos) << report;
+      EXPECT_NE(report.find("Error: 1015"), std::string::npos) << report;
+    }
+  }
+  std::filesystem::remove_all(whole);
+}
+
 }  // namespace

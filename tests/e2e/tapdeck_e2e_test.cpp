@@ -324,4 +324,48 @@ TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListene
   EXPECT_EQ(GetSetting("StateF"), "0");
 }
 
+// The Intercept dialog pauses the listener (the key to add must reach the
+// dialog). tapdeck killed meanwhile cannot start it again; the next start
+// of tapdeck does, since Done left its sign-in entry, and it stays when
+// that run ends with Cancel.
+TEST_F(AddedKeyE2E, AListenerPausedByATapdeckThatWasKilledComesBackWithTheNextStart) {
+  Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "B0", "--sz", "Side"});
+  Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "H0", "--dword", "199"});
+  StartTapdeck();
+  Ui({"done", "--quiet"});
+  Ui({"answer", "--quiet"});  // first use: the Record button's notice
+  const auto holder = [&]() -> pid_t {
+    const std::string state = Sim({"state"});
+    const size_t at = state.find("hot key: 0xC7 (Side Key) held by pid ");
+    return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(state.c_str() + at + 37));
+  };
+  const auto wait_for = [&](bool held) {
+    for (int wait = 0; wait < 500 && (holder() != 0) != held; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return (holder() != 0) == held;
+  };
+  ASSERT_TRUE(wait_for(true)) << Sim({"state"});
+  const pid_t paused = holder();
+
+  const std::string tapdeck = StartTapdeck();
+  Ui({"tab", "Add Buttons", "--quiet"});
+  Ui({"click", "1025", "--quiet"});
+  ASSERT_TRUE(wait_for(false)) << "paused for the dialog\n" << Sim({"state"});
+  kill(static_cast<pid_t>(std::atoi(tapdeck.c_str())), SIGKILL);
+  for (int wait = 0; wait < 300 && kill(paused, 0) == 0; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(kill(paused, 0), 0) << "the paused listener ended";
+  EXPECT_EQ(holder(), 0);
+
+  StartTapdeck();
+  ASSERT_TRUE(wait_for(true)) << Sim({"state"}) << Log();
+  listener_ = holder();
+  EXPECT_NE(Log().find("The key listener was not running: it is started again"), std::string::npos) << Log();
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
+  EXPECT_EQ(holder(), listener_) << "it stays after Cancel";
+  const std::vector<Entry> events = Series("side-key", {50});
+  ASSERT_EQ(journal::OfKind(events, "hotkey").size(), 1u) << Dump(events);
+  EXPECT_EQ(journal::OfKind(events, "hotkey")[0].Int("owner"), listener_);
+}
+
 }  // namespace

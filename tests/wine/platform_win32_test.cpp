@@ -10,8 +10,10 @@
 #undef RegOpenKey
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/ui.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/test_device.h"
 
@@ -34,6 +36,29 @@ std::string AwaitFile(const std::u16string& path) {
     Sleep(100);
   }
   return "<missing>";
+}
+
+std::vector<std::string> key_events;
+
+intptr_t HearKeys(Window window, WindowEvent event, uintptr_t first, intptr_t) {
+  if (event == WindowEvent::kKeyEvent) key_events.push_back(std::to_string(first));
+  if (event == WindowEvent::kTimer) {
+    KillTimer(window, first);
+    PostQuit(0);
+  }
+  return 0;
+}
+
+constexpr uint32_t kF12 = 0x7B;
+
+DWORD WINAPI PressTwice(void* done) {
+  for (int press = 0; press < 2; ++press) {
+    KeybdEvent(kF12, 0, 0, 0);
+    Sleep(20);
+    KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  }
+  ::SetEvent(done);
+  return 0;
 }
 
 class Win32PlatformTest : public DeviceTest {
@@ -162,6 +187,33 @@ TEST_F(Win32PlatformTest, DesktopQueriesAnswerSensibly) {
   uint64_t before = TickCount();
   Sleep(50);
   EXPECT_GE(TickCount(), before + 20) << "ticks advance while sleeping";
+}
+
+
+// The keyboard waits for a low-level hook's answer (under Wine up to 2 s an
+// event). The watcher's own thread starts a launcher for each press, which
+// takes a while; were the hook on that thread, every key of the session, and
+// the record of the next press's key times, would wait until it was free.
+TEST_F(Win32PlatformTest, KeysGoOnWhileTheWatchersThreadIsBusy) {
+  key_events.clear();
+  const Window window = CreateMessageWindow(u"QkBusyWatcher", HearKeys);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WatchKeys(window, {kF12})) << GetLastError();
+  HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE presser = ::CreateThread(nullptr, 0, PressTwice, done, 0, nullptr);
+  ASSERT_NE(presser, nullptr);
+  // Busy: this thread neither looks at its messages nor waits for them. Held
+  // up by the hook, four key events take 8 s.
+  EXPECT_EQ(::WaitForSingleObject(done, 6000), WAIT_OBJECT_0) << "the keys waited for the watcher's thread";
+  ::WaitForSingleObject(presser, 30000);
+  ::CloseHandle(presser);
+  ::CloseHandle(done);
+  // Its window hears them all, in order, once it looks.
+  ASSERT_TRUE(SetTimer(window, 9, 100));
+  RunMessageLoop();
+  const std::string down = std::to_string(kF12), up = std::to_string(kF12 | kKeyEventUp);
+  EXPECT_EQ(key_events, (std::vector<std::string>{down, up, down, up}));
+  EXPECT_TRUE(WatchKeys(window, {}));
 }
 
 }  // namespace

@@ -201,6 +201,7 @@ sqlite3* Db() {
   if (rc != SQLITE_OK) {
     // Missing tables: a database, but not a device's.
     uint32_t code = (rc & 0xFF) == SQLITE_ERROR ? plat::kErrorRegistryCorrupt : FromSqlite(rc, db);
+    if (code == plat::kErrorRegistryCorrupt) plat::common::NoteRegistryDamage(code);
     sqlite3_close(db);
     Fail(code);
     return nullptr;

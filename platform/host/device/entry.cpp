@@ -38,5 +38,13 @@ int main(int argc, char** argv) {
   DeviceStartUp();
   // Registered after start-up: runs before the objects made earlier are gone.
   std::atexit(DeviceShutDown);
-  plat::ExitProcess(DeviceMain(device::FromUtf8(command_line)));
+  int code = DeviceMain(device::FromUtf8(command_line));
+  // A device found damaged while the program ran is refused as one found so
+  // at its start: what the program did may not have been kept.
+  if (const uint32_t damage = plat::RegistryDamage()) {
+    std::fprintf(stderr, "%s: the emulated device in %s is damaged: %s; what the program did may not have been kept\n",
+                 program, device::Folder().c_str(), device::ErrorText(damage).c_str());
+    if (code == 0) code = 1;
+  }
+  plat::ExitProcess(code);
 }

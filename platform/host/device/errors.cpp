@@ -49,7 +49,9 @@ uint32_t FromSqlite(int rc, sqlite3* db) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return plat::kErrorBusy;
     case SQLITE_CORRUPT:
-    case SQLITE_NOTADB: return plat::kErrorRegistryCorrupt;
+    case SQLITE_NOTADB:
+      plat::common::NoteRegistryDamage(plat::kErrorRegistryCorrupt);
+      return plat::kErrorRegistryCorrupt;
     case SQLITE_TOOBIG: return plat::kErrorInvalidParameter;
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN: {

@@ -234,6 +234,22 @@ bool RegisterHiddenWindow(plat::Window window, const std::u16string& class_name)
   return put.Step() == SQLITE_DONE && txn.Commit();
 }
 
+// False with 1400 when no running program has the hidden window.
+bool HiddenWindowExists(plat::Window window) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
+  Stmt find(db, "SELECT pid, start FROM hidden_windows WHERE window = ?");
+  if (!find.ok()) {
+    plat::SetLastError(saved);  // a device without the table has no hidden window
+    return Fail(plat::kErrorInvalidWindowHandle);
+  }
+  find.Bind(1, static_cast<int64_t>(window));
+  if (find.Step() != SQLITE_ROW || device::ProcessStartTime(find.Int(0)) != find.Int(1))
+    return Fail(plat::kErrorInvalidWindowHandle);
+  return true;
+}
+
 void WaitForMessages() {
   Loop& loop = State();
   const int delay = NextTimerDelayMs();
@@ -422,7 +438,24 @@ Window FindMessageWindow(const std::u16string& class_name) {
   return found;
 }
 
+bool DestroyMessageWindow(Window window) {
+  Loop& loop = State();
+  if (loop.windows.count(window) == 0) return Fail(kErrorInvalidWindowHandle);
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  Stmt remove(db, "DELETE FROM hidden_windows WHERE window = ?");
+  remove.Bind(1, static_cast<int64_t>(window));
+  if (!remove.ok() || remove.Step() != SQLITE_DONE) return false;
+  // Posts already on their way reach the port and find no window.
+  loop.windows.erase(window);
+  std::erase_if(loop.timers, [&](const Timer& t) { return t.window == window; });
+  return true;
+}
+
 bool PostWindowMessage(Window window, uintptr_t code, intptr_t param) {
+  // A hidden window lives as long as its row: one destroyed while its
+  // program runs takes nothing more.
+  if ((window & kHiddenWindowBit) != 0 && !HiddenWindowExists(window)) return false;
   return device::internal::PostToWindow(window, kWmApp, code, param);
 }
 
