@@ -13,6 +13,12 @@ namespace {
 constexpr char16_t kInstanceMutex[] = u"QuadrakeyKeyListenerMutex";
 // Longer names are cut in the log: a name is the user's, and its length is not ours to choose.
 constexpr size_t kLoggedNameChars = 60;
+// How long a listener started while another holds the lock waits for it to
+// end, and how often it looks.
+constexpr uint32_t kTakeOverLimitMs = 10000;
+constexpr uint32_t kTakeOverPollMs = 50;
+constexpr int kStartReadAttempts = 3;
+constexpr uint32_t kStartReadRetryMs = 200;
 
 std::u16string Decimal(uint32_t value) {
   std::u16string digits;
@@ -42,22 +48,34 @@ std::vector<uint32_t> HardwareKeys(size_t hardware_buttons) {
   return keys;
 }
 
-size_t CountHardwareButtons() {
-  // Counted as the configuration program counts them; its reading of the
-  // table belongs in its own log, not here.
+// Counted as the configuration program counts them; its reading of the
+// table belongs in its own log, not here. False with the error when the
+// table could not be read whole: a count from a part would move every
+// user-defined button onto another's position.
+bool CountHardwareButtons(size_t* count, uint32_t* error) {
   EnableLog(false);
-  size_t count = 0;
   {
     LaunchButtons buttons;
-    count = buttons.GetButtonCount();
+    *count = buttons.GetButtonCount();
+    *error = buttons.ReadError();
   }
   EnableLog(true);
-  return count;
+  return *error == 0;
 }
 
 KeyListener* running_listener = nullptr;
+// The listener ended because it was asked to, not because its list is empty.
+bool end_asked = false;
 
-intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t second) {
+// Gives every key back and the window goes at once: a listener started from
+// now on finds none to tell, waits for this one to end and listens itself.
+void EndListening(plat::Window window) {
+  running_listener->Release();
+  plat::DestroyMessageWindow(window);
+  plat::PostQuit(0);
+}
+
+intptr_t ListenerWindowProc(plat::Window window, plat::WindowEvent event, uintptr_t first, intptr_t second) {
   if (running_listener == nullptr) return 0;
   switch (event) {
     case plat::WindowEvent::kKeyEvent:
@@ -70,12 +88,15 @@ intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t fir
       if (first == KeyListener::kKeyPollTimer) running_listener->OnKeyPoll();
       break;
     case plat::WindowEvent::kAppMessage:
-      if (first == kListenerReadList && running_listener->Load() == 0) {
-        LogText(u"The list is empty; the listener ends.\n");
-        plat::PostQuit(0);
+      if (first == kListenerReadList) {
+        if (running_listener->Load() == 0 && running_listener->ReadError() == 0) {
+          LogText(u"The list is empty; the listener ends.\n");
+          EndListening(window);
+        }
       } else if (first == kListenerEnd) {
         LogText(u"Asked to end.\n");
-        plat::PostQuit(0);
+        end_asked = true;
+        EndListening(window);
       }
       break;
     default:
@@ -84,13 +105,44 @@ intptr_t ListenerWindowProc(plat::Window, plat::WindowEvent event, uintptr_t fir
   return 0;
 }
 
+// Another listener holds the single-instance lock: one that runs is told to
+// read the list again; one that is ending (its window already gone) is
+// waited for, and this one listens instead. True when this one is to run.
+bool TakeOver(plat::Mutex instance, bool* failed) {
+  for (uint32_t waited = 0;; waited += kTakeOverPollMs) {
+    if (TellKeyListenerListChanged()) return false;
+    if (waited >= kTakeOverLimitMs) return false;  // still starting up: it reads the list itself
+    const plat::WaitResult got = plat::WaitForMutex(instance, kTakeOverPollMs);
+    if (got == plat::WaitResult::Acquired) return true;
+    if (got == plat::WaitResult::Failed) {
+      *failed = true;
+      return false;
+    }
+  }
+}
+
+// A failed read is not an empty list; a second try at start-up rides out a
+// moment's lock or a slow card.
+size_t LoadAtStart(KeyListener& listener) {
+  size_t count = listener.Load();
+  for (int attempt = 1; attempt < kStartReadAttempts && listener.ReadError() != 0; ++attempt) {
+    plat::Sleep(kStartReadRetryMs);
+    count = listener.Load();
+  }
+  return count;
+}
+
 }  // namespace
 
 KeyListener::KeyListener(plat::Window window) : window_(window) {}
 
-KeyListener::~KeyListener() {
+KeyListener::~KeyListener() { Release(); }
+
+void KeyListener::Release() {
   if (watching_) plat::WatchKeys(window_, {});
+  watching_ = false;
   GiveBack();
+  down_.clear();
   plat::KillTimer(window_, kKeyPollTimer);
 }
 
@@ -102,10 +154,18 @@ void KeyListener::GiveBack() {
 }
 
 size_t KeyListener::Load() {
-  GiveBack();
   UserButtonList list;
   list.Load();
-  const size_t hardware = CountHardwareButtons();
+  size_t hardware = 0;
+  read_error_ = list.ReadError();
+  if (read_error_ == 0) CountHardwareButtons(&hardware, &read_error_);
+  if (read_error_ != 0) {
+    LogFormat(buttons_.empty() ? u"The list cannot be read (error %ld)\n"
+                               : u"The list cannot be read (error %ld): the listener goes on with the buttons it had\n",
+              false, read_error_);
+    return buttons_.size();
+  }
+  GiveBack();
   const std::vector<uint32_t> hardware_keys = HardwareKeys(hardware);
   LogFormat(u"Reading the list (hardware buttons: %ld, user-defined buttons: %ld)\n", false,
             static_cast<uint32_t>(hardware), static_cast<uint32_t>(list.Count()));
@@ -219,34 +279,52 @@ int RunKeyListener() {
   plat::Mutex instance = plat::CreateNamedMutex(kInstanceMutex);
   if (instance == nullptr) return 1;
   const plat::WaitResult got = plat::WaitForMutex(instance, 0);
-  if (got == plat::WaitResult::Timeout) {
-    // Another listener runs (or is starting): it reads the list again.
-    TellKeyListenerListChanged();
-    plat::CloseMutex(instance);
-    return 0;
-  }
-  if (got == plat::WaitResult::Failed) {
-    plat::CloseMutex(instance);
-    return 1;
+  if (got != plat::WaitResult::Acquired) {
+    bool failed = got == plat::WaitResult::Failed;
+    if (failed || !TakeOver(instance, &failed)) {
+      plat::CloseMutex(instance);
+      return failed ? 1 : 0;
+    }
   }
   SetLogFile(GetAppFolderPath(u"listener.log"));
   SetLogFlush(true);
   ResetLogFile();
   EnableLog(true);
   int code = 0;
-  const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, ListenerWindowProc);
-  if (window == 0) {
-    LogFormat(u"Cannot make the listener's window (error %ld)\n", false, plat::GetLastError());
-    code = 1;
-  } else {
-    KeyListener listener(window);
-    running_listener = &listener;
-    if (listener.Load() == 0) {
-      LogText(u"The list is empty; the listener ends.\n");
-    } else {
-      code = plat::RunMessageLoop();
+  for (bool listen = true; listen;) {
+    listen = false;
+    const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, ListenerWindowProc);
+    if (window == 0) {
+      LogFormat(u"Cannot make the listener's window (error %ld)\n", false, plat::GetLastError());
+      code = 1;
+      break;
     }
-    running_listener = nullptr;
+    end_asked = false;
+    {
+      KeyListener listener(window);
+      running_listener = &listener;
+      const size_t count = LoadAtStart(listener);
+      if (listener.ReadError() != 0) {
+        LogText(u"The listener ends: without the list it cannot tell one button from another.\n");
+        code = 1;
+      } else if (count == 0) {
+        LogText(u"The list is empty; the listener ends.\n");
+      } else {
+        code = plat::RunMessageLoop();
+      }
+      running_listener = nullptr;
+    }
+    plat::DestroyMessageWindow(window);  // when it is not gone already
+    if (code == 0 && !end_asked) {
+      // A start told the window in its last moments is lost with it; the
+      // list it was told of is not.
+      UserButtonList list;
+      list.Load();
+      if (list.Count() > 0 && list.ReadError() == 0) {
+        LogText(u"The list changed as the listener ended: it reads it again.\n");
+        listen = true;
+      }
+    }
   }
   plat::ReleaseMutex(instance);
   plat::CloseMutex(instance);

@@ -31,8 +31,13 @@ class KeyListener {
   // configuration program does), gives back the hot keys held so far and
   // takes one for each usable entry; logs each entry and why one is not
   // listened to. Keeps "VirtualKey" + letter of every usable position equal
-  // to its key code. The list's length.
+  // to its key code. The list's length. When the list or the hardware
+  // buttons cannot be read, nothing changes: the buttons taken so far stay,
+  // ReadError says why (0 after a whole read), and the count is theirs.
   size_t Load();
+  uint32_t ReadError() const { return read_error_; }
+  // Stops watching keys and gives every hot key back (as the destructor does).
+  void Release();
   // A watched key moved (plat::WatchKeys): each key down starts the
   // launcher with the press dated, so that it is read from when the key
   // really went down and up however late the launcher runs.
@@ -61,9 +66,12 @@ class KeyListener {
   std::vector<ListenedButton> buttons_;  // in list order; hot key id = index + 1
   bool watching_ = false;                // key events come dated
   std::set<uint32_t> down_;              // undated keys seen down and not yet up
+  uint32_t read_error_ = 0;
 };
 
 // The program: one instance (a second start tells the first to read the list
-// again and ends), the log "listener.log" in the application folder, the
-// hidden window and its message loop. Its exit code.
+// again and ends; one that comes while the first is ending waits for it and
+// listens itself), the log "listener.log" in the application folder, the
+// hidden window and its message loop. Its exit code: 1 when it could not
+// listen (no window, the list unreadable).
 int RunKeyListener();

@@ -5,10 +5,15 @@
 #  2. tapdeck killed (SIGKILL) at points spread through its start-up on a
 #     stock device, whose start-up probes every button's key, each kill
 #     followed by a clean run.
+#  3. the key listener TapdeckH, on a device with a side key added, with
+#     each registry call of its start and of one reading of the list again
+#     failed once, and killed at each; a listener that stops must say so as
+#     its log's last line.
 # After each, the device must hold what one clean run leaves.
 #
 #   bench/tapdeck/fault_sweep.sh [KILLS]     (default 40)
 #   QK_SWEEP_KILLS_ONLY=1 bench/tapdeck/fault_sweep.sh [KILLS]
+#   QK_SWEEP_LISTENER_ONLY=1 bench/tapdeck/fault_sweep.sh
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 bin=${QK_BIN_DIR:-$root/build/host/bin}
@@ -18,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 dev=$work/device
 
 faults_status=0
-if [ -z "${QK_SWEEP_KILLS_ONLY:-}" ]; then
+if [ -z "${QK_SWEEP_KILLS_ONLY:-}" ] && [ -z "${QK_SWEEP_LISTENER_ONLY:-}" ]; then
   echo "== every call of every operation failed once"
   QK_FULL_SWEEP=1 "$bin/tapdeck_page_tests" --gtest_filter='FaultSweep.*' >"$work/faults.out" 2>&1
   faults_status=$?
@@ -52,6 +57,8 @@ state() {
 }
 now_ms() { date +%s%3N; }
 
+damaged=0
+if [ -z "${QK_SWEEP_LISTENER_ONLY:-}" ]; then
 echo "== kill -9 through start-up, $kills points"
 fresh
 start=$(now_ms)
@@ -84,4 +91,83 @@ for ((i = 0; i < kills; i++)); do
   fi
 done
 echo "kill sweep: $kills kills from 0 to $((startup_ms + 20)) ms (start-up took $startup_ms ms), $in_probe of them between a probe's writes, $damaged damaged after a clean run"
-[ $faults_status -eq 0 ] && [ $damaged -eq 0 ]
+fi
+
+# ---- the key listener ----------------------------------------------------
+log="$dev/fs/Program Files/Quadrakey/listener.log"
+holder() { sim state | sed -n 's/.*hot key: 0xC7 (Side Key) held by pid \([0-9]*\).*/\1/p' | head -1; }
+wait_for() {  # wait_for COMMAND...: up to 5 s
+  local i
+  for ((i = 0; i < 250; i++)); do "$@" && return 0; sleep 0.02; done
+  return 1
+}
+held() { [ -n "$(holder)" ]; }
+read_twice() { [ "$(grep -c '^Reading the list\|cannot be read\|listener ends' "$log")" -ge 2 ]; }
+stop_listener() {
+  local pid
+  pid=$(holder)
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  wait_for sh -c "! kill -0 ${pid:-0} 2>/dev/null"
+  pkill -f "$dev.*TapdeckH" 2>/dev/null
+  true
+}
+# The device a person leaves: Button 2 set, the side key (199) added.
+fresh
+person
+sim reg set 'HKLM\Software\Quadrakey\Hotkeys' B0 --sz Side >/dev/null
+sim reg set 'HKLM\Software\Quadrakey\Hotkeys' H0 --dword 199 >/dev/null
+stop_listener
+rm -rf "$work/template"
+cp -a "$dev" "$work/template"
+from_template() { rm -rf "$dev"; cp -a "$work/template" "$dev"; }
+listener_state() { sim reg export 'HKLM\Software\Quadrakey'; sim reg export 'HKLM\SOFTWARE\Microsoft\Shell\Keys'; }
+# A clean start, and a second start that makes it read the list again.
+clean_listener() {
+  sim run TapdeckH >/dev/null && wait_for held && sim run TapdeckH >/dev/null && wait_for read_twice
+}
+from_template
+clean_listener
+listener_state >"$work/listener_expected"
+cp "$log" "$work/listener_log"
+stop_listener
+trials=0
+stopped=0
+silent=0
+listener_damaged=0
+for fault in registry-open:5 registry-read:5 registry-enum:5 registry-write:5 registry-read:kill registry-write:kill registry-enum:kill; do
+  op=${fault%%:*}
+  error=${fault#*:}
+  for ((k = 1; k <= 60; k++)); do
+    from_template
+    QUADRAKEY_FAULTS="TapdeckH/$op@$k:$error" sim run TapdeckH >/dev/null 2>&1
+    wait_for held
+    [ -n "$(holder)" ] && QUADRAKEY_FAULTS="TapdeckH/$op@$k:$error" sim run TapdeckH >/dev/null 2>&1
+    [ -n "$(holder)" ] && wait_for read_twice
+    # The fault never came: the calls of start and re-reading are done.
+    if [ -n "$(holder)" ] && cmp -s "$log" "$work/listener_log"; then
+      stop_listener
+      break
+    fi
+    trials=$((trials + 1))
+    if [ -z "$(holder)" ]; then
+      stopped=$((stopped + 1))
+      last=$(tail -n 1 "$log" 2>/dev/null)
+      case "$error:$last" in
+        kill:*) ;;  # a killed program says nothing; the next start mends what it left
+        *"listener ends"*|*"cannot be read"*) ;;
+        *) silent=$((silent + 1)); echo "$op@$k:$error stopped the listener without a word; its log ends: $last" ;;
+      esac
+    fi
+    stop_listener
+    clean_listener
+    listener_state >"$work/listener_got"
+    stop_listener
+    if ! cmp -s "$work/listener_expected" "$work/listener_got"; then
+      listener_damaged=$((listener_damaged + 1))
+      echo "$op@$k:$error left damage after a clean run:"
+      diff "$work/listener_expected" "$work/listener_got" | head -10
+    fi
+  done
+done
+echo "listener sweep: $trials faults and kills at its start and a reading of the list, $stopped stopped it, $silent of those without a word, $listener_damaged damaged after a clean run"
+[ $faults_status -eq 0 ] && [ $damaged -eq 0 ] && [ $silent -eq 0 ] && [ $listener_damaged -eq 0 ]

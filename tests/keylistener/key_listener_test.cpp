@@ -15,6 +15,7 @@
 #include "platform/faults.h"
 #include "platform/ui.h"
 #include "tests/config/config_test_support.h"
+#include "tests/shared/device_file.h"
 #include "tests/support/journal_expect.h"
 
 namespace {
@@ -253,6 +254,53 @@ TEST_F(KeyListenerTest, ReadingTheListAgainFollowsItAndGivesBackWhatItNoLongerHo
   EXPECT_TRUE(HeldKeys().empty()) << "an ended listener holds no key";
 }
 
+// Every registry call of a reading of the list, failed once in turn (as a
+// card or a lock can fail it): the reading changes nothing, or it is whole.
+// A count of the hardware buttons read from part of their table would put
+// the side key's code under Button 1 and move every added button.
+TEST_F(KeyListenerTest, AFailedReadChangesNothingAndTheNextReadIsWhole) {
+  using plat::faults::Op;
+  Store(0, u"Side", kSideKey);
+  Store(1, u"Volume", 0x75);
+  const std::vector<uint32_t> keys = {0xC1, 0xC2, kSideKey, 0x75};
+  const auto keys_as_stored = [&] {
+    std::vector<uint32_t> stored;
+    for (uint32_t position = 0; position < keys.size(); ++position) stored.push_back(GetVirtualKey(position));
+    return stored;
+  };
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 2u);
+  ASSERT_EQ(keys_as_stored(), keys);
+  int failed_reads = 0;
+  for (const Op op : {Op::RegistryOpen, Op::RegistryRead, Op::RegistryEnum}) {
+    plat::faults::Clear();
+    listener.Load();
+    const uint32_t calls = plat::faults::Calls(op);
+    ASSERT_GT(calls, 0u) << plat::faults::Name(op);
+    for (uint32_t k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(std::string(plat::faults::Name(op)) + " call " + std::to_string(k));
+      plat::faults::Clear();
+      plat::faults::FailCall(op, k, plat::kErrorAccessDenied);
+      ClearLog();
+      EXPECT_EQ(listener.Load(), 2u);
+      plat::faults::Clear();
+      if (listener.ReadError() != 0) {
+        ++failed_reads;
+        EXPECT_TRUE(Logged("The list cannot be read (error 5): the listener goes on with the buttons it had"));
+      }
+      EXPECT_EQ(keys_as_stored(), keys);
+      EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{0x75, kSideKey}));
+      ASSERT_EQ(listener.Buttons().size(), 2u);
+      EXPECT_EQ(listener.Buttons()[0].page_position, 2u);
+      EXPECT_TRUE(listener.Buttons()[0].listening && listener.Buttons()[1].listening);
+    }
+  }
+  EXPECT_GT(failed_reads, 0) << "no fault reached a read that matters";
+  EXPECT_EQ(listener.Load(), 2u);
+  EXPECT_EQ(listener.ReadError(), 0u);
+  EXPECT_EQ(keys_as_stored(), keys);
+}
+
 std::vector<std::string> told;
 intptr_t Told(plat::Window, plat::WindowEvent event, uintptr_t first, intptr_t) {
   if (event == plat::WindowEvent::kAppMessage) {
@@ -298,6 +346,64 @@ TEST_F(KeyListenerTest, TapdeckStartsTellsAndStopsTheListenerAndWritesItsSignInE
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(IsKeyListenerRunning());
   EXPECT_TRUE(HeldKeys().empty());
+}
+
+// Done empties the list (the listener ends) and at once lists a button again
+// (a listener is started): whenever the start comes in the old listener's
+// last moments, one listener listens afterwards.
+TEST_F(KeyListenerTest, AStartWhileTheListenerEndsIsNeverLost) {
+  std::filesystem::copy_file(std::string(QK_BIN_DIR) + "/TapdeckH",
+                             device::HostPath(u"\\Program Files\\Quadrakey\\TapdeckH.exe"));
+  // Slow locks, as a busy card gives, make each listener's start and end long.
+  ASSERT_EQ(setenv("QUADRAKEY_FAULTS", "TapdeckH/mutex-delay:40", 1), 0);
+  const auto wait_until = [](const auto& done) {
+    for (int waited = 0; waited < 20000 && !done(); waited += 10) plat::Sleep(10);
+    return done();
+  };
+  const auto holder = [] {
+    std::vector<device::HotKey> keys;
+    return device::HotKeys(&keys) && keys.size() == 1 && keys[0].virtual_key == kSideKey ? keys[0].pid : 0;
+  };
+  const auto readings = [] {
+    const std::string log = shared_test::ReadDeviceFile(u"\\Program Files\\Quadrakey\\listener.log");
+    size_t count = 0;
+    for (size_t at = log.find("Reading the list"); at != std::string::npos; at = log.find("Reading the list", at + 1))
+      ++count;
+    const bool listening = log.ends_with(": listening\n");
+    return listening ? count : 0;
+  };
+  for (const uint32_t gap_ms : {0u, 20u, 60u, 150u, 300u}) {
+    SCOPED_TRACE("a start " + std::to_string(gap_ms) + " ms after the list emptied");
+    const size_t started_before = device::StartedProcesses().size();
+    Store(0, u"Side", kSideKey);
+    ASSERT_TRUE(StartKeyListener());
+    ASSERT_TRUE(wait_until([&] { return holder() != 0 && readings() == 1; }));
+    const int64_t first = holder();
+    UserButtonList list;
+    list.Load();
+    list.Remove(kSideKey);
+    ASSERT_TRUE(list.Save());
+    ASSERT_TRUE(TellKeyListenerListChanged());
+    plat::Sleep(gap_ms);
+    Store(0, u"Side", kSideKey);
+    ASSERT_TRUE(StartKeyListener());
+    // The first listener read the list again and listens, or a new one does.
+    EXPECT_TRUE(wait_until([&] {
+      const int64_t now = holder();
+      return now != 0 && (now == first ? readings() >= 2 : readings() >= 1);
+    })) << "no listener holds the key";
+    // The other has ended, and this one ends when asked.
+    ASSERT_TRUE(StopKeyListener());
+    EXPECT_TRUE(wait_until([] { return !IsKeyListenerRunning(); }));
+    const std::vector<int> started = device::StartedProcesses();
+    for (size_t i = started_before; i < started.size(); ++i) {
+      int status = 0;
+      for (int waited = 0; waited < 20000 && waitpid(started[i], &status, WNOHANG) == 0; waited += 10) plat::Sleep(10);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "listener " << i - started_before << ": " << status;
+    }
+    EXPECT_TRUE(HeldKeys().empty());
+  }
+  unsetenv("QUADRAKEY_FAULTS");
 }
 
 TEST_F(KeyListenerTest, TheListenersWindowIsWhatTapdeckTells) {
