@@ -11,6 +11,7 @@
 namespace {
 
 constexpr char16_t kInstanceMutex[] = u"QuadrakeyKeyListenerMutex";
+constexpr char16_t kLogName[] = u"listener.log";
 // Longer names are cut in the log: a name is the user's, and its length is not ours to choose.
 constexpr size_t kLoggedNameChars = 60;
 // How long a listener started while another holds the lock waits for it to
@@ -286,7 +287,14 @@ int RunKeyListener() {
       return failed ? 1 : 0;
     }
   }
-  SetLogFile(GetAppFolderPath(u"listener.log"));
+  // A moment's failed read of the folder would put the log where no one
+  // looks for the listener's whole life.
+  std::u16string log_path = GetAppFolderPath(kLogName);
+  for (int attempt = 1; attempt < kStartReadAttempts && log_path == kLogName; ++attempt) {
+    plat::Sleep(kStartReadRetryMs);
+    log_path = GetAppFolderPath(kLogName);
+  }
+  SetLogFile(log_path);
   SetLogFlush(true);
   ResetLogFile();
   EnableLog(true);

@@ -98,6 +98,14 @@ uint32_t ExpectedCounter(const plat::OwnPress& own, const press_rule::Timing& ti
   return press_rule::CounterAtKeyDown(series, own.dates.down, timing, extra);
 }
 
+// A button's own interval where it has one, else the global one.
+uint32_t HoldInterval(uint32_t button) {
+  return ReadButtonSettingDword(u"HoldIntervalA", button, u"HoldInterval", press_rule::kDefaultIntervalMs);
+}
+uint32_t DoublePressInterval(uint32_t button) {
+  return ReadButtonSettingDword(u"DblClickIntervalA", button, u"DblClickInterval", press_rule::kDefaultIntervalMs);
+}
+
 }  // namespace
 
 uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
@@ -118,8 +126,8 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   if (n < 2 && press.dated() && press.own().earlier_count > 0) {
     extra = ReadExtraSlots(button);
     extra_read = true;
-    timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
-    timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+    timing.hold_ms = HoldInterval(button);
+    timing.double_ms = DoublePressInterval(button);
     intervals_read = true;
     const uint32_t expected = ExpectedCounter(press.own(), timing, extra);
     // Launchers started under the same load start about as late: one that
@@ -153,7 +161,7 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   }
 
   const uint32_t m = n + 1;
-  if (!intervals_read) timing.hold_ms = ReadSettingDword(u"HoldInterval", press_rule::kDefaultIntervalMs);
+  if (!intervals_read) timing.hold_ms = HoldInterval(button);
   SetState(button, m);
   // The waits count from when the key went down, however late this process
   // began; a press that no one dated counts from its first look.
@@ -177,7 +185,7 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
 
   // Let go in time: the series closes the larger interval after the press,
   // unless the key went down again before then.
-  if (!intervals_read) timing.double_ms = ReadSettingDword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  if (!intervals_read) timing.double_ms = DoublePressInterval(button);
   for (;;) {
     verdict = press_rule::JudgeWindow(press.dates(), press.now(), timing);
     if (verdict.look != Look::kWait) break;

@@ -38,6 +38,8 @@ std::vector<std::u16string> ButtonSettingNames(uint32_t position) {
   names.push_back(ButtonValueName(u"EnabledA", position));
   names.push_back(ButtonValueName(u"StateA", position));
   names.push_back(ButtonValueName(u"VirtualKeyA", position));
+  names.push_back(ButtonValueName(u"HoldIntervalA", position));
+  names.push_back(ButtonValueName(u"DblClickIntervalA", position));
   return names;
 }
 

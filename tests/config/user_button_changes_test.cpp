@@ -89,6 +89,31 @@ TEST_F(UserButtonChanges, RemovingAnEntryMovesTheLaterOnesWithTheirSettings) {
   EXPECT_EQ(stored.NameAt(0), u"Side");
 }
 
+// Named here, not through the list the code moves: a value left out of it
+// would stay behind at the old position.
+TEST_F(UserButtonChanges, AButtonsOwnTimingAndKeyMoveWithIt) {
+  ASSERT_TRUE(List({{0x75, u"Up"}, {0xC7, u"Side"}}).Save());
+  // Three hardware buttons: Up is D, Side is E.
+  ASSERT_TRUE(WriteRegDword(kHklm, kSettingsKey, u"HoldIntervalE", 250));
+  ASSERT_TRUE(WriteRegDword(kHklm, kSettingsKey, u"DblClickIntervalE", 700));
+  ASSERT_TRUE(WriteRegDword(kHklm, kSettingsKey, u"VirtualKeyE", 0xC7));
+  ASSERT_TRUE(WriteRegString(kHklm, kSettingsKey, u"ButtonE2h", u"<Today>"));
+  ASSERT_TRUE(WriteRegDword(kHklm, kSettingsKey, u"HoldIntervalD", 900));
+  ASSERT_TRUE(ChangeUserButtons(3, List({{0xC7, u"Side"}})));
+  uint32_t number = 0;
+  std::u16string text;
+  for (const auto& [name, expected] : {std::pair{u"HoldIntervalD", 250u}, {u"DblClickIntervalD", 700u},
+                                       {u"VirtualKeyD", 0xC7u}}) {
+    EXPECT_TRUE(ReadRegDword(kHklm, kSettingsKey, name, number)) << device::ToUtf8(name);
+    EXPECT_EQ(number, expected) << device::ToUtf8(name);
+  }
+  EXPECT_TRUE(ReadRegString(kHklm, kSettingsKey, u"ButtonD2h", text));
+  EXPECT_EQ(text, u"<Today>");
+  for (const char16_t* gone : {u"HoldIntervalE", u"DblClickIntervalE", u"VirtualKeyE", u"ButtonE2h"})
+    EXPECT_FALSE(ReadRegDword(kHklm, kSettingsKey, gone, number) || ReadRegString(kHklm, kSettingsKey, gone, text))
+        << device::ToUtf8(gone);
+}
+
 TEST_F(UserButtonChanges, AddingAndRenamingLeaveEverySettingWhereItIs) {
   ASSERT_TRUE(List({{0x75, u"Up"}}).Save());
   Give(2, u"up", 4);
