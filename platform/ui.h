@@ -201,7 +201,8 @@ Window FindMessageWindow(const std::u16string& class_name);
 // Destroys a hidden window of this program: once it returns true, no
 // program finds the window or posts to it (1400), and its timers have
 // stopped; what was posted to it and not yet taken is dropped. Give its hot
-// keys back and stop watching keys with it first. False with the last error
+// keys back and stop watching keys with it first. Its procedure hears
+// kDestroy as it goes (nothing after). False with the last error
 // when it is not such a window or cannot be destroyed.
 bool DestroyMessageWindow(Window window);
 // Posts kAppMessage (first: `code`, second: `param`) to a window of any

@@ -119,6 +119,8 @@ TEST_F(KeysContract, ADestroyedHiddenWindowTakesNothingMore) {
   ASSERT_NE(other, 0u);
   ASSERT_TRUE(SetTimer(doomed, 4, 10));
   ASSERT_TRUE(DestroyMessageWindow(doomed));
+  EXPECT_EQ(events, (std::vector<std::string>{"destroy"})) << "it hears that it goes";
+  events.clear();
   EXPECT_EQ(FindMessageWindow(u"QkContractDoomed"), 0u);
   EXPECT_FALSE(PostWindowMessage(doomed, 7, 1));
   EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);

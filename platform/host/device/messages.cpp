@@ -447,8 +447,11 @@ bool DestroyMessageWindow(Window window) {
   remove.Bind(1, static_cast<int64_t>(window));
   if (!remove.ok() || remove.Step() != SQLITE_DONE) return false;
   // Posts already on their way reach the port and find no window.
+  const WindowProc proc = loop.windows[window].proc;
   loop.windows.erase(window);
   std::erase_if(loop.timers, [&](const Timer& t) { return t.window == window; });
+  // As Windows does, the window hears that it goes.
+  if (proc != nullptr) proc(window, WindowEvent::kDestroy, 0, 0);
   return true;
 }
 
