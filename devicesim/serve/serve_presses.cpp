@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "devicesim/shell/press.h"
+#include "shared/press_rule.h"
 #include "shared/text.h"
 
 namespace devicesim::serve {
@@ -145,13 +146,19 @@ void PressTimeline::Follow(const device::JournalEntry& entry, const Json& fields
       press.id = entry.id;
       press.entry = name;
       press.down_t = entry.t_ms;
-      press.settings = Json{{"holdInterval", 400}, {"dblClickInterval", 400}, {"button", nullptr}};
+      const Json fallback(press_rule::kDefaultIntervalMs);
+      press.settings = Json{{"holdInterval", fallback}, {"dblClickInterval", fallback}, {"button", nullptr}};
       if (buttons_.is_object()) {
-        press.settings["holdInterval"] = buttons_.value("holdInterval", Json(400));
-        press.settings["dblClickInterval"] = buttons_.value("dblClickInterval", Json(400));
+        press.settings["holdInterval"] = buttons_.value("holdInterval", fallback);
+        press.settings["dblClickInterval"] = buttons_.value("dblClickInterval", fallback);
         if (buttons_.contains("buttons") && buttons_["buttons"].is_array())
           for (const Json& button : buttons_["buttons"])
-            if (button.is_object() && SameText(button.value("entry", std::string()), name)) press.settings["button"] = button;
+            if (button.is_object() && SameText(button.value("entry", std::string()), name)) {
+              press.settings["button"] = button;
+              // A button with intervals of its own is read by them.
+              press.settings["holdInterval"] = button.value("holdInterval", press.settings["holdInterval"]);
+              press.settings["dblClickInterval"] = button.value("dblClickInterval", press.settings["dblClickInterval"]);
+            }
       }
       presses_.push_back(std::move(press));
       pressing_[entry.pid] = entry.id;
@@ -269,7 +276,7 @@ struct PressTimeline::Decision {
 Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
   const Press& first = *presses.front();
   const Json& button = first.settings["button"];
-  const int64_t hold_ms = Number(first.settings, "holdInterval", 400);
+  const int64_t hold_ms = Number(first.settings, "holdInterval", press_rule::kDefaultIntervalMs);
   Json series{{"id", first.id},
               {"entry", first.entry},
               {"name", button.is_object() ? button.value("name", first.entry) : first.entry},

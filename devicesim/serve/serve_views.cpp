@@ -10,6 +10,7 @@
 #include "config/model/launch_buttons.h"
 #include "devicesim/shell/press.h"
 #include "devicesim/cli/report.h"
+#include "shared/press_rule.h"
 #include "shared/settings.h"
 
 namespace devicesim::serve {
@@ -157,11 +158,16 @@ Json ButtonsJson() {
   LaunchButtons table;
   SettingsValues settings;
   Json buttons = Json::array();
+  const Json hold = settings.Dword(u"HoldInterval", press_rule::kDefaultIntervalMs);
+  const Json window = settings.Dword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
   for (const ButtonRow& row : ReadButtonRows(table)) {
     const uint32_t button = static_cast<uint32_t>(row.index);
     const Json enabled = settings.Dword(ButtonValueName(u"EnabledA", button), 1);
     buttons.push_back(Json{
         {"index", row.index},
+        // The intervals its presses are read by: its own, else the global ones.
+        {"holdInterval", settings.Dword(ButtonValueName(u"HoldIntervalA", button), hold.get<uint32_t>())},
+        {"dblClickInterval", settings.Dword(ButtonValueName(u"DblClickIntervalA", button), window.get<uint32_t>())},
         {"letter", Utf8(std::u16string(1, row.letter))},
         {"entry", Utf8(row.entry)},
         {"name", Utf8(row.name)},
@@ -180,8 +186,8 @@ Json ButtonsJson() {
   // A table read with gaps numbers its buttons otherwise: the page says so.
   return Json{{"buttons", buttons},
               {"readError", table.ReadError()},
-              {"holdInterval", settings.Dword(u"HoldInterval", 400)},
-              {"dblClickInterval", settings.Dword(u"DblClickInterval", 400)},
+              {"holdInterval", hold},
+              {"dblClickInterval", window},
               {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)}};
 }
 

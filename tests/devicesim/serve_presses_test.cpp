@@ -63,6 +63,32 @@ const Json kAllFour{{"single", "\\Windows\\Start Menu\\Notes.lnk"},
                     {"double", "\\Windows\\Start Menu\\Calendar.lnk"},
                     {"doubleHold", "<Today>"}};
 
+// A button with intervals of its own is drawn and read by them; another
+// by the global ones.
+TEST(ServePresses, AButtonsOwnIntervalsAreTheOnesItsSeriesShows) {
+  PressTimeline timeline;
+  Json buttons = Buttons(kAllFour, 500, 600);
+  Json own = buttons["buttons"][0];
+  own["holdInterval"] = 250;
+  own["dblClickInterval"] = 300;
+  Json other{{"index", 2}, {"entry", "40C3"}, {"name", "Button 3"}, {"assignments", kAllFour}};
+  buttons["buttons"] = Json::array({own, other});
+  timeline.SetButtons(buttons);
+  Journal j(&timeline);
+  j.Down(0);
+  j.Up(50);
+  j.Down(1000, "40C3");
+  j.Up(1050, "40C3");
+  const Json series = timeline.SeriesJson();
+  ASSERT_EQ(series.size(), 2u) << series.dump();
+  EXPECT_EQ(series[0]["entry"], "40C2");
+  EXPECT_EQ(series[0]["holdInterval"], 250);
+  EXPECT_EQ(series[0]["dblClickInterval"], 300);
+  EXPECT_EQ(series[1]["entry"], "40C3");
+  EXPECT_EQ(series[1]["holdInterval"], 500);
+  EXPECT_EQ(series[1]["dblClickInterval"], 600);
+}
+
 TEST(ServePresses, EachKindOfPressIsOneSeriesWithItsSlotActionAndDelay) {
   PressTimeline timeline;
   timeline.SetButtons(Buttons(kAllFour));

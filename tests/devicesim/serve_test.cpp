@@ -307,6 +307,7 @@ TEST_F(ServeDeviceTest, ButtonsComeInTheConfigurationProgramsOrderWithTheirAssig
   ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", u"ButtonB2h", u"<Today>"));
   ASSERT_TRUE(WriteRegDword(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", u"EnabledB", 0));
   ASSERT_TRUE(WriteRegDword(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", u"HoldInterval", 600));
+  ASSERT_TRUE(WriteRegDword(plat::RegRoot::LocalMachine, u"Software\\Quadrakey", u"DblClickIntervalC", 250));
   Json view = devicesim::serve::ButtonsJson();
   ASSERT_EQ(view["buttons"].size(), 3u);
   EXPECT_EQ(view["buttons"][0]["entry"], "40C0");
@@ -318,6 +319,11 @@ TEST_F(ServeDeviceTest, ButtonsComeInTheConfigurationProgramsOrderWithTheirAssig
   EXPECT_EQ(view["buttons"][2]["enabled"], true);
   EXPECT_EQ(view["holdInterval"], 600);
   EXPECT_EQ(view["dblClickInterval"], 400);
+  // Each button's own intervals, else the global ones: C has a window of its own.
+  EXPECT_EQ(view["buttons"][1]["holdInterval"], 600);
+  EXPECT_EQ(view["buttons"][1]["dblClickInterval"], 400);
+  EXPECT_EQ(view["buttons"][2]["holdInterval"], 600);
+  EXPECT_EQ(view["buttons"][2]["dblClickInterval"], 250);
   EXPECT_EQ(view["readError"], 0);
   // A table read with a gap numbers its buttons otherwise, and says so.
   plat::faults::FailCall(plat::faults::Op::RegistryEnum, 2, plat::kErrorRegistryIoFailed);
