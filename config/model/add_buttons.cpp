@@ -91,7 +91,11 @@ AddButtonsModel::Accepted AddButtonsModel::Accept(uint32_t key_code, const std::
   list_.Load();
   if (list_.ReadError() != 0) return Accepted::kFailed;  // stored, the rest of the list would go
   UserButtonList next = list_;
-  const std::u16string name = CleanButtonName(typed_name, plat::GetKeyName(key_code));
+  std::u16string name = CleanButtonName(typed_name, plat::GetKeyName(key_code));
+  // A listed key's own name, offered and accepted as it was, stays whole:
+  // a name stored by hand may be longer than one typed here can be.
+  for (size_t i = 0; i < next.Count(); ++i)
+    if (next.KeyCodeAt(i) == key_code && next.NameAt(i) == typed_name) name = typed_name;
   const bool listed = next.Rename(key_code, name);
   if (!listed) {
     if (!CanAdd()) return Accepted::kFull;

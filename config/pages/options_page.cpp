@@ -5,6 +5,7 @@
 #include "config/resource.h"
 #include "config/pages/pages.h"
 #include "platform/ui.h"
+#include "shared/press_rule.h"
 #include "shared/settings.h"
 
 namespace {
@@ -19,7 +20,6 @@ constexpr Timing kTimings[] = {
     {IDC_HOLD_SLIDER, u"HoldInterval", 200, 800},
     {IDC_DBLCLICK_SLIDER, u"DblClickInterval", 200, 2000},
 };
-constexpr uint32_t kDefaultInterval = 400;
 
 // A stored number too large for a position still belongs at the top end.
 int SliderPosition(uint32_t stored) {
@@ -36,7 +36,7 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) 
       // outside it shows, and is written back, at the nearest end.
       for (const Timing& timing : kTimings) {
         plat::SetSliderRange(page, timing.slider, timing.minimum, timing.maximum);
-        const uint32_t stored = ReadSettingDword(timing.value_name, kDefaultInterval);
+        const uint32_t stored = ReadSettingDword(timing.value_name, press_rule::kDefaultIntervalMs);
         plat::SetSliderPosition(page, timing.slider, SliderPosition(stored));
       }
       return 1;

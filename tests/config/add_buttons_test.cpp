@@ -48,6 +48,25 @@ TEST_F(InterceptTest, TheFirstKeyThatCanBeAButtonIsTakenAndNamed) {
 // past the failed read would be gone.
 using AddButtonsModelTest = LoggedDeviceTest;
 
+// Accept with the offered name of a listed key unchanged keeps the name as
+// stored, however long; a name typed is still cut.
+TEST_F(AddButtonsModelTest, ALongStoredNameAcceptedUnchangedStaysWhole) {
+  const std::u16string long_name(100, u'n');
+  UserButtonList list;
+  list.Add(0x75, long_name);
+  ASSERT_TRUE(list.Save());
+  LaunchButtons buttons;
+  AddButtonsModel model(buttons, nullptr, 0);
+  EXPECT_EQ(model.Accept(0x75, long_name), AddButtonsModel::Accepted::kRenamed);
+  UserButtonList stored;
+  stored.Load();
+  ASSERT_EQ(stored.Count(), 1u);
+  EXPECT_EQ(stored.NameAt(0), long_name);
+  EXPECT_EQ(model.Accept(0x75, long_name + u"x"), AddButtonsModel::Accepted::kRenamed);
+  stored.Load();
+  EXPECT_EQ(stored.NameAt(0), std::u16string(kMaxButtonNameLength, u'n'));
+}
+
 TEST_F(AddButtonsModelTest, AListReadShortIsNotChanged) {
   UserButtonList two;
   two.Add(0x75, u"Up");
