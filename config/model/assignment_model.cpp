@@ -92,7 +92,10 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   if (current_ < 0) return shows;  // no button selected: nothing to show for one
   const uint32_t button = static_cast<uint32_t>(current_);
   const bool user_defined = IsUserDefined(current_);
-  const bool enabled = GetEnabled(button);
+  // A user-defined button has no original command to fall back to: the
+  // listener starts the launcher for every press, whatever its Enabled value
+  // says, so its rows show.
+  const bool enabled = user_defined || GetEnabled(button);
   shows.user_button_label = user_defined;
   shows.override_box = !user_defined;
   shows.override_checked = user_defined || enabled;

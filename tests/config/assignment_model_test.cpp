@@ -174,7 +174,7 @@ TEST_F(AssignmentModelTest, WhatShowsForEachKindOfButton) {
       {1, false, true, false, false, false, false}, // not enabled: no press rows
       {2, false, true, true, true, false, true},    // "<Record>": the notice instead of the lower rows
       {3, true, false, true, true, true, false},    // user-defined
-      {4, true, false, true, false, false, false},  // user-defined, not enabled (a position past the list too)
+      {4, true, false, true, true, true, false},    // user-defined with "Enabled" 0: on, as the listener has it
       {-1, false, false, false, false, false, false},
   };
   for (const Case& c : cases) {
