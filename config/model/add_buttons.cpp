@@ -84,6 +84,8 @@ bool AddButtonsModel::Remove(int line) {
   LogFormat(u"Removing button %ld (key %ld)\n", false, static_cast<int32_t>(line), code);
   next.Remove(code);
   Store(next);
+  // Stored at once, so followed at once: the key no longer starts anything.
+  FollowList();
   return true;
 }
 
@@ -111,6 +113,7 @@ AddButtonsModel::Accepted AddButtonsModel::Accept(uint32_t key_code, const std::
   }
   LogFormat(listed ? u"Renaming key %ld to %s\n" : u"Adding key %ld as %s\n", false, key_code, name);
   if (!Store(next)) return Accepted::kFailed;
+  list_changed_ = true;
   return listed ? Accepted::kRenamed : Accepted::kAdded;
 }
 
@@ -123,15 +126,16 @@ void AddButtonsModel::PauseListener() {
 }
 
 void AddButtonsModel::ResumeListener() {
-  if (!listener_paused_) return;
-  listener_paused_ = false;
-  list_.Load();
-  if (list_.Count() == 0 && list_.ReadError() == 0) return;
+  const bool paused = listener_paused_;
+  const bool changed = list_changed_;
+  listener_paused_ = list_changed_ = false;
+  if (!paused && !changed) return;
   // One told while it still ends would be gone afterwards; a start once its
   // window is gone follows it.
-  for (int wait = 0; wait < 300 && IsKeyListenerRunning(); ++wait) plat::Sleep(10);
-  if (!StartKeyListener())
-    LogFormat(u"The key listener could not be started again (error %ld)\n", false, plat::GetLastError());
+  if (paused)
+    for (int wait = 0; wait < 300 && IsKeyListenerRunning(); ++wait) plat::Sleep(10);
+  // An added button works at once, also when the sheet is then cancelled.
+  FollowList();
 }
 
 void AddButtonsModel::StartListenerIfDue() {
@@ -148,7 +152,18 @@ void AddButtonsModel::StartListenerIfDue() {
 
 void AddButtonsModel::Done() {
   FinishUserButtonChange();
+  FollowList();
+}
+
+void AddButtonsModel::FollowList() {
   list_.Load();
+  if (list_.ReadError() != 0) {
+    // A list read short is no reason to end the listener or drop its entry;
+    // the listener reads it itself.
+    if (!StartKeyListener())
+      LogFormat(u"The key listener could not be started (error %ld)\n", false, plat::GetLastError());
+    return;
+  }
   if (list_.Count() == 0) {
     // It ends by itself once it reads an empty list.
     TellKeyListenerListChanged();

@@ -72,11 +72,13 @@ class AddButtonsModel {
 
   // Done: with buttons listed, the listener starts at sign-in and now (or
   // reads the list again); with none, the sign-in entry goes and a running
-  // listener ends.
+  // listener ends. Remove, and the end of an Add that changed the list, do
+  // the same at once: the list is stored at once, whatever ends the sheet.
   void Done();
 
  private:
   bool Store(const UserButtonList& next);
+  void FollowList();
 
   LaunchButtons& buttons_;
   AssignmentModel* settings_;
@@ -84,6 +86,7 @@ class AddButtonsModel {
   uint32_t held_error_ = 0;
   UserButtonList list_;
   bool listener_paused_ = false;
+  bool list_changed_ = false;  // by an Accept, since the listener was paused
 };
 
 // The Intercept dialog: it waits for a key, then offers its name.

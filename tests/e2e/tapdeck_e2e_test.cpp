@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -272,7 +273,7 @@ class AddedKeyE2E : public TapdeckE2E {
   pid_t listener_ = 0;
 };
 
-TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListenerStartedAtDone) {
+TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListenerTapdeckStarts) {
   const std::string tapdeck = StartTapdeck();
   Ui({"tab", "Add Buttons", "--quiet"});
   const std::string dialog = Ui({"click", "1025"});
@@ -328,6 +329,47 @@ TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListene
 // dialog). tapdeck killed meanwhile cannot start it again; the next start
 // of tapdeck does, since Done left its sign-in entry, and it stays when
 // that run ends with Cancel.
+// The list is stored at each Add and Remove, so the listener and its sign-in
+// entry follow it then, not only at Done: an added key works after Cancel,
+// and a removed one no longer does.
+TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
+  const auto holder = [&]() -> pid_t {
+    const std::string state = Sim({"state"});
+    const size_t at = state.find("hot key: 0xC7 (Side Key) held by pid ");
+    return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(state.c_str() + at + 37));
+  };
+  const auto wait_for = [&](bool held) {
+    for (int wait = 0; wait < 500 && (holder() != 0) != held; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return (holder() != 0) == held;
+  };
+  const auto signed_in = [&] {
+    return std::filesystem::exists(folder_ + "/fs/Windows/StartUp/Quadrakey Key Listener.lnk");
+  };
+  StartTapdeck();
+  Ui({"tab", "Add Buttons", "--quiet"});
+  Ui({"click", "1025", "--quiet"});
+  Sim({"press", "side-key"});
+  Ui({"type", "1027", "Side", "--quiet"});
+  Ui({"click", "1", "--quiet"});
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
+  ASSERT_TRUE(wait_for(true)) << Sim({"state"}) << Log();
+  listener_ = holder();
+  EXPECT_TRUE(signed_in());
+
+  StartTapdeck();
+  Ui({"tab", "Add Buttons", "--quiet"});
+  Ui({"select", "1012", "Side", "--quiet"});
+  Ui({"click", "1026", "--quiet"});
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
+  EXPECT_TRUE(wait_for(false)) << Sim({"state"});
+  EXPECT_FALSE(signed_in());
+  for (int wait = 0; wait < 300 && kill(listener_, 0) == 0; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(kill(listener_, 0), 0) << "the listener ended";
+  listener_ = 0;
+}
+
 TEST_F(AddedKeyE2E, AListenerPausedByATapdeckThatWasKilledComesBackWithTheNextStart) {
   Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "B0", "--sz", "Side"});
   Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "H0", "--dword", "199"});
