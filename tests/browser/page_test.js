@@ -216,6 +216,7 @@ t.run(devicesim, async (session) => {
   const redrawn = await page.waitForFunction((old) => !old.isConnected, {timeout: 10000}, okPressed)
       .then(() => true, () => false);
   check(redrawn, 'leaving the name field draws the dialog anew while OK is held');
+  const acceptAt = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
   await page.mouse.up();
   const listed = await page.waitForFunction(() => {
     const rows = document.querySelectorAll('.ctl-list[data-id="1012"] .row');
@@ -234,14 +235,13 @@ t.run(devicesim, async (session) => {
     const value = document.querySelector('.ctl-combo[data-id="1014"] .value');
     return value && value.textContent === '<Page Down>';
   });
-  const doneAt = (await pageJournal(page)).reduce((last, e) => Math.max(last, e.id), 0);
   await clickAt(page, '#title-ok');
   await page.waitForSelector('#msgbox-ok, #screen[data-view="today"]', {timeout: 15000});
   if (await page.$('#msgbox-ok')) await clickAt(page, '#msgbox-ok');
   await page.waitForSelector('#screen[data-view="today"]', {timeout: 15000});
-  const listenerStart = await waitForEntry(page, (e) => e.id > doneAt && e.event === 'start' &&
-                                           /TapdeckH\.exe$/.test(e.fields.program), 'the listener started at Done');
-  check(true, 'Done started the key listener (pid ' + listenerStart.fields.child + ')');
+  const listenerStart = await waitForEntry(page, (e) => e.id > acceptAt && e.event === 'start' &&
+                                           /TapdeckH\.exe$/.test(e.fields.program), 'the listener started at Accept');
+  check(true, 'Accept started the key listener (pid ' + listenerStart.fields.child + ')');
   // It takes the key as soon as it has read the list.
   for (let tries = 0; !/held by pid/.test(sim(device, 'state')); tries++) {
     if (tries > 100) throw new Error('the listener never took the side key: ' + sim(device, 'state'));

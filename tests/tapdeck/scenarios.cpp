@@ -244,7 +244,7 @@ const std::u16string kListenerSignIn = u"\\Windows\\StartUp\\Quadrakey Key Liste
 
 void AddButtonScenarios(std::vector<Scenario>& all) {
   all.push_back({
-      .name = "AddButtonsAddsADetectedKeyUnderTheNameGivenAndStartsTheListenerAtDone",
+      .name = "AddButtonsAddsADetectedKeyUnderTheNameGivenAndStartsTheListenerAtOnce",
       .setup = With(StockDeviceRecordKept(), {ListName(0, u"Side"), ListCode(0, kSideKey)}),
       .steps =
           {
@@ -292,8 +292,9 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
                    Missing(u"B2", kHotkeys), Text(u"ButtonF", u"<Today>")},
       .files = {HostOnly(FileCheck{kListenerSignIn, true, {}})},
       .log = {LogHas({u"Adding key 117 as Volume up"})},
-      // The listener's start at Done, and its sign-in entry.
-      .calls = {{Op::ProcessStart, 1}, {Op::SignInEntry, 1}},
+      // The listener's start once the key is added, and again at Done (no
+      // listener runs here to be told), with its sign-in entry each time.
+      .calls = {{Op::ProcessStart, 2}, {Op::SignInEntry, 2}},
   });
 
   all.push_back({
