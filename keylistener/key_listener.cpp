@@ -41,24 +41,27 @@ std::u16string LoggedName(const std::u16string& name) {
   return shown;
 }
 
-// The virtual keys of the hardware buttons as the configuration program
-// stored them: the shell takes those keys itself.
-std::vector<uint32_t> HardwareKeys(size_t hardware_buttons) {
-  std::vector<uint32_t> keys;
-  for (size_t i = 0; i < hardware_buttons; ++i) keys.push_back(GetVirtualKey(static_cast<uint32_t>(i)));
-  return keys;
-}
-
-// Counted as the configuration program counts them; its reading of the
-// table belongs in its own log, not here. False with the error when the
-// table could not be read whole: a count from a part would move every
-// user-defined button onto another's position.
-bool CountHardwareButtons(size_t* count, uint32_t* error) {
+// The hardware buttons' keys: the shell takes them itself. Each is the
+// code the configuration program stored for it, else (before its first run)
+// the key the table entry's name encodes. False with the error when the
+// table could not be read whole: keys counted from a part would move every
+// user-defined button onto another's position. Read as the configuration
+// program reads the table; its reading belongs in its own log, not here.
+bool ReadHardwareKeys(std::vector<uint32_t>* keys, uint32_t* error) {
+  keys->clear();
   EnableLog(false);
   {
     LaunchButtons buttons;
-    *count = buttons.GetButtonCount();
     *error = buttons.ReadError();
+    for (size_t i = 0; i < buttons.GetButtonCount() && *error == 0; ++i) {
+      uint32_t key = GetVirtualKey(static_cast<uint32_t>(i));
+      if (key == 0) {
+        const std::u16string& path = buttons.GetButton(i).KeyPath();
+        const int named = EntryVirtualKey(path.substr(path.find_last_of(u'\\') + 1));
+        if (named > 0) key = static_cast<uint32_t>(named);
+      }
+      keys->push_back(key);
+    }
   }
   EnableLog(true);
   return *error == 0;
@@ -157,9 +160,9 @@ void KeyListener::GiveBack() {
 size_t KeyListener::Load() {
   UserButtonList list;
   list.Load();
-  size_t hardware = 0;
+  std::vector<uint32_t> hardware_keys;
   read_error_ = list.ReadError();
-  if (read_error_ == 0) CountHardwareButtons(&hardware, &read_error_);
+  if (read_error_ == 0) ReadHardwareKeys(&hardware_keys, &read_error_);
   if (read_error_ != 0) {
     LogFormat(buttons_.empty() ? u"The list cannot be read (error %ld)\n"
                                : u"The list cannot be read (error %ld): the listener goes on with the buttons it had\n",
@@ -167,7 +170,7 @@ size_t KeyListener::Load() {
     return buttons_.size();
   }
   GiveBack();
-  const std::vector<uint32_t> hardware_keys = HardwareKeys(hardware);
+  const size_t hardware = hardware_keys.size();
   LogFormat(u"Reading the list (hardware buttons: %ld, user-defined buttons: %ld)\n", false,
             static_cast<uint32_t>(hardware), static_cast<uint32_t>(list.Count()));
   for (size_t i = 0; i < list.Count(); ++i) {

@@ -331,3 +331,15 @@ bool LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16s
   }
   return written;
 }
+
+int EntryVirtualKey(const std::u16string& entry) {
+  if (entry.empty() || entry.size() > 8) return -1;
+  unsigned long code = 0;
+  for (char16_t c : entry) {
+    int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
+              : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+    if (digit < 0) return -1;
+    code = code * 16 + static_cast<unsigned long>(digit);
+  }
+  return static_cast<int>(code & 0xFF);
+}

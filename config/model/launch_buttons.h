@@ -14,6 +14,11 @@
 // shell runs "ResetCmd" for an empty command or a pair of double quotes.
 bool CommandMeansReset(const std::u16string& command);
 
+// The virtual key a table entry's name encodes: its last two hex digits
+// ("40C1" is modifier 0x40 with key 0xC1). -1 when the name is not 1 to 8
+// hex digits.
+int EntryVirtualKey(const std::u16string& entry);
+
 // One hardware button: an entry of the table that has a reset command.
 class ButtonRecord : public SortableItem {
  public:

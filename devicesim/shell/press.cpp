@@ -78,18 +78,6 @@ bool LiveHotKey(int virtual_key, device::HotKey* key, bool* found, std::string* 
 
 }  // namespace
 
-int EntryVirtualKey(const std::u16string& entry) {
-  if (entry.empty() || entry.size() > 8) return -1;
-  unsigned long code = 0;
-  for (char16_t c : entry) {
-    int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
-              : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
-    if (digit < 0) return -1;
-    code = code * 16 + static_cast<unsigned long>(digit);
-  }
-  return static_cast<int>(code & 0xFF);
-}
-
 int KeyCodeOf(const std::string& text) {
   if (text.empty()) return -1;
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

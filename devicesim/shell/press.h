@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config/model/launch_buttons.h"
+
 namespace devicesim {
 
 struct HardwareButton {
@@ -31,10 +33,8 @@ enum class FindButtonResult {
   kUnreadable,   // the device's registry could not be read
 };
 
-// The virtual key a table entry's name encodes: its last two hex digits
-// ("40C1" is modifier 0x40 with key 0xC1). -1 when the name is not 1 to 8
-// hex digits.
-int EntryVirtualKey(const std::u16string& entry);
+// EntryVirtualKey, the key a table entry's name encodes, is the button
+// table's (config/model/launch_buttons.h).
 
 // A key's code written as "0x75" or "117", or its name ("Volume Up",
 // "side-key", "F6"); -1 when it names no key a device can have (1 to 0xFE).

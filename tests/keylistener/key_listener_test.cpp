@@ -112,6 +112,24 @@ TEST_F(KeyListenerTest, ListensToEveryUsableEntryAndLogsWhyNotToTheOthers) {
   EXPECT_TRUE(Logged("  4: key 199 \"Side again\" as button 6: listening"));
 }
 
+// Before tapdeck's first run no key code is stored for the hardware buttons:
+// the table's entry names still say which keys the shell takes.
+TEST_F(KeyListenerTest, BeforeTapdecksFirstRunTheHardwareKeysComeFromTheTable) {
+  SetVirtualKey(0, 0);
+  SetVirtualKey(1, 0);
+  Store(0, u"Button 1 again", 0xC1);
+  Store(1, u"Side", kSideKey);
+  ClearLog();
+  KeyListener listener(window_);
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_FALSE(listener.Buttons()[0].listening);
+  EXPECT_TRUE(listener.Buttons()[1].listening);
+  EXPECT_TRUE(Logged("  0: key 193 \"Button 1 again\" as button 2: not listened to, the key is hardware button 0's"));
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+  EXPECT_EQ(GetVirtualKey(0), 0u) << "what tapdeck stores is tapdeck's";
+  EXPECT_EQ(GetVirtualKey(2), 0u);
+}
+
 // Watched, every key down of a listened key starts the launcher, and only a
 // key down: its hot key and its key up start nothing.
 TEST_F(KeyListenerTest, EachWatchedKeyDownStartsTheLauncherOnce) {
