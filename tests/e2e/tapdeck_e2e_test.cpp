@@ -270,6 +270,18 @@ class AddedKeyE2E : public TapdeckE2E {
     if (listener_ > 0) kill(listener_, SIGKILL);
     TapdeckE2E::TearDown();
   }
+  // The listener that holds the side key as its hot key; 0 when none does.
+  pid_t SideKeyHolder() {
+    const std::string state = Sim({"state"});
+    const size_t at = state.find("hot key: 0xC7 (Side Key) held by pid ");
+    return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(state.c_str() + at + 37));
+  }
+  // Up to 5 s for the side key to be held, or free.
+  bool WaitForSideKey(bool held) {
+    for (int wait = 0; wait < 500 && (SideKeyHolder() != 0) != held; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return (SideKeyHolder() != 0) == held;
+  }
   pid_t listener_ = 0;
 };
 
@@ -325,24 +337,10 @@ TEST_F(AddedKeyE2E, ASideKeyAddedOnThePagesDispatchesEveryPressThroughTheListene
   EXPECT_EQ(GetSetting("StateF"), "0");
 }
 
-// The Intercept dialog pauses the listener (the key to add must reach the
-// dialog). tapdeck killed meanwhile cannot start it again; the next start
-// of tapdeck does, since Done left its sign-in entry, and it stays when
-// that run ends with Cancel.
 // The list is stored at each Add and Remove, so the listener and its sign-in
 // entry follow it then, not only at Done: an added key works after Cancel,
 // and a removed one no longer does.
 TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
-  const auto holder = [&]() -> pid_t {
-    const std::string state = Sim({"state"});
-    const size_t at = state.find("hot key: 0xC7 (Side Key) held by pid ");
-    return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(state.c_str() + at + 37));
-  };
-  const auto wait_for = [&](bool held) {
-    for (int wait = 0; wait < 500 && (holder() != 0) != held; ++wait)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return (holder() != 0) == held;
-  };
   const auto signed_in = [&] {
     return std::filesystem::exists(folder_ + "/fs/Windows/StartUp/Quadrakey Key Listener.lnk");
   };
@@ -353,8 +351,8 @@ TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
   Ui({"type", "1027", "Side", "--quiet"});
   Ui({"click", "1", "--quiet"});
   EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
-  ASSERT_TRUE(wait_for(true)) << Sim({"state"}) << Log();
-  listener_ = holder();
+  ASSERT_TRUE(WaitForSideKey(true)) << Sim({"state"}) << Log();
+  listener_ = SideKeyHolder();
   EXPECT_TRUE(signed_in());
 
   StartTapdeck();
@@ -362,7 +360,7 @@ TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
   Ui({"select", "1012", "Side", "--quiet"});
   Ui({"click", "1026", "--quiet"});
   EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
-  EXPECT_TRUE(wait_for(false)) << Sim({"state"});
+  EXPECT_TRUE(WaitForSideKey(false)) << Sim({"state"});
   EXPECT_FALSE(signed_in());
   for (int wait = 0; wait < 300 && kill(listener_, 0) == 0; ++wait)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -370,41 +368,35 @@ TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
   listener_ = 0;
 }
 
+// The Intercept dialog pauses the listener (the key to add must reach the
+// dialog). tapdeck killed meanwhile cannot start it again; the next start
+// of tapdeck does, since Done left its sign-in entry, and it stays when
+// that run ends with Cancel.
 TEST_F(AddedKeyE2E, AListenerPausedByATapdeckThatWasKilledComesBackWithTheNextStart) {
   Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "B0", "--sz", "Side"});
   Sim({"reg", "set", "HKLM\\Software\\Quadrakey\\Hotkeys", "H0", "--dword", "199"});
   StartTapdeck();
   Ui({"done", "--quiet"});
   Ui({"answer", "--quiet"});  // first use: the Record button's notice
-  const auto holder = [&]() -> pid_t {
-    const std::string state = Sim({"state"});
-    const size_t at = state.find("hot key: 0xC7 (Side Key) held by pid ");
-    return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(state.c_str() + at + 37));
-  };
-  const auto wait_for = [&](bool held) {
-    for (int wait = 0; wait < 500 && (holder() != 0) != held; ++wait)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return (holder() != 0) == held;
-  };
-  ASSERT_TRUE(wait_for(true)) << Sim({"state"});
-  const pid_t paused = holder();
+  ASSERT_TRUE(WaitForSideKey(true)) << Sim({"state"});
+  const pid_t paused = SideKeyHolder();
 
   const std::string tapdeck = StartTapdeck();
   Ui({"tab", "Add Buttons", "--quiet"});
   Ui({"click", "1025", "--quiet"});
-  ASSERT_TRUE(wait_for(false)) << "paused for the dialog\n" << Sim({"state"});
+  ASSERT_TRUE(WaitForSideKey(false)) << "paused for the dialog\n" << Sim({"state"});
   kill(static_cast<pid_t>(std::atoi(tapdeck.c_str())), SIGKILL);
   for (int wait = 0; wait < 300 && kill(paused, 0) == 0; ++wait)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_NE(kill(paused, 0), 0) << "the paused listener ended";
-  EXPECT_EQ(holder(), 0);
+  EXPECT_EQ(SideKeyHolder(), 0);
 
   StartTapdeck();
-  ASSERT_TRUE(wait_for(true)) << Sim({"state"}) << Log();
-  listener_ = holder();
+  ASSERT_TRUE(WaitForSideKey(true)) << Sim({"state"}) << Log();
+  listener_ = SideKeyHolder();
   EXPECT_NE(Log().find("The key listener was not running: it is started again"), std::string::npos) << Log();
   EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
-  EXPECT_EQ(holder(), listener_) << "it stays after Cancel";
+  EXPECT_EQ(SideKeyHolder(), listener_) << "it stays after Cancel";
   const std::vector<Entry> events = Series("side-key", {50});
   ASSERT_EQ(journal::OfKind(events, "hotkey").size(), 1u) << Dump(events);
   EXPECT_EQ(journal::OfKind(events, "hotkey")[0].Int("owner"), listener_);
