@@ -56,8 +56,7 @@ bool ReadHardwareKeys(std::vector<uint32_t>* keys, uint32_t* error) {
     for (size_t i = 0; i < buttons.GetButtonCount() && *error == 0; ++i) {
       uint32_t key = GetVirtualKey(static_cast<uint32_t>(i));
       if (key == 0) {
-        const std::u16string& path = buttons.GetButton(i).KeyPath();
-        const int named = EntryVirtualKey(path.substr(path.find_last_of(u'\\') + 1));
+        const int named = EntryVirtualKey(buttons.GetButton(i).Entry());
         if (named > 0) key = static_cast<uint32_t>(named);
       }
       keys->push_back(key);

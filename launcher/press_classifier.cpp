@@ -1,6 +1,7 @@
 #include "launcher/press_classifier.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "launcher/dispatch.h"
@@ -98,12 +99,13 @@ uint32_t ExpectedCounter(const plat::OwnPress& own, const press_rule::Timing& ti
   return press_rule::CounterAtKeyDown(series, own.dates.down, timing, extra);
 }
 
-// A button's own interval where it has one, else the global one.
-uint32_t HoldInterval(uint32_t button) {
-  return ReadButtonSettingDword(u"HoldIntervalA", button, u"HoldInterval", press_rule::kDefaultIntervalMs);
-}
-uint32_t DoublePressInterval(uint32_t button) {
-  return ReadButtonSettingDword(u"DblClickIntervalA", button, u"DblClickInterval", press_rule::kDefaultIntervalMs);
+// The button's own intervals where it has them, else the global ones.
+press_rule::Timing ReadTiming(uint32_t button) {
+  press_rule::Timing timing;
+  timing.hold_ms = ReadButtonSettingDword(u"HoldIntervalA", button, u"HoldInterval", press_rule::kDefaultIntervalMs);
+  timing.double_ms =
+      ReadButtonSettingDword(u"DblClickIntervalA", button, u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  return timing;
 }
 
 }  // namespace
@@ -114,10 +116,9 @@ uint32_t ButtonFromCommandLine(const std::u16string& command_line) {
 
 bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   Press press(hooks);
-  press_rule::Timing timing;
-  bool intervals_read = false;
-  press_rule::ExtraSlots extra;
-  bool extra_read = false;
+  // Read when first needed: an at-once dispatch needs neither.
+  std::optional<press_rule::Timing> timing;
+  std::optional<press_rule::ExtraSlots> extra;
   uint32_t n = GetState(button);
 
   // A launcher can start before the launcher of the press before it has
@@ -125,11 +126,8 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
   // where the record shows that press in this one's series, wait for it.
   if (n < 2 && press.dated() && press.own().earlier_count > 0) {
     extra = ReadExtraSlots(button);
-    extra_read = true;
-    timing.hold_ms = HoldInterval(button);
-    timing.double_ms = DoublePressInterval(button);
-    intervals_read = true;
-    const uint32_t expected = ExpectedCounter(press.own(), timing, extra);
+    timing = ReadTiming(button);
+    const uint32_t expected = ExpectedCounter(press.own(), *timing, *extra);
     // Launchers started under the same load start about as late: one that
     // has not come by four times this one's lateness is not coming (a
     // launcher that took an old counter for a third press has already gone).
@@ -149,30 +147,30 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
     return true;
   }
 
-  if (!extra_read) extra = ReadExtraSlots(button);
-  if (n == 0 && !extra.held && !extra.double_press && !extra.double_held) {
+  if (!extra) extra = ReadExtraSlots(button);
+  if (n == 0 && !extra->held && !extra->double_press && !extra->double_held) {
     hooks.dispatch(button, 1, false);
     return true;
   }
-  if (n == 1 && !extra.double_held) {
+  if (n == 1 && !extra->double_held) {
     SetState(button, 0);
     hooks.dispatch(button, 2, false);
     return true;
   }
 
   const uint32_t m = n + 1;
-  if (!intervals_read) timing.hold_ms = HoldInterval(button);
+  if (!timing) timing = ReadTiming(button);
   SetState(button, m);
   // The waits count from when the key went down, however late this process
   // began; a press that no one dated counts from its first look.
   press.Restart();
-  const uint64_t hold_deadline = press_rule::HoldDeadline(press.dates().down, timing);
+  const uint64_t hold_deadline = press_rule::HoldDeadline(press.dates().down, *timing);
   int undated_key = 0;
   Verdict verdict{Look::kWait};
   for (;;) {
     if (!press.dated() && press.now() >= hold_deadline) undated_key = static_cast<uint8_t>(GetVirtualKey(button));
     press.Look(hold_deadline, undated_key);
-    verdict = press_rule::JudgeHold(press.dates(), press.now(), timing);
+    verdict = press_rule::JudgeHold(press.dates(), press.now(), *timing);
     if (verdict.look != Look::kWait) break;
     press.Wait(verdict.until);
     if (GetState(button) != m) return false;
@@ -185,9 +183,8 @@ bool ClassifyPress(uint32_t button, const ClassifierHooks& hooks) {
 
   // Let go in time: the series closes the larger interval after the press,
   // unless the key went down again before then.
-  if (!intervals_read) timing.double_ms = DoublePressInterval(button);
   for (;;) {
-    verdict = press_rule::JudgeWindow(press.dates(), press.now(), timing);
+    verdict = press_rule::JudgeWindow(press.dates(), press.now(), *timing);
     if (verdict.look != Look::kWait) break;
     press.Wait(verdict.until);
     press.Look(hold_deadline, undated_key);

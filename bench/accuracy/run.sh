@@ -83,26 +83,10 @@ stage() {
   "$runner" --prefix "$prefix" --start-server
   mkdir -p "$app" && rm -f "$app"/*.log
   cp "$wbin/TapdeckX.exe" "$wbin/TapdeckH.exe" "$wbin/key_watch.exe" "$app/" || return 1
-  # F6 is the one user-defined button (no hardware buttons: button 0,
-  # letter A); every slot sends a key of its own; the intervals a new
-  # installation has.
-  local reg
-  reg=$(mktemp --suffix=.reg)
-  {
-    printf 'REGEDIT4\r\n\r\n'
-    printf '[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys]\r\n\r\n'
-    printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
-    printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
-    printf '"HoldInterval"=dword:00000190\r\n"DblClickInterval"=dword:00000190\r\n'
-    printf '"ButtonA"="<Page Up>"\r\n"ButtonAh"="<Page Down>"\r\n'
-    printf '"ButtonA2"="<Scroll Up>"\r\n"ButtonA2h"="<Scroll Down>"\r\n'
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
-  } >"$reg"
-  WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1
-  local status=$?
-  rm -f "$reg"
-  ((status == 0)) || { echo "cannot write the settings" >&2; return 1; }
+  # Every slot sends a key of its own.
+  . "$root/tests/wine/f6_button.sh"
+  f6_button_settings "$wine" "$prefix" '<Page Up>' '<Page Down>' '<Scroll Up>' '<Scroll Down>' ||
+    { echo "cannot write the settings" >&2; return 1; }
 
   # The watcher first, in a Wine desktop the size of the screen (X gives it
   # the keys); the listener after it, in the same desktop, so that its hook

@@ -16,8 +16,7 @@ std::vector<ButtonRow> ReadButtonRows(LaunchButtons& buttons) {
     ButtonRow row;
     row.index = index;
     row.letter = static_cast<char16_t>(u'A' + index);
-    const std::u16string& key_path = record.KeyPath();
-    row.entry = key_path.substr(key_path.find_last_of(u'\\') + 1);
+    row.entry = record.Entry();
     row.name = record.Name();
     row.title = record.Title();
     const std::u16string* command = buttons.GetShortcut(static_cast<uint32_t>(index));

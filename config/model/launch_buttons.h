@@ -27,6 +27,8 @@ class ButtonRecord : public SortableItem {
 
   // Full path below HKEY_LOCAL_MACHINE: the table's key, '\', the entry.
   const std::u16string& KeyPath() const { return key_path_; }
+  // The entry's own name, the path's last part ("40C1").
+  std::u16string Entry() const { return key_path_.substr(key_path_.find_last_of(u'\\') + 1); }
   // The entry's "Name"; sets the button order.
   const std::u16string& Name() const { return name_; }
   // The file name of the reset command without its extension ("Calendar").

@@ -16,6 +16,7 @@
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
 . "$(dirname "$0")/xvfb.sh"
+. "$(dirname "$0")/f6_button.sh"
 runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5 intercept=$6
 
 for tool in Xvfb xdotool; do
@@ -120,21 +121,9 @@ echo "a real F6 reached the Intercept dialog: $out"
 mkdir -p "$app"
 cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
   fail "cannot place the programs"
-reg=$(mktemp --suffix=.reg)
-{
-  printf 'REGEDIT4\r\n\r\n'
-  printf '[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys]\r\n\r\n'
-  printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
-  printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
-  printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
-  printf '"HoldInterval"=dword:00000190\r\n"DblClickInterval"=dword:00000190\r\n'
-  # An action that ends in launch.log's report (a shell launch does not).
-  for slot in ButtonA ButtonAh ButtonA2 ButtonA2h; do printf '"%s"="<Input Panel>"\r\n' "$slot"; done
-  printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
-} >"$reg"
-WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 ||
+# An action that ends in launch.log's report (a shell launch does not).
+f6_button_settings "$wine" "$prefix" '<Input Panel>' '<Input Panel>' '<Input Panel>' '<Input Panel>' ||
   fail "cannot write the settings"
-rm -f "$reg"
 
 # A Wine desktop the size of the screen: X gives it the keys without a focus
 # of its own, and the listener and the launchers run in it.

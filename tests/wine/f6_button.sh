@@ -1,0 +1,24 @@
+# Sourced by the scripts that press a real F6 into Wine.
+# f6_button_settings WINE PREFIX SINGLE HOLD DOUBLE DOUBLE_HOLD: writes
+# Quadrakey's settings afresh into the prefix's registry (no button table):
+# F6 (0x75) is the one user-defined button, button 0, letter A, with these
+# four assignments; the intervals a new installation has (400 ms); the
+# programs in Q:\Quadrakey. False when regedit fails.
+f6_button_settings() {
+  local wine=$1 prefix=$2 reg status
+  reg=$(mktemp --suffix=.reg)
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys]\r\n\r\n'
+    printf '[-HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Quadrakey]\r\n'
+    printf '"AppFolder"="Q:\\\\Quadrakey"\r\n'
+    printf '"HoldInterval"=dword:00000190\r\n"DblClickInterval"=dword:00000190\r\n'
+    printf '"ButtonA"="%s"\r\n"ButtonAh"="%s"\r\n"ButtonA2"="%s"\r\n"ButtonA2h"="%s"\r\n' "$3" "$4" "$5" "$6"
+    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="F6 key"\r\n"H0"=dword:00000075\r\n'
+  } >"$reg"
+  WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1
+  status=$?
+  rm -f "$reg"
+  return $status
+}
