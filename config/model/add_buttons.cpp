@@ -3,6 +3,7 @@
 #include "config/model/user_button_changes.h"
 #include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/text.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/model/launch_buttons.h"
-#include "config/model/user_buttons.h"
+#include "shared/user_buttons.h"
 #include "platform/platform.h"
 
 class AssignmentModel;

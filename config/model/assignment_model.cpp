@@ -3,13 +3,13 @@
 #include "config/model/button_rows.h"
 #include "config/model/catalogue.h"
 #include "config/model/item_codes.h"
-#include "config/model/user_buttons.h"
-#include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/special_actions.h"
 #include "shared/text.h"
+#include "shared/user_buttons.h"
 
 namespace {
 

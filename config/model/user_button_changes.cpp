@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/text.h"
@@ -13,7 +13,6 @@ const char16_t kUserButtonChangeKey[] = u"Software\\Quadrakey\\HotkeysChange";
 namespace {
 
 constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
-constexpr char16_t kRotateScreenKey[] = u"RotateScreen";
 
 std::u16string StagedListKey() { return std::u16string(kUserButtonChangeKey) + u"\\List"; }
 
@@ -26,22 +25,6 @@ uint32_t Clamp(size_t position) {
 }
 
 }  // namespace
-
-std::vector<std::u16string> ButtonSettingNames(uint32_t position) {
-  std::vector<std::u16string> names;
-  for (int32_t count = 1; count <= 2; ++count) {
-    for (bool hold : {false, true}) {
-      names.push_back(SlotValueName(position, count, hold));
-      names.push_back(LaunchParamsValueName(kRotateScreenKey, position, count, hold));
-    }
-  }
-  names.push_back(ButtonValueName(u"EnabledA", position));
-  names.push_back(ButtonValueName(u"StateA", position));
-  names.push_back(ButtonValueName(u"VirtualKeyA", position));
-  names.push_back(ButtonValueName(u"HoldIntervalA", position));
-  names.push_back(ButtonValueName(u"DblClickIntervalA", position));
-  return names;
-}
 
 bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
   if (!FinishUserButtonChange()) return false;  // one change at a time, in order

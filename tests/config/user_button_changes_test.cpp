@@ -17,9 +17,23 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
+// Every value a button has, named here rather than by the code under test,
+// so that a value the change forgets to move shows.
+std::vector<std::u16string> ExpectedNames(uint32_t position) {
+  const std::u16string letter(1, static_cast<char16_t>(u'A' + position));
+  std::vector<std::u16string> names;
+  for (const char16_t* press : {u"", u"h", u"2", u"2h"}) {
+    names.push_back(u"Button" + letter + press);
+    names.push_back(u"Button" + letter + u"-RotateScreen" + press);
+  }
+  for (const char16_t* value : {u"Enabled", u"State", u"VirtualKey", u"HoldInterval", u"DblClickInterval"})
+    names.push_back(value + letter);
+  return names;
+}
+
 Settings Read(uint32_t position) {
   Settings settings;
-  for (const std::u16string& name : ButtonSettingNames(position)) {
+  for (const std::u16string& name : ExpectedNames(position)) {
     std::u16string text = u"<missing>";
     uint32_t number = 0;
     if (ReadRegDword(kHklm, kSettingsKey, name, number)) {
@@ -35,12 +49,16 @@ Settings Read(uint32_t position) {
 
 // Distinct settings for each entry, so that a mix-up shows.
 void Give(uint32_t position, const std::u16string& tag, uint32_t number) {
-  SetShortcut(position, 1, false, u"\\Windows\\" + tag + u".lnk");
-  SetShortcut(position, 2, true, u"<Rotate Screen>");
-  SetLaunchParams(u"RotateScreen", position, 2, true, tag);
+  const std::u16string letter(1, static_cast<char16_t>(u'A' + position));
+  for (const char16_t* press : {u"", u"h", u"2", u"2h"}) {
+    WriteRegString(kHklm, kSettingsKey, u"Button" + letter + press, u"\\Windows\\" + tag + press + u".lnk");
+    WriteRegString(kHklm, kSettingsKey, u"Button" + letter + u"-RotateScreen" + press, tag + press);
+  }
   SetEnabled(position, number % 2 == 0);
   SetState(position, number);
   SetVirtualKey(position, number);
+  WriteRegDword(kHklm, kSettingsKey, u"HoldInterval" + letter, 300 + number);
+  WriteRegDword(kHklm, kSettingsKey, u"DblClickInterval" + letter, 600 + number);
 }
 
 UserButtonList List(std::initializer_list<std::pair<uint32_t, const char16_t*>> entries) {
