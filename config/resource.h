@@ -34,6 +34,9 @@
 // Options (101).
 #define IDC_DBLCLICK_SLIDER 1025
 #define IDC_HOLD_SLIDER 1033
+#define IDC_HOLD_MS 1039
+#define IDC_DBLCLICK_MS 1040
+#define IDC_NO_SETTINGS_NOTICE 1041
 
 // About (103).
 #define IDC_VERSION 1034

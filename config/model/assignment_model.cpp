@@ -101,7 +101,8 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   shows.override_checked = user_defined || enabled;
   // From position 32 on a button's letter names a lower position's values
   // (the registry ignores letter case): its presses cannot be stored apart.
-  if (!enabled || button >= kButtonPositionLimit) return shows;
+  shows.no_settings_notice = button >= kButtonPositionLimit;
+  if (!enabled || shows.no_settings_notice) return shows;
 
   const int single = static_cast<int>(PressRow::kSingle);
   shows.rows[single] = true;
@@ -326,4 +327,10 @@ bool AssignmentModel::Done() {
   const uint32_t count = static_cast<uint32_t>(buttons_.GetButtonCount());
   for (uint32_t i = 0; i < count; ++i) CarryOut(PlanDone(i));
   return RecordButtonMask() != record_mask_at_opening_;
+}
+
+std::u16string AssignmentModel::NoSettingsNotice() {
+  return u"Quadrakey keeps settings for " + DecimalText(kButtonPositionLimit) +
+         u" buttons only, so this one's presses cannot be assigned. Remove a button on the Add Buttons page to "
+         u"give it a place.";
 }

@@ -43,6 +43,7 @@ struct PageShows {
   bool override_checked = false;
   bool rows[kPressRowCount] = {};  // a press row: its label and its combo box
   bool record_notice = false;      // in place of the three lower rows
+  bool no_settings_notice = false;  // in place of every row: the button has no settings of its own
   // The combo boxes this refresh filled anew, and what they hold now.
   bool filled[kPressRowCount] = {};
   ComboContent combos[kPressRowCount];
@@ -124,6 +125,8 @@ class AssignmentModel {
   Choice FileChosen(PressRow row, const std::u16string* path);
   // What the person is told about a choice of kTooLong.
   static std::u16string TooLongNotice();
+  // Why a button from position 32 on shows no presses.
+  static std::u16string NoSettingsNotice();
 
   // ---- Done --------------------------------------------------------------------
   // Bit i for every hardware button i below 32 whose command is the Record

@@ -46,8 +46,11 @@ bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
     const size_t index = position - hardware_buttons;
     if (index >= next.Count()) continue;  // past the new end: its settings go
     const int from = old.Find(next.KeyCodeAt(index));
-    if (from < 0) continue;  // a new entry starts clean
-    const size_t source = hardware_buttons + static_cast<size_t>(from);
+    // A new entry past the old end uses what is stored at its position, as
+    // every button does (chosen on the Settings page before there was a
+    // list, say); one that takes another's place starts clean.
+    if (from < 0 && index < old.Count()) continue;
+    const size_t source = from < 0 ? position : hardware_buttons + static_cast<size_t>(from);
     if (source >= kButtonPositionLimit) continue;  // it had no settings of its own
     const std::vector<std::u16string> from_names = ButtonSettingNames(static_cast<uint32_t>(source));
     const std::vector<std::u16string> to_names = ButtonSettingNames(position);

@@ -63,11 +63,9 @@ void Notice(plat::Window page, const std::u16string& text) {
   plat::MessageBoxOwned(page, text, &caption, plat::kMbOk | plat::kMbIconExclamation);
 }
 
+// With every position in use the dialog still opens: a listed key may be
+// renamed; a new one is refused at Accept.
 void OnAdd(plat::Window page, AddButtonsModel& model) {
-  if (!model.CanAdd()) {
-    Notice(page, model.FullNotice());
-    return;
-  }
   UserButtonList listed;
   listed.Load();
   model.PauseListener();

@@ -57,6 +57,8 @@ void Show(plat::Window page, const PageShows& shows) {
     if (shows.filled[k]) ShowCombo(page, static_cast<PressRow>(k), shows.combos[k]);
   }
   plat::ShowControl(page, IDC_RECORD_NOTICE, shows.record_notice);
+  if (shows.no_settings_notice) plat::SetControlText(page, IDC_NO_SETTINGS_NOTICE, AssignmentModel::NoSettingsNotice());
+  plat::ShowControl(page, IDC_NO_SETTINGS_NOTICE, shows.no_settings_notice);
 }
 
 // The path chosen in the file-open dialog; false when the person cancelled,

@@ -135,12 +135,14 @@ TEST_F(UserButtonChanges, AButtonsOwnTimingAndKeyMoveWithIt) {
 TEST_F(UserButtonChanges, AddingAndRenamingLeaveEverySettingWhereItIs) {
   ASSERT_TRUE(List({{0x75, u"Up"}}).Save());
   Give(2, u"up", 4);
-  // A stale value at the next position (a list shortened by hand) is no new button's.
-  SetShortcut(3, 1, false, u"<Today>");
+  // What is stored at the next position is the new button's: an assignment
+  // made there before the button was added stays.
+  Give(3, u"before", 9);
+  const Settings before = Read(3);
   const Settings up = Read(2);
   ASSERT_TRUE(ChangeUserButtons(2, List({{0x75, u"Up"}, {0xC7, u"Side"}})));
   EXPECT_EQ(Read(2), up);
-  EXPECT_EQ(GetShortcut(3, 1, false), u"");
+  EXPECT_EQ(Read(3), before);
   Give(3, u"side", 7);
   const Settings side = Read(3);
 
