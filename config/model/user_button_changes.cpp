@@ -81,12 +81,18 @@ bool FinishUserButtonChange() {
   uint32_t ready = 0;
   uint32_t first = 0;
   uint32_t end = 0;
-  if (!ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready) || ready != 1 ||
-      !ReadRegDword(kRoot, kUserButtonChangeKey, u"First", first) ||
-      !ReadRegDword(kRoot, kUserButtonChangeKey, u"End", end)) {
+  const bool read = ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready);
+  // A read that failed tells nothing: the change may be whole, and is kept
+  // for the next try.
+  if (!read && !IsMissingOrOddValue(plat::GetLastError())) return false;
+  if (!read || ready != 1) {
     // Never begun: nothing of it reached the settings.
     return DeleteRegKey(kRoot, kUserButtonChangeKey) || plat::GetLastError() == plat::kErrorFileNotFound;
   }
+  // Ready is written last, so a change that has it has these too.
+  if (!ReadRegDword(kRoot, kUserButtonChangeKey, u"First", first) ||
+      !ReadRegDword(kRoot, kUserButtonChangeKey, u"End", end))
+    return false;
   end = std::min<uint32_t>(end, kButtonPositionLimit);
   // Each position is rewritten whole from the staged copy, so doing it again
   // after an interruption gives the same result.

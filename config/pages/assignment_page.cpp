@@ -124,10 +124,11 @@ void OnCommand(plat::Window page, AssignmentModel& model, int control, int code)
 }
 
 intptr_t Apply(plat::Window page, AssignmentModel& model) {
-  if (model.Done()) {
-    const std::u16string caption = AssignmentModel::kCaption;
-    plat::MessageBoxOwned(page, AssignmentModel::kRebootNotice, &caption, plat::kMbIconInformation);
-  }
+  const bool record_moved = model.Done();
+  const std::u16string caption = AssignmentModel::kCaption;
+  const std::u16string kept = model.KeptNotice();
+  if (!kept.empty()) plat::MessageBoxOwned(page, kept, &caption, plat::kMbOk | plat::kMbIconExclamation);
+  if (record_moved) plat::MessageBoxOwned(page, AssignmentModel::kRebootNotice, &caption, plat::kMbIconInformation);
   return 0;
 }
 

@@ -257,4 +257,52 @@ TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
   EXPECT_EQ(Read(2), side);
 }
 
+// A change staged whole and cut short is finished by a later run, or kept
+// for the one after: a read that fails on the way never drops it.
+TEST_F(UserButtonChanges, AStagedChangeIsFinishedOrKeptNeverDropped) {
+  namespace faults = plat::faults;
+  const auto staged_and_cut_short = [](uint32_t failing_write) {
+    faults::Clear();
+    DeleteRegKey(kHklm, kUserButtonChangeKey);  // each trial from the same start
+    ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+    Give(1, u"up", 4);
+    Give(2, u"down", 5);
+    Give(3, u"side", 6);
+    faults::FailCallsFrom(faults::Op::RegistryWrite, failing_write,
+                          plat::kErrorRegistryIoFailed);
+    ChangeUserButtons(1, List({{0x75, u"Up"}, {0xC7, u"Side"}}));
+    faults::Clear();
+  };
+  staged_and_cut_short(1000);  // no write fails: the change as it should end
+  const Settings side = Read(2), empty = Read(3);
+  ASSERT_NE(side, empty);
+  // The first write whose failure leaves the change staged.
+  uint32_t cut = 1;
+  for (staged_and_cut_short(cut); !UserButtonChangePending(); staged_and_cut_short(++cut)) ASSERT_LT(cut, 500u);
+
+  int kept = 0;
+  for (uint32_t read = 1;; ++read) {
+    ASSERT_LT(read, 500u);
+    staged_and_cut_short(cut);
+    ASSERT_TRUE(UserButtonChangePending());
+    const uint32_t reads = faults::Calls(faults::Op::RegistryRead);
+    faults::FailCall(faults::Op::RegistryRead, read, plat::kErrorRegistryIoFailed);
+    const bool finished = FinishUserButtonChange();
+    const bool fired = faults::Calls(faults::Op::RegistryRead) - reads >= read;
+    faults::Clear();
+    if (!fired) break;
+    if (!finished) {
+      ++kept;
+      EXPECT_TRUE(UserButtonChangePending()) << "read " << read;
+    }
+    ASSERT_TRUE(FinishUserButtonChange()) << "read " << read;
+    UserButtonList stored;
+    stored.Load();
+    ASSERT_EQ(stored.Count(), 2u) << "read " << read;
+    EXPECT_EQ(Read(2), side) << "read " << read;
+    EXPECT_EQ(Read(3), empty) << "read " << read;
+  }
+  EXPECT_GT(kept, 0);
+}
+
 }  // namespace
