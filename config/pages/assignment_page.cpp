@@ -57,6 +57,8 @@ void Show(plat::Window page, const PageShows& shows) {
     if (shows.filled[k]) ShowCombo(page, static_cast<PressRow>(k), shows.combos[k]);
   }
   plat::ShowControl(page, IDC_RECORD_NOTICE, shows.record_notice);
+  plat::ShowControl(page, IDC_TUNE_TIMING, shows.tune);
+  plat::EnableControl(page, IDC_TUNE_TIMING, shows.tune_enabled);
 }
 
 // The path chosen in the file-open dialog; false when the person cancelled,
@@ -114,6 +116,13 @@ void OnCommand(plat::Window page, AssignmentModel& model, int control, int code)
     if (model.CurrentButton() < 0) return;
     model.SetOverride(plat::IsChecked(page, IDC_OVERRIDE));
     Show(page, model.Refresh(true));
+    return;
+  }
+  if (control == IDC_TUNE_TIMING && code == plat::kNotifyClicked) {
+    const int32_t button = model.CurrentButton();
+    if (button < 0) return;
+    RunTunerDialog(page, static_cast<uint32_t>(button), model.KeyCodeOf(button),
+                   plat::GetLineText(page, IDC_BUTTON_LIST, button));
     return;
   }
   PressRow row;
