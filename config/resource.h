@@ -10,6 +10,7 @@
 #define IDD_ADD_BUTTONS 108
 #define IDD_ADD_INTERCEPT 109
 #define IDD_ROTATE 110
+#define IDD_TUNER 111
 
 // Controls without an id of their own.
 #define IDC_STATIC (-1)
@@ -30,13 +31,14 @@
 #define IDC_DOUBLE_HOLD 1021
 #define IDC_DOUBLE_HOLD_LABEL 1022
 #define IDC_USER_BUTTON_LABEL 1032
+#define IDC_TUNE_TIMING 1039
+#define IDC_NO_SETTINGS_NOTICE 1082
 
 // Options (101).
 #define IDC_DBLCLICK_SLIDER 1025
 #define IDC_HOLD_SLIDER 1033
-#define IDC_HOLD_MS 1039
-#define IDC_DBLCLICK_MS 1040
-#define IDC_NO_SETTINGS_NOTICE 1041
+#define IDC_HOLD_MS 1080
+#define IDC_DBLCLICK_MS 1081
 
 // About (103).
 #define IDC_VERSION 1034
@@ -53,3 +55,32 @@
 #define IDC_ROTATE_90 1036
 #define IDC_ROTATE_180 1037
 #define IDC_ROTATE_270 1038
+
+// Tune Button Timing (111), opened from Settings: the comparison's rows
+// each have a label, the intervals in force ("Now") and the proposal.
+#define IDC_TUNER_BUTTON 1040
+#define IDC_TUNER_PROMPT 1041
+#define IDC_TUNER_NOTICE 1042
+#define IDC_TUNER_ALL 1043
+#define IDC_TUNER_RESTART 1044
+#define IDC_TUNER_LABEL0 1050
+#define IDC_TUNER_LABEL1 1051
+#define IDC_TUNER_LABEL2 1052
+#define IDC_TUNER_LABEL3 1053
+#define IDC_TUNER_LABEL4 1054
+#define IDC_TUNER_LABEL5 1055
+#define IDC_TUNER_LABEL6 1056
+#define IDC_TUNER_NOW0 1060
+#define IDC_TUNER_NOW1 1061
+#define IDC_TUNER_NOW2 1062
+#define IDC_TUNER_NOW3 1063
+#define IDC_TUNER_NOW4 1064
+#define IDC_TUNER_NOW5 1065
+#define IDC_TUNER_NOW6 1066
+#define IDC_TUNER_NEXT0 1070
+#define IDC_TUNER_NEXT1 1071
+#define IDC_TUNER_NEXT2 1072
+#define IDC_TUNER_NEXT3 1073
+#define IDC_TUNER_NEXT4 1074
+#define IDC_TUNER_NEXT5 1075
+#define IDC_TUNER_NEXT6 1076

@@ -98,6 +98,33 @@ void SetSliderRange(Window dialog, int id, int minimum, int maximum);
 void SetSliderPosition(Window dialog, int id, int position);
 int GetSliderPosition(Window dialog, int id);
 
+// ---- A key taken by a dialog ---------------------------------------------------
+// One move of a taken key: down or up, and when it happened, in TickCount()
+// milliseconds, however late the program gets to it.
+struct KeyMove {
+  uint32_t virtual_key = 0;
+  bool up = false;
+  uint64_t at = 0;
+};
+using KeyMoveProc = void (*)(Window dialog, const KeyMove& move, void* context);
+
+// Takes the key `virtual_key` (1 to 0xFE) for `dialog`, a dialog of RunDialog
+// of this program, for a person who is to press it without its presses
+// acting: from now on each down and up of the key, auto-repeat left out,
+// reaches `proc` (with `context`) on the dialog's thread, in the order the
+// key moved, while the dialog waits for input, and goes nowhere else: no
+// hot key, no table of buttons, no watcher (WatchKeys), no launcher and no
+// window sees it. An up whose down came before the capture passes on as
+// usual. One key per dialog: a new call replaces it. It is given back by
+// ReleaseKey, when the dialog ends, and when the program ends, killed or
+// not. False with the last error ("key-capture" in the fault table): 1400
+// for a window that is not such a dialog, 87 for a key outside 1..0xFE or
+// no proc, 1409 when another program's dialog holds the key (the emulated
+// device; on Windows the later capture wins).
+bool CaptureKey(Window dialog, uint32_t virtual_key, KeyMoveProc proc, void* context);
+// Gives the dialog's key back; true also when it held none.
+bool ReleaseKey(Window dialog);
+
 // ---- Dialogs and the page set -------------------------------------------------
 // Runs the dialog of template `template_id` modally, owned by `owner`, and
 // returns what its procedure passed to EndDialog. -1, with the last error

@@ -3,7 +3,9 @@
 # win32 build, under Wine on virtual screens of 240x320 and 480x640: each of
 # the five tabs, the assignment page with "<Record>" chosen (its notice
 # shown), the rotation choice, the reboot notice, and at 480x640 the Add
-# Button Intercept dialog once a real key (F6, from xdotool) was detected.
+# Button Intercept dialog once a real key (F6, from xdotool) was detected
+# and the Tune Button Timing dialog once a person pressed the Volume Up
+# button (real keys again) five times each way.
 #
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]   (default: docs)
 # Needs the win32 build's tools (scripts/setup-machine.sh installs them),
@@ -176,6 +178,33 @@ shoot() {
     await_gone "Add Button Intercept"
   fi
   driver tab 0
+  if [[ $size == 480x640 ]]; then
+    # The user-defined Volume Up button (line 4) tuned: a person's presses
+    # of each kind, a pause between tries; the dialog has the key to itself.
+    driver select 1012 4
+    driver click 1039
+    local tuner
+    tuner=$(await_window "Tune Button Timing")
+    [[ -n $tuner ]] || { echo "no tuner dialog" >&2; exit 1; }
+    timeout 10 xdotool windowfocus --sync "$tuner" 2>/dev/null || true
+    local key=XF86AudioRaiseVolume attempt
+    for attempt in "0.12" "0.09" "0.15" "0.11" "0.13"; do
+      xdotool keydown $key sleep "$attempt" keyup $key sleep 1.2
+    done
+    for attempt in "0.8" "0.7" "0.9" "0.75" "0.85"; do
+      xdotool keydown $key sleep "$attempt" keyup $key sleep 1.2
+    done
+    for attempt in "0.1" "0.12" "0.09" "0.11" "0.1"; do
+      xdotool keydown $key sleep "$attempt" keyup $key sleep 0.14 keydown $key sleep 0.1 keyup $key sleep 1.2
+    done
+    for attempt in "0.1" "0.12" "0.09" "0.11" "0.1"; do
+      xdotool keydown $key sleep "$attempt" keyup $key sleep 0.14 keydown $key sleep 0.8 keyup $key sleep 1.2
+    done
+    shot tuner
+    driver cancel "Tune Button Timing"
+    await_gone "Tune Button Timing"
+    driver select 1012 0
+  fi
 
   # The double press of button 1 set to "<Rotate Screen>" (line 3).
   driver select 1015 3

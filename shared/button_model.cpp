@@ -110,9 +110,10 @@ const ButtonSetting kEnabledSetting = Number(u"EnabledA", 1, 0, 1);
 const ButtonSetting kStateSetting = Number(u"StateA", 0, 0, kAnyNumber);
 const ButtonSetting kVirtualKeySetting = Number(u"VirtualKeyA", 0, 0, 0xFF);
 const ButtonSetting kHoldIntervalSetting =
-    Number(u"HoldIntervalA", press_rule::kDefaultIntervalMs, 200, 800, u"HoldInterval");
+    Number(u"HoldIntervalA", press_rule::kDefaultIntervalMs, kHoldIntervalMinMs, kHoldIntervalMaxMs, u"HoldInterval");
 const ButtonSetting kDoubleIntervalSetting =
-    Number(u"DblClickIntervalA", press_rule::kDefaultIntervalMs, 200, 2000, u"DblClickInterval");
+    Number(u"DblClickIntervalA", press_rule::kDefaultIntervalMs, kDoubleIntervalMinMs, kDoubleIntervalMaxMs,
+           u"DblClickInterval");
 
 const std::vector<const ButtonSetting*>& ButtonSettings() {
   static const std::vector<const ButtonSetting*> all = {

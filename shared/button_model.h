@@ -70,6 +70,12 @@ ButtonTable ReadButtonTable();
 
 // ---- Values stored for a button -------------------------------------------------
 
+// The ranges the pages offer for the two intervals, in milliseconds.
+inline constexpr uint32_t kHoldIntervalMinMs = 200;
+inline constexpr uint32_t kHoldIntervalMaxMs = 800;
+inline constexpr uint32_t kDoubleIntervalMinMs = 200;
+inline constexpr uint32_t kDoubleIntervalMaxMs = 2000;
+
 // What a stored value is: an assignment (text), the parameters
 // "<Rotate Screen>" keeps for an assignment (text), or a number.
 enum class ButtonValueKind { kAssignment, kRotation, kDword };

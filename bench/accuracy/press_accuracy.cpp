@@ -10,6 +10,10 @@
 //                      [--watch FILE --prefix DIR]      (wine: the watcher's file, the prefix)
 //   press_accuracy table FILE...
 //   press_accuracy plan [-n N] [--seed S]
+//   press_accuracy tune [--seed S] [--seeds K] [--recorded R] [--fresh F]
+//                      (the tuner's proposal from R recorded presses of each
+//                      kind, read on F fresh series of each gesture; no
+//                      programs run: the rule reads them)
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +29,7 @@
 #include "bench/accuracy/busy_load.h"
 #include "bench/accuracy/host_path.h"
 #include "bench/accuracy/series_record.h"
+#include "bench/accuracy/tuner_proof.h"
 #ifdef QK_ACCURACY_WINE_PATH
 #include "bench/accuracy/wine_path.h"
 #endif
@@ -37,7 +42,8 @@ constexpr char kUsage[] =
     "usage: press_accuracy run --path host|wine --condition idle|load --out FILE\n"
     "                          [-n N] [--seed S] [--busy K] [--bin DIR] [--watch FILE --prefix DIR]\n"
     "       press_accuracy table FILE...\n"
-    "       press_accuracy plan [-n N] [--seed S]\n";
+    "       press_accuracy plan [-n N] [--seed S]\n"
+    "       press_accuracy tune [--seed S] [--seeds K] [--recorded R] [--fresh F]\n";
 constexpr int kDefaultN = 20;
 constexpr uint64_t kDefaultSeed = 1;
 // How long no launcher may run before a series counts as ended, under
@@ -222,6 +228,23 @@ int PrintPlan(const std::map<std::string, std::string>& options) {
   return 0;
 }
 
+int Tune(const std::map<std::string, std::string>& options) {
+  TunerTrialPlan plan;
+  long seed = static_cast<long>(plan.first_seed), seeds = plan.seeds, recorded = plan.recorded_per_kind,
+       fresh = plan.fresh_per_gesture;
+  if (!ParseCount(options, "--seed", 0, 0x7FFFFFFF, &seed)) return Usage("--seed takes a number");
+  if (!ParseCount(options, "--seeds", 1, 10000, &seeds)) return Usage("--seeds takes 1 to 10000");
+  if (!ParseCount(options, "--recorded", 1, 100, &recorded)) return Usage("--recorded takes 1 to 100 per kind");
+  if (!ParseCount(options, "--fresh", 1, 100000, &fresh)) return Usage("--fresh takes 1 to 100000 per gesture");
+  plan.first_seed = static_cast<uint64_t>(seed);
+  plan.seeds = static_cast<int>(seeds);
+  plan.recorded_per_kind = static_cast<int>(recorded);
+  plan.fresh_per_gesture = static_cast<int>(fresh);
+  const std::string table = FormatTunerTable(RunTunerTrials(plan), plan);
+  std::fwrite(table.data(), 1, table.size(), stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -233,5 +256,6 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options, &error)) return Usage(error);
   if (command == "run") return Run(options);
   if (command == "plan") return PrintPlan(options);
+  if (command == "tune") return Tune(options);
   return Usage("no command '" + command + "'");
 }

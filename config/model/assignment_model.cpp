@@ -87,6 +87,14 @@ bool AssignmentModel::IsUserDefined(int32_t position) const {
   return position >= 0 && static_cast<size_t>(position) >= buttons_.GetButtonCount();
 }
 
+uint32_t AssignmentModel::KeyCodeOf(int32_t position) const {
+  if (position < 0) return 0;
+  const size_t hardware = buttons_.GetButtonCount();
+  if (!IsUserDefined(position)) return GetVirtualKey(static_cast<uint32_t>(position));
+  const size_t k = static_cast<size_t>(position) - hardware;
+  return k < shown_codes_.size() ? shown_codes_[k] : 0;
+}
+
 PageShows AssignmentModel::Refresh(bool fill_single) {
   PageShows shows;
   if (current_ < 0) return shows;  // no button selected: nothing to show for one
@@ -113,6 +121,9 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   // Line 0 is "<Record>" exactly when the device has a Record command.
   const bool record = single_selected_ == 0 && buttons_.GetRecordCommand() != nullptr;
   shows.record_notice = record;
+  shows.tune = !record;
+  const uint32_t key = KeyCodeOf(current_);
+  shows.tune_enabled = !record && key >= 1 && key <= 0xFE;
   for (int row = single + 1; row < kPressRowCount; ++row) {
     shows.rows[row] = !record;
     if (record) continue;

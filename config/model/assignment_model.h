@@ -44,6 +44,10 @@ struct PageShows {
   bool rows[kPressRowCount] = {};  // a press row: its label and its combo box
   bool record_notice = false;      // in place of the three lower rows
   bool no_settings_notice = false;  // in place of every row: the button has no settings of its own
+  // "Tune Timing...", shown with the lower rows (a "<Record>" button's
+  // presses are the device's own); enabled when the button's key is known.
+  bool tune = false;
+  bool tune_enabled = false;
   // The combo boxes this refresh filled anew, and what they hold now.
   bool filled[kPressRowCount] = {};
   ComboContent combos[kPressRowCount];
@@ -108,6 +112,9 @@ class AssignmentModel {
   int32_t CurrentButton() const { return current_; }
   void SelectButton(int32_t position) { current_ = position; }
   bool IsUserDefined(int32_t position) const;
+  // The key of the button at `position`: a hardware button's stored
+  // "VirtualKey" value, a user-defined button's listed key; 0 when unknown.
+  uint32_t KeyCodeOf(int32_t position) const;
   // Everything below the list for the current button; the three lower combo
   // boxes are filled whenever they show, the single press only when asked.
   PageShows Refresh(bool fill_single);

@@ -59,6 +59,8 @@ void Show(plat::Window page, const PageShows& shows) {
   plat::ShowControl(page, IDC_RECORD_NOTICE, shows.record_notice);
   if (shows.no_settings_notice) plat::SetControlText(page, IDC_NO_SETTINGS_NOTICE, AssignmentModel::NoSettingsNotice());
   plat::ShowControl(page, IDC_NO_SETTINGS_NOTICE, shows.no_settings_notice);
+  plat::ShowControl(page, IDC_TUNE_TIMING, shows.tune);
+  plat::EnableControl(page, IDC_TUNE_TIMING, shows.tune_enabled);
 }
 
 // The path chosen in the file-open dialog; false when the person cancelled,
@@ -116,6 +118,13 @@ void OnCommand(plat::Window page, AssignmentModel& model, int control, int code)
     if (model.CurrentButton() < 0) return;
     model.SetOverride(plat::IsChecked(page, IDC_OVERRIDE));
     Show(page, model.Refresh(true));
+    return;
+  }
+  if (control == IDC_TUNE_TIMING && code == plat::kNotifyClicked) {
+    const int32_t button = model.CurrentButton();
+    if (button < 0) return;
+    RunTunerDialog(page, static_cast<uint32_t>(button), model.KeyCodeOf(button),
+                   plat::GetLineText(page, IDC_BUTTON_LIST, button));
     return;
   }
   PressRow row;

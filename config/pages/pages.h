@@ -34,6 +34,12 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message);
 intptr_t HelpPageProc(plat::Window page, const plat::DialogMessage& message);
 intptr_t AboutPageProc(plat::Window page, const plat::DialogMessage& message);
 
+// The "Tune Button Timing" dialog for the button at page position `button`,
+// whose key is `key_code` and whose list line is `name`, owned by `owner`:
+// records the person's presses and stores the proposed timing at Accept.
+// True when it stored one.
+bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name);
+
 // Lets the person choose the orientations "<Rotate Screen>" steps through for
 // one press slot, in a dialog owned by `owner`; stores the choice at Done.
 void RunRotationChoice(plat::Window owner, uint32_t button, int32_t press_count, bool hold);

@@ -128,6 +128,7 @@ int RunState(const Args& args) {
   std::vector<device::DeviceKey> device_keys;
   std::vector<device::HotKey> hot_keys;
   std::vector<device::HotKeyRefusal> refusals;
+  std::vector<device::KeyCaptor> captors;
   device::DisplayState display{};
   bool sip_shown = false, desktop_present = false;
   plat::Window foreground = 0;
@@ -135,7 +136,8 @@ int RunState(const Args& args) {
   // pass for a whole one.
   if (!device::KeysDown(&down) || !device::GetDisplay(&display) || !device::IsSipShown(&sip_shown) ||
       !device::Foreground(&foreground) || !device::HasDesktopWindow(&desktop_present) ||
-      !device::DeviceKeys(&device_keys) || !device::HotKeys(&hot_keys) || !device::HotKeyRefusals(&refusals))
+      !device::DeviceKeys(&device_keys) || !device::HotKeys(&hot_keys) || !device::HotKeyRefusals(&refusals) ||
+      !device::KeyCaptors(&captors))
     return DeviceFailure(kStateCommand, "cannot read the device's state");
   std::string keys;
   for (int key : down) {
@@ -177,6 +179,10 @@ int RunState(const Args& args) {
                 static_cast<long long>(refusal.asked.pid), refusal.asked.program.c_str(),
                 WindowText(refusal.asked.window, 0).c_str(), refusal.asked.id, device::ErrorText(refusal.error).c_str(),
                 refusal.holder_pid != 0 ? (", held by pid " + std::to_string(refusal.holder_pid)).c_str() : "");
+  for (const device::KeyCaptor& captor : captors)
+    std::printf("key taken: %s by pid %lld %s (dialog %s): its presses reach that dialog only\n",
+                KeyText(captor.virtual_key).c_str(), static_cast<long long>(captor.pid), captor.program.c_str(),
+                WindowText(captor.window, 0).c_str());
   return kExitOk;
 }
 

@@ -147,8 +147,8 @@ int Run(const Args& args) {
     std::fprintf(stderr, "devicesim serve: cannot become a subreaper; orphans of started programs go to init\n");
 
   serve::EventHub hub(serve::kMaxStreams);
-  serve::DeviceWatcher watcher(&hub);
   serve::HeldKeys keys;
+  serve::DeviceWatcher watcher(&hub, &keys);
   if (!watcher.Start(&error)) return Failure(kServeCommand, error);
   serve::PageServer server(settings, &hub, &watcher, &keys);
   if (!server.Bind(static_cast<int>(port), &error)) {

@@ -80,7 +80,7 @@ Json EventHub::SnapshotLocked() const {
   Json journal = Json::array();
   for (const Json& entry : journal_) journal.push_back(entry);
   return Json{{"device", device_}, {"buttons", buttons_}, {"screen", screen_}, {"presses", presses_},
-              {"journal", journal}};
+              {"tuner", tuner_}, {"journal", journal}};
 }
 
 Json EventHub::Snapshot() const {
@@ -104,6 +104,15 @@ void EventHub::SetPresses(const Json& presses) {
   std::string text = Dump(presses);
   std::lock_guard<std::mutex> lock(mutex_);
   SetPressesLocked(presses, std::move(text));
+}
+
+void EventHub::SetTuner(const Json& tuner) {
+  std::string text = Dump(tuner);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (text == tuner_text_) return;
+  tuner_ = tuner;
+  tuner_text_ = std::move(text);
+  PublishLocked("tuner", tuner_text_);
 }
 
 uint64_t EventHub::OpenStream(const std::string& page) {

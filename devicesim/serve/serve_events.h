@@ -37,11 +37,13 @@ class EventHub {
   // fresh snapshot.
   void ResetJournal();
 
-  // {"device", "buttons", "screen", "presses", "journal": [the latest entries]}.
+  // {"device", "buttons", "screen", "presses", "tuner", "journal": [the latest entries]}.
   Json Snapshot() const;
 
   // The series of presses as the timeline draws them (a JSON array).
   void SetPresses(const Json& presses);
+  // What the page's tuner shows (TunerPanel::View), published as "tuner".
+  void SetTuner(const Json& tuner);
 
   // A stream for `page`. A page has one at a time: a stream it had before
   // ends (the page reconnected before the server noticed). 0 when the hub
@@ -83,6 +85,8 @@ class EventHub {
   Json device_ = nullptr;
   Json buttons_ = nullptr;
   Json presses_ = Json::array();
+  Json tuner_ = nullptr;
+  std::string tuner_text_ = "null";
   std::string device_text_, buttons_text_, presses_text_ = "[]", screen_text_ = "null";
   Json screen_ = nullptr;
   int64_t screen_pid_ = 0;

@@ -512,7 +512,8 @@ void PageServer::Routes() {
                          {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
   });
 
-  for (const char* path : {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings"}) {
+  for (const char* path :
+       {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings", "/api/tuner"}) {
     server.Get(path, [](const Request&, Response& res) {
       res.set_header("Allow", "POST");
       Refuse(res, 405, "this changes the device: POST only");
@@ -603,6 +604,23 @@ void PageServer::Routes() {
     }
     watcher_->Poke();
     Reply(res, 200, Json{{"program", device::ToUtf8(started.program)}, {"pid", started.pid}});
+  });
+
+  server.Post("/api/tuner", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string action, entry, error;
+    bool every = false;
+    if (!body.Parse(req, res) || !body.Text("action", 16, &action, res)) return;
+    if (action == "start" && !body.Text("button", 64, &entry, res)) return;
+    if (action == "accept" && body.Has("forEveryButton") && !body.Flag("forEveryButton", &every, res)) return;
+    switch (watcher_->Tune(action, entry, every, &error)) {
+      case DeviceWatcher::TuneResult::kDone: Reply(res, 200, watcher_->TunerView()); return;
+      case DeviceWatcher::TuneResult::kRefused: Refuse(res, 409, error); return;
+      case DeviceWatcher::TuneResult::kUnknown:
+        Refuse(res, 400, "unknown action '" + action + "' (start, over, stop, accept)");
+        return;
+    }
   });
 
   server.Post("/api/ui", [this](const Request& req, Response& res) {

@@ -10,7 +10,7 @@
 //                        hardware keys to draw), screen, the series of
 //                        presses, the journal's latest entries
 // GET  /api/events?page=ID  server-sent events: "snapshot" first, then
-//                        "journal", "device", "buttons", "screen", "presses";
+//                        "journal", "device", "buttons", "screen", "presses", "tuner";
 //                        one stream a page, kMaxStreams pages
 // GET  /api/hello?page=ID  how many pages have a stream, and whether this one does
 // GET  /api/lines?id=N   the lines of control N of the screen in front
@@ -23,6 +23,10 @@
 //                        them: {"action": "select", "id": 1013, "line": 3}
 //                        ("text" instead of "line" selects by text)
 // POST /api/settings     starts tapdeck, as the Today screen's Settings does
+// POST /api/tuner        the page's tuner (serve_tuner.h): {"action": "start",
+//                        "button": "40C2"}, {"action": "over"}, {"action":
+//                        "stop"}, {"action": "accept", "forEveryButton": B};
+//                        answers the tuner's view, also sent as "tuner"
 //
 // Who may ask is serve_access.h's: every check is made on the header alone,
 // before any body is read. A page's keys go up when its event stream ends

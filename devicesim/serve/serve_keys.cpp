@@ -50,6 +50,7 @@ HeldKeys::Result HeldKeys::ButtonDown(const std::string& page, const std::string
   // The device is let go in between, so that the key down shows while the
   // shell is still starting the command.
   if (went_down) went_down();
+  if (button.virtual_key == taken_) return Result::kOk;  // recorded, not acted on
   auto device = LockDevice();
   device::DetachStartedPrograms(output_file);
   message->clear();

@@ -6,6 +6,7 @@
 // again, nor a key that is up go up.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -35,6 +36,9 @@ class HeldKeys {
   Result ButtonDown(const std::string& page, const std::string& name, const std::string& output_file,
                     std::string* message, const std::function<void()>& went_down = nullptr);
   Result ButtonUp(const std::string& page, const std::string& name, std::string* message);
+  // The key the page's tuner records (0: none): a page's press of it moves
+  // the key and is journalled, but the shell runs nothing for it.
+  void SetTaken(int virtual_key) { taken_ = virtual_key; }
   // The power key (virtual key 0xDF), journalled as a key event.
   Result PowerDown(const std::string& page, std::string* message);
   Result PowerUp(const std::string& page, std::string* message);
@@ -62,6 +66,7 @@ class HeldKeys {
   Result Up(const std::string& page, int key, const std::string& what, std::string* message);
 
   mutable std::mutex mutex_;
+  std::atomic<int> taken_{0};
   std::map<int, Held> held_;  // by virtual key
   std::map<std::string, Clock::time_point> heard_;  // pages, last heard from
 };

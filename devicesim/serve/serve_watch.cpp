@@ -28,7 +28,7 @@ void Drain(int fd) {
 
 }  // namespace
 
-DeviceWatcher::DeviceWatcher(EventHub* hub) : hub_(hub) {}
+DeviceWatcher::DeviceWatcher(EventHub* hub, HeldKeys* keys) : hub_(hub), keys_(keys) {}
 
 DeviceWatcher::~DeviceWatcher() {
   Stop();
@@ -72,6 +72,8 @@ bool DeviceWatcher::Start(std::string* error) {
     hub_->AddJournal(tail);
     hub_->SetDevice(DeviceJson(follower_));
     hub_->SetButtons(buttons);
+    hub_->SetTuner(tuner_.View());
+    tuner_.TakeChanged();
     buttons_read_at_ = device::channel::MonotonicMs();
   }
   ReadScreen();
@@ -113,11 +115,14 @@ bool DeviceWatcher::ReadJournalLocked(std::vector<Json>* entries) {
     timeline_ = PressTimeline();
     timeline_.SetButtons(ButtonsJson());
     launcher_starts_.clear();
+    tuner_.Stop();
+    if (keys_ != nullptr) keys_->SetTaken(0);
   }
   for (const device::JournalEntry& entry : device::ReadJournal(last_id_)) {
     Json json = EntryJson(entry);
     follower_.Follow(entry, json["fields"]);
     timeline_.Follow(entry, json["fields"]);
+    tuner_.Follow(entry, json["fields"]);
     std::string program = follower_.ProgramOf(entry.pid);
     if (!program.empty()) json["program"] = program;
     entries->push_back(std::move(json));
@@ -151,12 +156,43 @@ std::vector<int64_t> DeviceWatcher::EndedLaunchersLocked() {
 
 void DeviceWatcher::Publish(bool reset, const std::vector<Json>& entries) {
   if (reset) hub_->ResetJournal();
+  if (tuner_.TakeChanged()) hub_->SetTuner(tuner_.View());
   if (!timeline_.TakeChanged()) {
     hub_->AddJournal(entries);
     return;
   }
   Json presses = timeline_.SeriesJson();
   hub_->AddJournalAndPresses(entries, &presses);
+}
+
+DeviceWatcher::TuneResult DeviceWatcher::Tune(const std::string& action, const std::string& entry,
+                                              bool for_every_button, std::string* error) {
+  std::lock_guard<std::mutex> catching_up(catch_up_mutex_);
+  auto device = LockDevice();
+  // What was pressed so far is the tuner's before it changes course.
+  std::vector<Json> entries;
+  Publish(ReadJournalLocked(&entries), entries);
+  bool done = true;
+  if (action == "start") {
+    done = tuner_.Start(ButtonsJson(), entry, error);
+  } else if (action == "over") {
+    done = tuner_.StartOver(error);
+  } else if (action == "stop") {
+    tuner_.Stop();
+  } else if (action == "accept") {
+    done = tuner_.Accept(for_every_button, error);
+  } else {
+    return TuneResult::kUnknown;
+  }
+  if (keys_ != nullptr) keys_->SetTaken(tuner_.TakenKey());
+  if (tuner_.TakeChanged()) hub_->SetTuner(tuner_.View());
+  Poke();  // the timings in force may have changed
+  return done ? TuneResult::kDone : TuneResult::kRefused;
+}
+
+Json DeviceWatcher::TunerView() {
+  auto device = LockDevice();
+  return tuner_.View();
 }
 
 void DeviceWatcher::CatchUp() {

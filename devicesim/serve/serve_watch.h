@@ -15,14 +15,17 @@
 #include <vector>
 
 #include "devicesim/serve/serve_events.h"
+#include "devicesim/serve/serve_keys.h"
 #include "devicesim/serve/serve_presses.h"
+#include "devicesim/serve/serve_tuner.h"
 #include "devicesim/serve/serve_views.h"
 
 namespace devicesim::serve {
 
 class DeviceWatcher {
  public:
-  explicit DeviceWatcher(EventHub* hub);
+  // `keys` (may be null) learns which key the tuner records.
+  explicit DeviceWatcher(EventHub* hub, HeldKeys* keys = nullptr);
   ~DeviceWatcher();
   DeviceWatcher(const DeviceWatcher&) = delete;
   DeviceWatcher& operator=(const DeviceWatcher&) = delete;
@@ -39,6 +42,13 @@ class DeviceWatcher {
   // With the device lock held: journal entries in (after, upto] made by
   // this process are a program the page started, not one a press started.
   void OwnStarts(int64_t after, int64_t upto);
+
+  // The page's tuner (serve_tuner.h): "start" recording for the table entry
+  // `entry`, "over" (start over), "stop", or "accept" (for every button or
+  // this one). kUnknown for another action; kRefused with the reason in *error.
+  enum class TuneResult { kDone, kRefused, kUnknown };
+  TuneResult Tune(const std::string& action, const std::string& entry, bool for_every_button, std::string* error);
+  Json TunerView();
 
   static constexpr int kBackstopMs = 200;
   // How often launchers are looked at while one runs: its end, and its
@@ -62,7 +72,9 @@ class DeviceWatcher {
   void ReadScreen();
 
   EventHub* hub_;
+  HeldKeys* keys_;
   PressFollower follower_;  // under the device lock
+  TunerPanel tuner_;        // under the device lock
   PressTimeline timeline_;  // under the device lock
   std::map<int64_t, int64_t> launcher_starts_;  // a launcher's process start time, against pid reuse
   // Journal entries reach the hub in order, whichever thread reads them.

@@ -153,6 +153,16 @@ bool RunButtonCommand(const HardwareButton& button, std::string* problem, KeyTak
   KeyTaker ignored;
   if (taker == nullptr) taker = &ignored;
   *taker = {};
+  device::KeyCaptor captor;
+  bool captured = false;
+  if (!device::FindKeyCaptor(button.virtual_key, &captor, &captured)) {
+    *problem = "cannot read which keys the device's dialogs took: " + device::ErrorText(plat::GetLastError());
+    return false;
+  }
+  if (captured) {
+    *taker = {KeyTaker::Kind::kCaptor, captor.pid};
+    return true;
+  }
   device::HotKey hot_key;
   bool registered = false;
   if (!LiveHotKey(button.virtual_key, &hot_key, &registered, problem)) return false;
@@ -205,6 +215,9 @@ bool RunButtonCommand(const HardwareButton& button, std::string* problem, KeyTak
 bool ButtonUp(const HardwareButton& button, std::string* problem) {
   if (!MoveKey(button, false, problem)) return false;
   if (!button.entry.empty()) return true;  // the shell took it
+  device::KeyCaptor captor;
+  bool captured = false;
+  if (device::FindKeyCaptor(button.virtual_key, &captor, &captured) && captured) return true;  // it had the up
   device::HotKey hot_key;
   bool registered = false;
   if (!LiveHotKey(button.virtual_key, &hot_key, &registered, problem)) return false;

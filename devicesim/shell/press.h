@@ -21,9 +21,9 @@ struct HardwareButton {
 
 // Who took a key down.
 struct KeyTaker {
-  enum class Kind { kNobody, kHotKey, kShell, kForeground };
+  enum class Kind { kNobody, kHotKey, kShell, kForeground, kCaptor };
   Kind kind = Kind::kNobody;
-  int64_t pid = 0;  // the hot key's owner, or the foreground window's program
+  int64_t pid = 0;  // the hot key's owner, the foreground window's program, or the dialog's that took the key
 };
 
 enum class FindButtonResult {
@@ -52,10 +52,11 @@ FindButtonResult FindHardwareButton(const std::string& name, HardwareButton* but
 // with the reason in *problem when it could not be done.
 // The key goes down and is journalled ("button", down).
 bool KeyGoesDown(const HardwareButton& button, std::string* problem);
-// The key down goes to whoever takes it: as a hot key to the program that
-// registered one for the key, else to the shell, which runs the entry's
-// command (there may be none), else to the program of the foreground
-// window. *taker (when given) says who took it.
+// The key down goes to whoever takes it: a dialog that took the key for
+// itself (which had it with the move, from KeyGoesDown) takes it alone;
+// else as a hot key to the program that registered one for the key, else
+// to the shell, which runs the entry's command (there may be none), else to
+// the program of the foreground window. *taker (when given) says who took it.
 bool RunButtonCommand(const HardwareButton& button, std::string* problem, KeyTaker* taker = nullptr);
 // The key goes up and is journalled ("button", up); a key that the
 // foreground window's program had down goes up there too. False with the

@@ -404,6 +404,13 @@
     pressedNode.replaceChildren(...parts);
   }
 
+  // ---- The tuner -----------------------------------------------------------------------------
+  const tuner = QkTuner.create({
+    select: document.getElementById('tuner-button'),
+    start: document.getElementById('tuner-start'),
+    body: document.getElementById('tuner'),
+  }, {post, buttons: buttonList});
+
   // ---- The journal ---------------------------------------------------------------------------
   const journal = QkJournal.create({
     list: document.getElementById('journal'),
@@ -443,6 +450,7 @@
     drawKeys();
     drawPressed();
     drawTimeline();
+    tuner.show(snap.tuner || null);
   }
 
   // Without a stream of its own, the page still shows the device as it is
@@ -502,7 +510,9 @@
       QkJournal.useActions(state.buttons && state.buttons.actions);
       drawKeys();
       drawPressed();
+      tuner.buttonsChanged();
     });
+    events.addEventListener('tuner', (e) => tuner.show(JSON.parse(e.data)));
     events.addEventListener('presses', (e) => {
       state.presses = JSON.parse(e.data);
       drawTimeline();

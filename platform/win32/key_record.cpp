@@ -211,15 +211,16 @@ bool CopyRecord(Record* copy) {
   return false;
 }
 
-// A GetTickCount time in this process's TickCount().
-uint64_t ToTicks(DWORD time, uint64_t now) {
-  const DWORD ago = static_cast<DWORD>(now) - time;
-  return ago > 0x7FFFFFFF || ago >= now ? now : now - ago;  // from the future: now
-}
+uint64_t ToTicks(DWORD time, uint64_t now) { return win32::TicksOfEventTime(time, now); }
 
 }  // namespace
 
 namespace win32 {
+
+uint64_t TicksOfEventTime(DWORD time, uint64_t now) {
+  const DWORD ago = static_cast<DWORD>(now) - time;
+  return ago > 0x7FFFFFFF || ago >= now ? now : now - ago;  // from the future: now
+}
 
 void TakeHandedPress() {
   wchar_t text[32] = {};

@@ -62,7 +62,10 @@ INT_PTR Dispatch(HWND window, UINT message, WPARAM wparam, LPARAM lparam, const 
       ::SetWindowLongPtrW(window, DWLP_MSGRESULT, answer == 0 ? PSNRET_NOERROR : PSNRET_INVALID);
       return TRUE;
     }
+    case win32::kWmCapturedKey:
+      return DeliverCapturedKey(window, wparam, lparam) ? TRUE : FALSE;
     case WM_NCDESTROY:
+      DialogGone(window);
       ::RemovePropW(window, kDialogDataProp);
       return FALSE;
     default:

@@ -84,6 +84,13 @@ class KeyFilter {
   KeyFilter& operator=(const KeyFilter&) = delete;
 };
 
+// ---- Keys a dialog took (key_capture.cpp) -----------------------------------------
+// A move of the taken key, posted to its dialog: handed to the dialog's
+// procedure for moves. False when the dialog took no key.
+bool DeliverCapturedKey(HWND dialog, WPARAM wparam, LPARAM lparam);
+// The dialog goes: a key it took goes back.
+void DialogGone(HWND dialog);
+
 // ---- Dialog procedures ------------------------------------------------------------
 // Given to the system as the procedure of every dialog and page: turns its
 // messages into plat::DialogMessage for the program's procedure.

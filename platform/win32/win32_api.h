@@ -64,6 +64,12 @@ inline bool FromRegResult(LONG result) {
 
 // The message that carries a watched key's event (plat::WindowEvent::kKeyEvent).
 constexpr UINT kWmKeyEvent = WM_APP + 1;
+// A key event's time (GetTickCount's, as hooks and messages carry it) in
+// this process's TickCount(), `now` being TickCount() now; a time from the
+// future is now.
+uint64_t TicksOfEventTime(DWORD time, uint64_t now);
+// The message that carries a move of a key a dialog took (plat::CaptureKey).
+constexpr UINT kWmCapturedKey = WM_APP + 2;
 // Takes the press a launcher was started for out of its environment, so that
 // the programs it starts in turn get none; once, before the program runs.
 void TakeHandedPress();

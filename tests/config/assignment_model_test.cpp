@@ -165,17 +165,21 @@ TEST_F(AssignmentModelTest, WhatShowsForEachKindOfButton) {
   LaunchButtons buttons;
   AssignmentModel model(buttons);
 
+  SetNumber(u"VirtualKeyA", 0xC1);  // Button 2's key is not known yet
+  model.ButtonListLines();           // as the page opens: the user-defined buttons' keys
+
   struct Case {
     int32_t position;
-    bool label, box, checked, single, lower, notice;
+    bool label, box, checked, single, lower, notice, tune, tune_enabled;
   };
   const Case cases[] = {
-      {0, false, true, true, true, true, false},    // enabled, first use
-      {1, false, true, false, false, false, false}, // not enabled: no press rows
-      {2, false, true, true, true, false, true},    // "<Record>": the notice instead of the lower rows
-      {3, true, false, true, true, true, false},    // user-defined
-      {4, true, false, true, true, true, false},    // user-defined with "Enabled" 0: on, as the listener has it
-      {-1, false, false, false, false, false, false},
+      {0, false, true, true, true, true, false, true, true},       // enabled, first use
+      {1, false, true, false, false, false, false, false, false},  // not enabled: no press rows
+      {2, false, true, true, true, false, true, false, false},     // "<Record>": the notice instead of the lower rows
+      {3, true, false, true, true, true, false, true, true},       // user-defined
+      {4, true, false, true, true, true, false, true, false},      // user-defined with "Enabled" 0: on, as the listener
+                                                                   // has it; no key listed at 4
+      {-1, false, false, false, false, false, false, false, false},
   };
   for (const Case& c : cases) {
     model.SelectButton(c.position);
@@ -191,7 +195,18 @@ TEST_F(AssignmentModelTest, WhatShowsForEachKindOfButton) {
       EXPECT_EQ(shows.filled[row], c.lower) << where << " row " << row;
     }
     EXPECT_EQ(shows.record_notice, c.notice) << where;
+    EXPECT_EQ(shows.tune, c.tune) << where;
+    EXPECT_EQ(shows.tune_enabled, c.tune_enabled) << where;
   }
+  // A button whose key is not known cannot be tuned: the dialog could not
+  // take its presses.
+  SetNumber(u"EnabledB", 1);
+  model.SelectButton(1);
+  const PageShows unknown_key = model.Refresh(true);
+  EXPECT_TRUE(unknown_key.tune);
+  EXPECT_FALSE(unknown_key.tune_enabled);
+  EXPECT_EQ(model.KeyCodeOf(3), 5u);
+  EXPECT_EQ(model.KeyCodeOf(0), 0xC1u);
   // Without refilling the single press, the lower rows are filled all the same.
   model.SelectButton(0);
   model.Refresh(true);

@@ -107,8 +107,8 @@ class ServeHttpTest : public ServeDeviceTest {
   std::string web_;
   std::string token_ = std::string(64, 'a');
   EventHub hub_{devicesim::serve::kMaxStreams};
-  devicesim::serve::DeviceWatcher watcher_{&hub_};
   HeldKeys keys_;
+  devicesim::serve::DeviceWatcher watcher_{&hub_, &keys_};
   std::unique_ptr<devicesim::serve::PageServer> server_;
   std::thread thread_;
 };

@@ -446,6 +446,103 @@ TEST_F(HostUi, TheDialogInFrontLearnsWhichKeysGoDownAndTheMainWindowOtherwise) {
   EXPECT_EQ(events, (std::vector<std::string>{"main down 118", "main up 118"}));
 }
 
+// ---- A key a dialog takes ------------------------------------------------------------
+
+constexpr int kTakenKey = 0xC7;
+constexpr int kOtherKey = 0xC8;
+
+void Heard(Window, const KeyMove& move, void* context) {
+  static_cast<std::vector<KeyMove>*>(context)->push_back(move);
+}
+
+std::vector<KeyMove> heard;
+uint32_t capture_error = 0;
+
+intptr_t TakesTheSideKey(Window dialog, const DialogMessage& message) {
+  if (message.event == DialogEvent::kInit) {
+    // What cannot be taken: a key past the codes, a window that is no dialog.
+    EXPECT_FALSE(CaptureKey(dialog, 0xFF, Heard, &heard));
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+    EXPECT_FALSE(CaptureKey(dialog + 99, kTakenKey, Heard, &heard));
+    EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
+    if (!CaptureKey(dialog, kTakenKey, Heard, &heard)) capture_error = GetLastError();
+  }
+  if (message.event == DialogEvent::kCommand && message.control == kIdCancel) EndDialog(dialog, 0);
+  return 0;
+}
+
+std::vector<std::string> watched;
+intptr_t Watcher(Window, WindowEvent event, uintptr_t first, intptr_t) {
+  if (event == WindowEvent::kKeyEvent) {
+    watched.push_back(std::to_string(first & 0xFF) + ((first & kKeyEventUp) ? " up" : " down"));
+    if (first & kKeyEventUp) PostQuit(0);
+  }
+  return 0;
+}
+
+TEST_F(HostUi, ADialogThatTookAKeyHearsItsMovesAloneWithTheirTimesUntilItEnds) {
+  heard.clear();
+  watched.clear();
+  capture_error = 0;
+  const Window watcher = CreateMessageWindow(u"QkKeyWatcher", Watcher);
+  ASSERT_NE(watcher, 0u);
+  ASSERT_TRUE(WatchKeys(watcher, {kTakenKey, kOtherKey}));
+  uint64_t before = 0;
+  person_.Then([&] {
+    device::KeyCaptor captor;
+    bool found = false;
+    ASSERT_TRUE(device::FindKeyCaptor(kTakenKey, &captor, &found));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(captor.pid, static_cast<int64_t>(getpid()));
+    before = TickCount();
+    ASSERT_TRUE(device::SetKeyDown(kTakenKey, true));
+    ASSERT_TRUE(device::SetKeyDown(kOtherKey, true));  // not taken: the watcher's
+  });
+  person_.Then([&] { ASSERT_TRUE(device::SetKeyDown(kTakenKey, false)); });
+  person_.Then([&] { Do(Simple(ActionKind::kCancel)); });
+  EXPECT_EQ(RunDialog(0, kPlainDialog, TakesTheSideKey, 0), 0);
+  EXPECT_EQ(capture_error, 0u);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_EQ(heard[0].virtual_key, static_cast<uint32_t>(kTakenKey));
+  EXPECT_FALSE(heard[0].up);
+  EXPECT_TRUE(heard[1].up);
+  // Times on this process's TickCount, in the order the key moved.
+  EXPECT_GE(heard[0].at + 1, before);
+  EXPECT_LE(heard[0].at, heard[1].at);
+  EXPECT_LE(heard[1].at, TickCount());
+
+  // Given back with the dialog's end: the watcher hears the key again.
+  device::KeyCaptor captor;
+  bool found = true;
+  ASSERT_TRUE(device::FindKeyCaptor(kTakenKey, &captor, &found));
+  EXPECT_FALSE(found);
+  ASSERT_TRUE(device::SetKeyDown(kTakenKey, true));
+  ASSERT_TRUE(device::SetKeyDown(kTakenKey, false));
+  EXPECT_EQ(RunMessageLoop(), 0);
+  EXPECT_EQ(watched, (std::vector<std::string>{"200 down", "199 down", "199 up"}));
+  EXPECT_EQ(heard.size(), 2u);
+  const std::vector<device::JournalEntry> journal = device::ReadJournal(0);
+  int taken = 0, given_back = 0;
+  for (const device::JournalEntry& entry : journal) {
+    if (entry.event != "keytaken") continue;
+    taken += entry.fields.find("\"taken\":true") != std::string::npos ? 1 : 0;
+    given_back += entry.fields.find("\"taken\":false") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(given_back, 1);
+
+  // A capture that fails takes nothing.
+  faults::FailCall(faults::Op::KeyCapture, 3, kErrorNotSupported);  // the dialog's third call takes the key
+  capture_error = 0;
+  person_.Then([&] { Do(Simple(ActionKind::kCancel)); });
+  EXPECT_EQ(RunDialog(0, kPlainDialog, TakesTheSideKey, 0), 0);
+  faults::Clear();
+  EXPECT_EQ(capture_error, kErrorNotSupported);
+  ASSERT_TRUE(device::FindKeyCaptor(kTakenKey, &captor, &found));
+  EXPECT_FALSE(found);
+  DestroyMessageWindow(watcher);
+}
+
 // ---- What a person can and cannot do ---------------------------------------------------
 
 TEST_F(HostUi, PersonActionsNotifyAfterChangingTheControl) {

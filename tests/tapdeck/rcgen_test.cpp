@@ -210,7 +210,8 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
       {1019, ControlKind::kLabel,
        u"You may not assign a double press or press and hold function to buttons set to <Record>", 4, 90,
        130, 25, true},
-      {1041, ControlKind::kLabel, u"", 4, 75, 130, 33, true},
+      {1082, ControlKind::kLabel, u"", 4, 75, 130, 33, true},
+      {1039, ControlKind::kButton, u"Tune Timing...", 67, 126, 66, 14, true},
       {1009, ControlKind::kCustom, u"", 75, 135, 59, 16, false},
   };
   ASSERT_EQ(page->control_count, static_cast<int>(std::size(expected)));
@@ -225,7 +226,7 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
               (std::vector<int>{e.x, e.y, e.width, e.height}));
     EXPECT_EQ((c.style & kVisible) != 0, e.visible);
   }
-  EXPECT_EQ(std::u16string(page->controls[13].class_name), u"SIPPREF");
+  EXPECT_EQ(std::u16string(page->controls[14].class_name), u"SIPPREF");
   EXPECT_EQ(page->controls[0].style & 0x3, 0x1u) << "notifies, not sorted";
   for (int combo : {4, 6, 8, 10}) {
     EXPECT_EQ(page->controls[combo].style & 0x103, 0x3u) << "drop-down list, not sorted";
@@ -234,9 +235,10 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
 }
 
 TEST(TapdeckTemplates, OtherDialogsAsTheirPagesUseThem) {
-  for (int id : {IDD_OPTIONS, IDD_HELP, IDD_ABOUT, IDD_SETTINGS, IDD_ADD_BUTTONS, IDD_ADD_INTERCEPT, IDD_ROTATE})
+  for (int id :
+       {IDD_OPTIONS, IDD_HELP, IDD_ABOUT, IDD_SETTINGS, IDD_ADD_BUTTONS, IDD_ADD_INTERCEPT, IDD_ROTATE, IDD_TUNER})
     EXPECT_NE(Template(id), nullptr) << id;
-  EXPECT_EQ(device::kDialogTemplateCount, 7);
+  EXPECT_EQ(device::kDialogTemplateCount, 8);
 
   const device::DialogTemplate* rotate = Template(IDD_ROTATE);
   ASSERT_NE(rotate, nullptr);
@@ -276,6 +278,19 @@ TEST(TapdeckTemplates, OtherDialogsAsTheirPagesUseThem) {
     const bool disabled = (c.style & 0x08000000) != 0;
     EXPECT_EQ(disabled, c.id == IDC_INTERCEPT_NAME_LABEL || c.id == IDC_INTERCEPT_NAME || c.id == 1) << c.id;
   }
+
+  // The tuner: Accept waits for a proposal; every row's three texts are
+  // the dialog's to fill.
+  const device::DialogTemplate* tuner = Template(IDD_TUNER);
+  ASSERT_NE(tuner, nullptr);
+  EXPECT_EQ(std::u16string(tuner->caption), u"Tune Button Timing");
+  int filled = 0;
+  for (int i = 0; i < tuner->control_count; ++i) {
+    const device::ControlTemplate& c = tuner->controls[i];
+    EXPECT_EQ((c.style & 0x08000000) != 0, c.id == 1) << c.id;
+    if (c.id >= IDC_TUNER_LABEL0 && c.id <= IDC_TUNER_NEXT6 && std::u16string(c.text).empty()) ++filled;
+  }
+  EXPECT_EQ(filled, 21);
 }
 
 // ---- The same script through windres ----------------------------------------------

@@ -216,5 +216,67 @@ TEST_F(Win32PlatformTest, KeysGoOnWhileTheWatchersThreadIsBusy) {
   EXPECT_TRUE(WatchKeys(window, {}));
 }
 
+// A dialog that took a key hears its every move with its time, before any
+// other hook and hot key: the watcher (as the key listener watches its
+// keys, in another process on a PC) hears nothing of it until the dialog
+// ends, and then hears it again.
+constexpr int kTakerDialog = 310;
+std::vector<KeyMove> taken_moves;
+
+void HearTaken(Window, const KeyMove& move, void*) { taken_moves.push_back(move); }
+
+DWORD WINAPI PressTakenKey(void* dialog) {
+  Sleep(100);  // the dialog is made and waits
+  KeybdEvent(kF12, 0, 0, 0);
+  KeybdEvent(kF12, 0, 0, 0);  // auto-repeat
+  Sleep(30);
+  KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  Sleep(100);
+  ::PostMessageW(static_cast<HWND>(dialog), WM_COMMAND, IDCANCEL, 0);
+  return 0;
+}
+
+intptr_t TakesF12(Window dialog, const DialogMessage& message) {
+  if (message.event == DialogEvent::kInit) {
+    EXPECT_FALSE(CaptureKey(dialog, 0, HearTaken, nullptr));
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+    EXPECT_TRUE(CaptureKey(dialog, kF12, HearTaken, nullptr)) << GetLastError();
+    HANDLE presser = ::CreateThread(nullptr, 0, PressTakenKey, reinterpret_cast<void*>(dialog), 0, nullptr);
+    if (presser != nullptr) ::CloseHandle(presser);
+  }
+  if (message.event == DialogEvent::kCommand && message.control == kIdCancel) EndDialog(dialog, 7);
+  return 0;
+}
+
+TEST_F(Win32PlatformTest, ADialogThatTookAKeyHearsItAloneUntilItEnds) {
+  key_events.clear();
+  taken_moves.clear();
+  const Window watcher = CreateMessageWindow(u"QkTakenWatcher", HearKeys);
+  ASSERT_NE(watcher, 0u);
+  ASSERT_TRUE(WatchKeys(watcher, {kF12})) << GetLastError();
+  EXPECT_FALSE(CaptureKey(watcher, kF12, HearTaken, nullptr)) << "no dialog";
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(ERROR_INVALID_WINDOW_HANDLE));
+  const uint64_t before = TickCount();
+  EXPECT_EQ(RunDialog(0, kTakerDialog, TakesF12, 0), 7);
+  ASSERT_EQ(taken_moves.size(), 2u);
+  EXPECT_EQ(taken_moves[0].virtual_key, kF12);
+  EXPECT_FALSE(taken_moves[0].up);
+  EXPECT_TRUE(taken_moves[1].up);
+  EXPECT_GE(taken_moves[0].at + 16, before);
+  EXPECT_GE(taken_moves[1].at, taken_moves[0].at + 15) << "dated when the key moved";
+  EXPECT_EQ(GetAsyncKeyState(kF12) & 0x8000, 0) << "nothing saw the key go down";
+
+  // Given back: the watcher hears it again.
+  KeybdEvent(kF12, 0, 0, 0);
+  KeybdEvent(kF12, 0, kKeyEventKeyUp, 0);
+  ASSERT_TRUE(SetTimer(watcher, 9, 100));
+  RunMessageLoop();
+  const std::string down = std::to_string(kF12), up = std::to_string(kF12 | kKeyEventUp);
+  EXPECT_EQ(key_events, (std::vector<std::string>{down, up}));
+  EXPECT_EQ(taken_moves.size(), 2u);
+  EXPECT_TRUE(WatchKeys(watcher, {}));
+  EXPECT_TRUE(DestroyMessageWindow(watcher));
+}
+
 }  // namespace
 }  // namespace plat

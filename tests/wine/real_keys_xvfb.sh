@@ -11,13 +11,17 @@
 #  - a listener killed and started again with every launcher made 300 ms
 #    late (a busy machine) still has every press read as played, because
 #    the listener dates each press and the launcher reads it from that;
-#  - later starts of the listener end and leave the first one listening.
-# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE INTERCEPT_PROBE
+#  - later starts of the listener end and leave the first one listening;
+#  - tapdeck's tuner, open in the listener's desktop, takes F6 from it: a
+#    person's presses of each kind start no launcher, Return accepts the
+#    proposal, which is stored as button 0's own intervals, and the
+#    listener has F6 again afterwards.
+# Usage: real_keys_xvfb.sh RUNNER PREFIX TAPDECKX TAPDECKH PROBE INTERCEPT_PROBE TUNER_PROBE
 # Exit code 77 (skipped) when Xvfb or xdotool is missing.
 set -uo pipefail
 . "$(dirname "$0")/xvfb.sh"
 . "$(dirname "$0")/f6_button.sh"
-runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5 intercept=$6
+runner=$1 prefix=$2 tapdeckx=$3 tapdeckh=$4 probe=$5 intercept=$6 tuner=$7
 
 for tool in Xvfb xdotool; do
   if ! command -v "$tool" >/dev/null; then
@@ -249,6 +253,47 @@ sleep 1
 listeners=$(listener_pids | wc -l)
 [[ $listeners -eq 1 ]] || fail "$listeners listeners run after three more starts"
 press "single press after more starts" "keydown F6 sleep 0.05 keyup F6" 1 0
+
+# ---- The tuner takes F6 from the listener ----------------------------------
+# In the listener's desktop, where its hook and hot key have F6. Five
+# attempts of each kind at a person's pace, a pause of more than a second
+# between them; the dialog's hook is the newer one, so it sees F6 first.
+cp "$tuner" "$app/TunerProbe.exe" || fail "cannot place the tuner probe"
+rm -f "$app/launch.log" "$app/tuner-ready" "$app/tuner-result"
+WINEPREFIX=$prefix WINEDEBUG=-all timeout 120 "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TunerProbe.exe' \
+  </dev/null >/dev/null 2>&1 &
+for _ in $(seq 300); do
+  [[ -f $app/tuner-ready ]] && break
+  sleep 0.1
+done
+[[ -f $app/tuner-ready ]] || fail "the tuner's dialog never showed"
+xdotool windowfocus --sync "$desktop" 2>/dev/null
+attempt() {
+  # shellcheck disable=SC2086
+  xdotool $1
+  sleep 1.3
+}
+for _ in 1 2 3 4 5; do attempt "keydown F6 sleep 0.1 keyup F6"; done
+for _ in 1 2 3 4 5; do attempt "keydown F6 sleep 0.8 keyup F6"; done
+for _ in 1 2 3 4 5; do attempt "keydown F6 sleep 0.1 keyup F6 sleep 0.15 keydown F6 sleep 0.1 keyup F6"; done
+for _ in 1 2 3 4 5; do attempt "keydown F6 sleep 0.1 keyup F6 sleep 0.15 keydown F6 sleep 0.8 keyup F6"; done
+[[ ! -e $app/launch.log ]] || fail "a press made for the tuner acted: $(head -n1 "$app/launch.log")"
+xdotool key Return
+for _ in $(seq 100); do
+  [[ -f $app/tuner-result ]] && break
+  sleep 0.1
+done
+[[ $(tr -d '\r' <"$app/tuner-result" 2>/dev/null) == accepted ]] ||
+  fail "Return did not accept the tuner's proposal: $(cat "$app/tuner-result" 2>/dev/null || echo 'still open')"
+interval() {
+  WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v "$1" \
+    </dev/null 2>/dev/null | tr -d '\r' | awk -v name="$1" '$1 == name {print $3}'
+}
+hold=$(interval HoldIntervalA) window=$(interval DblClickIntervalA)
+[[ -n $hold && -n $window ]] || fail "the proposal was not stored as button 0's own intervals"
+echo "the tuner took F6 from the listener and stored hold $((hold)) ms, double press $((window)) ms for button 0"
+# The listener has F6 again, and reads it by the button's own intervals.
+press "double press after tuning" "keydown F6 sleep 0.1 keyup F6 sleep 0.15 keydown F6 sleep 0.1 keyup F6" 2 0
 
 state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v StateA \
   </dev/null 2>/dev/null | tr -d '\r' | awk '/StateA/ {print $3}')

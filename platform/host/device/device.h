@@ -247,6 +247,20 @@ bool SendHotKey(const HotKey& key);
 // up, journalled ("keymessage"). *taken false when the foreground window is
 // the desktop or its program has ended: nothing takes the key then.
 bool PostKeyToForeground(int virtual_key, bool up, bool* taken);
+// A key a dialog took for itself (plat::CaptureKey): each of its moves goes
+// to that dialog alone, before hot keys, the shell's table, watchers and the
+// foreground window; the shell runs nothing for it.
+struct KeyCaptor {
+  int virtual_key = 0;
+  plat::Window window = 0;
+  int64_t pid = 0;
+  std::string program;  // its file name
+};
+// The live captor of the key; *found false when none. Rows of ended
+// programs are dropped on the way.
+bool FindKeyCaptor(int virtual_key, KeyCaptor* captor, bool* found);
+// Every live captor, by key.
+bool KeyCaptors(std::vector<KeyCaptor>* captors);
 // Waits until program `pid` has dispatched every message posted to it
 // before this call and waits for input again (as WaitForInputIdle). False
 // with 1400 when it has no message port (no window, or ended), 1460 when
@@ -255,7 +269,8 @@ bool WaitForInputIdle(int64_t pid, int timeout_ms);
 
 // ---- Journal --------------------------------------------------------------
 // Events and their fields: key {vk, up, flags}; hotkey {vk, window, owner,
-// id}; keymessage {vk, window, owner, up}; start {program, args, and
+// id}; keymessage {vk, window, owner, up}; keytaken {vk, window, owner,
+// taken: true when a dialog took the key, false when it gave it back}; start {program, args, and
 // child: the new process's id when a host program was spawned} (only for a
 // start that succeeded); open {file, ok, error}; message {text,
 // caption, flags}; beep {type}; sip {request, shown}; foreground {window};

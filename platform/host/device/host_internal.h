@@ -194,6 +194,14 @@ bool StateSet(const char* name, int64_t value);
 // ---- Dated keys (key_record.cpp) ---------------------------------------------
 // Tells the programs that watch the key of its move at `at` (NowMs), inside
 // the caller's transaction. False with the last error.
+// A key a dialog took goes to that dialog instead, as kWmKeyEvent.
 bool TellKeyWatchers(int virtual_key, bool up, int64_t at);
+// A device time (NowMs) in this process's TickCount().
+uint64_t DeviceTimeToTicks(int64_t at);
+// The key goes to `window` (a dialog of this program) from now on; false
+// with 1409 when another program's dialog holds it. Journalled.
+bool TakeKeyFor(int virtual_key, plat::Window window);
+// Every key the window took goes back; journalled.
+bool GiveKeyBack(plat::Window window);
 
 }  // namespace device::internal

@@ -50,6 +50,9 @@ struct Ring {
 const char kCreateTables[] =
     "CREATE TABLE IF NOT EXISTS key_watchers(vk INTEGER NOT NULL, window INTEGER NOT NULL, pid INTEGER NOT NULL,"
     "  start INTEGER NOT NULL, PRIMARY KEY(vk, window))";
+const char kCreateCaptorTable[] =
+    "CREATE TABLE IF NOT EXISTS key_captors(vk INTEGER PRIMARY KEY, window INTEGER NOT NULL, pid INTEGER NOT NULL,"
+    "  start INTEGER NOT NULL, program TEXT NOT NULL)";
 
 std::string RingPath() { return device::Folder() + "/keys.events"; }
 
@@ -108,13 +111,110 @@ uint64_t ToTicks(int64_t at, uint64_t now_ticks) {
   return ticks >= static_cast<int64_t>(now_ticks) ? now_ticks : ticks < 1 ? 1 : static_cast<uint64_t>(ticks);
 }
 
+// The live captor of the key; a row of an ended program is dropped on the
+// way. False with the last error when the device cannot be read.
+bool LiveCaptor(sqlite3* db, int virtual_key, device::KeyCaptor* captor, bool* found) {
+  *found = false;
+  const uint32_t saved = plat::GetLastError();
+  int64_t start = 0;
+  {
+    Stmt find(db, "SELECT window, pid, start, program FROM key_captors WHERE vk = ?");
+    if (!find.ok()) {
+      if (!NoTable(db)) return false;  // no program ever took a key
+      plat::SetLastError(saved);
+      return true;
+    }
+    find.Bind(1, static_cast<int64_t>(virtual_key));
+    const int rc = find.Step();
+    if (rc == SQLITE_DONE) return true;
+    if (rc != SQLITE_ROW) return false;
+    *captor = {virtual_key, static_cast<plat::Window>(find.Int(0)), find.Int(1), find.Text(3)};
+    start = find.Int(2);
+  }
+  if (device::ProcessStartTime(captor->pid) == start) {
+    *found = true;
+    return true;
+  }
+  Stmt drop(db, "DELETE FROM key_captors WHERE vk = ? AND pid = ? AND start = ?");
+  drop.Bind(1, static_cast<int64_t>(virtual_key)).Bind(2, captor->pid).Bind(3, start);
+  drop.StepQuietly();
+  plat::SetLastError(saved);
+  return true;
+}
+
 }  // namespace
 
 namespace device::internal {
 
+uint64_t DeviceTimeToTicks(int64_t at) { return ToTicks(at, plat::TickCount()); }
+
+bool TakeKeyFor(int virtual_key, plat::Window window) {
+  sqlite3* db = Db();
+  if (db == nullptr || !Exec(db, kCreateCaptorTable)) return false;
+  Txn txn(db, true);
+  if (!txn.ok()) return false;
+  device::KeyCaptor held;
+  bool found = false;
+  if (!LiveCaptor(db, virtual_key, &held, &found)) return false;
+  if (found && held.window != window) {
+    // Another dialog holds it; one of this program gives it up first.
+    if (held.pid != OwnPid()) return Fail(plat::kErrorHotKeyAlreadyRegistered);
+  }
+  Stmt drop(db, "DELETE FROM key_captors WHERE window = ?");
+  drop.Bind(1, static_cast<int64_t>(window));
+  if (drop.Step() != SQLITE_DONE) return false;
+  Stmt add(db, "INSERT OR REPLACE INTO key_captors(vk, window, pid, start, program) VALUES (?, ?, ?, ?, ?)");
+  add.Bind(1, static_cast<int64_t>(virtual_key))
+      .Bind(2, static_cast<int64_t>(window))
+      .Bind(3, OwnPid())
+      .Bind(4, device::ProcessStartTime(OwnPid()))
+      .Bind(5, plat::common::ProgramFileName());
+  if (add.Step() != SQLITE_DONE) return false;
+  if (!txn.Commit()) return false;
+  Journal("keytaken", "\"vk\":" + std::to_string(virtual_key) + ",\"window\":" + std::to_string(window) +
+                          ",\"owner\":" + std::to_string(OwnPid()) + ",\"taken\":true");
+  return true;
+}
+
+bool GiveKeyBack(plat::Window window) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
+  std::vector<int64_t> keys;
+  {
+    Stmt list(db, "SELECT vk FROM key_captors WHERE window = ?");
+    if (!list.ok()) {
+      if (!NoTable(db)) return false;
+      plat::SetLastError(saved);
+      return true;
+    }
+    list.Bind(1, static_cast<int64_t>(window));
+    while (list.Step() == SQLITE_ROW) keys.push_back(list.Int(0));
+  }
+  Stmt drop(db, "DELETE FROM key_captors WHERE window = ?");
+  drop.Bind(1, static_cast<int64_t>(window));
+  if (drop.Step() != SQLITE_DONE) return false;
+  for (int64_t vk : keys)
+    Journal("keytaken", "\"vk\":" + std::to_string(vk) + ",\"window\":" + std::to_string(window) +
+                            ",\"owner\":" + std::to_string(OwnPid()) + ",\"taken\":false");
+  plat::SetLastError(saved);
+  return true;
+}
+
 bool TellKeyWatchers(int virtual_key, bool up, int64_t at) {
   sqlite3* db = Db();
   if (db == nullptr) return false;
+  // A key a dialog took goes to it alone.
+  {
+    device::KeyCaptor captor;
+    bool found = false;
+    if (!LiveCaptor(db, virtual_key, &captor, &found)) return false;
+    const uintptr_t first = static_cast<uintptr_t>(virtual_key) | (up ? plat::kKeyEventUp : 0);
+    const uint32_t saved = plat::GetLastError();
+    if (found && PostToWindow(captor.window, kWmKeyEvent, first, static_cast<intptr_t>(at))) return true;
+    plat::SetLastError(saved);
+    // A captor that takes no messages any more lets the key go on as usual.
+  }
   // Every watcher hears of it, in the caller's commit; a watcher that has
   // ended is forgotten.
   std::vector<std::pair<int64_t, bool>> watchers;
@@ -141,6 +241,38 @@ bool TellKeyWatchers(int virtual_key, bool up, int64_t at) {
 }  // namespace device::internal
 
 namespace device {
+
+bool FindKeyCaptor(int virtual_key, KeyCaptor* captor, bool* found) {
+  sqlite3* db = Db();
+  return db != nullptr && LiveCaptor(db, virtual_key, captor, found);
+}
+
+bool KeyCaptors(std::vector<KeyCaptor>* captors) {
+  sqlite3* db = Db();
+  if (db == nullptr) return false;
+  const uint32_t saved = plat::GetLastError();
+  std::vector<int> keys;
+  {
+    Stmt list(db, "SELECT vk FROM key_captors ORDER BY vk");
+    if (!list.ok()) {
+      if (!NoTable(db)) return false;
+      plat::SetLastError(saved);
+      captors->clear();
+      return true;
+    }
+    while (list.Step() == SQLITE_ROW) keys.push_back(static_cast<int>(list.Int(0)));
+  }
+  std::vector<KeyCaptor> live;
+  for (int vk : keys) {
+    KeyCaptor captor;
+    bool found = false;
+    if (!LiveCaptor(db, vk, &captor, &found)) return false;
+    if (found) live.push_back(captor);
+  }
+  *captors = std::move(live);
+  plat::SetLastError(saved);
+  return true;
+}
 
 int64_t NoteKeyMove(int virtual_key, bool down) {
   const int64_t at = std::max<int64_t>(NowMs(), 1);

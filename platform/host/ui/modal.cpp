@@ -99,6 +99,7 @@ bool MessageBoxHandler(plat::Window owner, const std::u16string& text, const std
 // in front keeps it from the main window); the main window takes its own
 // messages while nothing is in front.
 void RouteMessage(const internal::PostedMessage& message) {
+  if (DeliverCapturedKey(message)) return;
   const bool key = message.message == internal::kWmKeyDown || message.message == internal::kWmKeyUp;
   Frame* front = Front();
   if (key && front != nullptr) {
@@ -181,6 +182,7 @@ void ResetWindowSystem() {
   using namespace ui;
   CloseChannel(-1);
   if (MainWindow() != 0) UnregisterWindows(getpid());
+  ForgetCapturedKeys();
   ForgetAllWindows();
   frames.clear();
   idle_hook = nullptr;
@@ -219,6 +221,7 @@ intptr_t RunDialog(Window owner, int template_id, DialogProc proc, intptr_t para
   SendToDialog(dialog, {DialogEvent::kInit, 0, 0, param});
   WaitUntilClosed(&frame);
   PopFrame(&frame);
+  ReleaseCapturedKeys(dialog);
   WindowObject* window = FindWindow(dialog);
   intptr_t result = window != nullptr ? window->result : -1;
   DestroyWindow(dialog);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/host/ui/dialog_template.h"
+#include "platform/host/device/host_internal.h"
 #include "platform/host/ui/channel.h"
 #include "platform/person.h"
 #include "platform/ui.h"
@@ -79,6 +80,15 @@ Control* FindControl(plat::Window dialog, int id);
 plat::Window MainWindow();
 // Calls the window's dialog procedure; 0 when it has none or is gone.
 intptr_t SendToDialog(plat::Window dialog, const plat::DialogMessage& message);
+
+// ---- Keys a dialog took (captured_keys.cpp) ------------------------------------------
+void NoteCapture(plat::Window dialog, uint32_t virtual_key, plat::KeyMoveProc proc, void* context);
+// A taken key's move for one of this program's dialogs: handed to its
+// procedure for moves. False when the message is no such move.
+bool DeliverCapturedKey(const internal::PostedMessage& message);
+// The dialog's taken key goes back to the device; nothing when it took none.
+void ReleaseCapturedKeys(plat::Window dialog);
+void ForgetCapturedKeys();
 
 // ---- Modal loops ---------------------------------------------------------------
 enum class FrameKind { kPageSet, kDialog, kMessageBox, kFileDialog };
