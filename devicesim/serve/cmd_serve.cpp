@@ -39,10 +39,12 @@ const char kHelp[] =
     "press drawn as a timeline with what it did, and the journal as it grows.\n"
     "\n"
     "Serves on 127.0.0.1 only and prints the address to open as its first line.\n"
-    "That address carries the device's token: the first visit keeps it in the\n"
-    "browser, and without it the page is refused. The token is kept in the device\n"
-    "folder (serve-token, readable by its owner only), so that a restarted server\n"
-    "keeps it and an open page carries on by itself.\n"
+    "That address carries the device's token after '#', which a browser never\n"
+    "sends: the page keeps it for its tab and sends it to no server, but proves\n"
+    "it holds it, and sends nothing before the server has proved the same. No\n"
+    "cookie is set or read. Scripts send the token in X-Quadrakey-Token. The\n"
+    "token is kept in the device folder (serve-token, readable by its owner\n"
+    "only), so that a restarted server keeps it and an open page carries on.\n"
     "\n"
     "  --port N      the port (default 8240; 0 takes a free one)\n"
     "  --open        also open the page in the desktop's browser (xdg-open, through\n"
@@ -155,7 +157,7 @@ int Run(const Args& args) {
     watcher.Stop();
     return Failure(kServeCommand, error);
   }
-  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/?token=" + settings.token;
+  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/#token=" + settings.token;
   // The address comes first, alone on its line: scripts read it.
   std::printf("%s\n", url.c_str());
   std::printf("devicesim serve: the device in %s; open the address above in a browser on this machine\n"

@@ -25,24 +25,6 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
-// The value of cookie `name` in the request's Cookie headers; empty when absent.
-std::string CookieValue(const httplib::Request& req, const std::string& name) {
-  size_t count = req.get_header_value_count("Cookie");
-  for (size_t i = 0; i < count; ++i) {
-    std::string header = req.get_header_value("Cookie", i);
-    size_t at = 0;
-    while (at <= header.size()) {
-      size_t end = header.find(';', at);
-      if (end == std::string::npos) end = header.size();
-      std::string pair = Trim(header.substr(at, end - at));
-      size_t equals = pair.find('=');
-      if (equals != std::string::npos && Trim(pair.substr(0, equals)) == name) return Trim(pair.substr(equals + 1));
-      at = end + 1;
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 bool HostAllowed(const std::string& host, int port) {
@@ -75,13 +57,6 @@ bool TopLevelVisit(const httplib::Request& req) {
   return destination.empty() || destination == "document";
 }
 
-std::string TokenCookieName(int port) { return "qk_token_" + std::to_string(port); }
-
-std::string TokenCookie(int port, const std::string& token) {
-  // Kept for a month: the token outlives restarts, and so may the browser's copy.
-  return TokenCookieName(port) + "=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict";
-}
-
 bool EqualInTime(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   unsigned char differ = 0;
@@ -89,11 +64,9 @@ bool EqualInTime(const std::string& a, const std::string& b) {
   return differ == 0;
 }
 
-bool CarriesToken(const httplib::Request& req, int port, const std::string& token) {
-  if (token.empty()) return false;
-  if (req.get_header_value_count(kTokenHeader) == 1 && EqualInTime(req.get_header_value(kTokenHeader), token))
-    return true;
-  return EqualInTime(CookieValue(req, TokenCookieName(port)), token);
+bool CarriesToken(const httplib::Request& req, const std::string& token) {
+  return !token.empty() && req.get_header_value_count(kTokenHeader) == 1 &&
+         EqualInTime(req.get_header_value(kTokenHeader), token);
 }
 
 BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes) {

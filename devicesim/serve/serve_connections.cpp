@@ -14,6 +14,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace devicesim::serve {
@@ -129,7 +130,46 @@ std::string HeaderTooLarge(size_t max) {
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+bool IsCookieLine(const char* line, size_t size) {
+  static const char kName[] = "cookie:";
+  if (size < sizeof kName - 1) return false;
+  for (size_t i = 0; i < sizeof kName - 1; ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != kName[i]) return false;
+  return true;
+}
+
 }  // namespace
+
+void ConnectionGate::Take(Connection& c, const char* data, size_t size) {
+  c.raw += size;
+  size_t at = 0;
+  while (at < size) {
+    if (c.header_seen) {  // a body, or the next request: the worker's
+      c.buffered.append(data + at, size - at);
+      return;
+    }
+    const char* newline = static_cast<const char*>(std::memchr(data + at, '\n', size - at));
+    size_t end = newline != nullptr ? static_cast<size_t>(newline - data) + 1 : size;
+    if (c.in_cookie) {
+      c.in_cookie = newline == nullptr;
+      at = end;
+      continue;
+    }
+    c.buffered.append(data + at, end - at);
+    at = end;
+    const char* line = c.buffered.data() + c.line_start;
+    size_t length = c.buffered.size() - c.line_start;
+    // Not the request line; a name cut short is looked at again when the rest comes.
+    if (c.line_start > 0 && IsCookieLine(line, length)) {
+      c.buffered.resize(c.line_start);
+      c.in_cookie = newline == nullptr;
+      continue;
+    }
+    if (newline == nullptr) continue;
+    if (length == 1 || (length == 2 && line[0] == '\r')) c.header_seen = true;
+    c.line_start = c.buffered.size();
+  }
+}
 
 ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler)
     : limits_(limits), handler_(std::move(handler)) {}
@@ -235,8 +275,8 @@ void ConnectionGate::Accept() {
 
 bool ConnectionGate::HeaderComplete(Connection& c) {
   size_t end = HeaderEnd(c.buffered);
-  if (end == std::string::npos || end > limits_.max_header) {
-    if (c.buffered.size() <= limits_.max_header) return false;
+  if (end == std::string::npos || end > limits_.max_header || c.raw > limits_.max_raw_header) {
+    if (c.buffered.size() <= limits_.max_header && c.raw <= limits_.max_raw_header) return false;
     // Said once, then dropped like any refused request.
     std::string answer = HeaderTooLarge(limits_.max_header);
     if (send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
@@ -282,8 +322,9 @@ void ConnectionGate::Readable(int fd) {
         c.started = true;
         c.deadline = NowMs() + limits_.request_ms;
       }
-      c.buffered.append(chunk, static_cast<size_t>(n));
-      if (c.buffered.size() > limits_.max_header) break;  // no need to read on: too large or complete
+      Take(c, chunk, static_cast<size_t>(n));
+      // No need to read on: too large, or complete.
+      if (c.buffered.size() > limits_.max_header || c.raw > limits_.max_raw_header) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -347,8 +388,9 @@ void ConnectionGate::Work() {
       back.lingering = true;
       back.deadline = now + kLingerMs;
     } else {
-      back.buffered = stream.Leftover();
-      back.started = !back.buffered.empty();
+      std::string left = stream.Leftover();
+      Take(back, left.data(), left.size());
+      back.started = !left.empty();
       back.deadline = now + (back.started ? limits_.request_ms : limits_.idle_ms);
     }
     {

@@ -3,7 +3,9 @@
 // only a connection whose header has arrived is handed to a worker. Every
 // connection is bounded: the time from its first byte to the end of its
 // header, the time it may stay idle, the size of its header, and how many may
-// wait at once (beyond that, the one waiting longest is closed).
+// wait at once (beyond that, the one waiting longest is closed). Cookie
+// header lines are dropped as they come: the server reads none, and any page
+// on 127.0.0.1 can make them as long as a browser allows.
 #pragma once
 
 #include <atomic>
@@ -27,7 +29,8 @@ struct ConnectionLimits {
   int idle_ms = 5000;         // no request under way
   int request_ms = 2000;      // a request's first byte to its last (header and body)
   int write_ms = 5000;        // one write that the peer does not take
-  size_t max_header = 8192;   // bytes up to the header's empty line
+  size_t max_header = 8192;   // bytes up to the header's empty line, Cookie lines left out
+  size_t max_raw_header = 1 << 20;  // the same with Cookie lines
   size_t max_waiting = 64;    // connections waiting for a header at once
   size_t workers = 12;        // requests served at once, event streams included
 };
@@ -69,7 +72,14 @@ class ConnectionGate {
     bool started = false;    // a byte of the next request has come
     bool lingering = false;  // answered and closing: what comes is dropped
     size_t dropped = 0;
+    size_t raw = 0;          // header bytes read, Cookie lines included
+    size_t line_start = 0;   // in `buffered`: the header line being read
+    bool in_cookie = false;  // the rest of the line being read is dropped
+    bool header_seen = false;
   };
+
+  // Adds what came to `c.buffered`, less Cookie lines.
+  static void Take(Connection& c, const char* data, size_t size);
 
   void Accept();
   void Readable(int fd);

@@ -24,6 +24,11 @@ constexpr auto kSweepEvery = std::chrono::milliseconds(250);
 using httplib::Request;
 using httplib::Response;
 
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -63,22 +68,6 @@ void PageHeaders(Response& res) {
   res.set_header("Content-Security-Policy",
                  "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
-
-// A page of the server's own in plain HTML: the way in, or why not.
-void Note(Response& res, int status, const std::string& title, const std::string& text, const std::string& refresh = "") {
-  PageHeaders(res);
-  res.status = status;
-  res.set_content("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" +
-                      (refresh.empty() ? std::string() : "<meta http-equiv=\"refresh\" content=\"0;url=" + refresh + "\">") +
-                      "<title>" + title + "</title></head>\n<body><h1>" + title + "</h1>\n" + text + "\n</body></html>\n",
-                  "text/html; charset=utf-8");
-}
-
-const char kNoToken[] =
-    "<p>This is the emulated device of <code>devicesim serve</code>. It opens only with the address that "
-    "<code>devicesim serve</code> printed when it started: that address carries the device's token, which this "
-    "browser then keeps.</p>\n<p>Open that address again. If it was made anew (<code>devicesim serve "
-    "--new-token</code>), the address printed since then is the one.</p>";
 
 // ---- Request bodies ----------------------------------------------------------
 
@@ -297,7 +286,7 @@ bool PageServer::Admit(const Request& req, Response& res) const {
       RefuseAndClose(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
       return false;
   }
-  if (req.path.rfind("/api/", 0) == 0 && !CarriesToken(req, port_, settings_.token)) {
+  if (req.path.rfind("/api/", 0) == 0 && !Open(req) && !Credited(req)) {
     RefuseAndClose(res, 403, std::string("this needs the device's token: open the address devicesim serve printed "
                                          "(scripts send it in ") + kTokenHeader + ")");
     return false;
@@ -307,6 +296,18 @@ bool PageServer::Admit(const Request& req, Response& res) const {
     return false;
   }
   return true;
+}
+
+// The challenge, and the answer to it, are how a page comes to hold a
+// session: they need none.
+bool PageServer::Open(const Request& req) const {
+  return (req.method == "GET" && req.path == "/api/hello") || (req.method == "POST" && req.path == "/api/session");
+}
+
+bool PageServer::Credited(const Request& req) const {
+  if (CarriesToken(req, settings_.token)) return true;
+  return req.get_header_value_count(kSessionHeader) == 1 &&
+         sessions_.Valid(req.get_header_value(kSessionHeader), WallMs());
 }
 
 // After the body is read: what a change must be.
@@ -319,7 +320,8 @@ bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) 
 }
 
 PageServer::PageServer(PageServerSettings settings, EventHub* hub, DeviceWatcher* watcher, HeldKeys* keys)
-    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), router_(std::make_unique<Router>()),
+    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), sessions_(settings_.token),
+      router_(std::make_unique<Router>()),
       gate_(settings_.limits, [this](httplib::Stream& stream, bool* close_gently) {
         refused_unread = false;
         bool keep = router_->Serve(stream);
@@ -336,6 +338,7 @@ PageServer::~PageServer() { router_->SetRunning(-1); }
 bool PageServer::Bind(int port, std::string* error) {
   if (!gate_.Listen(port, error)) return false;
   port_ = gate_.Port();
+  sessions_.SetPort(port_);
   return true;
 }
 
@@ -379,24 +382,9 @@ void PageServer::StreamClosed(uint64_t stream, const std::string& page) {
   }
 }
 
-void PageServer::ServePage(const Request& req, Response& res) {
-  if (req.has_param("token")) {
-    // The printed address: the token goes into a cookie and out of the
-    // address. The way on is a navigation of the page's own, so that the
-    // browser sends the cookie even when the address came from elsewhere.
-    if (!EqualInTime(req.get_param_value("token"), settings_.token)) {
-      Note(res, 403, "Quadrakey: not this device's address",
-           "<p>The token in this address is not the device's.</p>\n" + std::string(kNoToken));
-      return;
-    }
-    res.set_header("Set-Cookie", TokenCookie(port_, settings_.token));
-    Note(res, 200, "Quadrakey", "<p><a href=\"/\">Open the device</a></p>", "/");
-    return;
-  }
-  if (!CarriesToken(req, port_, settings_.token)) {
-    Note(res, 403, "Quadrakey: open the printed address", kNoToken);
-    return;
-  }
+// The page holds no secret: it asks for the token, from its address's
+// fragment, and proves it holds it before it sends anything else.
+void PageServer::ServePage(const Request&, Response& res) {
   std::string page;
   if (ReadWebFile(settings_.web_folder, "index.html", kMaxWebFileBytes, &page) != WebFile::kRead) {
     Refuse(res, 500, "no index.html in " + settings_.web_folder + " (see devicesim serve --help)");
@@ -444,12 +432,22 @@ void PageServer::Routes() {
     Reply(res, 200, hub_->Snapshot());
   });
 
-  // What a page asks when its stream is gone: whether it could have one.
+  // Step 1 of serve_sessions.h: the server proves it holds the token.
   server.Get("/api/hello", [this](const Request& req, Response& res) {
-    bool mine = false;
-    size_t streams = hub_->Streams(req.get_param_value("page"), &mine);
+    Sessions::Answer answer;
     res.set_header("Cache-Control", "no-store");
-    Reply(res, 200, Json{{"streams", streams}, {"maxStreams", kMaxStreams}, {"mine", mine}, {"stopping", hub_->Stopped()}});
+    if (!sessions_.Challenge(req.get_param_value("nonce"), &answer, WallMs())) {
+      Refuse(res, 400, "\"nonce\" takes 16 to " + std::to_string(Sessions::kMaxNonce) +
+                           " letters, digits, '-' and '_'");
+      return;
+    }
+    Json reply{{"nonce", answer.nonce}, {"proof", answer.proof}, {"stopping", hub_->Stopped()}};
+    if (Credited(req)) {
+      bool mine = false;
+      reply["streams"] = hub_->Streams("", &mine);
+      reply["maxStreams"] = kMaxStreams;
+    }
+    Reply(res, 200, reply);
   });
 
   server.Get("/api/events", [this](const Request& req, Response& res) {
@@ -512,12 +510,31 @@ void PageServer::Routes() {
                          {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
   });
 
-  for (const char* path : {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings"}) {
+  for (const char* path : {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings",
+                           "/api/session"}) {
     server.Get(path, [](const Request&, Response& res) {
       res.set_header("Allow", "POST");
       Refuse(res, 405, "this changes the device: POST only");
     });
   }
+
+  // Step 2 of serve_sessions.h: the page proves it holds the token.
+  server.Post("/api/session", [this](const Request& req, Response& res) {
+    if (!MayChange(req, res)) return;
+    Body body;
+    std::string page_nonce, server_nonce, proof;
+    if (!body.Parse(req, res) || !body.Text("pageNonce", Sessions::kMaxNonce, &page_nonce, res) ||
+        !body.Text("nonce", 256, &server_nonce, res) || !body.Text("proof", 128, &proof, res))
+      return;
+    std::string session = sessions_.Open(page_nonce, server_nonce, proof, WallMs());
+    if (session.empty()) {
+      Refuse(res, 403, "the proof does not match the device's token, or its nonce is old or used: "
+                       "open the address devicesim serve printed");
+      return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    Reply(res, 200, Json{{"session", session}});
+  });
 
   // ---- Changing --------------------------------------------------------------------
   server.Post("/api/button", [this](const Request& req, Response& res) {

@@ -1,10 +1,10 @@
 // devicesim serve's HTTP side: one page and a JSON API over the device, on
 // 127.0.0.1 only.
 //
-// GET  /?token=TOKEN     the address serve prints: sets the token's cookie
-//                        and goes on to /, so the token leaves the address
-// GET  /                 the page (refused, with a short explanation, to a
-//                        browser without the token's cookie)
+// GET  /#token=TOKEN     the address serve prints: the fragment never
+//                        reaches a server; the page keeps it and proves it
+//                        holds it (serve_sessions.h)
+// GET  /                 the page, which holds no secret
 // GET  /NAME.js|css|svg  the page's files, from the web folder
 // GET  /api/state        the state the page draws: device, buttons (with the
 //                        hardware keys to draw), screen, the series of
@@ -12,7 +12,10 @@
 // GET  /api/events?page=ID  server-sent events: "snapshot" first, then
 //                        "journal", "device", "buttons", "screen", "presses";
 //                        one stream a page, kMaxStreams pages
-// GET  /api/hello?page=ID  how many pages have a stream, and whether this one does
+// GET  /api/hello?nonce=N  the server's proof that it holds the token (and,
+//                        to a credited request, how many pages have a stream)
+// POST /api/session      {"pageNonce", "nonce", "proof"}: the page's proof;
+//                        a session for X-Quadrakey-Session
 // GET  /api/lines?id=N   the lines of control N of the screen in front
 // POST /api/button       {"name": "40C1", "down": true|false, "page": ID}
 // POST /api/power        {"down": true|false, "page": ID}
@@ -39,6 +42,7 @@
 #include "devicesim/serve/serve_connections.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_watch.h"
 
 namespace httplib {
@@ -82,6 +86,10 @@ class PageServer {
   void Routes();
   // Before any body is read: whether the request may go on; answered when not.
   bool Admit(const httplib::Request& req, httplib::Response& res) const;
+  // Reached without a credential.
+  bool Open(const httplib::Request& req) const;
+  // Carries the token (a script) or a session this server opened (a page).
+  bool Credited(const httplib::Request& req) const;
   bool MayChange(const httplib::Request& req, httplib::Response& res) const;
   void ServePage(const httplib::Request& req, httplib::Response& res);
   void StreamClosed(uint64_t stream, const std::string& page);
@@ -91,6 +99,7 @@ class PageServer {
   EventHub* hub_;
   DeviceWatcher* watcher_;
   HeldKeys* keys_;
+  mutable Sessions sessions_;
   std::unique_ptr<Router> router_;
   ConnectionGate gate_;
   int port_ = 0;

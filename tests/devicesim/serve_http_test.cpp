@@ -97,45 +97,57 @@ int Status(const std::string& answer) {
 
 // ---- The token ------------------------------------------------------------------------------------
 
-TEST_F(ServeHttpTest, ThePageOpensOnlyWithThePrintedAddressWhichLeavesACookieAndACleanAddress) {
-  auto bare = Get("/", {});
-  ASSERT_TRUE(bare);
-  EXPECT_EQ(bare->status, 403);
-  EXPECT_NE(bare->body.find("address that <code>devicesim serve</code> printed"), std::string::npos) << bare->body;
-  auto wrong = Get("/?token=" + std::string(64, 'b'), {});
-  ASSERT_TRUE(wrong);
-  EXPECT_EQ(wrong->status, 403);
-  EXPECT_EQ(wrong->get_header_value("Set-Cookie"), "");
-
-  auto entry = Get("/?token=" + token_, {});
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->status, 200);
-  std::string cookie = entry->get_header_value("Set-Cookie");
-  EXPECT_EQ(cookie.rfind(devicesim::serve::TokenCookieName(Port()) + "=" + token_ + ";", 0), 0u) << cookie;
-  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
-  // On to the bare address, by a navigation of the page's own.
-  EXPECT_NE(entry->body.find("content=\"0;url=/\""), std::string::npos) << entry->body;
-  EXPECT_EQ(entry->body.find(token_), std::string::npos) << "the token stays out of the page";
-
-  auto page = Get("/", Page());
-  ASSERT_TRUE(page);
-  EXPECT_EQ(page->status, 200);
-  EXPECT_EQ(page->body, "<p>the device</p>");
-  EXPECT_EQ(page->get_header_value("X-Frame-Options"), "DENY");
-  // The page's files are no secret; the device's state is.
-  auto script = Get("/app.js", {});
-  ASSERT_TRUE(script);
-  EXPECT_EQ(script->status, 200);
+TEST_F(ServeHttpTest, ThePageHoldsNoSecretAndOnlyAPageThatProvesTheTokenGetsASession) {
+  // The page and its files are no secret; no answer sets a cookie.
+  for (const char* path : {"/", "/?token=" "aaaa", "/app.js"}) {
+    auto answer = Get(path, {});
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 200) << path;
+    EXPECT_FALSE(answer->has_header("Set-Cookie")) << path;
+  }
+  EXPECT_EQ(Get("/", {})->get_header_value("X-Frame-Options"), "DENY");
+  // Cookies carry nothing: not the token, wherever a page put it.
+  const std::string tossed = "qk_token_" + std::to_string(Port()) + "=" + token_ + "; token=" + token_;
   for (const char* path : {"/api/state", "/api/events?page=p", "/api/lines?id=1"}) {
-    auto refused = Get(path, {});
+    auto refused = Get(path, {{"Cookie", tossed}});
     ASSERT_TRUE(refused) << path;
     EXPECT_EQ(refused->status, 403) << path;
     EXPECT_NE(refused->body.find("token"), std::string::npos) << refused->body;
   }
-  auto state = Get("/api/state", Page());
+
+  // Step 1: the server proves the token, bound to this port.
+  using devicesim::serve::HmacHex;
+  EXPECT_EQ(Get("/api/hello", {})->status, 400);
+  EXPECT_EQ(Get("/api/hello?nonce=short", {})->status, 400);
+  const std::string mine = "page-nonce-of-twenty-four";
+  auto hello = Get("/api/hello?nonce=" + mine, {});
+  ASSERT_TRUE(hello);
+  ASSERT_EQ(hello->status, 200) << hello->body;
+  Json answer = Json::parse(hello->body);
+  const std::string theirs = answer["nonce"];
+  EXPECT_EQ(answer["proof"], HmacHex(token_, devicesim::serve::ServerProofText(Port(), mine, theirs)));
+  EXPECT_EQ(hello->body.find(token_), std::string::npos);
+
+  // Step 2: the page's proof, once; a wrong one opens nothing.
+  auto open = [&](const std::string& key, int port) {
+    return Post("/api/session",
+                Json{{"pageNonce", mine}, {"nonce", theirs},
+                     {"proof", HmacHex(key, devicesim::serve::PageProofText(port, mine, theirs))}}.dump(), {});
+  };
+  EXPECT_EQ(open(std::string(64, 'b'), Port())->status, 403);
+  EXPECT_EQ(open(token_, Port() + 1)->status, 403) << "a proof made for another port (relayed)";
+  auto opened = open(token_, Port());
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(opened->status, 200) << opened->body;
+  EXPECT_FALSE(opened->has_header("Set-Cookie"));
+  const std::string session = Json::parse(opened->body)["session"];
+  EXPECT_EQ(open(token_, Port())->status, 403) << "the same proof again (replayed)";
+
+  auto state = Get("/api/state", {{devicesim::serve::kSessionHeader, session}, {"Cookie", tossed}});
   ASSERT_TRUE(state);
   EXPECT_EQ(state->status, 200);
+  EXPECT_EQ(Get("/api/state", {{devicesim::serve::kSessionHeader, std::string(64, '0')}})->status, 403);
+  EXPECT_EQ(Get("/api/state", Script())->status, 200) << "a script sends the token itself";
 }
 
 TEST(ServeToken, TheTokenIsKeptPrivatelyAndMadeAnewWhenUnsafeOrAsked) {
@@ -185,11 +197,11 @@ TEST(ServeToken, TheTokenIsKeptPrivatelyAndMadeAnewWhenUnsafeOrAsked) {
 
   // What --open hands the browser: private, and on to the address.
   std::string opener;
-  ASSERT_TRUE(devicesim::serve::WriteOpener(folder, "http://127.0.0.1:8240/?token=" + garbled.token, &opener, &error));
+  ASSERT_TRUE(devicesim::serve::WriteOpener(folder, "http://127.0.0.1:8240/#token=" + garbled.token, &opener, &error));
   ASSERT_EQ(stat(opener.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   std::ifstream page(opener);
-  EXPECT_NE(std::string(std::istreambuf_iterator<char>(page), {}).find("content=\"0;url=http://127.0.0.1:8240/?token="),
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(page), {}).find("content=\"0;url=http://127.0.0.1:8240/#token="),
             std::string::npos);
 
   // A folder that cannot be written: a token for this run, said so.
@@ -222,8 +234,8 @@ TEST_F(ServeHttpTest, RequestsFromElsewhereAreRefusedBeforeTheyTakeAStream) {
   for (size_t i = 0; i < devicesim::serve::kMaxStreams; ++i) {
     pages.push_back(std::make_unique<Raw>(Port()));
     pages.back()->Send("GET /api/events?page=p" + std::to_string(i) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                       std::to_string(Port()) + "\r\nCookie: " + devicesim::serve::TokenCookieName(Port()) + "=" +
-                       token_ + "\r\nSec-Fetch-Site: same-origin\r\n\r\n");
+                       std::to_string(Port()) + "\r\nX-Quadrakey-Token: " + token_ +
+                       "\r\nSec-Fetch-Site: same-origin\r\n\r\n");
     std::string answer = pages.back()->Answer(2000, "event: snapshot");
     EXPECT_EQ(Status(answer), 200) << answer.substr(0, 200);
     EXPECT_NE(answer.find("event: snapshot"), std::string::npos);
@@ -259,22 +271,22 @@ TEST_F(ServeHttpTest, RequestsFromElsewhereAreRefusedBeforeTheyTakeAStream) {
 
 TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
   const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
-  const std::string cookie = "Cookie: " + devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n";
+  const std::string credential = "X-Quadrakey-Token: " + token_ + "\r\n";
   struct Case {
     std::string header;
     int status;
     const char* reason;
   } cases[] = {
       // Chunked, with a small length beside it: 40 MB would follow.
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie +
+      {"POST /api/button HTTP/1.1\r\n" + host + credential +
            "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n",
        411, "chunked"},
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie + "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n",
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n",
        413, "longer"},
       // Within the limit, but without the token: refused before its body comes.
       {"POST /api/button HTTP/1.1\r\n" + host + "Content-Type: application/json\r\nContent-Length: 10000\r\n\r\n", 403,
        "token"},
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie + "Content-Length: ten\r\n\r\n", 400, "Content-Length"},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + "Content-Length: ten\r\n\r\n", 400, "Content-Length"},
   };
   for (const Case& c : cases) {
     Raw raw(Port());
@@ -298,6 +310,28 @@ TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
   EXPECT_TRUE(ButtonEntries().empty());
 }
 
+// Any page on 127.0.0.1 can set cookies for this server too, as many and as
+// long as the browser allows: they are dropped unread, whatever their size.
+TEST_F(ServeHttpTest, CookiesOfAnySizeAreDroppedUnread) {
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
+  const std::string session = std::string(devicesim::serve::kSessionHeader) + ": " + Page().begin()->second + "\r\n";
+  std::string bomb = "Cookie: ";
+  for (int i = 0; i < 180; ++i) bomb += "c" + std::to_string(i) + "=" + std::string(4000, 'z') + "; ";
+  bomb += "qk_token_" + std::to_string(Port()) + "=" + std::string(64, '0') + "\r\n";
+  for (const std::string& cookies : {bomb, std::string("cookie: a=1\r\nCOOKIE: b=2\r\n")}) {
+    Raw raw(Port());
+    // In pieces, as a browser's large header comes.
+    const std::string request = "GET /api/state HTTP/1.1\r\n" + host + cookies + session + "\r\n";
+    for (size_t at = 0; at < request.size(); at += 65536) ASSERT_TRUE(raw.Send(request.substr(at, 65536)));
+    std::string answer = raw.Answer();
+    EXPECT_EQ(Status(answer), 200) << answer.substr(0, 300);
+  }
+  // Only so much, though.
+  Raw flood(Port());
+  flood.Send("GET / HTTP/1.1\r\n" + host + "Cookie: a=" + std::string(1100 * 1024, 'z') + "\r\n\r\n");
+  EXPECT_EQ(Status(flood.Answer()), 431);
+}
+
 // With the waiting room full, the connection that waited longest gives way,
 // never the newcomer, even when the newcomer has the number of a descriptor
 // just closed and began to wait in the same millisecond.
@@ -311,8 +345,8 @@ class ServeCrowdTest : public ServeHttpTest {
 };
 
 TEST_F(ServeCrowdTest, TheNewestConnectionIsNeverTheOneThatGivesWay) {
-  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nCookie: " +
-                          devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n\r\n";
+  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+                          token_ + "\r\n\r\n";
   for (int round = 0; round < 20; ++round) {
     std::vector<std::unique_ptr<Raw>> crowd;
     for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<Raw>(Port()));
@@ -377,8 +411,8 @@ TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
 
 TEST_F(ServeHttpTest, AKeptAliveConnectionCarriesRequestsOneAfterAnother) {
   Raw raw(Port());
-  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nCookie: " +
-                          devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n\r\n";
+  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+                          token_ + "\r\n\r\n";
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(raw.Send(get));
     std::string answer = raw.Answer();

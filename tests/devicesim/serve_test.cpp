@@ -14,6 +14,7 @@
 #include "platform/faults.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_views.h"
 #include "devicesim/serve/serve_watch.h"
@@ -82,20 +83,17 @@ TEST(ServeRequests, OnlyThePageItselfMayComeFromElsewhere) {
   EXPECT_FALSE(TopLevelVisit(RequestWith("GET", "/", {{"Sec-Fetch-Mode", "no-cors"}})));
 }
 
-TEST(ServeRequests, TheTokenComesInTheCookieOrTheHeaderAndBodiesAreMeasuredByTheirHeader) {
+TEST(ServeRequests, TheTokenComesInItsHeaderAloneAndBodiesAreMeasuredByTheirHeader) {
   using devicesim::serve::BodyCheck;
   using devicesim::serve::CarriesToken;
   using devicesim::serve::CheckBody;
   const std::string token(64, 'a');
-  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "x=1; qk_token_8240=" + token + "; y=2"}}), 8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8241=" + token}}), 8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8240=" + token + "b"}}), 8240, token));
-  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}}), 8240, token));
+  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}}), token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8240=" + token}}), token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token + "b"}}), token));
   EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}, {"X-Quadrakey-Token", token}}),
-                            8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {}), 8240, ""));
-  EXPECT_EQ(devicesim::serve::TokenCookie(8240, token),
-            "qk_token_8240=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict");
+                            token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", ""}}), ""));
 
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {}), 16), BodyCheck::kOk);
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "16"}}), 16), BodyCheck::kOk);
@@ -108,6 +106,71 @@ TEST(ServeRequests, TheTokenComesInTheCookieOrTheHeaderAndBodiesAreMeasuredByThe
   // Chunked with a small length beside it: the length is not believed.
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "10"}}), 16),
             BodyCheck::kChunked);
+}
+
+// ---- Sessions ---------------------------------------------------------------------------------
+
+TEST(ServeSessions, HmacIsTheStandardOneThatThePageComputesToo) {
+  // RFC 4231, test case 2: what the browser's WebCrypto gives for the same.
+  EXPECT_EQ(devicesim::serve::HmacHex("Jefe", "what do ya want for nothing?"),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+}
+
+TEST(ServeSessions, OnlyAProofOfTheTokenForThisPortAndAFreshNonceOfThisServerOpensASession) {
+  using devicesim::serve::HmacHex;
+  using devicesim::serve::PageProofText;
+  using devicesim::serve::Sessions;
+  const std::string token(64, 'a'), mine = "0123456789abcdef";
+  const int64_t now = 1'700'000'000'000;
+  Sessions server(token), restarted(token);
+  server.SetPort(8240);
+  restarted.SetPort(8240);
+  Sessions::Answer answer;
+  EXPECT_FALSE(server.Challenge("short", &answer, now));
+  EXPECT_FALSE(server.Challenge("0123456789abcdef/", &answer, now));
+  ASSERT_TRUE(server.Challenge(mine, &answer, now));
+  EXPECT_EQ(answer.proof, HmacHex(token, devicesim::serve::ServerProofText(8240, mine, answer.nonce)));
+  Sessions other(std::string(64, 'b'));
+  other.SetPort(8240);
+  Sessions::Answer guess;
+  ASSERT_TRUE(other.Challenge(mine, &guess, now));
+  EXPECT_NE(guess.proof, HmacHex(token, devicesim::serve::ServerProofText(8240, mine, guess.nonce)))
+      << "a server without the token cannot prove it";
+
+  const auto proof = [&](const std::string& key, int port, const std::string& nonce) {
+    return HmacHex(key, PageProofText(port, mine, nonce));
+  };
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(std::string(64, 'b'), 8240, answer.nonce), now), "");
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8241, answer.nonce), now), "") << "relayed from another port";
+  EXPECT_EQ(server.Open("fedcba9876543210", answer.nonce,
+                        HmacHex(token, PageProofText(8240, "fedcba9876543210", answer.nonce)), now), "")
+      << "the nonce was made for another page nonce";
+  EXPECT_EQ(restarted.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now), "")
+      << "a nonce of the server before a restart";
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + Sessions::kNonceMs + 1), "")
+      << "an old nonce";
+  std::string forged = "9" + answer.nonce;  // another time, the same MAC
+  EXPECT_EQ(server.Open(mine, forged, proof(token, 8240, forged), now), "");
+
+  std::string session = server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 10);
+  ASSERT_EQ(session.size(), 64u);
+  EXPECT_TRUE(server.Valid(session, now + 20));
+  EXPECT_FALSE(restarted.Valid(session, now + 20)) << "a session dies with its server";
+  EXPECT_FALSE(server.Valid(session + "0", now + 20));
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 30), "") << "replayed";
+
+  // At most kMaxSessions: the one used longest ago goes first.
+  std::vector<std::string> opened;
+  for (size_t i = 0; i < Sessions::kMaxSessions; ++i) {
+    ASSERT_TRUE(server.Challenge(mine, &answer, now + 100 + static_cast<int64_t>(i)));
+    opened.push_back(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 100 + static_cast<int64_t>(i)));
+    ASSERT_FALSE(opened.back().empty());
+    EXPECT_TRUE(server.Valid(session, now + 100 + static_cast<int64_t>(i)));
+  }
+  EXPECT_EQ(server.Count(), Sessions::kMaxSessions);
+  EXPECT_TRUE(server.Valid(session, now + 1000)) << "used all along";
+  EXPECT_FALSE(server.Valid(opened.front(), now + 1000));
+  EXPECT_TRUE(server.Valid(opened.back(), now + 1000));
 }
 
 // ---- The event stream -----------------------------------------------------------------------
