@@ -17,6 +17,7 @@
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_ledger.h"
 #include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_watch.h"
 #include "devicesim/shell/start_program.h"
@@ -55,8 +56,10 @@ const char kHelp[] =
     "  --web DIR     the page's files (default: web/ beside devicesim)\n"
     "\n"
     "Programs that presses start append their output to output/buttons.txt in the\n"
-    "device folder. Ctrl-C (or SIGTERM) stops the server; every key a page holds\n"
-    "goes up first.\n"
+    "device folder. Ctrl-C (or SIGTERM) stops the server; every key a client holds\n"
+    "goes up first. A server that ended otherwise (kill -9, a crash) leaves a list\n"
+    "of the keys it held in the device folder (serve-keys.PID): the next server\n"
+    "lets go of them when it starts.\n"
     "\n"
     "Exit status: 0 stopped; 1 no device, no page files, no token, or the port is\n"
     "taken; 2 usage error.\n";
@@ -148,9 +151,25 @@ int Run(const Args& args) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0)
     std::fprintf(stderr, "devicesim serve: cannot become a subreaper; orphans of started programs go to init\n");
 
+  serve::HeldKeys keys;
+  // Before the page sees the device: what a server killed with keys down left down.
+  for (serve::LeftBehind& left : serve::FindLeftBehind(device::Folder())) {
+    if (!left.problem.empty()) {
+      std::fprintf(stderr, "devicesim serve: %s: keys a server before this one held may still be down\n",
+                   left.problem.c_str());
+    }
+    for (const std::string& key : keys.ReleaseLeftBehind(left.keys))
+      std::fprintf(stderr, "devicesim serve: %s went up: a server before this one ended with it down\n", key.c_str());
+    serve::Forget(&left);
+  }
+  serve::KeyLedger ledger;
+  if (ledger.Open(device::Folder(), &error))
+    keys.SetLedger(&ledger);
+  else
+    std::fprintf(stderr, "devicesim serve: %s; a key held when this server is killed stays down\n", error.c_str());
+
   serve::EventHub hub(serve::kMaxStreams);
   serve::DeviceWatcher watcher(&hub);
-  serve::HeldKeys keys;
   if (!watcher.Start(&error)) return Failure(kServeCommand, error);
   serve::PageServer server(settings, &hub, &watcher, &keys);
   if (!server.Bind(static_cast<int>(port), &error)) {
@@ -187,6 +206,8 @@ int Run(const Args& args) {
   // Only now: no request can press anything any more.
   size_t held = keys.Count();
   keys.ReleaseAll();
+  keys.SetLedger(nullptr);
+  ledger.Close();
   watcher.Stop();
   std::printf("devicesim serve: stopped%s\n",
               held > 0 ? (", " + std::to_string(held) + (held == 1 ? " key" : " keys") + " let go").c_str() : "");

@@ -171,8 +171,8 @@ void ConnectionGate::Take(Connection& c, const char* data, size_t size) {
   }
 }
 
-ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler)
-    : limits_(limits), handler_(std::move(handler)) {}
+ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler, Closed closed)
+    : limits_(limits), handler_(std::move(handler)), closed_(std::move(closed)) {}
 
 ConnectionGate::~ConnectionGate() {
   for (const auto& [fd, c] : waiting_) close(fd);
@@ -216,7 +216,7 @@ void ConnectionGate::Watch(Connection c) {
   event.events = EPOLLIN | EPOLLRDHUP;
   event.data.fd = c.fd;
   if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, c.fd, &event) != 0) {
-    close(c.fd);
+    CloseTaken(c);
     return;
   }
   int fd = c.fd;
@@ -244,9 +244,20 @@ int ConnectionGate::OldestWaiting() const {
 
 void ConnectionGate::Close(int fd) {
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
-  close(fd);
-  waiting_.erase(fd);
+  auto found = waiting_.find(fd);
+  if (found != waiting_.end()) {
+    Connection c = std::move(found->second);
+    waiting_.erase(found);
+    CloseTaken(c);
+  } else {
+    close(fd);
+  }
   waiting_count_ = waiting_.size();
+}
+
+void ConnectionGate::CloseTaken(const Connection& c) {
+  close(c.fd);
+  if (closed_) closed_(c.id);
 }
 
 void ConnectionGate::Accept() {
@@ -267,6 +278,7 @@ void ConnectionGate::Accept() {
     int64_t now = NowMs();
     Connection c;
     c.fd = fd;
+    c.id = ++next_id_;
     c.since = now;
     c.deadline = now + limits_.idle_ms;
     Watch(std::move(c));
@@ -374,14 +386,15 @@ void ConnectionGate::Work() {
     }
     GateStream stream(c.fd, std::move(c.buffered), c.deadline, limits_.write_ms);
     bool gently = false;
-    bool keep = handler_(stream, &gently) && !stream.Broken() && !stopping_;
+    bool keep = handler_(stream, c.id, &gently) && !stream.Broken() && !stopping_;
     if (!keep && !gently) {
-      close(c.fd);
+      CloseTaken(c);
       continue;
     }
     int64_t now = NowMs();
     Connection back;
     back.fd = c.fd;
+    back.id = c.id;
     back.since = now;
     if (gently) {
       shutdown(c.fd, SHUT_WR);
@@ -441,8 +454,8 @@ bool ConnectionGate::Run() {
   }
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
-  for (Connection& c : ready_) close(c.fd);
-  for (Connection& c : returned_) close(c.fd);
+  for (Connection& c : ready_) CloseTaken(c);
+  for (Connection& c : returned_) CloseTaken(c);
   ready_.clear();
   returned_.clear();
   return ok;

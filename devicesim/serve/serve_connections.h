@@ -37,14 +37,18 @@ struct ConnectionLimits {
 
 class ConnectionGate {
  public:
-  // Serves one request from `stream`, whose header has arrived whole. True
-  // when the connection may carry another request; `*close_gently` asks for
-  // the rest of what the peer sends to be read and dropped (briefly) before
-  // the connection closes, so that the peer sees the answer (a request
-  // refused before its body was read).
-  using Handler = std::function<bool(httplib::Stream& stream, bool* close_gently)>;
+  // Serves one request from `stream`, whose header has arrived whole, on
+  // connection number `connection` (unique for the gate's life). True when
+  // the connection may carry another request; `*close_gently` asks for the
+  // rest of what the peer sends to be read and dropped (briefly) before the
+  // connection closes, so that the peer sees the answer (a request refused
+  // before its body was read).
+  using Handler = std::function<bool(httplib::Stream& stream, uint64_t connection, bool* close_gently)>;
+  // Connection `connection` is closed, for whatever reason; called once for
+  // each, on the gate's thread or a worker's: it must not wait.
+  using Closed = std::function<void(uint64_t connection)>;
 
-  ConnectionGate(ConnectionLimits limits, Handler handler);
+  ConnectionGate(ConnectionLimits limits, Handler handler, Closed closed = nullptr);
   ~ConnectionGate();
   ConnectionGate(const ConnectionGate&) = delete;
   ConnectionGate& operator=(const ConnectionGate&) = delete;
@@ -65,6 +69,7 @@ class ConnectionGate {
  private:
   struct Connection {
     int fd = -1;
+    uint64_t id = 0;
     std::string buffered;    // read but not yet served
     int64_t since = 0;       // monotonic ms: waiting since
     uint64_t order = 0;      // when it began to wait, among those of the same ms
@@ -87,6 +92,8 @@ class ConnectionGate {
   bool HeaderComplete(Connection& c);
   void Watch(Connection c);
   void Close(int fd);
+  // Closes a connection that is not waiting (a worker's, or one never watched).
+  void CloseTaken(const Connection& c);
   // The connection that has waited longest: the first to give way.
   int OldestWaiting() const;
   void ExpireAndEvict(int64_t now);
@@ -96,6 +103,8 @@ class ConnectionGate {
 
   ConnectionLimits limits_;
   Handler handler_;
+  Closed closed_;
+  std::atomic<uint64_t> next_id_{0};
   int listen_fd_ = -1;
   int epoll_fd_ = -1;
   int wake_fd_ = -1;

@@ -138,12 +138,21 @@ bool ValidPageId(const std::string& page) {
   return true;
 }
 
-bool PageId(const Body& body, std::string* page, Response& res) {
-  if (!body.Text("page", kMaxPageId, page, res, false)) return false;
-  if (!ValidPageId(*page)) {
+// The connection a worker serves now: the gate hands each its own.
+thread_local uint64_t current_connection = 0;
+
+// A connection as a client that holds keys: never a page's id, which has no ':'.
+std::string ConnectionClient(uint64_t connection) { return "connection:" + std::to_string(connection); }
+
+// Who holds the keys a request presses: the page it names, or, without one,
+// its connection, whose keys go up when it closes.
+bool Client(const Body& body, std::string* client, Response& res) {
+  if (!body.Text("page", kMaxPageId, client, res, false)) return false;
+  if (!ValidPageId(*client)) {
     Refuse(res, 400, "\"page\" takes letters, digits, '-' and '_' only");
     return false;
   }
+  if (client->empty()) *client = ConnectionClient(current_connection);
   return true;
 }
 
@@ -322,12 +331,16 @@ bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) 
 PageServer::PageServer(PageServerSettings settings, EventHub* hub, DeviceWatcher* watcher, HeldKeys* keys)
     : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), sessions_(settings_.token),
       router_(std::make_unique<Router>()),
-      gate_(settings_.limits, [this](httplib::Stream& stream, bool* close_gently) {
-        refused_unread = false;
-        bool keep = router_->Serve(stream);
-        *close_gently = refused_unread;
-        return keep && !refused_unread;
-      }) {
+      gate_(
+          settings_.limits,
+          [this](httplib::Stream& stream, uint64_t connection, bool* close_gently) {
+            refused_unread = false;
+            current_connection = connection;
+            bool keep = router_->Serve(stream);
+            *close_gently = refused_unread;
+            return keep && !refused_unread;
+          },
+          [this](uint64_t connection) { ConnectionClosed(connection); }) {
   router_->set_payload_max_length(kMaxBodyBytes);
   router_->set_keep_alive_timeout(settings_.limits.idle_ms / 1000);
   Routes();
@@ -361,16 +374,28 @@ void PageServer::Stop() {
   gate_.Stop();
 }
 
-// Pages that went quiet (closed without a word, or frozen) let go of their keys.
+// Clients that went quiet (closed without a word, or frozen) and
+// connections that closed let go of their keys. Here, not on the gate's
+// thread: a key goes up under the device's lock, which a press may hold.
 void PageServer::Sweep() {
   std::unique_lock<std::mutex> lock(sweep_mutex_);
   while (!stopping_) {
-    sweep_wake_.wait_for(lock, kSweepEvery, [this] { return stopping_; });
+    sweep_wake_.wait_for(lock, kSweepEvery, [this] { return stopping_ || !closed_.empty(); });
     if (stopping_) break;
+    std::vector<uint64_t> closed;
+    closed.swap(closed_);
     lock.unlock();
-    if (keys_->ReleaseSilent(std::chrono::milliseconds(kSilenceMs)) > 0) watcher_->Poke();
+    size_t before = keys_->Count();
+    for (uint64_t connection : closed) keys_->ReleasePage(ConnectionClient(connection));
+    if (keys_->ReleaseSilent(std::chrono::milliseconds(kSilenceMs)) > 0 || keys_->Count() != before) watcher_->Poke();
     lock.lock();
   }
+}
+
+void PageServer::ConnectionClosed(uint64_t connection) {
+  std::lock_guard<std::mutex> lock(sweep_mutex_);
+  closed_.push_back(connection);
+  sweep_wake_.notify_all();
 }
 
 void PageServer::StreamClosed(uint64_t stream, const std::string& page) {
@@ -543,7 +568,7 @@ void PageServer::Routes() {
     std::string name, page, message;
     bool down = false;
     if (!body.Parse(req, res) || !body.Text("name", 64, &name, res) || !body.Flag("down", &down, res) ||
-        !PageId(body, &page, res))
+        !Client(body, &page, res))
       return;
     if (name.empty()) {
       Refuse(res, 400, "\"name\" names a button table entry, such as 40C1");
@@ -570,7 +595,7 @@ void PageServer::Routes() {
     Body body;
     std::string page, message;
     bool down = false;
-    if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !PageId(body, &page, res)) return;
+    if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !Client(body, &page, res)) return;
     keys_->Heard(page);
     HeldKeys::Result result = down ? keys_->PowerDown(page, &message) : keys_->PowerUp(page, &message);
     if (result != HeldKeys::Result::kOk) {
@@ -586,7 +611,7 @@ void PageServer::Routes() {
     if (!MayChange(req, res)) return;
     Body body;
     std::string page;
-    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
+    if (!body.Parse(req, res) || !Client(body, &page, res)) return;
     keys_->Heard(page);
     Reply(res, 200, Json{{"page", page}});
   });
@@ -595,8 +620,8 @@ void PageServer::Routes() {
     if (!MayChange(req, res)) return;
     Body body;
     std::string page;
-    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
-    if (!page.empty()) keys_->ReleasePage(page);
+    if (!body.Parse(req, res) || !Client(body, &page, res)) return;
+    keys_->ReleasePage(page);
     watcher_->Poke();
     Reply(res, 200, Json{{"page", page}});
   });

@@ -21,6 +21,9 @@
 // POST /api/power        {"down": true|false, "page": ID}
 // POST /api/heartbeat    {"page": ID}: the page is still there
 // POST /api/release      {"page": ID}: the page goes away; its keys go up
+//                        (without "page", or with "page": "", the client is
+//                        the request's connection, whose keys go up when it
+//                        closes)
 // POST /api/ui           a person's action: {"action": VERB} and its
 //                        arguments, named as platform/person.h's table names
 //                        them: {"action": "select", "id": 1013, "line": 3}
@@ -28,8 +31,9 @@
 // POST /api/settings     starts tapdeck, as the Today screen's Settings does
 //
 // Who may ask is serve_access.h's: every check is made on the header alone,
-// before any body is read. A page's keys go up when its event stream ends
-// or when it has not been heard from for kSilenceMs, whichever comes first.
+// before any body is read. A client's keys go up when it goes: a page's when
+// its event stream ends, a connection's when it closes, and either's when it
+// has not been heard from for kSilenceMs, whichever comes first.
 // Bad requests get a 4xx answer {"error": REASON} and change nothing.
 #pragma once
 
@@ -37,6 +41,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "devicesim/serve/serve_access.h"
 #include "devicesim/serve/serve_connections.h"
@@ -93,6 +98,7 @@ class PageServer {
   bool MayChange(const httplib::Request& req, httplib::Response& res) const;
   void ServePage(const httplib::Request& req, httplib::Response& res);
   void StreamClosed(uint64_t stream, const std::string& page);
+  void ConnectionClosed(uint64_t connection);
   void Sweep();
 
   PageServerSettings settings_;
@@ -105,6 +111,7 @@ class PageServer {
   int port_ = 0;
   std::mutex sweep_mutex_;
   std::condition_variable sweep_wake_;
+  std::vector<uint64_t> closed_;  // connections closed, for Sweep
   bool stopping_ = false;
 };
 

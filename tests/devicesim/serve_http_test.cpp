@@ -553,4 +553,40 @@ TEST_F(ServeHttpTest, APageThatSaysItGoesLetsGoAtOnce) {
   EXPECT_FALSE(KeyIsDown(0xDF));
 }
 
+// A client without a page (a script) is its connection: its keys go up
+// when it closes, or when it says nothing for the silence limit.
+TEST_F(ServeHttpTest, KeysPressedWithoutAPageGoUpWhenTheirConnectionGoes) {
+  const auto post = [&](Raw& raw, const std::string& path, const std::string& body) {
+    raw.Send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+             token_ + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body);
+    return Status(raw.Answer());
+  };
+  auto button = std::make_unique<Raw>(Port());
+  auto power = std::make_unique<Raw>(Port());
+  auto quiet = std::make_unique<Raw>(Port());
+  ASSERT_EQ(post(*button, "/api/button", "{\"name\":\"40C1\",\"down\":true}"), 200);
+  ASSERT_EQ(post(*power, "/api/power", "{\"down\":true,\"page\":\"\"}"), 200);
+  ASSERT_EQ(post(*quiet, "/api/button", "{\"name\":\"40C2\",\"down\":true}"), 200);
+  auto pressed = Clock::now();
+  EXPECT_TRUE(KeyIsDown(0xC1) && KeyIsDown(0xDF) && KeyIsDown(0xC2));
+  // Another connection is another client.
+  Raw other(Port());
+  EXPECT_EQ(post(other, "/api/button", "{\"name\":\"40C1\",\"down\":false}"), 409);
+  EXPECT_TRUE(KeyIsDown(0xC1));
+
+  button.reset();
+  EXPECT_TRUE(Eventually([] { return !KeyIsDown(0xC1); })) << "the connection that held 40C1 closed";
+  EXPECT_TRUE(KeyIsDown(0xDF));
+  ASSERT_EQ(post(*power, "/api/heartbeat", "{}"), 200);
+  power.reset();
+  EXPECT_TRUE(Eventually([] { return !KeyIsDown(0xDF); }));
+  // Still open, but silent: up after the limit, and not before.
+  for (int i = 0; i < 1000 && KeyIsDown(0xC2); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(KeyIsDown(0xC2));
+  EXPECT_GE(MsSince(pressed), devicesim::serve::kSilenceMs);
+  std::vector<Json> entries = ButtonEntries();
+  EXPECT_EQ(entries.size(), 4u) << "two buttons down and up, each once";
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "platform/faults.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_ledger.h"
 #include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_views.h"
@@ -23,6 +25,9 @@
 #include "tests/devicesim/serve_fixture.h"
 
 namespace {
+
+using devicesim::serve::LedgerKey;
+using devicesim::serve::LeftBehind;
 
 // ---- Which requests may reach the device ---------------------------------------------
 
@@ -298,22 +303,105 @@ TEST_F(ServeDeviceTest, APageThatGoesAwayLetsGoOfItsKeysOnly) {
   EXPECT_EQ(keys.Count(), 0u);
 }
 
-TEST_F(ServeDeviceTest, APageNotHeardFromLetsGoOfItsKeysWithOrWithoutAStream) {
+TEST_F(ServeDeviceTest, AClientNotHeardFromLetsGoOfItsKeysPageOrNot) {
   using std::chrono::milliseconds;
   HeldKeys keys;
   std::string message;
   auto now = HeldKeys::Clock::now();
   ASSERT_EQ(keys.PowerDown("quiet", &message), HeldKeys::Result::kOk);
   ASSERT_EQ(keys.ButtonDown("alive", "40C1", output_, &message), HeldKeys::Result::kOk);
-  ASSERT_EQ(keys.ButtonDown("", "40C2", output_, &message), HeldKeys::Result::kOk);  // a script's
+  ASSERT_EQ(keys.ButtonDown("connection:7", "40C2", output_, &message), HeldKeys::Result::kOk);  // a script's
   keys.Heard("alive", now + milliseconds(2500));
+  keys.Heard("connection:7", now + milliseconds(3500));
   EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(2000)), 0u) << "not yet";
   EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(4000)), 1u);
   EXPECT_FALSE(KeyIsDown(0xDF)) << "the quiet page's power key";
   EXPECT_TRUE(KeyIsDown(0xC1));
-  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(6000)), 1u);
-  EXPECT_FALSE(KeyIsDown(0xC1));
-  EXPECT_TRUE(KeyIsDown(0xC2)) << "a key held without a page waits for its key up";
+  EXPECT_TRUE(KeyIsDown(0xC2));
+  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(7000)), 2u);
+  EXPECT_TRUE(KeysDownNow().empty());
+}
+
+// ---- What a server that is gone left down ----------------------------------------------------
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ServeDeviceTest, EveryKeyIsInTheLedgerBeforeItGoesDownAndTheNextServerLetsGoOfIt) {
+  using devicesim::serve::FindLeftBehind;
+  using devicesim::serve::KeyLedger;
+  const std::string folder = device::Folder();
+  std::string message, error;
+  std::string path = folder + "/serve-keys." + std::to_string(getpid());
+  {
+    KeyLedger ledger;
+    ASSERT_TRUE(ledger.Open(folder, &error)) << error;
+    HeldKeys keys;
+    keys.SetLedger(&ledger);
+    ASSERT_EQ(keys.ButtonDown("a", "40C1", output_, &message), HeldKeys::Result::kOk);
+    ASSERT_EQ(keys.PowerDown("", &message), HeldKeys::Result::kOk);
+    std::vector<LedgerKey> listed;
+    ASSERT_TRUE(devicesim::serve::ParseLedger(ReadText(path), &listed)) << ReadText(path);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].button.entry, u"40C1");
+    EXPECT_EQ(listed[0].button.virtual_key, 0xC1);
+    EXPECT_TRUE(listed[1].power);
+    EXPECT_TRUE(FindLeftBehind(folder).empty()) << "a running server's ledger is its own";
+    ASSERT_EQ(keys.ButtonUp("a", "40C1", &message), HeldKeys::Result::kOk);
+    ASSERT_TRUE(devicesim::serve::ParseLedger(ReadText(path), &listed));
+    EXPECT_EQ(listed.size(), 1u);
+    keys.SetLedger(nullptr);
+    // Gone as if killed: the key stays down, the ledger stays, its lock goes.
+  }
+  EXPECT_TRUE(KeyIsDown(0xDF));
+  ASSERT_TRUE(std::filesystem::exists(path));
+
+  // Another gone server's, by hand: Button 2 as it went down, and Button 1
+  // listed with a press of its own that has been followed by another since.
+  HeldKeys other;
+  ASSERT_EQ(other.ButtonDown("b", "40C2", output_, &message), HeldKeys::Result::kOk);
+  ASSERT_EQ(other.ButtonDown("b", "40C1", output_, &message), HeldKeys::Result::kOk);
+  int64_t c2_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC2, &c2_at));
+  LedgerKey c2{false, {u"40C2", 0xC2, u"\\Windows\\contacts.exe", u""}, c2_at - 5, c2_at};
+  LedgerKey c1{false, {u"40C1", 0xC1, u"", u""}, 1, 2};
+  std::ofstream(folder + "/serve-keys.999998") << devicesim::serve::LedgerText({c2, c1});
+  // A ledger cut short or written by hand tells nothing.
+  std::ofstream(folder + "/serve-keys.999999") << "{\"keys\": [{\"vk\": 300";
+  auto left = FindLeftBehind(folder);
+  ASSERT_EQ(left.size(), 3u);
+  std::sort(left.begin(), left.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  LeftBehind& killed = left[0].path == path ? left[0] : left[2];
+  LeftBehind& by_hand = left[1];
+  LeftBehind& garbled = left[0].path == path ? left[2] : left[0];
+  EXPECT_EQ(killed.problem, "");
+  EXPECT_EQ(by_hand.problem, "");
+  EXPECT_NE(garbled.problem.find("not a ledger"), std::string::npos) << garbled.problem;
+  EXPECT_TRUE(FindLeftBehind(folder).empty()) << "taken by this caller until forgotten";
+
+  HeldKeys next;
+  size_t before = device::ReadJournal().size();
+  std::vector<std::string> released = next.ReleaseLeftBehind(killed.keys);
+  ASSERT_EQ(released.size(), 1u);
+  EXPECT_EQ(released[0], "0xDF (the power key)");
+  EXPECT_FALSE(KeyIsDown(0xDF));
+  std::vector<device::JournalEntry> journal = device::ReadJournal();
+  ASSERT_EQ(journal.size(), before + 1) << "the key up is journalled";
+  EXPECT_EQ(journal.back().event, "key");
+  EXPECT_NE(journal.back().fields.find("\"up\":true"), std::string::npos) << journal.back().fields;
+  EXPECT_TRUE(next.ReleaseLeftBehind(killed.keys).empty()) << "a key already up is passed over";
+  released = next.ReleaseLeftBehind(by_hand.keys);
+  ASSERT_EQ(released.size(), 1u);
+  EXPECT_EQ(released[0], "0xC2 (40C2)");
+  EXPECT_FALSE(KeyIsDown(0xC2));
+  EXPECT_TRUE(KeyIsDown(0xC1)) << "pressed again since: not the gone server's";
+  EXPECT_EQ(ButtonEntries().back()["down"], false);
+  for (LeftBehind& ledger : left) devicesim::serve::Forget(&ledger);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+  EXPECT_TRUE(FindLeftBehind(folder).empty());
 }
 
 // ---- What the page is told ----------------------------------------------------------------------
