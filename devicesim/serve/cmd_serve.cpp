@@ -14,6 +14,7 @@
 
 #include "devicesim/cli/commands.h"
 #include "devicesim/cli/install.h"
+#include "devicesim/serve/serve_access.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
@@ -53,7 +54,8 @@ const char kHelp[] =
     "                in a process list)\n"
     "  --new-token   make a new token: pages opened with the old one are refused\n"
     "                until the new address is opened\n"
-    "  --web DIR     the page's files (default: web/ beside devicesim)\n"
+    "  --web DIR     the page's files (default: web/ beside devicesim): regular\n"
+    "                files with one link each, index.html among them\n"
     "\n"
     "Programs that presses start append their output to output/buttons.txt in the\n"
     "device folder. Ctrl-C (or SIGTERM) stops the server; every key a client holds\n"
@@ -129,8 +131,19 @@ int Run(const Args& args) {
   if (!RequireDevice(kServeCommand)) return kExitFailure;
   std::string web = parsed.Value("--web", OwnFolder() + "/web");
   std::error_code ignored;
-  if (!std::filesystem::is_regular_file(web + "/index.html", ignored))
-    return Failure(kServeCommand, "no index.html in " + web + " (build the host build, or give --web)");
+  // Held to the rule every visit is held to, so that no visit gets a 500.
+  std::string index;
+  switch (serve::ReadWebFile(web, "index.html", serve::kMaxWebFileBytes, &index)) {
+    case serve::WebFile::kRead: break;
+    case serve::WebFile::kMissing:
+      return Failure(kServeCommand, "no index.html in " + web + " (build the host build, or give --web)");
+    case serve::WebFile::kNotAFile:
+      return Failure(kServeCommand, web + "/index.html is not a regular file with one link (a symbolic link, a "
+                                          "second hard link, or no file at all): the page's files are served only so");
+    case serve::WebFile::kTooLarge:
+      return Failure(kServeCommand, web + "/index.html is larger than " +
+                                        std::to_string(serve::kMaxWebFileBytes >> 20) + " MiB");
+  }
 
   serve::PageServerSettings settings;
   settings.web_folder = std::filesystem::absolute(web, ignored).string();

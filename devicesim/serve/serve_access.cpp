@@ -89,7 +89,8 @@ WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t m
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? WebFile::kMissing : WebFile::kNotAFile;
   struct stat info {};
   WebFile result = WebFile::kRead;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  // A second link may be a file outside the folder, linked in by hand.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
     result = WebFile::kNotAFile;
   } else if (static_cast<size_t>(info.st_size) > max_bytes) {
     result = WebFile::kTooLarge;

@@ -53,7 +53,8 @@ BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes);
 
 enum class WebFile { kRead, kMissing, kNotAFile, kTooLarge };
 // The page's file `name` (no '/' in it) from `folder`: a regular file
-// inside the folder only, never through a link, at most `max_bytes`.
+// inside the folder only, never through a symbolic link nor one with a
+// second (hard) link, at most `max_bytes`.
 WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t max_bytes, std::string* content);
 
 }  // namespace devicesim::serve

@@ -425,6 +425,10 @@ void PageServer::Routes() {
   server.set_pre_routing_handler([this](const Request& req, Response& res) {
     return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
   });
+  // A client that waits to be told to send its body is told so only once
+  // the request would be admitted; otherwise the refusal comes instead.
+  server.set_expect_100_continue_handler(
+      [this](const Request& req, Response& res) { return Admit(req, res) ? 100 : res.status; });
 
   server.set_error_handler([](const Request&, Response& res) {
     if (!res.body.empty()) return;

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "devicesim/serve/serve_token.h"
+#include "tests/devicesim/run_program.h"
 #include "tests/devicesim/serve_fixture.h"
 
 namespace {
@@ -304,10 +305,34 @@ TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
     raw.Send(megabyte);
     EXPECT_TRUE(raw.ClosedWithin(3000));
   }
+  // Told to go on only once the checks are passed; otherwise told why, at once.
+  const std::string expect = "Expect: 100-continue\r\nContent-Type: application/json\r\n";
+  struct Expecting {
+    std::string header;
+    int status;
+  } expecting[] = {
+      {"POST /api/button HTTP/1.1\r\n" + host + expect + "Content-Length: 27\r\n\r\n", 403},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + expect + "Content-Length: 104857600\r\n\r\n", 413},
+      {"POST /api/button HTTP/1.1\r\nHost: elsewhere.example\r\n" + credential + expect + "Content-Length: 27\r\n\r\n", 403},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + expect + "Content-Length: 27\r\n\r\n", 100},
+  };
+  for (const Expecting& c : expecting) {
+    Raw raw(Port());
+    ASSERT_TRUE(raw.Send(c.header));
+    std::string answer = raw.Answer(2000, "\r\n\r\n");
+    EXPECT_EQ(Status(answer), c.status) << c.header << answer;
+    if (c.status != 100) continue;
+    ASSERT_TRUE(raw.Send("{\"name\":\"40C1\",\"down\":true}"));
+    answer = raw.Answer();
+    EXPECT_EQ(Status(answer), 200) << answer;
+  }
+  EXPECT_EQ(ButtonEntries().size(), 1u) << "only the request that passed pressed";
+  keys_.ReleaseAll();
+
   auto header_too_large = std::make_unique<Raw>(Port());
   header_too_large->Send("GET / HTTP/1.1\r\n" + host + "X-Filler: " + std::string(9000, 'y') + "\r\n\r\n");
   EXPECT_EQ(Status(header_too_large->Answer()), 431);
-  EXPECT_TRUE(ButtonEntries().empty());
+  EXPECT_EQ(ButtonEntries().size(), 2u);
 }
 
 // Any page on 127.0.0.1 can set cookies for this server too, as many and as
@@ -454,6 +479,13 @@ TEST_F(ServeHttpTest, OnlyRegularFilesInsideTheWebFolderAreServed) {
   auto page = Get("/", Page());
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
+  // A second link: the file may be anywhere, linked in by hand.
+  std::ofstream(device::Folder() + "/secret.txt") << "not for the page";
+  std::filesystem::create_hard_link(device::Folder() + "/secret.txt", web_ + "/linked.js");
+  auto linked_in = Get("/linked.js", Page());
+  ASSERT_TRUE(linked_in);
+  EXPECT_EQ(linked_in->status, 404);
+  EXPECT_EQ(linked_in->body.find("not for the page"), std::string::npos);
   // index.html itself is held to the same rule.
   std::filesystem::remove(web_ + "/index.html");
   std::filesystem::create_symlink("/etc/passwd", web_ + "/index.html");
@@ -461,6 +493,23 @@ TEST_F(ServeHttpTest, OnlyRegularFilesInsideTheWebFolderAreServed) {
   ASSERT_TRUE(linked);
   EXPECT_EQ(linked->status, 500);
   EXPECT_EQ(linked->body.find("root:"), std::string::npos);
+}
+
+TEST_F(ServeDeviceTest, ServeStartsOnlyWithAnIndexHtmlThatItWouldServe) {
+  const std::string folder = device::Folder();
+  std::ofstream(folder + "/elsewhere.html") << "<p>elsewhere</p>";
+  for (const char* kind : {"symbolic", "hard"}) {
+    const std::string web = folder + "/web-" + kind;
+    std::filesystem::create_directories(web);
+    if (std::string(kind) == "symbolic")
+      std::filesystem::create_symlink(folder + "/elsewhere.html", web + "/index.html");
+    else
+      std::filesystem::create_hard_link(folder + "/elsewhere.html", web + "/index.html");
+    ProgramRun run = RunProgram({DEVICESIM_PATH, "--device", folder, "serve", "--port", "0", "--web", web});
+    EXPECT_EQ(run.status, 1) << kind << run.out << run.err;
+    EXPECT_NE(run.err.find("not a regular file with one link"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << "no address printed";
+  }
 }
 
 // ---- Pressing ---------------------------------------------------------------------------------------
