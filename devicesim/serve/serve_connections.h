@@ -1,11 +1,18 @@
 // devicesim serve's connections: one thread waits on every connection that
-// has no whole request header yet, so a slow or idle client holds no worker;
-// only a connection whose header has arrived is handed to a worker. Every
-// connection is bounded: the time from its first byte to the end of its
-// header, the time it may stay idle, the size of its header, and how many may
-// wait at once (beyond that, the one waiting longest is closed). Cookie
-// header lines are dropped as they come: the server reads none, and any page
-// on 127.0.0.1 can make them as long as a browser allows.
+// has no whole request header yet, and on every answer its peer has not
+// taken yet, so a slow, idle or unreading client holds no worker; only a
+// connection whose header has arrived is handed to a worker, and the worker
+// leaves what the peer does not take at once to this thread. A connection
+// reads its next request only once its answer is taken. Every connection is
+// bounded: the time from its first byte to the end of its header, the time
+// it may stay idle, the size of its header, the time its peer may take to
+// take an answer, and how many the gate holds at once. Beyond that number
+// one gives way, never the newcomer: first one that has sent nothing (looked
+// at again first: what it sent may not have been read yet), the one waiting
+// longest; then one closing anyway; then the slowest header; then the
+// slowest reader. Cookie header lines are dropped as they come: the server
+// reads none, and any page on 127.0.0.1 can make them as long as a browser
+// allows.
 #pragma once
 
 #include <atomic>
@@ -28,10 +35,11 @@ namespace devicesim::serve {
 struct ConnectionLimits {
   int idle_ms = 5000;         // no request under way
   int request_ms = 2000;      // a request's first byte to its last (header and body)
-  int write_ms = 5000;        // one write that the peer does not take
+  int write_ms = 5000;        // an answer that the peer does not take
   size_t max_header = 8192;   // bytes up to the header's empty line, Cookie lines left out
   size_t max_raw_header = 1 << 20;  // the same with Cookie lines
-  size_t max_waiting = 64;    // connections waiting for a header at once
+  size_t max_unsent = 5 << 20;      // an answer held for a peer that does not take it
+  size_t max_waiting = 256;   // connections the gate holds at once (waiting, or being answered)
   size_t workers = 12;        // requests served at once, event streams included
 };
 
@@ -63,7 +71,7 @@ class ConnectionGate {
   // end on their own (event streams when their source stops).
   void Stop();
 
-  // Connections waiting for a request header now (for tests).
+  // Connections the gate holds now (for tests).
   size_t Waiting() const;
 
  private:
@@ -77,6 +85,9 @@ class ConnectionGate {
     bool started = false;    // a byte of the next request has come
     bool lingering = false;  // answered and closing: what comes is dropped
     size_t dropped = 0;
+    std::string unsent;      // an answer the peer has not taken yet
+    size_t unsent_at = 0;
+    enum class After { kNext, kClose, kLinger } after = After::kNext;  // once it is taken
     size_t raw = 0;          // header bytes read, Cookie lines included
     size_t line_start = 0;   // in `buffered`: the header line being read
     bool in_cookie = false;  // the rest of the line being read is dropped
@@ -88,14 +99,19 @@ class ConnectionGate {
 
   void Accept();
   void Readable(int fd);
+  void Writable(int fd);
+  // The answer is taken: the connection waits for its next request, or closes.
+  void Answered(Connection& c);
+  bool Writing(const Connection& c) const { return c.unsent_at < c.unsent.size(); }
   // True when `c` holds a whole header (or is beyond help and was closed).
   bool HeaderComplete(Connection& c);
   void Watch(Connection c);
   void Close(int fd);
   // Closes a connection that is not waiting (a worker's, or one never watched).
   void CloseTaken(const Connection& c);
-  // The connection that has waited longest: the first to give way.
-  int OldestWaiting() const;
+  // The connection that gives way to `newcomer` (see above); -1 when the
+  // newcomer is the only one.
+  int GiveWay(int newcomer);
   void ExpireAndEvict(int64_t now);
   int NextTimeout(int64_t now) const;
   void Work();

@@ -379,6 +379,19 @@ TEST_F(ServeCrowdTest, TheNewestConnectionIsNeverTheOneThatGivesWay) {
     EXPECT_EQ(Status(crowd.back()->Answer()), 200) << "round " << round;
     EXPECT_TRUE(crowd.front()->ClosedWithin(500)) << "round " << round;
   }
+  // One that has sent nothing gives way before one whose header is coming,
+  // however long that one has waited.
+  Raw coming(Port());
+  ASSERT_TRUE(coming.Send(get.substr(0, 10)));
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 1; }));
+  Raw idle(Port());
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 2; }));
+  Raw newcomer(Port());
+  ASSERT_TRUE(newcomer.Send(get));
+  EXPECT_EQ(Status(newcomer.Answer()), 200);
+  EXPECT_TRUE(idle.ClosedWithin(500));
+  ASSERT_TRUE(coming.Send(get.substr(10)));
+  EXPECT_EQ(Status(coming.Answer()), 200);
 }
 
 // ---- Slow and idle clients ----------------------------------------------------------------------
@@ -390,9 +403,47 @@ class ServeLoadTest : public ServeHttpTest {
     devicesim::serve::ConnectionLimits limits;
     limits.request_ms = 1000;
     limits.idle_ms = 1500;
+    limits.write_ms = 1500;
     return limits;
   }
 };
+
+// Clients that ask for the page's files and never read the answers, more of
+// them than there are workers: the answers wait for them in the gate, and
+// the page's own requests pass. A client that pipelines gets every answer,
+// in order, once it reads.
+TEST_F(ServeLoadTest, SlowReadersHoldNoWorkerAndPipelinedAnswersComeWholeInOrder) {
+  const std::string big(1 << 20, 'b');
+  std::ofstream(web_ + "/big.js") << big;
+  const std::string get = "GET /big.js HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\n\r\n";
+  std::string pipelined;
+  for (int i = 0; i < 20; ++i) pipelined += get;
+  std::vector<std::unique_ptr<Raw>> readers;
+  for (size_t i = 0; i < devicesim::serve::ConnectionLimits{}.workers + 4; ++i) {
+    readers.push_back(std::make_unique<Raw>(Port()));
+    ASSERT_TRUE(readers.back()->Send(pipelined));
+  }
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() >= readers.size(); }));
+  for (int i = 0; i < 5; ++i) {
+    auto start = Clock::now();
+    auto page = Get("/", Page());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_LT(MsSince(start), 1000) << "the page waited behind clients that do not read";
+  }
+  // Answers nobody takes are dropped after the write time.
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 0; }));
+  readers.clear();
+
+  Raw pipeliner(Port());
+  ASSERT_TRUE(pipeliner.Send(get + get + "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // not reading, for a while
+  for (const std::string& body : {big, big, std::string("'use strict';")}) {
+    std::string answer = pipeliner.Answer(5000);
+    ASSERT_EQ(Status(answer), 200) << answer.substr(0, 200);
+    EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), body);
+  }
+}
 
 TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
   const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
@@ -426,7 +477,7 @@ TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
 
   // More waiting connections than the gate keeps: the longest waiting go.
   std::vector<std::unique_ptr<Raw>> many;
-  for (int i = 0; i < 100; ++i) many.push_back(std::make_unique<Raw>(Port()));
+  for (int i = 0; i < 300; ++i) many.push_back(std::make_unique<Raw>(Port()));
   EXPECT_TRUE(Eventually([&] { return server_->Waiting() > 0; }));
   EXPECT_LE(server_->Waiting(), devicesim::serve::ConnectionLimits{}.max_waiting);
   auto page = Get("/", Page());
