@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <cctype>
 #include <string>
 
@@ -38,22 +36,22 @@ bool OriginAllowed(const std::string& origin, int port) {
   return given == "http://127.0.0.1:" + std::to_string(port) || given == "http://localhost:" + std::to_string(port);
 }
 
-bool FromElsewhere(const httplib::Request& req, int port) {
+bool FromElsewhere(const Request& req, int port) {
   // Two of either cannot come from a browser; whatever sent them is not the page.
-  if (req.get_header_value_count("Origin") > 1 || req.get_header_value_count("Sec-Fetch-Site") > 1) return true;
-  if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), port)) return true;
-  if (req.has_header("Sec-Fetch-Site")) {
+  if (req.HeaderCount("Origin") > 1 || req.HeaderCount("Sec-Fetch-Site") > 1) return true;
+  if (req.HasHeader("Origin") && !OriginAllowed(req.Header("Origin"), port)) return true;
+  if (req.HasHeader("Sec-Fetch-Site")) {
     // same-site is another port of this machine: another origin all the same.
-    std::string site = Lower(req.get_header_value("Sec-Fetch-Site"));
+    std::string site = Lower(req.Header("Sec-Fetch-Site"));
     if (site != "same-origin" && site != "none") return true;
   }
   return false;
 }
 
-bool TopLevelVisit(const httplib::Request& req) {
+bool TopLevelVisit(const Request& req) {
   if ((req.method != "GET" && req.method != "HEAD") || req.path != "/") return false;
-  if (Lower(req.get_header_value("Sec-Fetch-Mode")) != "navigate") return false;
-  std::string destination = Lower(req.get_header_value("Sec-Fetch-Dest"));
+  if (Lower(req.Header("Sec-Fetch-Mode")) != "navigate") return false;
+  std::string destination = Lower(req.Header("Sec-Fetch-Dest"));
   return destination.empty() || destination == "document";
 }
 
@@ -64,17 +62,17 @@ bool EqualInTime(const std::string& a, const std::string& b) {
   return differ == 0;
 }
 
-bool CarriesToken(const httplib::Request& req, const std::string& token) {
-  return !token.empty() && req.get_header_value_count(kTokenHeader) == 1 &&
-         EqualInTime(req.get_header_value(kTokenHeader), token);
+bool CarriesToken(const Request& req, const std::string& token) {
+  return !token.empty() && req.HeaderCount(kTokenHeader) == 1 &&
+         EqualInTime(req.Header(kTokenHeader), token);
 }
 
-BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes) {
-  if (req.has_header("Transfer-Encoding")) return BodyCheck::kChunked;
-  size_t count = req.get_header_value_count("Content-Length");
+BodyCheck CheckBody(const Request& req, size_t max_bytes) {
+  if (req.HasHeader("Transfer-Encoding")) return BodyCheck::kChunked;
+  size_t count = req.HeaderCount("Content-Length");
   if (count == 0) return BodyCheck::kOk;
   if (count > 1) return BodyCheck::kBadLength;
-  std::string length = Trim(req.get_header_value("Content-Length"));
+  std::string length = Trim(req.Header("Content-Length"));
   if (length.empty()) return BodyCheck::kBadLength;
   for (char c : length)
     if (c < '0' || c > '9') return BodyCheck::kBadLength;

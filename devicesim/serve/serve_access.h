@@ -18,9 +18,7 @@
 #include <cstddef>
 #include <string>
 
-namespace httplib {
-struct Request;
-}
+#include "devicesim/serve/serve_message.h"
 
 namespace devicesim::serve {
 
@@ -33,13 +31,13 @@ bool HostAllowed(const std::string& host, int port);
 bool OriginAllowed(const std::string& origin, int port);
 
 // A request made by a page of another origin, as the browser tells.
-bool FromElsewhere(const httplib::Request& req, int port);
+bool FromElsewhere(const Request& req, int port);
 // The person's browser opening the page itself (a link or typed address),
 // which may come from anywhere.
-bool TopLevelVisit(const httplib::Request& req);
+bool TopLevelVisit(const Request& req);
 
 // True when the request carries `token` in one X-Quadrakey-Token header.
-bool CarriesToken(const httplib::Request& req, const std::string& token);
+bool CarriesToken(const Request& req, const std::string& token);
 // Compares without telling through its time where two texts differ.
 bool EqualInTime(const std::string& a, const std::string& b);
 
@@ -49,7 +47,7 @@ enum class BodyCheck {
   kBadLength,   // a Content-Length that is not one decimal number
   kTooLong,
 };
-BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes);
+BodyCheck CheckBody(const Request& req, size_t max_bytes);
 
 enum class WebFile { kRead, kMissing, kNotAFile, kTooLarge };
 // The page's file `name` (no '/' in it) from `folder`: a regular file

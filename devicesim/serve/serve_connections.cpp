@@ -11,8 +11,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -42,17 +40,6 @@ bool WaitFor(int fd, short events, int64_t ms) {
   }
 }
 
-void Address(int fd, bool peer, std::string& ip, int& port) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  int got = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size)
-                 : getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  char text[INET_ADDRSTRLEN] = "";
-  if (got == 0 && address.sin_family == AF_INET) inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  ip = text;
-  port = got == 0 ? ntohs(address.sin_port) : 0;
-}
-
 // As much of `data` as the socket takes now; -1 when it is broken.
 ssize_t SendNow(int fd, const char* data, size_t size) {
   size_t sent = 0;
@@ -70,97 +57,6 @@ ssize_t SendNow(int fd, const char* data, size_t size) {
   }
   return static_cast<ssize_t>(sent);
 }
-
-// A connection's request for the library: first what the gate has read,
-// then the socket, which a body is read from until the request's deadline.
-// What the peer does not take at once is kept, up to a limit, for the gate
-// to send: a worker waits on a peer only for an answer past that limit (an
-// event stream that its page stopped reading).
-class GateStream : public httplib::Stream {
- public:
-  GateStream(int fd, std::string buffered, int64_t read_deadline, const ConnectionLimits& limits)
-      : fd_(fd), buffered_(std::move(buffered)), read_deadline_(read_deadline), limits_(limits) {}
-
-  bool is_readable() const override {
-    return at_ < buffered_.size() || WaitFor(fd_, POLLIN, read_deadline_ - NowMs());
-  }
-  bool is_writable() const override {
-    return !broken_ && (Unsent() < limits_.max_unsent || const_cast<GateStream*>(this)->Flush());
-  }
-
-  ssize_t read(char* ptr, size_t size) override {
-    if (at_ < buffered_.size()) {
-      size_t n = std::min(size, buffered_.size() - at_);
-      std::memcpy(ptr, buffered_.data() + at_, n);
-      at_ += n;
-      return static_cast<ssize_t>(n);
-    }
-    for (;;) {
-      if (!WaitFor(fd_, POLLIN, read_deadline_ - NowMs())) return -1;
-      ssize_t n = recv(fd_, ptr, size, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      return n;
-    }
-  }
-
-  ssize_t write(const char* ptr, size_t size) override {
-    if (broken_) return -1;
-    size_t taken = 0;
-    if (Unsent() == 0) {
-      ssize_t n = SendNow(fd_, ptr, size);
-      if (n < 0) {
-        broken_ = true;
-        return -1;
-      }
-      taken = static_cast<size_t>(n);
-    }
-    unsent_.append(ptr + taken, size - taken);
-    if (Unsent() > limits_.max_unsent && !Flush()) {
-      broken_ = true;
-      return -1;
-    }
-    return static_cast<ssize_t>(size);
-  }
-
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(fd_, true, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(fd_, false, ip, port); }
-  int socket() const override { return fd_; }
-
-  bool Broken() const { return broken_; }
-  std::string Leftover() const { return buffered_.substr(at_); }
-  // What the peer has not taken: the gate's to send.
-  std::string TakeUnsent() {
-    std::string rest = unsent_.substr(unsent_at_);
-    unsent_.clear();
-    unsent_at_ = 0;
-    return rest;
-  }
-
- private:
-  size_t Unsent() const { return unsent_.size() - unsent_at_; }
-  // Sends what is kept, waiting up to the write time for the peer; true when all went.
-  bool Flush() {
-    int64_t deadline = NowMs() + limits_.write_ms;
-    while (Unsent() > 0) {
-      ssize_t n = SendNow(fd_, unsent_.data() + unsent_at_, Unsent());
-      if (n < 0) return false;
-      unsent_at_ += static_cast<size_t>(n);
-      if (Unsent() > 0 && !WaitFor(fd_, POLLOUT, deadline - NowMs())) return false;
-    }
-    unsent_.clear();
-    unsent_at_ = 0;
-    return true;
-  }
-
-  int fd_;
-  std::string buffered_;
-  size_t at_ = 0;
-  int64_t read_deadline_;
-  const ConnectionLimits& limits_;
-  std::string unsent_;
-  size_t unsent_at_ = 0;
-  bool broken_ = false;
-};
 
 // The end of a header: an empty line (after CRLF or a bare LF). npos when
 // it has not come yet; otherwise the offset just after it.
@@ -187,6 +83,58 @@ bool IsCookieLine(const char* line, size_t size) {
 }
 
 }  // namespace
+
+ssize_t GateStream::Read(char* data, size_t size) {
+  if (at_ < buffered_.size()) {
+    size_t n = std::min(size, buffered_.size() - at_);
+    std::memcpy(data, buffered_.data() + at_, n);
+    at_ += n;
+    return static_cast<ssize_t>(n);
+  }
+  for (;;) {
+    if (!WaitFor(fd_, POLLIN, read_deadline_ - NowMs())) return -1;
+    ssize_t n = recv(fd_, data, size, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return n;
+  }
+}
+
+bool GateStream::Write(const std::string& data) {
+  if (broken_) return false;
+  size_t taken = 0;
+  if (Unsent() == 0) {
+    ssize_t n = SendNow(fd_, data.data(), data.size());
+    if (n < 0) {
+      broken_ = true;
+      return false;
+    }
+    taken = static_cast<size_t>(n);
+  }
+  unsent_.append(data, taken, std::string::npos);
+  if (Unsent() > limits_.max_unsent && !Flush()) broken_ = true;
+  return !broken_;
+}
+
+std::string GateStream::TakeUnsent() {
+  std::string rest = unsent_.substr(unsent_at_);
+  unsent_.clear();
+  unsent_at_ = 0;
+  return rest;
+}
+
+// Sends what is kept, waiting up to the write time for the peer; true when all went.
+bool GateStream::Flush() {
+  int64_t deadline = NowMs() + limits_.write_ms;
+  while (Unsent() > 0) {
+    ssize_t n = SendNow(fd_, unsent_.data() + unsent_at_, Unsent());
+    if (n < 0) return false;
+    unsent_at_ += static_cast<size_t>(n);
+    if (Unsent() > 0 && !WaitFor(fd_, POLLOUT, deadline - NowMs())) return false;
+  }
+  unsent_.clear();
+  unsent_at_ = 0;
+  return true;
+}
 
 void ConnectionGate::Take(Connection& c, const char* data, size_t size) {
   c.raw += size;

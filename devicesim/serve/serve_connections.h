@@ -15,6 +15,7 @@
 // allows.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -25,10 +26,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace httplib {
-class Stream;
-}
 
 namespace devicesim::serve {
 
@@ -43,6 +40,47 @@ struct ConnectionLimits {
   size_t workers = 12;        // requests served at once, event streams included
 };
 
+// A connection as a worker serves it: its request's header read by the
+// gate, then the socket, which a body is read from until the request's
+// deadline. What the peer does not take at once is kept, up to a limit, for
+// the gate to send: a worker waits on a peer only for an answer past that
+// limit (an event stream that its page stopped reading).
+class GateStream {
+ public:
+  GateStream(int fd, std::string buffered, int64_t read_deadline, const ConnectionLimits& limits)
+      : fd_(fd), buffered_(std::move(buffered)), read_deadline_(read_deadline), limits_(limits) {}
+
+  // What the gate read and nobody has taken: the request's header, whole,
+  // and whatever came after it.
+  const std::string& Buffered() const { return buffered_; }
+  size_t Taken() const { return at_; }
+  void Take(size_t bytes) { at_ = std::min(buffered_.size(), at_ + bytes); }
+  // Up to `size` bytes: what is buffered, then the socket; 0 at its end, -1
+  // past the deadline or on an error.
+  ssize_t Read(char* data, size_t size);
+  // False once the connection is broken, or the peer took nothing for the
+  // write time while more than the limit waited for it.
+  bool Write(const std::string& data);
+  bool Broken() const { return broken_; }
+
+  // For the gate: what is left to read, and the answer the peer has not taken.
+  std::string Leftover() const { return buffered_.substr(at_); }
+  std::string TakeUnsent();
+
+ private:
+  size_t Unsent() const { return unsent_.size() - unsent_at_; }
+  bool Flush();
+
+  int fd_;
+  std::string buffered_;
+  size_t at_ = 0;
+  int64_t read_deadline_;
+  const ConnectionLimits& limits_;
+  std::string unsent_;
+  size_t unsent_at_ = 0;
+  bool broken_ = false;
+};
+
 class ConnectionGate {
  public:
   // Serves one request from `stream`, whose header has arrived whole, on
@@ -51,7 +89,7 @@ class ConnectionGate {
   // rest of what the peer sends to be read and dropped (briefly) before the
   // connection closes, so that the peer sees the answer (a request refused
   // before its body was read).
-  using Handler = std::function<bool(httplib::Stream& stream, uint64_t connection, bool* close_gently)>;
+  using Handler = std::function<bool(GateStream& stream, uint64_t connection, bool* close_gently)>;
   // Connection `connection` is closed, for whatever reason; called once for
   // each, on the gate's thread or a worker's: it must not wait.
   using Closed = std::function<void(uint64_t connection)>;

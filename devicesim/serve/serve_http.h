@@ -47,13 +47,9 @@
 #include "devicesim/serve/serve_connections.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_message.h"
 #include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_watch.h"
-
-namespace httplib {
-struct Request;
-struct Response;
-}
 
 namespace devicesim::serve {
 
@@ -86,17 +82,38 @@ class PageServer {
   size_t Waiting() const { return gate_.Waiting(); }
 
  private:
-  class Router;
+  struct Route {
+    const char* method;
+    const char* path;
+    void (PageServer::*handle)(const Request& req, Response& res);
+  };
+  static const Route kRoutes[];
 
-  void Routes();
+  bool Serve(GateStream& stream, bool* close_gently);
+  void Dispatch(const Request& req, Response& res);
   // Before any body is read: whether the request may go on; answered when not.
-  bool Admit(const httplib::Request& req, httplib::Response& res) const;
+  bool Admit(const Request& req, Response& res) const;
   // Reached without a credential.
-  bool Open(const httplib::Request& req) const;
+  bool Open(const Request& req) const;
   // Carries the token (a script) or a session this server opened (a page).
-  bool Credited(const httplib::Request& req) const;
-  bool MayChange(const httplib::Request& req, httplib::Response& res) const;
-  void ServePage(const httplib::Request& req, httplib::Response& res);
+  bool Credited(const Request& req) const;
+  bool MayChange(const Request& req, Response& res) const;
+
+  // The routes, as kRoutes names them.
+  void ServePage(const Request& req, Response& res);
+  void WebFileRoute(const Request& req, Response& res);
+  void State(const Request& req, Response& res);
+  void Hello(const Request& req, Response& res);
+  void Events(const Request& req, Response& res);
+  void Lines(const Request& req, Response& res);
+  void OpenSession(const Request& req, Response& res);
+  void Button(const Request& req, Response& res);
+  void Power(const Request& req, Response& res);
+  void Heartbeat(const Request& req, Response& res);
+  void Release(const Request& req, Response& res);
+  void Settings(const Request& req, Response& res);
+  void Ui(const Request& req, Response& res);
+
   void StreamClosed(uint64_t stream, const std::string& page);
   void ConnectionClosed(uint64_t connection);
   void Sweep();
@@ -106,7 +123,6 @@ class PageServer {
   DeviceWatcher* watcher_;
   HeldKeys* keys_;
   mutable Sessions sessions_;
-  std::unique_ptr<Router> router_;
   ConnectionGate gate_;
   int port_ = 0;
   std::mutex sweep_mutex_;

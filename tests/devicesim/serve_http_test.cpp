@@ -602,13 +602,24 @@ TEST_F(ServeHttpTest, OnlyTheTokenChangesTheDeviceAndBadRequestsSayWhy) {
   EXPECT_TRUE(KeysDownNow().empty());
   EXPECT_TRUE(ButtonEntries().empty()) << "nothing refused reached the device";
 
-  auto pressed = Post("/api/button", down, Page());
+  // Held by a page: the request's connection may close.
+  auto pressed = Post("/api/button", "{\"name\":\"40C1\",\"down\":true,\"page\":\"p\"}", Page());
   ASSERT_TRUE(pressed);
   EXPECT_EQ(pressed->status, 200) << pressed->body;
   EXPECT_TRUE(KeyIsDown(0xC1));
+  // Each path answers the methods its routes have, and 405 with them to others.
   auto get = Get("/api/button", Page());
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 405);
+  EXPECT_EQ(get->get_header_value("Allow"), "POST");
+  auto post = Post("/api/state", "{}", Page());
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 405);
+  EXPECT_EQ(post->get_header_value("Allow"), "GET");
+  auto head = httplib::Client("127.0.0.1", Port()).Head("/app.js", Page());
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->status, 200);
+  EXPECT_EQ(head->get_header_value("Content-Length"), "13");
 }
 
 TEST_F(ServeHttpTest, WhatAnyProgramJournalsReachesTheStreamAndAGonePageLetsGoOfItsKeys) {

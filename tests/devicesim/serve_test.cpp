@@ -51,11 +51,11 @@ TEST(ServeRequests, OnlyThisServersNamesPassTheHostAndOriginChecks) {
   EXPECT_NE(a, b);
 }
 
-httplib::Request RequestWith(std::string method, std::string path, httplib::Headers headers) {
-  httplib::Request req;
+devicesim::serve::Request RequestWith(std::string method, std::string path, httplib::Headers headers) {
+  devicesim::serve::Request req;
   req.method = std::move(method);
   req.path = std::move(path);
-  req.headers = std::move(headers);
+  for (auto& [name, value] : headers) req.headers.emplace(name, value);
   return req;
 }
 
@@ -111,6 +111,59 @@ TEST(ServeRequests, TheTokenComesInItsHeaderAloneAndBodiesAreMeasuredByTheirHead
   // Chunked with a small length beside it: the length is not believed.
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "10"}}), 16),
             BodyCheck::kChunked);
+}
+
+// ---- Messages ---------------------------------------------------------------------------------
+
+TEST(ServeMessages, AHeaderIsReadWithItsQueryAndWhatFollowsItIsLeft) {
+  using devicesim::serve::HeaderRead;
+  using devicesim::serve::ReadRequestHeader;
+  devicesim::serve::Request req;
+  size_t used = 0;
+  std::string problem;
+  const std::string header = "GET /api/lines?id=%31013&x=a+b&id=2&flag HTTP/1.1\r\nHost: h\r\ncOnTeNt-LeNgTh: 3\r\n\r\n";
+  ASSERT_EQ(ReadRequestHeader(header + "abcGET / HTTP/1.1\r\n", 8192, &req, &used, &problem), HeaderRead::kRead) << problem;
+  EXPECT_EQ(used, header.size());
+  EXPECT_EQ(req.path, "/api/lines");
+  EXPECT_EQ(req.Param("id"), "1013") << "the first of a name";
+  EXPECT_EQ(req.Param("x"), "a b");
+  EXPECT_TRUE(req.HasParam("flag"));
+  EXPECT_EQ(req.Header("content-length"), "3");
+  EXPECT_EQ(req.content_length, 3u);
+  EXPECT_TRUE(req.keep_alive);
+  EXPECT_EQ(ReadRequestHeader("GET / HTTP/1.0\r\n\r\n", 8192, &req, &used, &problem), HeaderRead::kRead);
+  EXPECT_FALSE(req.keep_alive) << "HTTP/1.0 closes unless it asks";
+
+  EXPECT_EQ(ReadRequestHeader("GET / HTTP/1.1\r\nHost: h\r\n", 8192, &req, &used, &problem), HeaderRead::kIncomplete);
+  for (const char* chunked : {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n",
+                              "POST / HTTP/1.1\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n",
+                              "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n"})
+    EXPECT_EQ(ReadRequestHeader(chunked, 8192, &req, &used, &problem), HeaderRead::kChunked) << chunked;
+  for (const char* malformed : {"GET /?a=%4 HTTP/1.1\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1, 2\r\n\r\n",
+                                "GET / HTTP/1.1\r\nNo colon\r\n\r\n", "GARBAGE\r\n\r\n"})
+    EXPECT_EQ(ReadRequestHeader(malformed, 8192, &req, &used, &problem), HeaderRead::kMalformed) << malformed;
+  const std::string long_header = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n";
+  EXPECT_EQ(ReadRequestHeader(long_header, 8192, &req, &used, &problem), HeaderRead::kMalformed);
+}
+
+TEST(ServeMessages, AnAnswerHasItsLengthAndAHeadAnswerNoBody) {
+  devicesim::serve::Response res;
+  res.status = 404;
+  res.SetContent("{}", "application/json");
+  res.SetHeader("content-type", "text/plain");
+  EXPECT_EQ(res.headers.size(), 1u) << "a header set again is replaced";
+  std::string full = devicesim::serve::AnswerText(res, false, false);
+  EXPECT_EQ(full.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << full;
+  EXPECT_NE(full.find("Content-Length: 2\r\n"), std::string::npos) << full;
+  EXPECT_EQ(full.substr(full.size() - 6), "\r\n\r\n{}");
+  EXPECT_EQ(full.find("Connection"), std::string::npos);
+  std::string head = devicesim::serve::AnswerText(res, true, true);
+  EXPECT_NE(head.find("Content-Length: 2\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n") << "no body";
+  EXPECT_EQ(devicesim::serve::ChunkText("hello, stream"), "d\r\nhello, stream\r\n");
+  EXPECT_EQ(devicesim::serve::ChunkText(""), "0\r\n\r\n");
+  EXPECT_NE(devicesim::serve::StreamHeadText(res).find("Transfer-Encoding: chunked"), std::string::npos);
 }
 
 // ---- Sessions ---------------------------------------------------------------------------------
