@@ -102,7 +102,6 @@ class ConnectionGate {
   // Listens on 127.0.0.1:`port` (0: a free port); false with a message.
   bool Listen(int port, std::string* error);
   int Port() const { return port_; }
-  int ListeningSocket() const { return listen_fd_; }
   // Serves until Stop; false when waiting on the connections failed.
   bool Run();
   // Stops accepting and closes every waiting connection; requests under way

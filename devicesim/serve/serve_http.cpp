@@ -300,7 +300,13 @@ bool PageServer::Serve(GateStream& stream, bool* close_gently) {
   }
   // Told to go on only now that the request would be admitted.
   if (Lower(req.Header("Expect")) == "100-continue") stream.Write("HTTP/1.1 100 Continue\r\n\r\n");
-  // Within the limit: Admit has seen to it.
+  // Admit has measured the header's length; this is the parser's.
+  if (req.content_length > kMaxBodyBytes) {
+    RefuseAndClose(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
+    stream.Write(AnswerText(res, head, true));
+    *close_gently = true;
+    return false;
+  }
   req.body.resize(req.content_length);
   for (size_t got = 0; got < req.body.size();) {
     ssize_t n = stream.Read(req.body.data() + got, req.body.size() - got);
@@ -309,11 +315,11 @@ bool PageServer::Serve(GateStream& stream, bool* close_gently) {
   }
   Dispatch(req, res);
   if (res.stream) {
-    bool open = stream.Write(StreamHeadText(res));
+    bool open = stream.Write(StreamHeadText(res)) && !head;
     const Response::Writer write = [&stream](const std::string& data) { return stream.Write(ChunkText(data)); };
     while (open && res.stream(write)) {
     }
-    stream.Write(ChunkText(""));
+    if (!head) stream.Write(ChunkText(""));
     if (res.stream_ended) res.stream_ended();
     return false;
   }

@@ -1,5 +1,6 @@
 // devicesim serve's HTTP side: one page and a JSON API over the device, on
-// 127.0.0.1 only.
+// 127.0.0.1 only. Connections are serve_connections.h's; each request is
+// read and answered as serve_message.h has it, and routed by kRoutes.
 //
 // GET  /#token=TOKEN     the address serve prints: the fragment never
 //                        reaches a server; the page keeps it and proves it
@@ -78,7 +79,8 @@ class PageServer {
   // Serves until Stop; false when the server failed.
   bool Run();
   void Stop();
-  // Connections waiting for a request (for tests).
+  // Connections the gate holds: waiting for a request, or for their peer to
+  // take an answer (for tests).
   size_t Waiting() const { return gate_.Waiting(); }
 
  private:
