@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build g++ pkg-config
   libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcpp-httplib-dev nlohmann-json3-dev
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine64
   xvfb xdotool libxtst-dev imagemagick fonts-wine fonts-liberation
   chromium

@@ -14,9 +14,11 @@
 
 #include "devicesim/cli/commands.h"
 #include "devicesim/cli/install.h"
+#include "devicesim/serve/serve_access.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_ledger.h"
 #include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_watch.h"
 #include "devicesim/shell/start_program.h"
@@ -39,10 +41,12 @@ const char kHelp[] =
     "press drawn as a timeline with what it did, and the journal as it grows.\n"
     "\n"
     "Serves on 127.0.0.1 only and prints the address to open as its first line.\n"
-    "That address carries the device's token: the first visit keeps it in the\n"
-    "browser, and without it the page is refused. The token is kept in the device\n"
-    "folder (serve-token, readable by its owner only), so that a restarted server\n"
-    "keeps it and an open page carries on by itself.\n"
+    "That address carries the device's token after '#', which a browser never\n"
+    "sends: the page keeps it for its tab and sends it to no server, but proves\n"
+    "it holds it, and sends nothing before the server has proved the same. No\n"
+    "cookie is set or read. Scripts send the token in X-Quadrakey-Token. The\n"
+    "token is kept in the device folder (serve-token, readable by its owner\n"
+    "only), so that a restarted server keeps it and an open page carries on.\n"
     "\n"
     "  --port N      the port (default 8240; 0 takes a free one)\n"
     "  --open        also open the page in the desktop's browser (xdg-open, through\n"
@@ -50,11 +54,14 @@ const char kHelp[] =
     "                in a process list)\n"
     "  --new-token   make a new token: pages opened with the old one are refused\n"
     "                until the new address is opened\n"
-    "  --web DIR     the page's files (default: web/ beside devicesim)\n"
+    "  --web DIR     the page's files (default: web/ beside devicesim): regular\n"
+    "                files with one link each, index.html among them\n"
     "\n"
     "Programs that presses start append their output to output/buttons.txt in the\n"
-    "device folder. Ctrl-C (or SIGTERM) stops the server; every key a page holds\n"
-    "goes up first.\n"
+    "device folder. Ctrl-C (or SIGTERM) stops the server; every key a client holds\n"
+    "goes up first. A server that ended otherwise (kill -9, a crash) leaves a list\n"
+    "of the keys it held in the device folder (serve-keys.PID): the next server\n"
+    "lets go of them when it starts.\n"
     "\n"
     "Exit status: 0 stopped; 1 no device, no page files, no token, or the port is\n"
     "taken; 2 usage error.\n";
@@ -124,8 +131,19 @@ int Run(const Args& args) {
   if (!RequireDevice(kServeCommand)) return kExitFailure;
   std::string web = parsed.Value("--web", OwnFolder() + "/web");
   std::error_code ignored;
-  if (!std::filesystem::is_regular_file(web + "/index.html", ignored))
-    return Failure(kServeCommand, "no index.html in " + web + " (build the host build, or give --web)");
+  // Held to the rule every visit is held to, so that no visit gets a 500.
+  std::string index;
+  switch (serve::ReadWebFile(web, "index.html", serve::kMaxWebFileBytes, &index)) {
+    case serve::WebFile::kRead: break;
+    case serve::WebFile::kMissing:
+      return Failure(kServeCommand, "no index.html in " + web + " (build the host build, or give --web)");
+    case serve::WebFile::kNotAFile:
+      return Failure(kServeCommand, web + "/index.html is not a regular file with one link (a symbolic link, a "
+                                          "second hard link, or no file at all): the page's files are served only so");
+    case serve::WebFile::kTooLarge:
+      return Failure(kServeCommand, web + "/index.html is larger than " +
+                                        std::to_string(serve::kMaxWebFileBytes >> 20) + " MiB");
+  }
 
   serve::PageServerSettings settings;
   settings.web_folder = std::filesystem::absolute(web, ignored).string();
@@ -146,8 +164,24 @@ int Run(const Args& args) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0)
     std::fprintf(stderr, "devicesim serve: cannot become a subreaper; orphans of started programs go to init\n");
 
-  serve::EventHub hub(serve::kMaxStreams);
   serve::HeldKeys keys;
+  // Before the page sees the device: what a server killed with keys down left down.
+  for (serve::LeftBehind& left : serve::FindLeftBehind(device::Folder())) {
+    if (!left.problem.empty()) {
+      std::fprintf(stderr, "devicesim serve: %s: keys a server before this one held may still be down\n",
+                   left.problem.c_str());
+    }
+    for (const std::string& key : keys.ReleaseLeftBehind(left.keys))
+      std::fprintf(stderr, "devicesim serve: %s went up: a server before this one ended with it down\n", key.c_str());
+    serve::Forget(&left);
+  }
+  serve::KeyLedger ledger;
+  if (ledger.Open(device::Folder(), &error))
+    keys.SetLedger(&ledger);
+  else
+    std::fprintf(stderr, "devicesim serve: %s; a key held when this server is killed stays down\n", error.c_str());
+
+  serve::EventHub hub(serve::kMaxStreams);
   serve::DeviceWatcher watcher(&hub, &keys);
   if (!watcher.Start(&error)) return Failure(kServeCommand, error);
   serve::PageServer server(settings, &hub, &watcher, &keys);
@@ -155,7 +189,7 @@ int Run(const Args& args) {
     watcher.Stop();
     return Failure(kServeCommand, error);
   }
-  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/?token=" + settings.token;
+  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/#token=" + settings.token;
   // The address comes first, alone on its line: scripts read it.
   std::printf("%s\n", url.c_str());
   std::printf("devicesim serve: the device in %s; open the address above in a browser on this machine\n"
@@ -185,6 +219,8 @@ int Run(const Args& args) {
   // Only now: no request can press anything any more.
   size_t held = keys.Count();
   keys.ReleaseAll();
+  keys.SetLedger(nullptr);
+  ledger.Close();
   watcher.Stop();
   std::printf("devicesim serve: stopped%s\n",
               held > 0 ? (", " + std::to_string(held) + (held == 1 ? " key" : " keys") + " let go").c_str() : "");

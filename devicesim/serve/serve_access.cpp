@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <cctype>
 #include <string>
 
@@ -25,24 +23,6 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
-// The value of cookie `name` in the request's Cookie headers; empty when absent.
-std::string CookieValue(const httplib::Request& req, const std::string& name) {
-  size_t count = req.get_header_value_count("Cookie");
-  for (size_t i = 0; i < count; ++i) {
-    std::string header = req.get_header_value("Cookie", i);
-    size_t at = 0;
-    while (at <= header.size()) {
-      size_t end = header.find(';', at);
-      if (end == std::string::npos) end = header.size();
-      std::string pair = Trim(header.substr(at, end - at));
-      size_t equals = pair.find('=');
-      if (equals != std::string::npos && Trim(pair.substr(0, equals)) == name) return Trim(pair.substr(equals + 1));
-      at = end + 1;
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 bool HostAllowed(const std::string& host, int port) {
@@ -56,30 +36,23 @@ bool OriginAllowed(const std::string& origin, int port) {
   return given == "http://127.0.0.1:" + std::to_string(port) || given == "http://localhost:" + std::to_string(port);
 }
 
-bool FromElsewhere(const httplib::Request& req, int port) {
+bool FromElsewhere(const Request& req, int port) {
   // Two of either cannot come from a browser; whatever sent them is not the page.
-  if (req.get_header_value_count("Origin") > 1 || req.get_header_value_count("Sec-Fetch-Site") > 1) return true;
-  if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), port)) return true;
-  if (req.has_header("Sec-Fetch-Site")) {
+  if (req.HeaderCount("Origin") > 1 || req.HeaderCount("Sec-Fetch-Site") > 1) return true;
+  if (req.HasHeader("Origin") && !OriginAllowed(req.Header("Origin"), port)) return true;
+  if (req.HasHeader("Sec-Fetch-Site")) {
     // same-site is another port of this machine: another origin all the same.
-    std::string site = Lower(req.get_header_value("Sec-Fetch-Site"));
+    std::string site = Lower(req.Header("Sec-Fetch-Site"));
     if (site != "same-origin" && site != "none") return true;
   }
   return false;
 }
 
-bool TopLevelVisit(const httplib::Request& req) {
+bool TopLevelVisit(const Request& req) {
   if ((req.method != "GET" && req.method != "HEAD") || req.path != "/") return false;
-  if (Lower(req.get_header_value("Sec-Fetch-Mode")) != "navigate") return false;
-  std::string destination = Lower(req.get_header_value("Sec-Fetch-Dest"));
+  if (Lower(req.Header("Sec-Fetch-Mode")) != "navigate") return false;
+  std::string destination = Lower(req.Header("Sec-Fetch-Dest"));
   return destination.empty() || destination == "document";
-}
-
-std::string TokenCookieName(int port) { return "qk_token_" + std::to_string(port); }
-
-std::string TokenCookie(int port, const std::string& token) {
-  // Kept for a month: the token outlives restarts, and so may the browser's copy.
-  return TokenCookieName(port) + "=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict";
 }
 
 bool EqualInTime(const std::string& a, const std::string& b) {
@@ -89,19 +62,17 @@ bool EqualInTime(const std::string& a, const std::string& b) {
   return differ == 0;
 }
 
-bool CarriesToken(const httplib::Request& req, int port, const std::string& token) {
-  if (token.empty()) return false;
-  if (req.get_header_value_count(kTokenHeader) == 1 && EqualInTime(req.get_header_value(kTokenHeader), token))
-    return true;
-  return EqualInTime(CookieValue(req, TokenCookieName(port)), token);
+bool CarriesToken(const Request& req, const std::string& token) {
+  return !token.empty() && req.HeaderCount(kTokenHeader) == 1 &&
+         EqualInTime(req.Header(kTokenHeader), token);
 }
 
-BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes) {
-  if (req.has_header("Transfer-Encoding")) return BodyCheck::kChunked;
-  size_t count = req.get_header_value_count("Content-Length");
+BodyCheck CheckBody(const Request& req, size_t max_bytes) {
+  if (req.HasHeader("Transfer-Encoding")) return BodyCheck::kChunked;
+  size_t count = req.HeaderCount("Content-Length");
   if (count == 0) return BodyCheck::kOk;
   if (count > 1) return BodyCheck::kBadLength;
-  std::string length = Trim(req.get_header_value("Content-Length"));
+  std::string length = Trim(req.Header("Content-Length"));
   if (length.empty()) return BodyCheck::kBadLength;
   for (char c : length)
     if (c < '0' || c > '9') return BodyCheck::kBadLength;
@@ -116,7 +87,8 @@ WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t m
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? WebFile::kMissing : WebFile::kNotAFile;
   struct stat info {};
   WebFile result = WebFile::kRead;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  // A second link may be a file outside the folder, linked in by hand.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
     result = WebFile::kNotAFile;
   } else if (static_cast<size_t>(info.st_size) > max_bytes) {
     result = WebFile::kTooLarge;

@@ -6,8 +6,11 @@
 // - A request that the browser says comes from a page elsewhere (Origin of
 //   another origin, or Sec-Fetch-Site other than same-origin or none) is
 //   refused, except a top-level visit to the page itself.
-// - Everything under /api/ needs the token: in the cookie that the first
-//   visit with the printed address sets, or in X-Quadrakey-Token (scripts).
+// - Everything under /api/ but the challenge needs a credential: a session
+//   (serve_sessions.h: how a page gets one without sending the token) or,
+//   from a script, the token itself in X-Quadrakey-Token. Cookies carry
+//   nothing: every server on 127.0.0.1 would receive them, and any page
+//   there could set them.
 // - A body has a Content-Length of at most the limit; chunked bodies are
 //   refused.
 #pragma once
@@ -15,9 +18,7 @@
 #include <cstddef>
 #include <string>
 
-namespace httplib {
-struct Request;
-}
+#include "devicesim/serve/serve_message.h"
 
 namespace devicesim::serve {
 
@@ -30,18 +31,13 @@ bool HostAllowed(const std::string& host, int port);
 bool OriginAllowed(const std::string& origin, int port);
 
 // A request made by a page of another origin, as the browser tells.
-bool FromElsewhere(const httplib::Request& req, int port);
+bool FromElsewhere(const Request& req, int port);
 // The person's browser opening the page itself (a link or typed address),
 // which may come from anywhere.
-bool TopLevelVisit(const httplib::Request& req);
+bool TopLevelVisit(const Request& req);
 
-// The cookie that holds the token; one per port, as cookies do not tell
-// ports apart.
-std::string TokenCookieName(int port);
-// "NAME=TOKEN; ..." for Set-Cookie: HttpOnly, SameSite=Strict, for the whole server.
-std::string TokenCookie(int port, const std::string& token);
-// True when the request carries `token` in the cookie or in X-Quadrakey-Token.
-bool CarriesToken(const httplib::Request& req, int port, const std::string& token);
+// True when the request carries `token` in one X-Quadrakey-Token header.
+bool CarriesToken(const Request& req, const std::string& token);
 // Compares without telling through its time where two texts differ.
 bool EqualInTime(const std::string& a, const std::string& b);
 
@@ -51,11 +47,12 @@ enum class BodyCheck {
   kBadLength,   // a Content-Length that is not one decimal number
   kTooLong,
 };
-BodyCheck CheckBody(const httplib::Request& req, size_t max_bytes);
+BodyCheck CheckBody(const Request& req, size_t max_bytes);
 
 enum class WebFile { kRead, kMissing, kNotAFile, kTooLarge };
 // The page's file `name` (no '/' in it) from `folder`: a regular file
-// inside the folder only, never through a link, at most `max_bytes`.
+// inside the folder only, never through a symbolic link nor one with a
+// second (hard) link, at most `max_bytes`.
 WebFile ReadWebFile(const std::string& folder, const std::string& name, size_t max_bytes, std::string* content);
 
 }  // namespace devicesim::serve

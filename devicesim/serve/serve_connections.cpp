@@ -11,9 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace devicesim::serve {
@@ -41,77 +40,23 @@ bool WaitFor(int fd, short events, int64_t ms) {
   }
 }
 
-void Address(int fd, bool peer, std::string& ip, int& port) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  int got = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size)
-                 : getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  char text[INET_ADDRSTRLEN] = "";
-  if (got == 0 && address.sin_family == AF_INET) inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  ip = text;
-  port = got == 0 ? ntohs(address.sin_port) : 0;
+// As much of `data` as the socket takes now; -1 when it is broken.
+ssize_t SendNow(int fd, const char* data, size_t size) {
+  size_t sent = 0;
+  while (sent < size) {
+    ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      return -1;
+    }
+  }
+  return static_cast<ssize_t>(sent);
 }
-
-// A connection's request for the library: first what the gate has read,
-// then the socket, which a body is read from until the request's deadline.
-class GateStream : public httplib::Stream {
- public:
-  GateStream(int fd, std::string buffered, int64_t read_deadline, int write_ms)
-      : fd_(fd), buffered_(std::move(buffered)), read_deadline_(read_deadline), write_ms_(write_ms) {}
-
-  bool is_readable() const override {
-    return at_ < buffered_.size() || WaitFor(fd_, POLLIN, read_deadline_ - NowMs());
-  }
-  bool is_writable() const override { return !broken_ && WaitFor(fd_, POLLOUT, write_ms_); }
-
-  ssize_t read(char* ptr, size_t size) override {
-    if (at_ < buffered_.size()) {
-      size_t n = std::min(size, buffered_.size() - at_);
-      std::memcpy(ptr, buffered_.data() + at_, n);
-      at_ += n;
-      return static_cast<ssize_t>(n);
-    }
-    for (;;) {
-      if (!WaitFor(fd_, POLLIN, read_deadline_ - NowMs())) return -1;
-      ssize_t n = recv(fd_, ptr, size, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      return n;
-    }
-  }
-
-  ssize_t write(const char* ptr, size_t size) override {
-    size_t sent = 0;
-    while (sent < size) {
-      ssize_t n = send(fd_, ptr + sent, size - sent, MSG_NOSIGNAL);
-      if (n > 0) {
-        sent += static_cast<size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, write_ms_)) {
-        continue;
-      } else {
-        broken_ = true;
-        return -1;
-      }
-    }
-    return static_cast<ssize_t>(size);
-  }
-
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(fd_, true, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(fd_, false, ip, port); }
-  int socket() const override { return fd_; }
-
-  bool Broken() const { return broken_; }
-  std::string Leftover() const { return buffered_.substr(at_); }
-
- private:
-  int fd_;
-  std::string buffered_;
-  size_t at_ = 0;
-  int64_t read_deadline_;
-  int write_ms_;
-  bool broken_ = false;
-};
 
 // The end of a header: an empty line (after CRLF or a bare LF). npos when
 // it has not come yet; otherwise the offset just after it.
@@ -129,10 +74,101 @@ std::string HeaderTooLarge(size_t max) {
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+bool IsCookieLine(const char* line, size_t size) {
+  static const char kName[] = "cookie:";
+  if (size < sizeof kName - 1) return false;
+  for (size_t i = 0; i < sizeof kName - 1; ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != kName[i]) return false;
+  return true;
+}
+
 }  // namespace
 
-ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler)
-    : limits_(limits), handler_(std::move(handler)) {}
+ssize_t GateStream::Read(char* data, size_t size) {
+  if (at_ < buffered_.size()) {
+    size_t n = std::min(size, buffered_.size() - at_);
+    std::memcpy(data, buffered_.data() + at_, n);
+    at_ += n;
+    return static_cast<ssize_t>(n);
+  }
+  for (;;) {
+    if (!WaitFor(fd_, POLLIN, read_deadline_ - NowMs())) return -1;
+    ssize_t n = recv(fd_, data, size, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return n;
+  }
+}
+
+bool GateStream::Write(const std::string& data) {
+  if (broken_) return false;
+  size_t taken = 0;
+  if (Unsent() == 0) {
+    ssize_t n = SendNow(fd_, data.data(), data.size());
+    if (n < 0) {
+      broken_ = true;
+      return false;
+    }
+    taken = static_cast<size_t>(n);
+  }
+  unsent_.append(data, taken, std::string::npos);
+  if (Unsent() > limits_.max_unsent && !Flush()) broken_ = true;
+  return !broken_;
+}
+
+std::string GateStream::TakeUnsent() {
+  std::string rest = unsent_.substr(unsent_at_);
+  unsent_.clear();
+  unsent_at_ = 0;
+  return rest;
+}
+
+// Sends what is kept, waiting up to the write time for the peer; true when all went.
+bool GateStream::Flush() {
+  int64_t deadline = NowMs() + limits_.write_ms;
+  while (Unsent() > 0) {
+    ssize_t n = SendNow(fd_, unsent_.data() + unsent_at_, Unsent());
+    if (n < 0) return false;
+    unsent_at_ += static_cast<size_t>(n);
+    if (Unsent() > 0 && !WaitFor(fd_, POLLOUT, deadline - NowMs())) return false;
+  }
+  unsent_.clear();
+  unsent_at_ = 0;
+  return true;
+}
+
+void ConnectionGate::Take(Connection& c, const char* data, size_t size) {
+  c.raw += size;
+  size_t at = 0;
+  while (at < size) {
+    if (c.header_seen) {  // a body, or the next request: the worker's
+      c.buffered.append(data + at, size - at);
+      return;
+    }
+    const char* newline = static_cast<const char*>(std::memchr(data + at, '\n', size - at));
+    size_t end = newline != nullptr ? static_cast<size_t>(newline - data) + 1 : size;
+    if (c.in_cookie) {
+      c.in_cookie = newline == nullptr;
+      at = end;
+      continue;
+    }
+    c.buffered.append(data + at, end - at);
+    at = end;
+    const char* line = c.buffered.data() + c.line_start;
+    size_t length = c.buffered.size() - c.line_start;
+    // Not the request line; a name cut short is looked at again when the rest comes.
+    if (c.line_start > 0 && IsCookieLine(line, length)) {
+      c.buffered.resize(c.line_start);
+      c.in_cookie = newline == nullptr;
+      continue;
+    }
+    if (newline == nullptr) continue;
+    if (length == 1 || (length == 2 && line[0] == '\r')) c.header_seen = true;
+    c.line_start = c.buffered.size();
+  }
+}
+
+ConnectionGate::ConnectionGate(ConnectionLimits limits, Handler handler, Closed closed)
+    : limits_(limits), handler_(std::move(handler)), closed_(std::move(closed)) {}
 
 ConnectionGate::~ConnectionGate() {
   for (const auto& [fd, c] : waiting_) close(fd);
@@ -155,7 +191,7 @@ bool ConnectionGate::Listen(int port, std::string* error) {
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never any other address
   socklen_t size = sizeof address;
-  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listen_fd_, 128) != 0 ||
+  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listen_fd_, 1024) != 0 ||
       getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
     *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (" + std::strerror(errno) + ")" +
              (port != 0 ? "; in use? --port 0 takes a free port" : "");
@@ -173,40 +209,80 @@ bool ConnectionGate::Listen(int port, std::string* error) {
 
 void ConnectionGate::Watch(Connection c) {
   epoll_event event{};
-  event.events = EPOLLIN | EPOLLRDHUP;
+  // While an answer goes out, nothing is read: not the next request, and
+  // not a hang-up of the peer's side, which would wake the gate for good.
+  event.events = Writing(c) ? EPOLLOUT : EPOLLIN | EPOLLRDHUP;
   event.data.fd = c.fd;
   if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, c.fd, &event) != 0) {
-    close(c.fd);
+    CloseTaken(c);
     return;
   }
   int fd = c.fd;
   c.order = ++watched_;
+  bool writing = Writing(c);
   waiting_[fd] = std::move(c);
-  // A whole request may have come with the last one (pipelined).
-  if (!waiting_[fd].lingering && HeaderComplete(waiting_[fd])) {
-    waiting_count_ = waiting_.size();
-    return;
+  if (writing) {
+    Writable(fd);
+  } else if (!waiting_[fd].lingering && !HeaderComplete(waiting_[fd])) {
+    // What came with it, or right after it (a newcomer's header), is read now.
+    Readable(fd);
   }
-  // Counted once the oldest has given way: the room never shows more than it holds.
-  if (waiting_.size() > limits_.max_waiting) Close(OldestWaiting());
+  // Counted once one has given way: the gate never shows more than it holds.
+  if (waiting_.size() > limits_.max_waiting && waiting_.count(fd) != 0) {
+    int gives_way = GiveWay(fd);
+    if (gives_way >= 0) Close(gives_way);
+  }
   waiting_count_ = waiting_.size();
 }
 
-// A closed descriptor's number comes back with the next connection, which
-// may begin to wait in the same millisecond: the order breaks the tie, so
-// that the newcomer is never taken for the oldest.
-int ConnectionGate::OldestWaiting() const {
-  auto oldest = std::min_element(waiting_.begin(), waiting_.end(), [](const auto& a, const auto& b) {
-    return a.second.since != b.second.since ? a.second.since < b.second.since : a.second.order < b.second.order;
+int ConnectionGate::GiveWay(int newcomer) {
+  // Each rank, longest first; the number of a closed descriptor comes back
+  // with the next connection, so the order breaks ties of the same ms.
+  std::vector<std::pair<int, const Connection*>> ranked;
+  for (const auto& [fd, c] : waiting_) {
+    if (fd == newcomer) continue;
+    int rank = Writing(c) ? 3 : c.lingering ? 1 : c.started ? 2 : 0;
+    ranked.emplace_back(rank, &c);
+  }
+  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return a.second->since != b.second->since ? a.second->since < b.second->since : a.second->order < b.second->order;
   });
-  return oldest->first;
+  std::vector<int> order;
+  std::vector<int> ranks;
+  for (const auto& [rank, c] : ranked) {
+    order.push_back(c->fd);
+    ranks.push_back(rank);
+  }
+  for (size_t i = 0; i < order.size(); ++i) {
+    int fd = order[i];
+    if (ranks[i] != 0) return fd;
+    // Sent nothing, as far as the gate has read: it may have sent its
+    // request meanwhile, and then it is no idler.
+    Readable(fd);
+    auto still = waiting_.find(fd);
+    if (still != waiting_.end() && !still->second.started && !still->second.lingering) return fd;
+    if (waiting_.size() <= limits_.max_waiting) return -1;  // it was served, or it ended
+  }
+  return -1;
 }
 
 void ConnectionGate::Close(int fd) {
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
-  close(fd);
-  waiting_.erase(fd);
+  auto found = waiting_.find(fd);
+  if (found != waiting_.end()) {
+    Connection c = std::move(found->second);
+    waiting_.erase(found);
+    CloseTaken(c);
+  } else {
+    close(fd);
+  }
   waiting_count_ = waiting_.size();
+}
+
+void ConnectionGate::CloseTaken(const Connection& c) {
+  close(c.fd);
+  if (closed_) closed_(c.id);
 }
 
 void ConnectionGate::Accept() {
@@ -217,7 +293,9 @@ void ConnectionGate::Accept() {
       // Out of descriptors: the longest waiting gives way, or the next
       // connection waits in the backlog.
       if ((errno == EMFILE || errno == ENFILE) && !waiting_.empty()) {
-        Close(OldestWaiting());
+        int gives_way = GiveWay(-1);
+        if (gives_way < 0) return;
+        Close(gives_way);
         continue;
       }
       return;
@@ -227,6 +305,7 @@ void ConnectionGate::Accept() {
     int64_t now = NowMs();
     Connection c;
     c.fd = fd;
+    c.id = ++next_id_;
     c.since = now;
     c.deadline = now + limits_.idle_ms;
     Watch(std::move(c));
@@ -235,8 +314,8 @@ void ConnectionGate::Accept() {
 
 bool ConnectionGate::HeaderComplete(Connection& c) {
   size_t end = HeaderEnd(c.buffered);
-  if (end == std::string::npos || end > limits_.max_header) {
-    if (c.buffered.size() <= limits_.max_header) return false;
+  if (end == std::string::npos || end > limits_.max_header || c.raw > limits_.max_raw_header) {
+    if (c.buffered.size() <= limits_.max_header && c.raw <= limits_.max_raw_header) return false;
     // Said once, then dropped like any refused request.
     std::string answer = HeaderTooLarge(limits_.max_header);
     if (send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
@@ -261,10 +340,53 @@ bool ConnectionGate::HeaderComplete(Connection& c) {
   return true;
 }
 
+void ConnectionGate::Writable(int fd) {
+  auto found = waiting_.find(fd);
+  if (found == waiting_.end()) return;
+  Connection& c = found->second;
+  ssize_t n = SendNow(fd, c.unsent.data() + c.unsent_at, c.unsent.size() - c.unsent_at);
+  if (n < 0) {
+    Close(fd);
+    return;
+  }
+  c.unsent_at += static_cast<size_t>(n);
+  if (!Writing(c)) Answered(c);
+}
+
+void ConnectionGate::Answered(Connection& c) {
+  int fd = c.fd;
+  c.unsent.clear();
+  c.unsent_at = 0;
+  int64_t now = NowMs();
+  switch (c.after) {
+    case Connection::After::kClose: Close(fd); return;
+    case Connection::After::kLinger:
+      shutdown(fd, SHUT_WR);
+      c.lingering = true;
+      c.deadline = now + kLingerMs;
+      break;
+    case Connection::After::kNext:
+      c.deadline = now + (c.started ? limits_.request_ms : limits_.idle_ms);
+      break;
+  }
+  c.after = Connection::After::kNext;
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP;
+  event.data.fd = fd;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &event);
+  // The next request may have come whole while this answer went out.
+  if (!c.lingering && HeaderComplete(c)) return;
+  Readable(fd);
+}
+
 void ConnectionGate::Readable(int fd) {
   auto found = waiting_.find(fd);
   if (found == waiting_.end()) return;
   Connection& c = found->second;
+  if (Writing(c)) {  // only a hang-up can come: the next request waits
+    Writable(fd);
+    return;
+  }
   char chunk[kReadChunk];
   bool ended = false;
   for (;;) {
@@ -282,8 +404,9 @@ void ConnectionGate::Readable(int fd) {
         c.started = true;
         c.deadline = NowMs() + limits_.request_ms;
       }
-      c.buffered.append(chunk, static_cast<size_t>(n));
-      if (c.buffered.size() > limits_.max_header) break;  // no need to read on: too large or complete
+      Take(c, chunk, static_cast<size_t>(n));
+      // No need to read on: too large, or complete.
+      if (c.buffered.size() > limits_.max_header || c.raw > limits_.max_raw_header) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -331,25 +454,37 @@ void ConnectionGate::Work() {
       c = std::move(ready_.front());
       ready_.pop_front();
     }
-    GateStream stream(c.fd, std::move(c.buffered), c.deadline, limits_.write_ms);
+    GateStream stream(c.fd, std::move(c.buffered), c.deadline, limits_);
     bool gently = false;
-    bool keep = handler_(stream, &gently) && !stream.Broken() && !stopping_;
-    if (!keep && !gently) {
-      close(c.fd);
+    bool keep = handler_(stream, c.id, &gently) && !stream.Broken() && !stopping_;
+    std::string unsent = stream.Broken() || stopping_ ? std::string() : stream.TakeUnsent();
+    if (!keep && !gently && unsent.empty()) {
+      CloseTaken(c);
       continue;
     }
     int64_t now = NowMs();
     Connection back;
     back.fd = c.fd;
+    back.id = c.id;
     back.since = now;
+    back.unsent = std::move(unsent);
     if (gently) {
+      back.after = Connection::After::kLinger;
+    } else if (!keep) {
+      back.after = Connection::After::kClose;
+    } else {
+      std::string left = stream.Leftover();
+      Take(back, left.data(), left.size());
+      back.started = !left.empty();
+    }
+    if (!Writing(back) && gently) {
       shutdown(c.fd, SHUT_WR);
       back.lingering = true;
+      back.after = Connection::After::kNext;
       back.deadline = now + kLingerMs;
     } else {
-      back.buffered = stream.Leftover();
-      back.started = !back.buffered.empty();
-      back.deadline = now + (back.started ? limits_.request_ms : limits_.idle_ms);
+      // Taking the answer, then (kNext) the next request, each in its time.
+      back.deadline = now + (Writing(back) ? limits_.write_ms : back.started ? limits_.request_ms : limits_.idle_ms);
     }
     {
       std::lock_guard<std::mutex> lock(queue_mutex_);
@@ -383,6 +518,8 @@ bool ConnectionGate::Run() {
           // nothing to read: woken for nothing
         }
         TakeBack();
+      } else if ((events[i].events & EPOLLOUT) != 0) {
+        Writable(fd);
       } else {
         Readable(fd);
       }
@@ -399,8 +536,8 @@ bool ConnectionGate::Run() {
   }
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
-  for (Connection& c : ready_) close(c.fd);
-  for (Connection& c : returned_) close(c.fd);
+  for (Connection& c : ready_) CloseTaken(c);
+  for (Connection& c : returned_) CloseTaken(c);
   ready_.clear();
   returned_.clear();
   return ok;

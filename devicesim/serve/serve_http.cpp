@@ -1,12 +1,12 @@
 #include "devicesim/serve/serve_http.h"
 
-#include <httplib.h>
-
 #include <cctype>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
+
+#include "devicesim/serve/serve_message.h"
 
 #include "devicesim/shell/start_program.h"
 #include "devicesim/shell/ui_client.h"
@@ -21,8 +21,11 @@ constexpr size_t kMaxPageId = 64;
 constexpr size_t kMaxText = 4096;
 constexpr auto kSweepEvery = std::chrono::milliseconds(250);
 
-using httplib::Request;
-using httplib::Response;
+
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -35,15 +38,25 @@ thread_local bool refused_unread = false;
 
 void Reply(Response& res, int status, const Json& body) {
   res.status = status;
-  res.set_content(Dump(body), "application/json");
+  res.SetContent(Dump(body), "application/json");
 }
 
 void Refuse(Response& res, int status, const std::string& reason) { Reply(res, status, Json{{"error", reason}}); }
 
 void RefuseAndClose(Response& res, int status, const std::string& reason) {
   refused_unread = true;
-  res.set_header("Connection", "close");
+  res.SetHeader("Connection", "close");
   Refuse(res, status, reason);
+}
+
+// /NAME.EXT: a file of the page, by its name's letters and its kind.
+bool IsWebFilePath(const std::string& path) {
+  size_t dot = path.rfind('.');
+  if (path.size() < 2 || path[0] != '/' || dot == std::string::npos || dot == 1 || dot - 1 > 64) return false;
+  for (size_t i = 1; i < dot; ++i)
+    if (!std::isalnum(static_cast<unsigned char>(path[i])) && path[i] != '_' && path[i] != '-') return false;
+  const std::string kind = path.substr(dot + 1);
+  return kind == "js" || kind == "css" || kind == "svg" || kind == "png" || kind == "ico";
 }
 
 const char* ContentType(const std::string& extension) {
@@ -55,30 +68,14 @@ const char* ContentType(const std::string& extension) {
 }
 
 void PageHeaders(Response& res) {
-  res.set_header("Cache-Control", "no-store");
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_header("Referrer-Policy", "no-referrer");
+  res.SetHeader("Cache-Control", "no-store");
+  res.SetHeader("X-Content-Type-Options", "nosniff");
+  res.SetHeader("Referrer-Policy", "no-referrer");
   // Framed by a page elsewhere, the device could be pressed through it.
-  res.set_header("X-Frame-Options", "DENY");
-  res.set_header("Content-Security-Policy",
+  res.SetHeader("X-Frame-Options", "DENY");
+  res.SetHeader("Content-Security-Policy",
                  "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
-
-// A page of the server's own in plain HTML: the way in, or why not.
-void Note(Response& res, int status, const std::string& title, const std::string& text, const std::string& refresh = "") {
-  PageHeaders(res);
-  res.status = status;
-  res.set_content("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" +
-                      (refresh.empty() ? std::string() : "<meta http-equiv=\"refresh\" content=\"0;url=" + refresh + "\">") +
-                      "<title>" + title + "</title></head>\n<body><h1>" + title + "</h1>\n" + text + "\n</body></html>\n",
-                  "text/html; charset=utf-8");
-}
-
-const char kNoToken[] =
-    "<p>This is the emulated device of <code>devicesim serve</code>. It opens only with the address that "
-    "<code>devicesim serve</code> printed when it started: that address carries the device's token, which this "
-    "browser then keeps.</p>\n<p>Open that address again. If it was made anew (<code>devicesim serve "
-    "--new-token</code>), the address printed since then is the one.</p>";
 
 // ---- Request bodies ----------------------------------------------------------
 
@@ -149,12 +146,21 @@ bool ValidPageId(const std::string& page) {
   return true;
 }
 
-bool PageId(const Body& body, std::string* page, Response& res) {
-  if (!body.Text("page", kMaxPageId, page, res, false)) return false;
-  if (!ValidPageId(*page)) {
+// The connection a worker serves now: the gate hands each its own.
+thread_local uint64_t current_connection = 0;
+
+// A connection as a client that holds keys: never a page's id, which has no ':'.
+std::string ConnectionClient(uint64_t connection) { return "connection:" + std::to_string(connection); }
+
+// Who holds the keys a request presses: the page it names, or, without one,
+// its connection, whose keys go up when it closes.
+bool Client(const Body& body, std::string* client, Response& res) {
+  if (!body.Text("page", kMaxPageId, client, res, false)) return false;
+  if (!ValidPageId(*client)) {
     Refuse(res, 400, "\"page\" takes letters, digits, '-' and '_' only");
     return false;
   }
+  if (client->empty()) *client = ConnectionClient(current_connection);
   return true;
 }
 
@@ -263,19 +269,109 @@ const Json* FindControl(const Json& screen, long long id) {
 
 }  // namespace
 
-// The library's request entry, for connections the gate hands over.
-class PageServer::Router : public httplib::Server {
- public:
-  bool Serve(httplib::Stream& stream) {
-    bool closed = false;
-    return process_request(stream, false, closed, nullptr) && !closed;
+// One request from a connection whose header the gate has read whole:
+// checked on its header alone, then its body read, then routed. True when
+// the connection may carry another request.
+bool PageServer::Serve(GateStream& stream, bool* close_gently) {
+  refused_unread = false;
+  Request req;
+  Response res;
+  size_t used = 0;
+  std::string problem;
+  const std::string& buffered = stream.Buffered();
+  HeaderRead read = ReadRequestHeader(buffered.substr(stream.Taken()), settings_.limits.max_header + 1, &req, &used,
+                                      &problem);
+  stream.Take(used);
+  bool head = req.method == "HEAD";
+  switch (read) {
+    case HeaderRead::kRead: break;
+    case HeaderRead::kChunked:
+      RefuseAndClose(res, 411, "a body needs a Content-Length; chunked bodies are refused");
+      break;
+    case HeaderRead::kIncomplete:
+    case HeaderRead::kMalformed:
+      RefuseAndClose(res, 400, "malformed request" + (problem.empty() ? std::string() : ": " + problem));
+      break;
   }
-  // Event streams run while the server does.
-  void SetRunning(int socket) { svr_sock_ = socket; }
+  if (read != HeaderRead::kRead || !Admit(req, res)) {
+    stream.Write(AnswerText(res, head, true));
+    *close_gently = true;
+    return false;
+  }
+  // Told to go on only now that the request would be admitted.
+  if (Lower(req.Header("Expect")) == "100-continue") stream.Write("HTTP/1.1 100 Continue\r\n\r\n");
+  // Admit has measured the header's length; this is the parser's.
+  if (req.content_length > kMaxBodyBytes) {
+    RefuseAndClose(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
+    stream.Write(AnswerText(res, head, true));
+    *close_gently = true;
+    return false;
+  }
+  req.body.resize(req.content_length);
+  for (size_t got = 0; got < req.body.size();) {
+    ssize_t n = stream.Read(req.body.data() + got, req.body.size() - got);
+    if (n <= 0) return false;  // cut short, or too slow: nobody to answer
+    got += static_cast<size_t>(n);
+  }
+  Dispatch(req, res);
+  if (res.stream) {
+    bool open = stream.Write(StreamHeadText(res)) && !head;
+    const Response::Writer write = [&stream](const std::string& data) { return stream.Write(ChunkText(data)); };
+    while (open && res.stream(write)) {
+    }
+    if (!head) stream.Write(ChunkText(""));
+    if (res.stream_ended) res.stream_ended();
+    return false;
+  }
+  bool close = !req.keep_alive || refused_unread;
+  stream.Write(AnswerText(res, head, close));
+  *close_gently = refused_unread;
+  return !close;
+}
+
+// Every route by its method and path; the page's files are any other
+// /NAME.EXT. A path that a route has answers other methods with 405.
+const PageServer::Route PageServer::kRoutes[] = {
+    {"GET", "/", &PageServer::ServePage},
+    {"GET", "/api/state", &PageServer::State},
+    {"GET", "/api/hello", &PageServer::Hello},
+    {"GET", "/api/events", &PageServer::Events},
+    {"GET", "/api/lines", &PageServer::Lines},
+    {"POST", "/api/session", &PageServer::OpenSession},
+    {"POST", "/api/button", &PageServer::Button},
+    {"POST", "/api/power", &PageServer::Power},
+    {"POST", "/api/heartbeat", &PageServer::Heartbeat},
+    {"POST", "/api/release", &PageServer::Release},
+    {"POST", "/api/settings", &PageServer::Settings},
+    {"POST", "/api/ui", &PageServer::Ui},
+    {"POST", "/api/tuner", &PageServer::Tuner},
 };
 
+void PageServer::Dispatch(const Request& req, Response& res) {
+  // HEAD is GET without the body.
+  const std::string method = req.method == "HEAD" ? "GET" : req.method;
+  std::string allow;
+  for (const Route& route : kRoutes) {
+    if (req.path != route.path) continue;
+    if (method == route.method) return (this->*route.handle)(req, res);
+    allow += (allow.empty() ? "" : ", ") + std::string(route.method);
+  }
+  if (!allow.empty()) {
+    res.SetHeader("Allow", allow);
+    Refuse(res, 405, allow == "POST" ? "this changes the device: POST only" : "only " + allow + " here");
+    return;
+  }
+  if (IsWebFilePath(req.path)) {
+    if (method == "GET") return WebFileRoute(req, res);
+    res.SetHeader("Allow", "GET");
+    Refuse(res, 405, "only GET here");
+    return;
+  }
+  Refuse(res, 404, "no such page or API");
+}
+
 bool PageServer::Admit(const Request& req, Response& res) const {
-  if (req.get_header_value_count("Host") != 1 || !HostAllowed(req.get_header_value("Host"), port_)) {
+  if (req.HeaderCount("Host") != 1 || !HostAllowed(req.Header("Host"), port_)) {
     RefuseAndClose(res, 403, "this server answers only requests for 127.0.0.1:" + std::to_string(port_) +
                                  " or localhost:" + std::to_string(port_));
     return false;
@@ -285,7 +381,7 @@ bool PageServer::Admit(const Request& req, Response& res) const {
     return false;
   }
   if (req.method != "GET" && req.method != "HEAD" && req.method != "POST") {
-    res.set_header("Allow", "GET, HEAD, POST");
+    res.SetHeader("Allow", "GET, HEAD, POST");
     RefuseAndClose(res, 405, "only GET and POST are served");
     return false;
   }
@@ -297,21 +393,33 @@ bool PageServer::Admit(const Request& req, Response& res) const {
       RefuseAndClose(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes");
       return false;
   }
-  if (req.path.rfind("/api/", 0) == 0 && !CarriesToken(req, port_, settings_.token)) {
+  if (req.path.rfind("/api/", 0) == 0 && !Open(req) && !Credited(req)) {
     RefuseAndClose(res, 403, std::string("this needs the device's token: open the address devicesim serve printed "
                                          "(scripts send it in ") + kTokenHeader + ")");
     return false;
   }
-  if (req.method == "POST" && !req.has_header("Content-Length")) {
+  if (req.method == "POST" && !req.HasHeader("Content-Length")) {
     RefuseAndClose(res, 411, "a body needs a Content-Length");
     return false;
   }
   return true;
 }
 
+// The challenge, and the answer to it, are how a page comes to hold a
+// session: they need none.
+bool PageServer::Open(const Request& req) const {
+  return (req.method == "GET" && req.path == "/api/hello") || (req.method == "POST" && req.path == "/api/session");
+}
+
+bool PageServer::Credited(const Request& req) const {
+  if (CarriesToken(req, settings_.token)) return true;
+  return req.HeaderCount(kSessionHeader) == 1 &&
+         sessions_.Valid(req.Header(kSessionHeader), WallMs());
+}
+
 // After the body is read: what a change must be.
-bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) const {
-  if (Lower(req.get_header_value("Content-Type")).rfind("application/json", 0) != 0) {
+bool PageServer::MayChange(const Request& req, Response& res) const {
+  if (Lower(req.Header("Content-Type")).rfind("application/json", 0) != 0) {
     Refuse(res, 415, "the body must be JSON (Content-Type: application/json)");
     return false;
   }
@@ -319,28 +427,25 @@ bool PageServer::MayChange(const httplib::Request& req, httplib::Response& res) 
 }
 
 PageServer::PageServer(PageServerSettings settings, EventHub* hub, DeviceWatcher* watcher, HeldKeys* keys)
-    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), router_(std::make_unique<Router>()),
-      gate_(settings_.limits, [this](httplib::Stream& stream, bool* close_gently) {
-        refused_unread = false;
-        bool keep = router_->Serve(stream);
-        *close_gently = refused_unread;
-        return keep && !refused_unread;
-      }) {
-  router_->set_payload_max_length(kMaxBodyBytes);
-  router_->set_keep_alive_timeout(settings_.limits.idle_ms / 1000);
-  Routes();
-}
+    : settings_(std::move(settings)), hub_(hub), watcher_(watcher), keys_(keys), sessions_(settings_.token),
+      gate_(
+          settings_.limits,
+          [this](GateStream& stream, uint64_t connection, bool* close_gently) {
+            current_connection = connection;
+            return Serve(stream, close_gently);
+          },
+          [this](uint64_t connection) { ConnectionClosed(connection); }) {}
 
-PageServer::~PageServer() { router_->SetRunning(-1); }
+PageServer::~PageServer() = default;
 
 bool PageServer::Bind(int port, std::string* error) {
   if (!gate_.Listen(port, error)) return false;
   port_ = gate_.Port();
+  sessions_.SetPort(port_);
   return true;
 }
 
 bool PageServer::Run() {
-  router_->SetRunning(gate_.ListeningSocket());
   std::thread sweeper([this] { Sweep(); });
   bool ok = gate_.Run();
   {
@@ -354,20 +459,31 @@ bool PageServer::Run() {
 
 void PageServer::Stop() {
   hub_->Stop();
-  router_->SetRunning(-1);
   gate_.Stop();
 }
 
-// Pages that went quiet (closed without a word, or frozen) let go of their keys.
+// Clients that went quiet (closed without a word, or frozen) and
+// connections that closed let go of their keys. Here, not on the gate's
+// thread: a key goes up under the device's lock, which a press may hold.
 void PageServer::Sweep() {
   std::unique_lock<std::mutex> lock(sweep_mutex_);
   while (!stopping_) {
-    sweep_wake_.wait_for(lock, kSweepEvery, [this] { return stopping_; });
+    sweep_wake_.wait_for(lock, kSweepEvery, [this] { return stopping_ || !closed_.empty(); });
     if (stopping_) break;
+    std::vector<uint64_t> closed;
+    closed.swap(closed_);
     lock.unlock();
-    if (keys_->ReleaseSilent(std::chrono::milliseconds(kSilenceMs)) > 0) watcher_->Poke();
+    size_t before = keys_->Count();
+    for (uint64_t connection : closed) keys_->ReleasePage(ConnectionClient(connection));
+    if (keys_->ReleaseSilent(std::chrono::milliseconds(kSilenceMs)) > 0 || keys_->Count() != before) watcher_->Poke();
     lock.lock();
   }
+}
+
+void PageServer::ConnectionClosed(uint64_t connection) {
+  std::lock_guard<std::mutex> lock(sweep_mutex_);
+  closed_.push_back(connection);
+  sweep_wake_.notify_all();
 }
 
 void PageServer::StreamClosed(uint64_t stream, const std::string& page) {
@@ -379,284 +495,267 @@ void PageServer::StreamClosed(uint64_t stream, const std::string& page) {
   }
 }
 
-void PageServer::ServePage(const Request& req, Response& res) {
-  if (req.has_param("token")) {
-    // The printed address: the token goes into a cookie and out of the
-    // address. The way on is a navigation of the page's own, so that the
-    // browser sends the cookie even when the address came from elsewhere.
-    if (!EqualInTime(req.get_param_value("token"), settings_.token)) {
-      Note(res, 403, "Quadrakey: not this device's address",
-           "<p>The token in this address is not the device's.</p>\n" + std::string(kNoToken));
-      return;
-    }
-    res.set_header("Set-Cookie", TokenCookie(port_, settings_.token));
-    Note(res, 200, "Quadrakey", "<p><a href=\"/\">Open the device</a></p>", "/");
-    return;
-  }
-  if (!CarriesToken(req, port_, settings_.token)) {
-    Note(res, 403, "Quadrakey: open the printed address", kNoToken);
-    return;
-  }
+// The page holds no secret: it asks for the token, from its address's
+// fragment, and proves it holds it before it sends anything else.
+void PageServer::ServePage(const Request&, Response& res) {
   std::string page;
   if (ReadWebFile(settings_.web_folder, "index.html", kMaxWebFileBytes, &page) != WebFile::kRead) {
     Refuse(res, 500, "no index.html in " + settings_.web_folder + " (see devicesim serve --help)");
     return;
   }
   PageHeaders(res);
-  res.set_content(page, "text/html; charset=utf-8");
+  res.SetContent(page, "text/html; charset=utf-8");
 }
 
-void PageServer::Routes() {
-  httplib::Server& server = *router_;
-
-  server.set_pre_routing_handler([this](const Request& req, Response& res) {
-    return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
-  });
-
-  server.set_error_handler([](const Request&, Response& res) {
-    if (!res.body.empty()) return;
-    switch (res.status) {
-      case 404: Refuse(res, 404, "no such page or API"); break;
-      case 413: Refuse(res, 413, "the body is longer than " + std::to_string(kMaxBodyBytes) + " bytes"); break;
-      case 400: Refuse(res, 400, "malformed request"); break;
-      default: Refuse(res, res.status, "refused"); break;
-    }
-  });
-
-  // ---- The page ----------------------------------------------------------------
-  server.Get("/", [this](const Request& req, Response& res) { ServePage(req, res); });
-  server.Get(R"(/([A-Za-z0-9_-]{1,64})\.(js|css|svg|png|ico))", [this](const Request& req, Response& res) {
-    std::string name = std::string(req.matches[1]) + "." + std::string(req.matches[2]);
-    std::string content;
-    switch (ReadWebFile(settings_.web_folder, name, kMaxWebFileBytes, &content)) {
-      case WebFile::kRead: break;
-      case WebFile::kMissing: Refuse(res, 404, "no file " + name); return;
-      case WebFile::kNotAFile: Refuse(res, 404, name + " is not a file of the page"); return;
-      case WebFile::kTooLarge: Refuse(res, 404, name + " is too large for a file of the page"); return;
-    }
-    PageHeaders(res);
-    res.set_content(content, ContentType(req.matches[2]));
-  });
-
-  // ---- Reading ------------------------------------------------------------------
-  server.Get("/api/state", [this](const Request&, Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    Reply(res, 200, hub_->Snapshot());
-  });
-
-  // What a page asks when its stream is gone: whether it could have one.
-  server.Get("/api/hello", [this](const Request& req, Response& res) {
-    bool mine = false;
-    size_t streams = hub_->Streams(req.get_param_value("page"), &mine);
-    res.set_header("Cache-Control", "no-store");
-    Reply(res, 200, Json{{"streams", streams}, {"maxStreams", kMaxStreams}, {"mine", mine}, {"stopping", hub_->Stopped()}});
-  });
-
-  server.Get("/api/events", [this](const Request& req, Response& res) {
-    std::string page = req.get_param_value("page");
-    if (page.empty() || !ValidPageId(page)) {
-      Refuse(res, 400, "\"page\" takes 1 to 64 letters, digits, '-' and '_'");
-      return;
-    }
-    uint64_t stream = hub_->OpenStream(page);
-    if (stream == 0) {
-      Refuse(res, 503, hub_->Stopped() ? "the server is stopping"
-                                       : "too many pages are open (at most " + std::to_string(kMaxStreams) +
-                                             "): close one, and this page connects again by itself");
-      return;
-    }
-    keys_->Heard(page);
-    struct Cursor {
-      uint64_t event = 0;
-      bool started = false;
-    };
-    auto cursor = std::make_shared<Cursor>();
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [this, stream, cursor](size_t, httplib::DataSink& sink) {
-          std::string text = hub_->NextForStream(stream, &cursor->event, &cursor->started, kKeepAlive);
-          // A failed write (the page went away) ends the stream within a keep-alive.
-          return !text.empty() && sink.write(text.data(), text.size());
-        },
-        [this, stream, page](bool) { StreamClosed(stream, page); });
-  });
-
-  server.Get("/api/lines", [](const Request& req, Response& res) {
-    long long id = 0;
-    std::string given = req.get_param_value("id");
-    char* end = nullptr;
-    errno = 0;
-    id = std::strtoll(given.c_str(), &end, 10);
-    if (given.empty() || *end != '\0' || errno != 0 || id < INT_MIN || id > INT_MAX) {
-      Refuse(res, 400, "id must be a control id such as 1013");
-      return;
-    }
-    device::channel::Request request;
-    request.verb = "show";
-    request.format = device::channel::Format::kJson;
-    ui::Outcome outcome;
-    int64_t pid = 0;
-    if (!SendToProgram(request, &outcome, &pid, res)) return;
-    if (outcome.reply.status != device::channel::Status::kOk) {
-      Refuse(res, 409, outcome.reply.message.empty() ? "the program has ended" : outcome.reply.message);
-      return;
-    }
-    Json screen = Json::parse(outcome.reply.screen, nullptr, false);
-    const Json* control = screen.is_discarded() ? nullptr : FindControl(screen, id);
-    if (control == nullptr || !control->contains("lines")) {
-      Refuse(res, 404, "no list or combo box " + given + " on the screen in front");
-      return;
-    }
-    Reply(res, 200, Json{{"id", id}, {"pid", pid}, {"serial", screen.value("serial", 0LL)},
-                         {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
-  });
-
-  for (const char* path :
-       {"/api/button", "/api/power", "/api/heartbeat", "/api/release", "/api/ui", "/api/settings", "/api/tuner"}) {
-    server.Get(path, [](const Request&, Response& res) {
-      res.set_header("Allow", "POST");
-      Refuse(res, 405, "this changes the device: POST only");
-    });
+void PageServer::WebFileRoute(const Request& req, Response& res) {
+  std::string name = req.path.substr(1);
+  std::string content;
+  switch (ReadWebFile(settings_.web_folder, name, kMaxWebFileBytes, &content)) {
+    case WebFile::kRead: break;
+    case WebFile::kMissing: Refuse(res, 404, "no file " + name); return;
+    case WebFile::kNotAFile: Refuse(res, 404, name + " is not a file of the page"); return;
+    case WebFile::kTooLarge: Refuse(res, 404, name + " is too large for a file of the page"); return;
   }
+  PageHeaders(res);
+  res.SetContent(content, ContentType(name.substr(name.rfind('.') + 1)));
+}
 
-  // ---- Changing --------------------------------------------------------------------
-  server.Post("/api/button", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string name, page, message;
-    bool down = false;
-    if (!body.Parse(req, res) || !body.Text("name", 64, &name, res) || !body.Flag("down", &down, res) ||
-        !PageId(body, &page, res))
-      return;
-    if (name.empty()) {
-      Refuse(res, 400, "\"name\" names a button table entry, such as 40C1");
-      return;
-    }
-    keys_->Heard(page);
-    // The page hears of the key down before the shell has started the command.
-    HeldKeys::Result result = down ? keys_->ButtonDown(page, name, settings_.press_output, &message,
-                                                       [this] { watcher_->CatchUp(); })
-                                   : keys_->ButtonUp(page, name, &message);
-    if (result != HeldKeys::Result::kOk) {
-      Refuse(res, KeyStatus(result), message);
-      return;
-    }
-    watcher_->CatchUp();
-    watcher_->Poke();
-    Json answer{{"name", name}, {"down", down}};
-    if (!message.empty()) answer["problem"] = message;
-    Reply(res, 200, answer);
-  });
+void PageServer::State(const Request&, Response& res) {
+  res.SetHeader("Cache-Control", "no-store");
+  Reply(res, 200, hub_->Snapshot());
+}
 
-  server.Post("/api/power", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string page, message;
-    bool down = false;
-    if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !PageId(body, &page, res)) return;
-    keys_->Heard(page);
-    HeldKeys::Result result = down ? keys_->PowerDown(page, &message) : keys_->PowerUp(page, &message);
-    if (result != HeldKeys::Result::kOk) {
-      Refuse(res, KeyStatus(result), message);
-      return;
-    }
-    watcher_->CatchUp();
-    watcher_->Poke();
-    Reply(res, 200, Json{{"down", down}});
-  });
+// Step 1 of serve_sessions.h: the server proves it holds the token (and, to
+// a credited request, how many pages have a stream).
+void PageServer::Hello(const Request& req, Response& res) {
+  Sessions::Answer answer;
+  res.SetHeader("Cache-Control", "no-store");
+  if (!sessions_.Challenge(req.Param("nonce"), &answer, WallMs())) {
+    Refuse(res, 400, "\"nonce\" takes 16 to " + std::to_string(Sessions::kMaxNonce) +
+                         " letters, digits, '-' and '_'");
+    return;
+  }
+  Json reply{{"nonce", answer.nonce}, {"proof", answer.proof}, {"stopping", hub_->Stopped()}};
+  if (Credited(req)) {
+    bool mine = false;
+    reply["streams"] = hub_->Streams("", &mine);
+    reply["maxStreams"] = kMaxStreams;
+  }
+  Reply(res, 200, reply);
+}
 
-  server.Post("/api/heartbeat", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string page;
-    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
-    keys_->Heard(page);
-    Reply(res, 200, Json{{"page", page}});
-  });
+void PageServer::Events(const Request& req, Response& res) {
+  std::string page = req.Param("page");
+  if (page.empty() || !ValidPageId(page)) {
+    Refuse(res, 400, "\"page\" takes 1 to 64 letters, digits, '-' and '_'");
+    return;
+  }
+  uint64_t stream = hub_->OpenStream(page);
+  if (stream == 0) {
+    Refuse(res, 503, hub_->Stopped() ? "the server is stopping"
+                                     : "too many pages are open (at most " + std::to_string(kMaxStreams) +
+                                           "): close one, and this page connects again by itself");
+    return;
+  }
+  keys_->Heard(page);
+  struct Cursor {
+    uint64_t event = 0;
+    bool started = false;
+  };
+  auto cursor = std::make_shared<Cursor>();
+  res.SetHeader("Cache-Control", "no-store");
+  res.SetHeader("Content-Type", "text/event-stream");
+  // A failed write (the page went away) ends the stream within a keep-alive.
+  res.stream = [this, stream, cursor](const Response::Writer& write) {
+    std::string text = hub_->NextForStream(stream, &cursor->event, &cursor->started, kKeepAlive);
+    return !text.empty() && write(text);
+  };
+  res.stream_ended = [this, stream, page] { StreamClosed(stream, page); };
+}
 
-  server.Post("/api/release", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string page;
-    if (!body.Parse(req, res) || !PageId(body, &page, res)) return;
-    if (!page.empty()) keys_->ReleasePage(page);
-    watcher_->Poke();
-    Reply(res, 200, Json{{"page", page}});
-  });
+void PageServer::Lines(const Request& req, Response& res) {
+  long long id = 0;
+  std::string given = req.Param("id");
+  char* end = nullptr;
+  errno = 0;
+  id = std::strtoll(given.c_str(), &end, 10);
+  if (given.empty() || *end != '\0' || errno != 0 || id < INT_MIN || id > INT_MAX) {
+    Refuse(res, 400, "id must be a control id such as 1013");
+    return;
+  }
+  device::channel::Request request;
+  request.verb = "show";
+  request.format = device::channel::Format::kJson;
+  ui::Outcome outcome;
+  int64_t pid = 0;
+  if (!SendToProgram(request, &outcome, &pid, res)) return;
+  if (outcome.reply.status != device::channel::Status::kOk) {
+    Refuse(res, 409, outcome.reply.message.empty() ? "the program has ended" : outcome.reply.message);
+    return;
+  }
+  Json screen = Json::parse(outcome.reply.screen, nullptr, false);
+  const Json* control = screen.is_discarded() ? nullptr : FindControl(screen, id);
+  if (control == nullptr || !control->contains("lines")) {
+    Refuse(res, 404, "no list or combo box " + given + " on the screen in front");
+    return;
+  }
+  Reply(res, 200, Json{{"id", id}, {"pid", pid}, {"serial", screen.value("serial", 0LL)},
+                       {"selected", control->value("selected", -1LL)}, {"lines", (*control)["lines"]}});
+}
 
-  server.Post("/api/settings", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    if (!body.Parse(req, res)) return;
-    StartedProgram started;
-    std::string error;
-    StartResult result;
-    {
-      auto device = LockDevice();
-      int64_t before = device::LastJournalId();
-      result = StartProgram("tapdeck", "", &started, &error);
-      watcher_->OwnStarts(before, device::LastJournalId());
-    }
-    if (result != StartResult::kStarted) {
-      Refuse(res, result == StartResult::kNoProgram ? 404 : 500, error);
-      return;
-    }
-    watcher_->Poke();
-    Reply(res, 200, Json{{"program", device::ToUtf8(started.program)}, {"pid", started.pid}});
-  });
+// Step 2 of serve_sessions.h: the page proves it holds the token.
+void PageServer::OpenSession(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string page_nonce, server_nonce, proof;
+  if (!body.Parse(req, res) || !body.Text("pageNonce", Sessions::kMaxNonce, &page_nonce, res) ||
+      !body.Text("nonce", 256, &server_nonce, res) || !body.Text("proof", 128, &proof, res))
+    return;
+  std::string session = sessions_.Open(page_nonce, server_nonce, proof, WallMs());
+  if (session.empty()) {
+    Refuse(res, 403, "the proof does not match the device's token, or its nonce is old or used: "
+                     "open the address devicesim serve printed");
+    return;
+  }
+  res.SetHeader("Cache-Control", "no-store");
+  Reply(res, 200, Json{{"session", session}});
+}
 
-  server.Post("/api/tuner", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string action, entry, error;
-    bool every = false;
-    if (!body.Parse(req, res) || !body.Text("action", 16, &action, res)) return;
-    if (action == "start" && !body.Text("button", 64, &entry, res)) return;
-    if (action == "accept" && body.Has("forEveryButton") && !body.Flag("forEveryButton", &every, res)) return;
-    switch (watcher_->Tune(action, entry, every, &error)) {
-      case DeviceWatcher::TuneResult::kDone: Reply(res, 200, watcher_->TunerView()); return;
-      case DeviceWatcher::TuneResult::kRefused: Refuse(res, 409, error); return;
-      case DeviceWatcher::TuneResult::kUnknown:
-        Refuse(res, 400, "unknown action '" + action + "' (start, over, stop, accept)");
-        return;
-    }
-  });
+void PageServer::Button(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string name, page, message;
+  bool down = false;
+  if (!body.Parse(req, res) || !body.Text("name", 64, &name, res) || !body.Flag("down", &down, res) ||
+      !Client(body, &page, res))
+    return;
+  if (name.empty()) {
+    Refuse(res, 400, "\"name\" names a button table entry, such as 40C1");
+    return;
+  }
+  keys_->Heard(page);
+  // The page hears of the key down before the shell has started the command.
+  HeldKeys::Result result = down ? keys_->ButtonDown(page, name, settings_.press_output, &message,
+                                                     [this] { watcher_->CatchUp(); })
+                                 : keys_->ButtonUp(page, name, &message);
+  if (result != HeldKeys::Result::kOk) {
+    Refuse(res, KeyStatus(result), message);
+    return;
+  }
+  watcher_->CatchUp();
+  watcher_->Poke();
+  Json answer{{"name", name}, {"down", down}};
+  if (!message.empty()) answer["problem"] = message;
+  Reply(res, 200, answer);
+}
 
-  server.Post("/api/ui", [this](const Request& req, Response& res) {
-    if (!MayChange(req, res)) return;
-    Body body;
-    std::string action;
-    if (!body.Parse(req, res) || !body.Text("action", 32, &action, res)) return;
-    plat::person::Action person;
-    if (!PersonAction(body, action, &person, res)) return;
-    device::channel::Request request;
-    request.format = device::channel::Format::kJsonBrief;
-    device::channel::SetAction(person, &request);
-    ui::Outcome outcome;
-    int64_t pid = 0;
-    if (!SendToProgram(request, &outcome, &pid, res)) return;
-    const device::channel::Reply& reply = outcome.reply;
-    switch (reply.status) {
-      case device::channel::Status::kOk: {
-        Json screen = Json::parse(reply.screen, nullptr, false);
-        if (screen.is_discarded()) {
-          Refuse(res, 502, "the program's screen makes no sense");
-          return;
-        }
-        hub_->SetScreen(pid, screen.value("serial", 0LL), screen);
-        Reply(res, 200, Json{{"screen", screen}});
+void PageServer::Power(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string page, message;
+  bool down = false;
+  if (!body.Parse(req, res) || !body.Flag("down", &down, res) || !Client(body, &page, res)) return;
+  keys_->Heard(page);
+  HeldKeys::Result result = down ? keys_->PowerDown(page, &message) : keys_->PowerUp(page, &message);
+  if (result != HeldKeys::Result::kOk) {
+    Refuse(res, KeyStatus(result), message);
+    return;
+  }
+  watcher_->CatchUp();
+  watcher_->Poke();
+  Reply(res, 200, Json{{"down", down}});
+}
+
+void PageServer::Heartbeat(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string page;
+  if (!body.Parse(req, res) || !Client(body, &page, res)) return;
+  keys_->Heard(page);
+  Reply(res, 200, Json{{"page", page}});
+}
+
+void PageServer::Release(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string page;
+  if (!body.Parse(req, res) || !Client(body, &page, res)) return;
+  keys_->ReleasePage(page);
+  watcher_->Poke();
+  Reply(res, 200, Json{{"page", page}});
+}
+
+void PageServer::Settings(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  if (!body.Parse(req, res)) return;
+  StartedProgram started;
+  std::string error;
+  StartResult result;
+  {
+    auto device = LockDevice();
+    int64_t before = device::LastJournalId();
+    result = StartProgram("tapdeck", "", &started, &error);
+    watcher_->OwnStarts(before, device::LastJournalId());
+  }
+  if (result != StartResult::kStarted) {
+    Refuse(res, result == StartResult::kNoProgram ? 404 : 500, error);
+    return;
+  }
+  watcher_->Poke();
+  Reply(res, 200, Json{{"program", device::ToUtf8(started.program)}, {"pid", started.pid}});
+}
+
+void PageServer::Ui(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string action;
+  if (!body.Parse(req, res) || !body.Text("action", 32, &action, res)) return;
+  plat::person::Action person;
+  if (!PersonAction(body, action, &person, res)) return;
+  device::channel::Request request;
+  request.format = device::channel::Format::kJsonBrief;
+  device::channel::SetAction(person, &request);
+  ui::Outcome outcome;
+  int64_t pid = 0;
+  if (!SendToProgram(request, &outcome, &pid, res)) return;
+  const device::channel::Reply& reply = outcome.reply;
+  switch (reply.status) {
+    case device::channel::Status::kOk: {
+      Json screen = Json::parse(reply.screen, nullptr, false);
+      if (screen.is_discarded()) {
+        Refuse(res, 502, "the program's screen makes no sense");
         return;
       }
-      case device::channel::Status::kEnded:
-        hub_->SetScreen(0, 0, nullptr);
-        watcher_->Poke();
-        Reply(res, 200, Json{{"ended", reply.exit_code}, {"screen", nullptr}});
-        return;
-      case device::channel::Status::kRefused: Refuse(res, 409, reply.message); return;
-      case device::channel::Status::kError: Refuse(res, 400, reply.message); return;
+      hub_->SetScreen(pid, screen.value("serial", 0LL), screen);
+      Reply(res, 200, Json{{"screen", screen}});
+      return;
     }
-  });
+    case device::channel::Status::kEnded:
+      hub_->SetScreen(0, 0, nullptr);
+      watcher_->Poke();
+      Reply(res, 200, Json{{"ended", reply.exit_code}, {"screen", nullptr}});
+      return;
+    case device::channel::Status::kRefused: Refuse(res, 409, reply.message); return;
+    case device::channel::Status::kError: Refuse(res, 400, reply.message); return;
+  }
+}
+
+void PageServer::Tuner(const Request& req, Response& res) {
+  if (!MayChange(req, res)) return;
+  Body body;
+  std::string action, entry, error;
+  bool every = false;
+  if (!body.Parse(req, res) || !body.Text("action", 16, &action, res)) return;
+  if (action == "start" && !body.Text("button", 64, &entry, res)) return;
+  if (action == "accept" && body.Has("forEveryButton") && !body.Flag("forEveryButton", &every, res)) return;
+  switch (watcher_->Tune(action, entry, every, &error)) {
+    case DeviceWatcher::TuneResult::kDone: Reply(res, 200, watcher_->TunerView()); return;
+    case DeviceWatcher::TuneResult::kRefused: Refuse(res, 409, error); return;
+    case DeviceWatcher::TuneResult::kUnknown:
+      Refuse(res, 400, "unknown action '" + action + "' (start, over, stop, accept)");
+      return;
+  }
 }
 
 }  // namespace devicesim::serve

@@ -1,10 +1,11 @@
 // devicesim serve's HTTP side: one page and a JSON API over the device, on
-// 127.0.0.1 only.
+// 127.0.0.1 only. Connections are serve_connections.h's; each request is
+// read and answered as serve_message.h has it, and routed by kRoutes.
 //
-// GET  /?token=TOKEN     the address serve prints: sets the token's cookie
-//                        and goes on to /, so the token leaves the address
-// GET  /                 the page (refused, with a short explanation, to a
-//                        browser without the token's cookie)
+// GET  /#token=TOKEN     the address serve prints: the fragment never
+//                        reaches a server; the page keeps it and proves it
+//                        holds it (serve_sessions.h)
+// GET  /                 the page, which holds no secret
 // GET  /NAME.js|css|svg  the page's files, from the web folder
 // GET  /api/state        the state the page draws: device, buttons (with the
 //                        hardware keys to draw), screen, the series of
@@ -12,12 +13,18 @@
 // GET  /api/events?page=ID  server-sent events: "snapshot" first, then
 //                        "journal", "device", "buttons", "screen", "presses", "tuner";
 //                        one stream a page, kMaxStreams pages
-// GET  /api/hello?page=ID  how many pages have a stream, and whether this one does
+// GET  /api/hello?nonce=N  the server's proof that it holds the token (and,
+//                        to a credited request, how many pages have a stream)
+// POST /api/session      {"pageNonce", "nonce", "proof"}: the page's proof;
+//                        a session for X-Quadrakey-Session
 // GET  /api/lines?id=N   the lines of control N of the screen in front
 // POST /api/button       {"name": "40C1", "down": true|false, "page": ID}
 // POST /api/power        {"down": true|false, "page": ID}
 // POST /api/heartbeat    {"page": ID}: the page is still there
 // POST /api/release      {"page": ID}: the page goes away; its keys go up
+//                        (without "page", or with "page": "", the client is
+//                        the request's connection, whose keys go up when it
+//                        closes)
 // POST /api/ui           a person's action: {"action": VERB} and its
 //                        arguments, named as platform/person.h's table names
 //                        them: {"action": "select", "id": 1013, "line": 3}
@@ -29,8 +36,9 @@
 //                        answers the tuner's view, also sent as "tuner"
 //
 // Who may ask is serve_access.h's: every check is made on the header alone,
-// before any body is read. A page's keys go up when its event stream ends
-// or when it has not been heard from for kSilenceMs, whichever comes first.
+// before any body is read. A client's keys go up when it goes: a page's when
+// its event stream ends, a connection's when it closes, and either's when it
+// has not been heard from for kSilenceMs, whichever comes first.
 // Bad requests get a 4xx answer {"error": REASON} and change nothing.
 #pragma once
 
@@ -38,17 +46,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "devicesim/serve/serve_access.h"
 #include "devicesim/serve/serve_connections.h"
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_message.h"
+#include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_watch.h"
-
-namespace httplib {
-struct Request;
-struct Response;
-}
 
 namespace devicesim::serve {
 
@@ -77,29 +83,58 @@ class PageServer {
   // Serves until Stop; false when the server failed.
   bool Run();
   void Stop();
-  // Connections waiting for a request (for tests).
+  // Connections the gate holds: waiting for a request, or for their peer to
+  // take an answer (for tests).
   size_t Waiting() const { return gate_.Waiting(); }
 
  private:
-  class Router;
+  struct Route {
+    const char* method;
+    const char* path;
+    void (PageServer::*handle)(const Request& req, Response& res);
+  };
+  static const Route kRoutes[];
 
-  void Routes();
+  bool Serve(GateStream& stream, bool* close_gently);
+  void Dispatch(const Request& req, Response& res);
   // Before any body is read: whether the request may go on; answered when not.
-  bool Admit(const httplib::Request& req, httplib::Response& res) const;
-  bool MayChange(const httplib::Request& req, httplib::Response& res) const;
-  void ServePage(const httplib::Request& req, httplib::Response& res);
+  bool Admit(const Request& req, Response& res) const;
+  // Reached without a credential.
+  bool Open(const Request& req) const;
+  // Carries the token (a script) or a session this server opened (a page).
+  bool Credited(const Request& req) const;
+  bool MayChange(const Request& req, Response& res) const;
+
+  // The routes, as kRoutes names them.
+  void ServePage(const Request& req, Response& res);
+  void WebFileRoute(const Request& req, Response& res);
+  void State(const Request& req, Response& res);
+  void Hello(const Request& req, Response& res);
+  void Events(const Request& req, Response& res);
+  void Lines(const Request& req, Response& res);
+  void OpenSession(const Request& req, Response& res);
+  void Button(const Request& req, Response& res);
+  void Power(const Request& req, Response& res);
+  void Heartbeat(const Request& req, Response& res);
+  void Release(const Request& req, Response& res);
+  void Settings(const Request& req, Response& res);
+  void Ui(const Request& req, Response& res);
+  void Tuner(const Request& req, Response& res);
+
   void StreamClosed(uint64_t stream, const std::string& page);
+  void ConnectionClosed(uint64_t connection);
   void Sweep();
 
   PageServerSettings settings_;
   EventHub* hub_;
   DeviceWatcher* watcher_;
   HeldKeys* keys_;
-  std::unique_ptr<Router> router_;
+  mutable Sessions sessions_;
   ConnectionGate gate_;
   int port_ = 0;
   std::mutex sweep_mutex_;
   std::condition_variable sweep_wake_;
+  std::vector<uint64_t> closed_;  // connections closed, for Sweep
   bool stopping_ = false;
 };
 

@@ -38,13 +38,19 @@ HeldKeys::Result HeldKeys::ButtonDown(const std::string& page, const std::string
                                      : " (button " + device::ToUtf8(held->second.button.entry) + ")");
       return Result::kAlreadyDown;
     }
+    // In the ledger before it goes down: a kill in between leaves a key
+    // listed that is up, which the next server passes over.
+    held_[button.virtual_key] = Held{page, false, button, device::NowMs(), 0};
+    RecordLocked();
     if (!KeyGoesDown(button, message)) {
       // Nothing is held that did not go down; a key that did is let go.
       std::string ignored;
       devicesim::ButtonUp(button, &ignored);
+      held_.erase(button.virtual_key);
+      RecordLocked();
       return Result::kDeviceFailure;
     }
-    held_[button.virtual_key] = Held{page, false, button};
+    NoteDown(button.virtual_key);
     if (!page.empty()) heard_[page] = Clock::now();
   }
   // The device is let go in between, so that the key down shows while the
@@ -71,8 +77,11 @@ HeldKeys::Result HeldKeys::Up(const std::string& page, int key, const std::strin
   }
   Held released = held->second;
   held_.erase(held);
-  auto device = LockDevice();
-  Release(released);
+  {
+    auto device = LockDevice();
+    Release(released);
+  }
+  RecordLocked();
   message->clear();
   return Result::kOk;
 }
@@ -106,10 +115,12 @@ HeldKeys::Result HeldKeys::PowerDown(const std::string& page, std::string* messa
     *message = "the power key is already down";
     return Result::kAlreadyDown;
   }
-  held_[kVkOff] = Held{page, true, {}};
-  if (!page.empty()) heard_[page] = Clock::now();
   auto device = LockDevice();
+  held_[kVkOff] = Held{page, true, {}, device::NowMs(), 0};
+  RecordLocked();
+  if (!page.empty()) heard_[page] = Clock::now();
   plat::KeybdEvent(static_cast<uint8_t>(kVkOff), 0, 0, 0);
+  NoteDown(kVkOff);
   message->clear();
   return Result::kOk;
 }
@@ -139,17 +150,19 @@ size_t HeldKeys::ReleaseSilent(std::chrono::milliseconds silence, Clock::time_po
   std::lock_guard<std::mutex> keys(mutex_);
   size_t released = 0;
   for (auto held = held_.begin(); held != held_.end();) {
-    const std::string& page = held->second.page;
-    auto heard = heard_.find(page);
-    if (page.empty() || (heard != heard_.end() && now - heard->second < silence)) {
+    auto heard = heard_.find(held->second.page);
+    if (heard != heard_.end() && now - heard->second < silence) {
       ++held;
       continue;
     }
-    auto device = LockDevice();
-    Release(held->second);
+    {
+      auto device = LockDevice();
+      Release(held->second);
+    }
     held = held_.erase(held);
     ++released;
   }
+  if (released > 0) RecordLocked();
   // Pages gone quiet with nothing held are forgotten.
   for (auto heard = heard_.begin(); heard != heard_.end();)
     heard = now - heard->second >= silence ? heard_.erase(heard) : std::next(heard);
@@ -158,22 +171,76 @@ size_t HeldKeys::ReleaseSilent(std::chrono::milliseconds silence, Clock::time_po
 
 void HeldKeys::ReleasePage(const std::string& page) {
   std::lock_guard<std::mutex> keys(mutex_);
+  bool released = false;
   for (auto held = held_.begin(); held != held_.end();) {
     if (held->second.page != page) {
       ++held;
       continue;
     }
-    auto device = LockDevice();
-    Release(held->second);
+    {
+      auto device = LockDevice();
+      Release(held->second);
+    }
     held = held_.erase(held);
+    released = true;
   }
+  if (released) RecordLocked();
 }
 
 void HeldKeys::ReleaseAll() {
   std::lock_guard<std::mutex> keys(mutex_);
-  auto device = LockDevice();
-  for (const auto& [key, held] : held_) Release(held);
+  {
+    auto device = LockDevice();
+    for (const auto& [key, held] : held_) Release(held);
+  }
   held_.clear();
+  RecordLocked();
+}
+
+void HeldKeys::SetLedger(KeyLedger* ledger) {
+  std::lock_guard<std::mutex> keys(mutex_);
+  ledger_ = ledger;
+  RecordLocked();
+}
+
+void HeldKeys::NoteDown(int code) {
+  auto held = held_.find(code);
+  int64_t at = 0;
+  if (ledger_ == nullptr || held == held_.end() || !device::KeyDownAt(code, &at)) return;
+  held->second.down_at = at;
+  RecordLocked();
+}
+
+void HeldKeys::RecordLocked() {
+  if (ledger_ == nullptr) return;
+  std::vector<LedgerKey> keys;
+  for (const auto& [key, held] : held_) keys.push_back(LedgerKey{held.power, held.button, held.since, held.down_at});
+  std::string problem;
+  if (!ledger_->Record(keys, &problem) && !ledger_failed_) {
+    ledger_failed_ = true;
+    std::fprintf(stderr, "devicesim serve: %s; a key held when this server is killed stays down\n", problem.c_str());
+  }
+}
+
+std::vector<std::string> HeldKeys::ReleaseLeftBehind(const std::vector<LedgerKey>& keys) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto device = LockDevice();
+  std::vector<std::string> released;
+  for (const LedgerKey& key : keys) {
+    int code = key.power ? kVkOff : key.button.virtual_key;
+    bool down = false;
+    int64_t at = 0;
+    if (held_.count(code) != 0 || !device::IsKeyDown(code, &down) || !device::KeyDownAt(code, &at)) continue;
+    // Its press, if the device kept no later one. (Killed between a key up
+    // and the ledger's next write, a key up is journalled twice.)
+    bool same_press = key.down_at != 0 ? at == key.down_at : at >= key.since && at != 0;
+    // A button held by the gone server reads as up; a key event's key stays down.
+    if (!same_press || (key.power && !down)) continue;
+    Release(Held{"", key.power, key.button, 0, 0});
+    released.push_back(KeyText(code) + (key.power ? " (the power key)"
+                                        : key.button.entry.empty() ? "" : " (" + device::ToUtf8(key.button.entry) + ")"));
+  }
+  return released;
 }
 
 size_t HeldKeys::Count() const {

@@ -1,9 +1,12 @@
-// The keys devicesim serve holds down for its pages: a hardware button goes
-// down and up as separate requests, so the server remembers which page
-// holds which key and lets every one of them go when that page goes away
-// (its event stream ends, or it is not heard from for a while, whichever
-// comes first) or the server stops. A key already down cannot go down
-// again, nor a key that is up go up.
+// The keys devicesim serve holds down for its clients: a hardware button
+// goes down and up as separate requests, so the server remembers which
+// client holds which key and lets every one of them go when that client goes
+// away (for a page: its event stream ends; for a connection: it closes; for
+// either: it is not heard from for a while, whichever comes first) or the
+// server stops. A client is named by the caller (serve_http.h: a page's id,
+// or a connection's name). A key already down cannot go down again, nor a
+// key that is up go up. With a ledger (serve_ledger.h), every key is in it
+// before it goes down and until it has gone up.
 #pragma once
 
 #include <atomic>
@@ -12,7 +15,9 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "devicesim/serve/serve_ledger.h"
 #include "devicesim/shell/press.h"
 
 namespace devicesim::serve {
@@ -27,6 +32,9 @@ class HeldKeys {
     kNotDown,
     kDeviceFailure,  // the device could not be read or changed (*message says why)
   };
+
+  // Keeps the keys held in `ledger` from now on (not owned).
+  void SetLedger(KeyLedger* ledger);
 
   // The button table entry `name` goes down for `page`: key down, journal,
   // its command through the shell (the programs it starts write to
@@ -46,9 +54,8 @@ class HeldKeys {
   using Clock = std::chrono::steady_clock;
   // The page was heard from (a heartbeat, or any press it asks for).
   void Heard(const std::string& page, Clock::time_point now = Clock::now());
-  // Lets go of the keys of every page not heard from within `silence`; the
-  // number of keys let go. Keys held without a page (a script's) wait for
-  // their key up or the server's end.
+  // Lets go of the keys of every client not heard from within `silence`;
+  // the number of keys let go.
   size_t ReleaseSilent(std::chrono::milliseconds silence, Clock::time_point now = Clock::now());
 
   // Lets go of the keys `page` holds; of every key with ReleaseAll.
@@ -56,19 +63,32 @@ class HeldKeys {
   void ReleaseAll();
   size_t Count() const;
 
+  // Keys a server that is gone held (its ledger): each goes up, journalled as
+  // any key up, unless it was pressed again since (a button whose holder
+  // died reads as up, but its key up was never journalled). The keys let
+  // go, as "0xC1 (40C1)".
+  std::vector<std::string> ReleaseLeftBehind(const std::vector<LedgerKey>& keys);
+
  private:
   struct Held {
     std::string page;
     bool power = false;
     HardwareButton button;
+    int64_t since = 0, down_at = 0;  // as LedgerKey has them
   };
+  // With the device lock held: the key of `code` is down now; its press's time for the ledger.
+  void NoteDown(int code);
   void Release(const Held& held);
   Result Up(const std::string& page, int key, const std::string& what, std::string* message);
+  // With mutex_ held: the ledger now says what held_ does.
+  void RecordLocked();
 
   mutable std::mutex mutex_;
   std::atomic<int> taken_{0};
   std::map<int, Held> held_;  // by virtual key
   std::map<std::string, Clock::time_point> heard_;  // pages, last heard from
+  KeyLedger* ledger_ = nullptr;
+  bool ledger_failed_ = false;  // said once
 };
 
 }  // namespace devicesim::serve

@@ -459,6 +459,9 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
     source = "journal";
   }
   Slot slot = SlotOf(count, hold);
+  // The launcher takes a third press for a double press and hold, but the
+  // person made a triple press, and is told so.
+  if (std::string(slot.key) == "doubleHold" && place >= 3) slot.words = "triple press";
   const int64_t delay = decision.t - acting.down_t;
   series["state"] = "decided";
   series["decision"] = Json{{"t", decision.t},     {"press", place},     {"pid", actor.pid},

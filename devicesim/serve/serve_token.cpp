@@ -132,7 +132,7 @@ bool KeepToken(const std::string& folder, bool renew, KeptToken* kept, std::stri
 
 bool WriteOpener(const std::string& folder, const std::string& url, std::string* path, std::string* error) {
   *path = folder + "/serve-open.html";
-  // The address holds only digits, letters, ':', '/', '.', '?' and '=': nothing to escape.
+  // The address holds only digits, letters, ':', '/', '.', '#' and '=': nothing to escape.
   std::string page = "<!doctype html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0;url=" + url +
                      "\">\n<title>Quadrakey</title>\n<p><a href=\"" + url + "\">Open the device</a></p>\n";
   return WritePrivate(*path, page, error);

@@ -44,19 +44,95 @@
     noticeTimer = setTimeout(() => { notice.hidden = true; }, 6000);
   }
 
-  const REFUSED = 'This page is refused: ';
-  const NO_TOKEN = 'This page is refused: this browser does not have the device\'s token (a new one was made, ' +
-                   'or this browser never opened the address devicesim serve printed). Open that address; ' +
-                   'this page then carries on by itself.';
-  const refusal = (status, reason) => status === 403 && /token/.test(reason) ? NO_TOKEN : REFUSED + reason + '.';
+  // ---- The token and the session ---------------------------------------------------------
+  // The printed address carries the token after '#', which no browser sends.
+  // The page keeps it for this tab and never sends it anywhere: it asks the
+  // server to prove that it knows the token, proves the same, and then sends
+  // only the session it was given, which dies with the server that made it
+  // (devicesim/serve/serve_sessions.h). Cookies carry nothing.
+  const TOKEN_KEY = 'qk-token';
+  const SESSION = 'X-Quadrakey-Session';
+  const PORT = location.port || '80';
+  let token = '';
+  let session = '';
+
+  function takeToken() {
+    const match = /(?:^#|&)token=([0-9a-f]{64})(?:&|$)/.exec(location.hash);
+    if (match) {
+      sessionStorage.setItem(TOKEN_KEY, match[1]);
+      history.replaceState(null, '', location.pathname + location.search);
+    }
+    token = sessionStorage.getItem(TOKEN_KEY) || '';
+    return Boolean(match);
+  }
+
+  const hexOf = (bytes) => Array.from(new Uint8Array(bytes), (b) => b.toString(16).padStart(2, '0')).join('');
+  async function sign(text) {
+    const encoder = new TextEncoder();
+    const key = await crypto.subtle.importKey('raw', encoder.encode(token), {name: 'HMAC', hash: 'SHA-256'}, false, ['sign']);
+    return hexOf(await crypto.subtle.sign('HMAC', key, encoder.encode(text)));
+  }
+  const serverText = (mine, theirs) => 'quadrakey server\n' + PORT + '\n' + mine + '\n' + theirs;
+  const pageText = (mine, theirs) => 'quadrakey page\n' + PORT + '\n' + mine + '\n' + theirs;
+
+  const GONE = {state: 'closed', status: 'server gone', text: 'The server is not running (devicesim serve stopped). ' +
+                                                             'This page carries on by itself when it is started again.'};
+  const NO_TOKEN = {state: 'refused', status: 'no token', text: 'This page does not have the device\'s token: open the ' +
+                    'address devicesim serve printed (it ends in #token=…). This tab then keeps it.'};
+  const STRANGER = {state: 'refused', status: 'not the device', text: 'The server on this port does not prove that it ' +
+                    'holds this page\'s token, so the page sends it nothing. Either devicesim serve was started with a ' +
+                    'new token (open the address it printed), or another program holds the port; this page tries ' +
+                    'again by itself.'};
+  const STOPPING = {state: 'closed', status: 'the server is stopping', text: 'The server is stopping; this page waits ' +
+                    'for it to start again.'};
+
+  // Resolves with null once this page has a session, or with why not.
+  async function join() {
+    session = '';
+    if (!token) return NO_TOKEN;
+    const mine = hexOf(crypto.getRandomValues(new Uint8Array(16)));
+    let answer = null;
+    try {
+      const res = await fetch('/api/hello?nonce=' + mine, {cache: 'no-store', credentials: 'omit'});
+      answer = await res.json().catch(() => null);
+    } catch (e) {
+      return GONE;
+    }
+    if (!answer || typeof answer.nonce !== 'string' || typeof answer.proof !== 'string' ||
+        answer.proof !== await sign(serverText(mine, answer.nonce))) return STRANGER;
+    if (answer.stopping) return STOPPING;
+    try {
+      const res = await fetch('/api/session', {
+        method: 'POST', cache: 'no-store', credentials: 'omit', headers: {'Content-Type': 'application/json'},
+        body: JSON.stringify({pageNonce: mine, nonce: answer.nonce, proof: await sign(pageText(mine, answer.nonce))}),
+      });
+      const data = await res.json().catch(() => null);
+      if (!res.ok || !data || typeof data.session !== 'string') return STRANGER;
+      session = data.session;
+      return null;
+    } catch (e) {
+      return GONE;
+    }
+  }
+
+  // A request of this page: with its session, never with a cookie.
+  function request(path, init = {}) {
+    const headers = {...(init.headers || {}), [SESSION]: session};
+    return fetch(path, {cache: 'no-store', ...init, headers, credentials: 'omit'});
+  }
 
   async function post(path, body, quiet) {
+    if (!session) {
+      if (!quiet) tell('The page is not connected to the device now: ' + (banner.textContent || 'connecting…'));
+      return {ok: false, status: 0, data: null};
+    }
     try {
-      const res = await fetch(path, {method: 'POST', headers: {'Content-Type': 'application/json'}, body: JSON.stringify(body)});
+      const res = await request(path, {method: 'POST', headers: {'Content-Type': 'application/json'}, body: JSON.stringify(body)});
       let data = null;
       try { data = await res.json(); } catch (e) { data = null; }
       const reason = (data && data.error) || (res.status + ' ' + res.statusText);
-      if (res.status === 403) say(refusal(res.status, reason));
+      // The session is gone with the server that made it: find the way in again.
+      if (res.status === 403) rejoin();
       else if (!res.ok && !quiet) tell(reason);
       else if (data && data.problem && !quiet) tell(data.problem);
       return {ok: res.ok, status: res.status, data};
@@ -90,7 +166,7 @@
       const screen = state.screen;
       const key = (screen ? screen.pid + ':' + screen.serial : '') + ':' + id;
       if (linesCache.has(key)) return linesCache.get(key);
-      const res = await fetch('/api/lines?id=' + encodeURIComponent(id));
+      const res = await request('/api/lines?id=' + encodeURIComponent(id));
       const data = await res.json();
       if (!res.ok) {
         tell(data.error || 'no lines');
@@ -304,8 +380,8 @@
   }, HEARTBEAT_MS);
   window.addEventListener('pagehide', () => {
     if (!held.size) return;
-    fetch('/api/release', {method: 'POST', keepalive: true, headers: {'Content-Type': 'application/json'},
-                           body: JSON.stringify({page: PAGE})}).catch(() => {});
+    request('/api/release', {method: 'POST', keepalive: true, headers: {'Content-Type': 'application/json'},
+                             body: JSON.stringify({page: PAGE})}).catch(() => {});
   });
 
   // ---- Presses ----------------------------------------------------------------------------
@@ -434,7 +510,8 @@
   }
 
   // ---- The event stream, and finding the way back ------------------------------------------
-  let source = null, retries = 0, retryTimer = 0;
+  // A fetch, not an EventSource: it carries the session in a header.
+  let retries = 0, generation = 0, aborter = null, wake = null;
 
   function applySnapshot(snap) {
     state.device = snap.device;
@@ -453,89 +530,133 @@
     tuner.show(snap.tuner || null);
   }
 
+  const handlers = {
+    // Open for the tests once the stream's first event has replaced what
+    // the page showed before it.
+    snapshot: (data) => {
+      applySnapshot(data);
+      qk.streamOpen = true;
+    },
+    journal: (data) => addJournal(data, false),
+    device: (data) => {
+      state.device = data;
+      markHeld();
+      drawScreen(false);
+      drawPressed();
+    },
+    buttons: (data) => {
+      state.buttons = data;
+      QkJournal.useActions(data && data.actions);
+      drawKeys();
+      drawPressed();
+      tuner.buttonsChanged();
+    },
+    tuner: (data) => tuner.show(data),
+    presses: (data) => {
+      state.presses = data;
+      drawTimeline();
+    },
+    screen: (data) => applyScreen(data),
+  };
+
+  function dispatch(block) {
+    let name = 'message', data = '';
+    for (const line of block.split('\n')) {
+      if (line.startsWith('event: ')) name = line.slice(7);
+      else if (line.startsWith('data: ')) data += (data ? '\n' : '') + line.slice(6);
+    }
+    if (handlers[name] && data) handlers[name](JSON.parse(data));
+  }
+
   // Without a stream of its own, the page still shows the device as it is
   // now, and its keys press.
   async function loadState() {
     try {
-      const res = await fetch('/api/state', {cache: 'no-store'});
+      const res = await request('/api/state');
       if (res.ok) applySnapshot(await res.json());
     } catch (e) { /* said already */ }
   }
 
-  // Why the stream is gone, asked with a plain request.
-  async function whyClosed() {
+  // Reads the stream until it ends; resolves with why it ended.
+  async function readStream(signal) {
+    let res;
     try {
-      const res = await fetch('/api/hello?page=' + PAGE, {cache: 'no-store'});
-      let data = {};
-      try { data = await res.json(); } catch (e) { data = {}; }
-      if (!res.ok) return {state: 'refused', status: 'refused', text: refusal(res.status, data.error || String(res.status))};
-      if (data.stopping) return {state: 'closed', status: 'the server is stopping', text: 'The server is stopping; this page waits for it to start again.'};
-      if (data.streams >= data.maxStreams) {
-        return {state: 'refused', status: 'too many pages',
-                text: 'This page shows nothing new: ' + data.streams + ' pages are open already (at most ' + data.maxStreams +
-                      '). Close one, and this page connects by itself. Its buttons still press.'};
-      }
-      return {state: 'closed', status: 'reconnecting…', text: ''};
+      res = await request('/api/events?page=' + PAGE, {signal});
     } catch (e) {
-      return {state: 'closed', status: 'server gone', text: 'The server is not running (devicesim serve stopped). ' +
-                                                            'This page carries on by itself when it is started again.'};
+      return GONE;
+    }
+    if (!res.ok) {
+      const data = await res.json().catch(() => ({}));
+      if (res.status === 403) return {state: 'closed', status: 'reconnecting…', text: ''};
+      if (res.status === 503 && !/stopping/.test(data.error || '')) {
+        loadState();
+        return {state: 'refused', status: 'too many pages', keepSession: true,
+                text: 'This page shows nothing new: ' + (data.error || '') + '. Its buttons still press.'};
+      }
+      return res.status === 503 ? STOPPING : {state: 'refused', status: 'refused', text: 'This page is refused: ' + (data.error || res.status) + '.'};
+    }
+    retries = 0;
+    setStatus('open', 'connected');
+    say('');
+    const reader = res.body.pipeThrough(new TextDecoderStream()).getReader();
+    let buffer = '';
+    try {
+      for (;;) {
+        const {value, done} = await reader.read();
+        if (done) break;
+        buffer += value;
+        for (let end; (end = buffer.indexOf('\n\n')) >= 0;) {
+          const block = buffer.slice(0, end);
+          buffer = buffer.slice(end + 2);
+          dispatch(block);
+        }
+      }
+    } catch (e) { /* the server went away, or the page aborted */ }
+    qk.streamOpen = false;
+    return {state: 'closed', status: 'reconnecting…', text: ''};
+  }
+
+  async function connect() {
+    const mine = ++generation;
+    for (;;) {
+      setStatus('connecting', retries ? 'reconnecting…' : 'connecting…');
+      let why = await join();
+      if (mine !== generation) return;
+      if (!why) {
+        aborter = new AbortController();
+        why = await readStream(aborter.signal);
+        if (mine !== generation) return;
+      }
+      if (!why.keepSession) session = '';
+      setStatus(why.state, why.status);
+      say(why.text);
+      if (why === NO_TOKEN) return;
+      const delay = RETRY_MS[Math.min(retries, RETRY_MS.length - 1)];
+      retries += 1;
+      await new Promise((resolve) => {
+        wake = resolve;
+        setTimeout(resolve, delay);
+      });
+      if (mine !== generation) return;
     }
   }
 
-  function connect() {
-    clearTimeout(retryTimer);
-    setStatus('connecting', retries ? 'reconnecting…' : 'connecting…');
-    const events = new EventSource('/api/events?page=' + PAGE);
-    source = events;
-    events.onopen = () => {
-      retries = 0;
-      setStatus('open', 'connected');
-      say('');
-    };
-    // Open for the tests once the stream's first event has replaced what the
-    // page showed before it.
-    events.addEventListener('snapshot', (e) => {
-      applySnapshot(JSON.parse(e.data));
-      qk.streamOpen = true;
-    });
-    events.addEventListener('journal', (e) => addJournal(JSON.parse(e.data), false));
-    events.addEventListener('device', (e) => {
-      state.device = JSON.parse(e.data);
-      markHeld();
-      drawScreen(false);
-      drawPressed();
-    });
-    events.addEventListener('buttons', (e) => {
-      state.buttons = JSON.parse(e.data);
-      QkJournal.useActions(state.buttons && state.buttons.actions);
-      drawKeys();
-      drawPressed();
-      tuner.buttonsChanged();
-    });
-    events.addEventListener('tuner', (e) => tuner.show(JSON.parse(e.data)));
-    events.addEventListener('presses', (e) => {
-      state.presses = JSON.parse(e.data);
-      drawTimeline();
-    });
-    events.addEventListener('screen', (e) => applyScreen(JSON.parse(e.data)));
-    // The browser's own retry stops at the first refusal; this one does
-    // not, and says why meanwhile.
-    events.onerror = () => {
-      if (source !== events) return;
-      events.close();
-      source = null;
-      qk.streamOpen = false;
-      const delay = RETRY_MS[Math.min(retries, RETRY_MS.length - 1)];
-      retries += 1;
-      whyClosed().then((why) => {
-        setStatus(why.state, why.status);
-        say(why.text);
-        if (why.status === 'too many pages') loadState();
-        retryTimer = setTimeout(connect, delay);
-      });
-    };
+  // At once, not after the next retry's wait: a new token, or a refused session.
+  function rejoin() {
+    if (aborter) aborter.abort();
+    if (wake) wake();
   }
 
+  // A new printed address opened in this tab: the new token, at once.
+  window.addEventListener('hashchange', () => {
+    if (!takeToken()) return;
+    if (aborter) aborter.abort();
+    qk.streamOpen = false;
+    retries = 0;
+    connect();
+  });
+
+  takeToken();
   placeScreen();
   connect();
   // The Today screen's clock.

@@ -277,13 +277,22 @@ const QkScreen = (() => {
     const node = el('div', 'ctl-track');
     const groove = el('span', 'groove');
     const thumb = el('span', 'thumb');
-    node.append(groove, thumb);
+    const value = el('span', 'track-value');
+    value.hidden = true;
+    node.append(groove, thumb, value);
     const min = c.min, max = c.max;
     const span = Math.max(1, max - min);
     node.title = String(c.pos);
+    node.setAttribute('role', 'slider');
+    node.setAttribute('aria-valuemin', String(min));
+    node.setAttribute('aria-valuemax', String(max));
+    node.setAttribute('aria-valuenow', String(c.pos));
     const setThumb = (pos) => {
       const room = Math.max(0, node.clientWidth - 10);
       thumb.style.left = Math.round((pos - min) / span * room) + 'px';
+      value.style.left = Math.round((pos - min) / span * room) + 5 + 'px';
+      value.textContent = String(pos);
+      node.setAttribute('aria-valuenow', String(pos));
     };
     requestAnimationFrame(() => setThumb(c.pos));
     // Along the control's own x axis, which a turned screen turns too.
@@ -303,6 +312,7 @@ const QkScreen = (() => {
         node.setPointerCapture(e.pointerId);
         dragging = posAt(e);
         setThumb(dragging);
+        value.hidden = false;
         node.title = String(dragging);
       });
       node.addEventListener('pointermove', (e) => {
@@ -315,6 +325,7 @@ const QkScreen = (() => {
         if (dragging === null) return;
         const pos = dragging;
         dragging = null;
+        value.hidden = true;
         if (pos !== c.pos) act({action: 'slide', id: c.id, pos});
       };
       node.addEventListener('pointerup', finish);

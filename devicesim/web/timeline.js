@@ -124,10 +124,14 @@ const QkTimeline = (() => {
                          'TapdeckX pid ' + p.pid + ' for press ' + (i + 1) + ': ' + (OUTCOMES[p.outcome] || p.outcome));
         life.dataset.outcome = p.outcome;
         if (p.outcome === 'gave way' || p.outcome === 'ended') {
-          // Beside its end, on whichever side has room.
-          const at = (end - range.from) / (range.to - range.from);
-          const note = el('span', 'tl-end' + (at > 0.75 ? ' before' : ''), p.outcome);
-          note.style.left = (at * 100).toFixed(3) + '%';
+          // Beside the bar, never over it: after its end, else before its
+          // start, else under its end, in a lane made taller for it.
+          const place = (t) => (t - range.from) / (range.to - range.from);
+          const after = place(end), before = place(p.down);
+          const side = after <= 0.78 ? '' : before >= 0.3 ? ' before' : ' under';
+          const note = el('span', 'tl-end' + side, p.outcome);
+          note.style.left = ((side === ' before' ? before : after) * 100).toFixed(3) + '%';
+          if (side === ' under') l.classList.add('tl-lane-noted');
           l.append(note);
         }
       });
@@ -146,9 +150,15 @@ const QkTimeline = (() => {
     node.append(plot);
     if (s.takenOver) {
       const legend = el('p', 'tl-legend');
-      legend.append(el('span', 'tl-key tl-key-hold'), 'hold interval ' + s.holdInterval + ' ms',
-                    el('span', 'tl-key tl-key-double'), 'double-press window ' + s.dblClickInterval + ' ms',
-                    el('span', 'tl-key tl-key-acted'), 'TapdeckX that acted');
+      // Each swatch with its words: they wrap together.
+      const item = (key, words) => {
+        const span = el('span', 'tl-legend-item');
+        span.append(el('span', 'tl-key ' + key), words);
+        return span;
+      };
+      legend.append(item('tl-key-hold', 'hold interval ' + s.holdInterval + ' ms'),
+                    item('tl-key-double', 'double-press window ' + s.dblClickInterval + ' ms'),
+                    item('tl-key-acted', 'TapdeckX that acted'));
       node.append(legend);
     }
 

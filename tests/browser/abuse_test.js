@@ -49,7 +49,7 @@ t.run(devicesim, async (session) => {
   const port = server.port;
   const other = await attacker(server.base);
   // localhost is another site than 127.0.0.1; another port of 127.0.0.1 is
-  // the same site, to which the browser sends the device's cookie.
+  // the same site, whose requests the browser sends with its cookies.
   const elsewhere = [];
   for (const host of ['localhost', '127.0.0.1']) {
     const tab = await browser.newPage();
@@ -64,7 +64,7 @@ t.run(devicesim, async (session) => {
   await page.waitForSelector('.hw-button[data-name="40C1"]', {timeout: 10000});
   const status = await page.$eval('#status', (s) => s.dataset.state);
   check(status === 'open', 'during the flood the device page is connected, with its screen and buttons (' + status + ')');
-  const hello = JSON.parse((await request(port, {pathname: '/api/hello?page=none',
+  const hello = JSON.parse((await request(port, {pathname: '/api/hello?nonce=0123456789abcdef',
     headers: {Host: '127.0.0.1:' + port, 'X-Quadrakey-Token': server.token}})).text);
   check(hello.streams === 1, 'the pages elsewhere hold no stream (' + hello.streams + ' open, the device page\'s)');
   for (const tab of elsewhere) {
@@ -92,7 +92,7 @@ t.run(devicesim, async (session) => {
   await fifth.goto(server.url);
   await fifth.waitForFunction(() => !document.getElementById('banner').hidden, {timeout: 10000});
   const told = await fifth.$eval('#banner', (b) => b.textContent);
-  check(/4 pages are open already/.test(told), 'the fifth page says why it has no stream: "' + told + '"');
+  check(/too many pages are open \(at most 4\)/.test(told), 'the fifth page says why it has no stream: "' + told + '"');
   // It still presses: the power key, held down...
   await fifth.waitForSelector('#power', {timeout: 10000});
   await pointAt(fifth, '#power');

@@ -83,7 +83,7 @@ function startServer(devicesim, device, port = 0, extra = []) {
     server.stdout.setEncoding('utf8');
     server.stdout.on('data', (chunk) => {
       out += chunk;
-      const match = /^(http:\/\/127\.0\.0\.1:(\d+)\/)\?token=([0-9a-f]{64})$/.exec(out.split('\n')[0]);
+      const match = /^(http:\/\/127\.0\.0\.1:(\d+)\/)#token=([0-9a-f]{64})$/.exec(out.split('\n')[0]);
       if (out.includes('\n') && match && !server.port) {
         clearTimeout(timer);
         server.port = Number(match[2]);

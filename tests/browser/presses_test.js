@@ -118,7 +118,7 @@ t.run(devicesim, async (session) => {
     {slot: 'hold', words: 'press and hold', action: '<Page Up>', presses: 1, place: 'the press', atOnce: false},
     {slot: 'double', words: 'double press', action: 'Notes.lnk', presses: 2, place: 'the second press', atOnce: false},
     {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 2, place: 'the second press', atOnce: false},
-    {slot: 'doubleHold', words: 'double press and hold', action: '<Today>', presses: 3, place: 'the third press', atOnce: true},
+    {slot: 'doubleHold', words: 'triple press', action: '<Today>', presses: 3, place: 'the third press', atOnce: true},
   ];
   for (let i = 0; i < expected.length; i++) {
     const want = expected[i];
@@ -137,7 +137,7 @@ t.run(devicesim, async (session) => {
     if (want.presses > 1) check(got.gaveWay === want.presses - 1, name + ': the other launchers gave way (' + got.gaveWay + ')');
   }
   const words = await page.$$eval('#press-list .pl-item', (items) => items.slice(0, 5).map((i) => i.querySelector('.pl-summary').textContent));
-  check(/^double press and hold → <Today>, \d+ ms after the third press$/.test(words[0]),
+  check(/^triple press → <Today>, \d+ ms after the third press$/.test(words[0]),
         'the list says it in words: "' + words[0] + '"');
 
   // ---- Pictures for the README ----------------------------------------------------------------
@@ -152,6 +152,30 @@ t.run(devicesim, async (session) => {
   await page.$eval('#press-list', (list) => { list.scrollTop = 0; });
   const width = await page.evaluate(() => document.documentElement.scrollWidth);
   check(width <= 390, 'at 390 px the page is ' + width + ' px wide: the panels stack');
+  const narrowLayout = await page.evaluate(() => {
+    const overlap = (a, b) => Math.max(0, Math.min(a.right, b.right) - Math.max(a.left, b.left)) *
+                              Math.max(0, Math.min(a.bottom, b.bottom) - Math.max(a.top, b.top));
+    // Neither over a bar nor over another such note.
+    const drawn = Array.from(document.querySelectorAll('#timeline .tl-life, #timeline .tl-lane > .tl-end'));
+    const notes = Array.from(document.querySelectorAll('#timeline .tl-lane > .tl-end')).map((note) => ({
+      text: note.textContent,
+      over: drawn.filter((other) => other !== note)
+        .reduce((sum, other) => sum + overlap(note.getBoundingClientRect(), other.getBoundingClientRect()), 0),
+    }));
+    const items = Array.from(document.querySelectorAll('#timeline .tl-legend-item')).map((item) => {
+      const key = item.querySelector('.tl-key').getBoundingClientRect(), box = item.getBoundingClientRect();
+      return {text: item.textContent, oneLine: box.height < 20 && key.top >= box.top && key.bottom <= box.bottom};
+    });
+    const heads = Array.from(document.querySelectorAll('.journal-head span'))
+      .filter((span) => span.getClientRects().length > 0).map((span) => span.textContent);
+    return {notes, items, heads};
+  });
+  check(narrowLayout.notes.length >= 2 && narrowLayout.notes.every((n) => n.over === 0),
+        'at 390 px no "gave way" is drawn over a bar or another (' + JSON.stringify(narrowLayout.notes) + ')');
+  check(narrowLayout.items.length === 3 && narrowLayout.items.every((i) => i.oneLine),
+        'at 390 px each legend swatch stays on its label\'s line (' + JSON.stringify(narrowLayout.items) + ')');
+  check(narrowLayout.heads.join(' ') === 'Time Process Event What',
+        'at 390 px the journal names all its columns (' + narrowLayout.heads.join(', ') + ')');
   const narrow = path.join(outDir, 'devicesim-serve-390.png');
   await page.screenshot({path: narrow, fullPage: true});
   console.log('screenshot: ' + narrow);

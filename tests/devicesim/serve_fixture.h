@@ -15,6 +15,7 @@
 #include "devicesim/serve/serve_events.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_views.h"
 #include "devicesim/serve/serve_watch.h"
 #include "platform/host/device/device.h"
@@ -90,9 +91,27 @@ class ServeHttpTest : public ServeDeviceTest {
   virtual devicesim::serve::ConnectionLimits Limits() const { return {}; }
 
   int Port() const { return server_->Port(); }
-  // What the page sends: the cookie the printed address set.
-  httplib::Headers Page() const {
-    return {{"Cookie", devicesim::serve::TokenCookieName(Port()) + "=" + token_}};
+  // What the page sends: the session it was given once it had checked the
+  // server's proof and sent its own (serve_sessions.h).
+  httplib::Headers Page() {
+    if (session_.empty()) session_ = OpenSession();
+    return {{devicesim::serve::kSessionHeader, session_}};
+  }
+  std::string OpenSession() {
+    using devicesim::serve::HmacHex;
+    const std::string mine = "0123456789abcdef0123456789abcdef";
+    auto hello = Get("/api/hello?nonce=" + mine, {});
+    EXPECT_TRUE(hello && hello->status == 200);
+    if (!hello || hello->status != 200) return "none";
+    Json answer = Json::parse(hello->body);
+    const std::string theirs = answer.value("nonce", "");
+    EXPECT_EQ(answer.value("proof", ""), HmacHex(token_, devicesim::serve::ServerProofText(Port(), mine, theirs)));
+    auto opened = Post("/api/session",
+                       Json{{"pageNonce", mine}, {"nonce", theirs},
+                            {"proof", HmacHex(token_, devicesim::serve::PageProofText(Port(), mine, theirs))}}.dump(),
+                       {});
+    EXPECT_TRUE(opened && opened->status == 200) << (opened ? opened->body : "no answer");
+    return opened && opened->status == 200 ? Json::parse(opened->body).value("session", "none") : "none";
   }
   httplib::Headers Script() const { return {{"X-Quadrakey-Token", token_}}; }
   httplib::Result Post(const std::string& path, const std::string& body, httplib::Headers headers) {
@@ -106,6 +125,7 @@ class ServeHttpTest : public ServeDeviceTest {
 
   std::string web_;
   std::string token_ = std::string(64, 'a');
+  std::string session_;
   EventHub hub_{devicesim::serve::kMaxStreams};
   HeldKeys keys_;
   devicesim::serve::DeviceWatcher watcher_{&hub_, &keys_};

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "devicesim/serve/serve_token.h"
+#include "tests/devicesim/run_program.h"
 #include "tests/devicesim/serve_fixture.h"
 
 namespace {
@@ -97,45 +98,57 @@ int Status(const std::string& answer) {
 
 // ---- The token ------------------------------------------------------------------------------------
 
-TEST_F(ServeHttpTest, ThePageOpensOnlyWithThePrintedAddressWhichLeavesACookieAndACleanAddress) {
-  auto bare = Get("/", {});
-  ASSERT_TRUE(bare);
-  EXPECT_EQ(bare->status, 403);
-  EXPECT_NE(bare->body.find("address that <code>devicesim serve</code> printed"), std::string::npos) << bare->body;
-  auto wrong = Get("/?token=" + std::string(64, 'b'), {});
-  ASSERT_TRUE(wrong);
-  EXPECT_EQ(wrong->status, 403);
-  EXPECT_EQ(wrong->get_header_value("Set-Cookie"), "");
-
-  auto entry = Get("/?token=" + token_, {});
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->status, 200);
-  std::string cookie = entry->get_header_value("Set-Cookie");
-  EXPECT_EQ(cookie.rfind(devicesim::serve::TokenCookieName(Port()) + "=" + token_ + ";", 0), 0u) << cookie;
-  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
-  // On to the bare address, by a navigation of the page's own.
-  EXPECT_NE(entry->body.find("content=\"0;url=/\""), std::string::npos) << entry->body;
-  EXPECT_EQ(entry->body.find(token_), std::string::npos) << "the token stays out of the page";
-
-  auto page = Get("/", Page());
-  ASSERT_TRUE(page);
-  EXPECT_EQ(page->status, 200);
-  EXPECT_EQ(page->body, "<p>the device</p>");
-  EXPECT_EQ(page->get_header_value("X-Frame-Options"), "DENY");
-  // The page's files are no secret; the device's state is.
-  auto script = Get("/app.js", {});
-  ASSERT_TRUE(script);
-  EXPECT_EQ(script->status, 200);
+TEST_F(ServeHttpTest, ThePageHoldsNoSecretAndOnlyAPageThatProvesTheTokenGetsASession) {
+  // The page and its files are no secret; no answer sets a cookie.
+  for (const char* path : {"/", "/?token=" "aaaa", "/app.js"}) {
+    auto answer = Get(path, {});
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 200) << path;
+    EXPECT_FALSE(answer->has_header("Set-Cookie")) << path;
+  }
+  EXPECT_EQ(Get("/", {})->get_header_value("X-Frame-Options"), "DENY");
+  // Cookies carry nothing: not the token, wherever a page put it.
+  const std::string tossed = "qk_token_" + std::to_string(Port()) + "=" + token_ + "; token=" + token_;
   for (const char* path : {"/api/state", "/api/events?page=p", "/api/lines?id=1"}) {
-    auto refused = Get(path, {});
+    auto refused = Get(path, {{"Cookie", tossed}});
     ASSERT_TRUE(refused) << path;
     EXPECT_EQ(refused->status, 403) << path;
     EXPECT_NE(refused->body.find("token"), std::string::npos) << refused->body;
   }
-  auto state = Get("/api/state", Page());
+
+  // Step 1: the server proves the token, bound to this port.
+  using devicesim::serve::HmacHex;
+  EXPECT_EQ(Get("/api/hello", {})->status, 400);
+  EXPECT_EQ(Get("/api/hello?nonce=short", {})->status, 400);
+  const std::string mine = "page-nonce-of-twenty-four";
+  auto hello = Get("/api/hello?nonce=" + mine, {});
+  ASSERT_TRUE(hello);
+  ASSERT_EQ(hello->status, 200) << hello->body;
+  Json answer = Json::parse(hello->body);
+  const std::string theirs = answer["nonce"];
+  EXPECT_EQ(answer["proof"], HmacHex(token_, devicesim::serve::ServerProofText(Port(), mine, theirs)));
+  EXPECT_EQ(hello->body.find(token_), std::string::npos);
+
+  // Step 2: the page's proof, once; a wrong one opens nothing.
+  auto open = [&](const std::string& key, int port) {
+    return Post("/api/session",
+                Json{{"pageNonce", mine}, {"nonce", theirs},
+                     {"proof", HmacHex(key, devicesim::serve::PageProofText(port, mine, theirs))}}.dump(), {});
+  };
+  EXPECT_EQ(open(std::string(64, 'b'), Port())->status, 403);
+  EXPECT_EQ(open(token_, Port() + 1)->status, 403) << "a proof made for another port (relayed)";
+  auto opened = open(token_, Port());
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(opened->status, 200) << opened->body;
+  EXPECT_FALSE(opened->has_header("Set-Cookie"));
+  const std::string session = Json::parse(opened->body)["session"];
+  EXPECT_EQ(open(token_, Port())->status, 403) << "the same proof again (replayed)";
+
+  auto state = Get("/api/state", {{devicesim::serve::kSessionHeader, session}, {"Cookie", tossed}});
   ASSERT_TRUE(state);
   EXPECT_EQ(state->status, 200);
+  EXPECT_EQ(Get("/api/state", {{devicesim::serve::kSessionHeader, std::string(64, '0')}})->status, 403);
+  EXPECT_EQ(Get("/api/state", Script())->status, 200) << "a script sends the token itself";
 }
 
 TEST(ServeToken, TheTokenIsKeptPrivatelyAndMadeAnewWhenUnsafeOrAsked) {
@@ -185,11 +198,11 @@ TEST(ServeToken, TheTokenIsKeptPrivatelyAndMadeAnewWhenUnsafeOrAsked) {
 
   // What --open hands the browser: private, and on to the address.
   std::string opener;
-  ASSERT_TRUE(devicesim::serve::WriteOpener(folder, "http://127.0.0.1:8240/?token=" + garbled.token, &opener, &error));
+  ASSERT_TRUE(devicesim::serve::WriteOpener(folder, "http://127.0.0.1:8240/#token=" + garbled.token, &opener, &error));
   ASSERT_EQ(stat(opener.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   std::ifstream page(opener);
-  EXPECT_NE(std::string(std::istreambuf_iterator<char>(page), {}).find("content=\"0;url=http://127.0.0.1:8240/?token="),
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(page), {}).find("content=\"0;url=http://127.0.0.1:8240/#token="),
             std::string::npos);
 
   // A folder that cannot be written: a token for this run, said so.
@@ -222,8 +235,8 @@ TEST_F(ServeHttpTest, RequestsFromElsewhereAreRefusedBeforeTheyTakeAStream) {
   for (size_t i = 0; i < devicesim::serve::kMaxStreams; ++i) {
     pages.push_back(std::make_unique<Raw>(Port()));
     pages.back()->Send("GET /api/events?page=p" + std::to_string(i) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                       std::to_string(Port()) + "\r\nCookie: " + devicesim::serve::TokenCookieName(Port()) + "=" +
-                       token_ + "\r\nSec-Fetch-Site: same-origin\r\n\r\n");
+                       std::to_string(Port()) + "\r\nX-Quadrakey-Token: " + token_ +
+                       "\r\nSec-Fetch-Site: same-origin\r\n\r\n");
     std::string answer = pages.back()->Answer(2000, "event: snapshot");
     EXPECT_EQ(Status(answer), 200) << answer.substr(0, 200);
     EXPECT_NE(answer.find("event: snapshot"), std::string::npos);
@@ -259,22 +272,22 @@ TEST_F(ServeHttpTest, RequestsFromElsewhereAreRefusedBeforeTheyTakeAStream) {
 
 TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
   const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
-  const std::string cookie = "Cookie: " + devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n";
+  const std::string credential = "X-Quadrakey-Token: " + token_ + "\r\n";
   struct Case {
     std::string header;
     int status;
     const char* reason;
   } cases[] = {
       // Chunked, with a small length beside it: 40 MB would follow.
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie +
+      {"POST /api/button HTTP/1.1\r\n" + host + credential +
            "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n",
        411, "chunked"},
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie + "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n",
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + "Content-Type: application/json\r\nContent-Length: 104857600\r\n\r\n",
        413, "longer"},
       // Within the limit, but without the token: refused before its body comes.
       {"POST /api/button HTTP/1.1\r\n" + host + "Content-Type: application/json\r\nContent-Length: 10000\r\n\r\n", 403,
        "token"},
-      {"POST /api/button HTTP/1.1\r\n" + host + cookie + "Content-Length: ten\r\n\r\n", 400, "Content-Length"},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + "Content-Length: ten\r\n\r\n", 400, "Content-Length"},
   };
   for (const Case& c : cases) {
     Raw raw(Port());
@@ -292,10 +305,56 @@ TEST_F(ServeHttpTest, ABodyIsRefusedOnItsHeaderBeforeAnyOfItIsRead) {
     raw.Send(megabyte);
     EXPECT_TRUE(raw.ClosedWithin(3000));
   }
+  // Told to go on only once the checks are passed; otherwise told why, at once.
+  const std::string expect = "Expect: 100-continue\r\nContent-Type: application/json\r\n";
+  struct Expecting {
+    std::string header;
+    int status;
+  } expecting[] = {
+      {"POST /api/button HTTP/1.1\r\n" + host + expect + "Content-Length: 27\r\n\r\n", 403},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + expect + "Content-Length: 104857600\r\n\r\n", 413},
+      {"POST /api/button HTTP/1.1\r\nHost: elsewhere.example\r\n" + credential + expect + "Content-Length: 27\r\n\r\n", 403},
+      {"POST /api/button HTTP/1.1\r\n" + host + credential + expect + "Content-Length: 27\r\n\r\n", 100},
+  };
+  for (const Expecting& c : expecting) {
+    Raw raw(Port());
+    ASSERT_TRUE(raw.Send(c.header));
+    std::string answer = raw.Answer(2000, "\r\n\r\n");
+    EXPECT_EQ(Status(answer), c.status) << c.header << answer;
+    if (c.status != 100) continue;
+    ASSERT_TRUE(raw.Send("{\"name\":\"40C1\",\"down\":true}"));
+    answer = raw.Answer();
+    EXPECT_EQ(Status(answer), 200) << answer;
+  }
+  EXPECT_EQ(ButtonEntries().size(), 1u) << "only the request that passed pressed";
+  keys_.ReleaseAll();
+
   auto header_too_large = std::make_unique<Raw>(Port());
   header_too_large->Send("GET / HTTP/1.1\r\n" + host + "X-Filler: " + std::string(9000, 'y') + "\r\n\r\n");
   EXPECT_EQ(Status(header_too_large->Answer()), 431);
-  EXPECT_TRUE(ButtonEntries().empty());
+  EXPECT_EQ(ButtonEntries().size(), 2u);
+}
+
+// Any page on 127.0.0.1 can set cookies for this server too, as many and as
+// long as the browser allows: they are dropped unread, whatever their size.
+TEST_F(ServeHttpTest, CookiesOfAnySizeAreDroppedUnread) {
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
+  const std::string session = std::string(devicesim::serve::kSessionHeader) + ": " + Page().begin()->second + "\r\n";
+  std::string bomb = "Cookie: ";
+  for (int i = 0; i < 180; ++i) bomb += "c" + std::to_string(i) + "=" + std::string(4000, 'z') + "; ";
+  bomb += "qk_token_" + std::to_string(Port()) + "=" + std::string(64, '0') + "\r\n";
+  for (const std::string& cookies : {bomb, std::string("cookie: a=1\r\nCOOKIE: b=2\r\n")}) {
+    Raw raw(Port());
+    // In pieces, as a browser's large header comes.
+    const std::string request = "GET /api/state HTTP/1.1\r\n" + host + cookies + session + "\r\n";
+    for (size_t at = 0; at < request.size(); at += 65536) ASSERT_TRUE(raw.Send(request.substr(at, 65536)));
+    std::string answer = raw.Answer();
+    EXPECT_EQ(Status(answer), 200) << answer.substr(0, 300);
+  }
+  // Only so much, though.
+  Raw flood(Port());
+  flood.Send("GET / HTTP/1.1\r\n" + host + "Cookie: a=" + std::string(1100 * 1024, 'z') + "\r\n\r\n");
+  EXPECT_EQ(Status(flood.Answer()), 431);
 }
 
 // With the waiting room full, the connection that waited longest gives way,
@@ -311,8 +370,8 @@ class ServeCrowdTest : public ServeHttpTest {
 };
 
 TEST_F(ServeCrowdTest, TheNewestConnectionIsNeverTheOneThatGivesWay) {
-  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nCookie: " +
-                          devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n\r\n";
+  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+                          token_ + "\r\n\r\n";
   for (int round = 0; round < 20; ++round) {
     std::vector<std::unique_ptr<Raw>> crowd;
     for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<Raw>(Port()));
@@ -320,6 +379,19 @@ TEST_F(ServeCrowdTest, TheNewestConnectionIsNeverTheOneThatGivesWay) {
     EXPECT_EQ(Status(crowd.back()->Answer()), 200) << "round " << round;
     EXPECT_TRUE(crowd.front()->ClosedWithin(500)) << "round " << round;
   }
+  // One that has sent nothing gives way before one whose header is coming,
+  // however long that one has waited.
+  Raw coming(Port());
+  ASSERT_TRUE(coming.Send(get.substr(0, 10)));
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 1; }));
+  Raw idle(Port());
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 2; }));
+  Raw newcomer(Port());
+  ASSERT_TRUE(newcomer.Send(get));
+  EXPECT_EQ(Status(newcomer.Answer()), 200);
+  EXPECT_TRUE(idle.ClosedWithin(500));
+  ASSERT_TRUE(coming.Send(get.substr(10)));
+  EXPECT_EQ(Status(coming.Answer()), 200);
 }
 
 // ---- Slow and idle clients ----------------------------------------------------------------------
@@ -331,9 +403,47 @@ class ServeLoadTest : public ServeHttpTest {
     devicesim::serve::ConnectionLimits limits;
     limits.request_ms = 1000;
     limits.idle_ms = 1500;
+    limits.write_ms = 1500;
     return limits;
   }
 };
+
+// Clients that ask for the page's files and never read the answers, more of
+// them than there are workers: the answers wait for them in the gate, and
+// the page's own requests pass. A client that pipelines gets every answer,
+// in order, once it reads.
+TEST_F(ServeLoadTest, SlowReadersHoldNoWorkerAndPipelinedAnswersComeWholeInOrder) {
+  const std::string big(1 << 20, 'b');
+  std::ofstream(web_ + "/big.js") << big;
+  const std::string get = "GET /big.js HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\n\r\n";
+  std::string pipelined;
+  for (int i = 0; i < 20; ++i) pipelined += get;
+  std::vector<std::unique_ptr<Raw>> readers;
+  for (size_t i = 0; i < devicesim::serve::ConnectionLimits{}.workers + 4; ++i) {
+    readers.push_back(std::make_unique<Raw>(Port()));
+    ASSERT_TRUE(readers.back()->Send(pipelined));
+  }
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() >= readers.size(); }));
+  for (int i = 0; i < 5; ++i) {
+    auto start = Clock::now();
+    auto page = Get("/", Page());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_LT(MsSince(start), 1000) << "the page waited behind clients that do not read";
+  }
+  // Answers nobody takes are dropped after the write time.
+  EXPECT_TRUE(Eventually([&] { return server_->Waiting() == 0; }));
+  readers.clear();
+
+  Raw pipeliner(Port());
+  ASSERT_TRUE(pipeliner.Send(get + get + "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // not reading, for a while
+  for (const std::string& body : {big, big, std::string("'use strict';")}) {
+    std::string answer = pipeliner.Answer(5000);
+    ASSERT_EQ(Status(answer), 200) << answer.substr(0, 200);
+    EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), body);
+  }
+}
 
 TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
   const std::string host = "Host: 127.0.0.1:" + std::to_string(Port()) + "\r\n";
@@ -367,7 +477,7 @@ TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
 
   // More waiting connections than the gate keeps: the longest waiting go.
   std::vector<std::unique_ptr<Raw>> many;
-  for (int i = 0; i < 100; ++i) many.push_back(std::make_unique<Raw>(Port()));
+  for (int i = 0; i < 300; ++i) many.push_back(std::make_unique<Raw>(Port()));
   EXPECT_TRUE(Eventually([&] { return server_->Waiting() > 0; }));
   EXPECT_LE(server_->Waiting(), devicesim::serve::ConnectionLimits{}.max_waiting);
   auto page = Get("/", Page());
@@ -377,8 +487,8 @@ TEST_F(ServeLoadTest, SlowAndIdleClientsNeitherHoldAWorkerNorStayForever) {
 
 TEST_F(ServeHttpTest, AKeptAliveConnectionCarriesRequestsOneAfterAnother) {
   Raw raw(Port());
-  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nCookie: " +
-                          devicesim::serve::TokenCookieName(Port()) + "=" + token_ + "\r\n\r\n";
+  const std::string get = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+                          token_ + "\r\n\r\n";
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(raw.Send(get));
     std::string answer = raw.Answer();
@@ -420,6 +530,13 @@ TEST_F(ServeHttpTest, OnlyRegularFilesInsideTheWebFolderAreServed) {
   auto page = Get("/", Page());
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
+  // A second link: the file may be anywhere, linked in by hand.
+  std::ofstream(device::Folder() + "/secret.txt") << "not for the page";
+  std::filesystem::create_hard_link(device::Folder() + "/secret.txt", web_ + "/linked.js");
+  auto linked_in = Get("/linked.js", Page());
+  ASSERT_TRUE(linked_in);
+  EXPECT_EQ(linked_in->status, 404);
+  EXPECT_EQ(linked_in->body.find("not for the page"), std::string::npos);
   // index.html itself is held to the same rule.
   std::filesystem::remove(web_ + "/index.html");
   std::filesystem::create_symlink("/etc/passwd", web_ + "/index.html");
@@ -427,6 +544,23 @@ TEST_F(ServeHttpTest, OnlyRegularFilesInsideTheWebFolderAreServed) {
   ASSERT_TRUE(linked);
   EXPECT_EQ(linked->status, 500);
   EXPECT_EQ(linked->body.find("root:"), std::string::npos);
+}
+
+TEST_F(ServeDeviceTest, ServeStartsOnlyWithAnIndexHtmlThatItWouldServe) {
+  const std::string folder = device::Folder();
+  std::ofstream(folder + "/elsewhere.html") << "<p>elsewhere</p>";
+  for (const char* kind : {"symbolic", "hard"}) {
+    const std::string web = folder + "/web-" + kind;
+    std::filesystem::create_directories(web);
+    if (std::string(kind) == "symbolic")
+      std::filesystem::create_symlink(folder + "/elsewhere.html", web + "/index.html");
+    else
+      std::filesystem::create_hard_link(folder + "/elsewhere.html", web + "/index.html");
+    ProgramRun run = RunProgram({DEVICESIM_PATH, "--device", folder, "serve", "--port", "0", "--web", web});
+    EXPECT_EQ(run.status, 1) << kind << run.out << run.err;
+    EXPECT_NE(run.err.find("not a regular file with one link"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << "no address printed";
+  }
 }
 
 // ---- Pressing ---------------------------------------------------------------------------------------
@@ -468,13 +602,24 @@ TEST_F(ServeHttpTest, OnlyTheTokenChangesTheDeviceAndBadRequestsSayWhy) {
   EXPECT_TRUE(KeysDownNow().empty());
   EXPECT_TRUE(ButtonEntries().empty()) << "nothing refused reached the device";
 
-  auto pressed = Post("/api/button", down, Page());
+  // Held by a page: the request's connection may close.
+  auto pressed = Post("/api/button", "{\"name\":\"40C1\",\"down\":true,\"page\":\"p\"}", Page());
   ASSERT_TRUE(pressed);
   EXPECT_EQ(pressed->status, 200) << pressed->body;
   EXPECT_TRUE(KeyIsDown(0xC1));
+  // Each path answers the methods its routes have, and 405 with them to others.
   auto get = Get("/api/button", Page());
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 405);
+  EXPECT_EQ(get->get_header_value("Allow"), "POST");
+  auto post = Post("/api/state", "{}", Page());
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 405);
+  EXPECT_EQ(post->get_header_value("Allow"), "GET");
+  auto head = httplib::Client("127.0.0.1", Port()).Head("/app.js", Page());
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->status, 200);
+  EXPECT_EQ(head->get_header_value("Content-Length"), "13");
 }
 
 TEST_F(ServeHttpTest, WhatAnyProgramJournalsReachesTheStreamAndAGonePageLetsGoOfItsKeys) {
@@ -517,6 +662,42 @@ TEST_F(ServeHttpTest, APageThatSaysItGoesLetsGoAtOnce) {
   EXPECT_TRUE(KeyIsDown(0xDF));
   ASSERT_EQ(Post("/api/release", "{\"page\":\"tab5\"}", Page())->status, 200);
   EXPECT_FALSE(KeyIsDown(0xDF));
+}
+
+// A client without a page (a script) is its connection: its keys go up
+// when it closes, or when it says nothing for the silence limit.
+TEST_F(ServeHttpTest, KeysPressedWithoutAPageGoUpWhenTheirConnectionGoes) {
+  const auto post = [&](Raw& raw, const std::string& path, const std::string& body) {
+    raw.Send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-Quadrakey-Token: " +
+             token_ + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body);
+    return Status(raw.Answer());
+  };
+  auto button = std::make_unique<Raw>(Port());
+  auto power = std::make_unique<Raw>(Port());
+  auto quiet = std::make_unique<Raw>(Port());
+  ASSERT_EQ(post(*button, "/api/button", "{\"name\":\"40C1\",\"down\":true}"), 200);
+  ASSERT_EQ(post(*power, "/api/power", "{\"down\":true,\"page\":\"\"}"), 200);
+  ASSERT_EQ(post(*quiet, "/api/button", "{\"name\":\"40C2\",\"down\":true}"), 200);
+  auto pressed = Clock::now();
+  EXPECT_TRUE(KeyIsDown(0xC1) && KeyIsDown(0xDF) && KeyIsDown(0xC2));
+  // Another connection is another client.
+  Raw other(Port());
+  EXPECT_EQ(post(other, "/api/button", "{\"name\":\"40C1\",\"down\":false}"), 409);
+  EXPECT_TRUE(KeyIsDown(0xC1));
+
+  button.reset();
+  EXPECT_TRUE(Eventually([] { return !KeyIsDown(0xC1); })) << "the connection that held 40C1 closed";
+  EXPECT_TRUE(KeyIsDown(0xDF));
+  ASSERT_EQ(post(*power, "/api/heartbeat", "{}"), 200);
+  power.reset();
+  EXPECT_TRUE(Eventually([] { return !KeyIsDown(0xDF); }));
+  // Still open, but silent: up after the limit, and not before.
+  for (int i = 0; i < 1000 && KeyIsDown(0xC2); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(KeyIsDown(0xC2));
+  EXPECT_GE(MsSince(pressed), devicesim::serve::kSilenceMs);
+  std::vector<Json> entries = ButtonEntries();
+  EXPECT_EQ(entries.size(), 4u) << "two buttons down and up, each once";
 }
 
 }  // namespace

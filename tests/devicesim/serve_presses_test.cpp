@@ -160,7 +160,7 @@ TEST(ServePresses, EachKindOfPressIsOneSeriesWithItsSlotActionAndDelay) {
       {"hold", "<Page Up>", 402, 1, "press and hold → <Page Up>, 402 ms after the press", "report"},
       {"double", "Calendar.lnk", 403, 2, "double press → Calendar.lnk, 403 ms after the second press", "journal"},
       {"doubleHold", "<Today>", 402, 2, "double press and hold → <Today>, 402 ms after the second press", "report"},
-      {"doubleHold", "<Today>", 3, 3, "double press and hold → <Today>, 3 ms after the third press", "report"},
+      {"doubleHold", "<Today>", 3, 3, "triple press → <Today>, 3 ms after the third press", "report"},
   };
   for (size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);

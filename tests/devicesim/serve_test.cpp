@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +15,8 @@
 #include "platform/faults.h"
 #include "devicesim/serve/serve_http.h"
 #include "devicesim/serve/serve_keys.h"
+#include "devicesim/serve/serve_ledger.h"
+#include "devicesim/serve/serve_sessions.h"
 #include "devicesim/serve/serve_token.h"
 #include "devicesim/serve/serve_views.h"
 #include "devicesim/serve/serve_watch.h"
@@ -22,6 +25,9 @@
 #include "tests/devicesim/serve_fixture.h"
 
 namespace {
+
+using devicesim::serve::LedgerKey;
+using devicesim::serve::LeftBehind;
 
 // ---- Which requests may reach the device ---------------------------------------------
 
@@ -45,11 +51,11 @@ TEST(ServeRequests, OnlyThisServersNamesPassTheHostAndOriginChecks) {
   EXPECT_NE(a, b);
 }
 
-httplib::Request RequestWith(std::string method, std::string path, httplib::Headers headers) {
-  httplib::Request req;
+devicesim::serve::Request RequestWith(std::string method, std::string path, httplib::Headers headers) {
+  devicesim::serve::Request req;
   req.method = std::move(method);
   req.path = std::move(path);
-  req.headers = std::move(headers);
+  for (auto& [name, value] : headers) req.headers.emplace(name, value);
   return req;
 }
 
@@ -82,20 +88,17 @@ TEST(ServeRequests, OnlyThePageItselfMayComeFromElsewhere) {
   EXPECT_FALSE(TopLevelVisit(RequestWith("GET", "/", {{"Sec-Fetch-Mode", "no-cors"}})));
 }
 
-TEST(ServeRequests, TheTokenComesInTheCookieOrTheHeaderAndBodiesAreMeasuredByTheirHeader) {
+TEST(ServeRequests, TheTokenComesInItsHeaderAloneAndBodiesAreMeasuredByTheirHeader) {
   using devicesim::serve::BodyCheck;
   using devicesim::serve::CarriesToken;
   using devicesim::serve::CheckBody;
   const std::string token(64, 'a');
-  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "x=1; qk_token_8240=" + token + "; y=2"}}), 8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8241=" + token}}), 8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8240=" + token + "b"}}), 8240, token));
-  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}}), 8240, token));
+  EXPECT_TRUE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}}), token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"Cookie", "qk_token_8240=" + token}}), token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token + "b"}}), token));
   EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", token}, {"X-Quadrakey-Token", token}}),
-                            8240, token));
-  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {}), 8240, ""));
-  EXPECT_EQ(devicesim::serve::TokenCookie(8240, token),
-            "qk_token_8240=" + token + "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict");
+                            token));
+  EXPECT_FALSE(CarriesToken(RequestWith("GET", "/", {{"X-Quadrakey-Token", ""}}), ""));
 
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {}), 16), BodyCheck::kOk);
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Content-Length", "16"}}), 16), BodyCheck::kOk);
@@ -108,6 +111,124 @@ TEST(ServeRequests, TheTokenComesInTheCookieOrTheHeaderAndBodiesAreMeasuredByThe
   // Chunked with a small length beside it: the length is not believed.
   EXPECT_EQ(CheckBody(RequestWith("POST", "/", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "10"}}), 16),
             BodyCheck::kChunked);
+}
+
+// ---- Messages ---------------------------------------------------------------------------------
+
+TEST(ServeMessages, AHeaderIsReadWithItsQueryAndWhatFollowsItIsLeft) {
+  using devicesim::serve::HeaderRead;
+  using devicesim::serve::ReadRequestHeader;
+  devicesim::serve::Request req;
+  size_t used = 0;
+  std::string problem;
+  const std::string header = "GET /api/lines?id=%31013&x=a+b&id=2&flag HTTP/1.1\r\nHost: h\r\ncOnTeNt-LeNgTh: 3\r\n\r\n";
+  ASSERT_EQ(ReadRequestHeader(header + "abcGET / HTTP/1.1\r\n", 8192, &req, &used, &problem), HeaderRead::kRead) << problem;
+  EXPECT_EQ(used, header.size());
+  EXPECT_EQ(req.path, "/api/lines");
+  EXPECT_EQ(req.Param("id"), "1013") << "the first of a name";
+  EXPECT_EQ(req.Param("x"), "a b");
+  EXPECT_TRUE(req.HasParam("flag"));
+  EXPECT_EQ(req.Header("content-length"), "3");
+  EXPECT_EQ(req.content_length, 3u);
+  EXPECT_TRUE(req.keep_alive);
+  EXPECT_EQ(ReadRequestHeader("GET / HTTP/1.0\r\n\r\n", 8192, &req, &used, &problem), HeaderRead::kRead);
+  EXPECT_FALSE(req.keep_alive) << "HTTP/1.0 closes unless it asks";
+
+  EXPECT_EQ(ReadRequestHeader("GET / HTTP/1.1\r\nHost: h\r\n", 8192, &req, &used, &problem), HeaderRead::kIncomplete);
+  for (const char* chunked : {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n",
+                              "POST / HTTP/1.1\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n",
+                              "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n"})
+    EXPECT_EQ(ReadRequestHeader(chunked, 8192, &req, &used, &problem), HeaderRead::kChunked) << chunked;
+  for (const char* malformed : {"GET /?a=%4 HTTP/1.1\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1, 2\r\n\r\n",
+                                "GET / HTTP/1.1\r\nNo colon\r\n\r\n", "GARBAGE\r\n\r\n"})
+    EXPECT_EQ(ReadRequestHeader(malformed, 8192, &req, &used, &problem), HeaderRead::kMalformed) << malformed;
+  const std::string long_header = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n";
+  EXPECT_EQ(ReadRequestHeader(long_header, 8192, &req, &used, &problem), HeaderRead::kMalformed);
+}
+
+TEST(ServeMessages, AnAnswerHasItsLengthAndAHeadAnswerNoBody) {
+  devicesim::serve::Response res;
+  res.status = 404;
+  res.SetContent("{}", "application/json");
+  res.SetHeader("content-type", "text/plain");
+  EXPECT_EQ(res.headers.size(), 1u) << "a header set again is replaced";
+  std::string full = devicesim::serve::AnswerText(res, false, false);
+  EXPECT_EQ(full.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << full;
+  EXPECT_NE(full.find("Content-Length: 2\r\n"), std::string::npos) << full;
+  EXPECT_EQ(full.substr(full.size() - 6), "\r\n\r\n{}");
+  EXPECT_EQ(full.find("Connection"), std::string::npos);
+  std::string head = devicesim::serve::AnswerText(res, true, true);
+  EXPECT_NE(head.find("Content-Length: 2\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n") << "no body";
+  EXPECT_EQ(devicesim::serve::ChunkText("hello, stream"), "d\r\nhello, stream\r\n");
+  EXPECT_EQ(devicesim::serve::ChunkText(""), "0\r\n\r\n");
+  EXPECT_NE(devicesim::serve::StreamHeadText(res).find("Transfer-Encoding: chunked"), std::string::npos);
+}
+
+// ---- Sessions ---------------------------------------------------------------------------------
+
+TEST(ServeSessions, HmacIsTheStandardOneThatThePageComputesToo) {
+  // RFC 4231, test case 2: what the browser's WebCrypto gives for the same.
+  EXPECT_EQ(devicesim::serve::HmacHex("Jefe", "what do ya want for nothing?"),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+}
+
+TEST(ServeSessions, OnlyAProofOfTheTokenForThisPortAndAFreshNonceOfThisServerOpensASession) {
+  using devicesim::serve::HmacHex;
+  using devicesim::serve::PageProofText;
+  using devicesim::serve::Sessions;
+  const std::string token(64, 'a'), mine = "0123456789abcdef";
+  const int64_t now = 1'700'000'000'000;
+  Sessions server(token), restarted(token);
+  server.SetPort(8240);
+  restarted.SetPort(8240);
+  Sessions::Answer answer;
+  EXPECT_FALSE(server.Challenge("short", &answer, now));
+  EXPECT_FALSE(server.Challenge("0123456789abcdef/", &answer, now));
+  ASSERT_TRUE(server.Challenge(mine, &answer, now));
+  EXPECT_EQ(answer.proof, HmacHex(token, devicesim::serve::ServerProofText(8240, mine, answer.nonce)));
+  Sessions other(std::string(64, 'b'));
+  other.SetPort(8240);
+  Sessions::Answer guess;
+  ASSERT_TRUE(other.Challenge(mine, &guess, now));
+  EXPECT_NE(guess.proof, HmacHex(token, devicesim::serve::ServerProofText(8240, mine, guess.nonce)))
+      << "a server without the token cannot prove it";
+
+  const auto proof = [&](const std::string& key, int port, const std::string& nonce) {
+    return HmacHex(key, PageProofText(port, mine, nonce));
+  };
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(std::string(64, 'b'), 8240, answer.nonce), now), "");
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8241, answer.nonce), now), "") << "relayed from another port";
+  EXPECT_EQ(server.Open("fedcba9876543210", answer.nonce,
+                        HmacHex(token, PageProofText(8240, "fedcba9876543210", answer.nonce)), now), "")
+      << "the nonce was made for another page nonce";
+  EXPECT_EQ(restarted.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now), "")
+      << "a nonce of the server before a restart";
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + Sessions::kNonceMs + 1), "")
+      << "an old nonce";
+  std::string forged = "9" + answer.nonce;  // another time, the same MAC
+  EXPECT_EQ(server.Open(mine, forged, proof(token, 8240, forged), now), "");
+
+  std::string session = server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 10);
+  ASSERT_EQ(session.size(), 64u);
+  EXPECT_TRUE(server.Valid(session, now + 20));
+  EXPECT_FALSE(restarted.Valid(session, now + 20)) << "a session dies with its server";
+  EXPECT_FALSE(server.Valid(session + "0", now + 20));
+  EXPECT_EQ(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 30), "") << "replayed";
+
+  // At most kMaxSessions: the one used longest ago goes first.
+  std::vector<std::string> opened;
+  for (size_t i = 0; i < Sessions::kMaxSessions; ++i) {
+    ASSERT_TRUE(server.Challenge(mine, &answer, now + 100 + static_cast<int64_t>(i)));
+    opened.push_back(server.Open(mine, answer.nonce, proof(token, 8240, answer.nonce), now + 100 + static_cast<int64_t>(i)));
+    ASSERT_FALSE(opened.back().empty());
+    EXPECT_TRUE(server.Valid(session, now + 100 + static_cast<int64_t>(i)));
+  }
+  EXPECT_EQ(server.Count(), Sessions::kMaxSessions);
+  EXPECT_TRUE(server.Valid(session, now + 1000)) << "used all along";
+  EXPECT_FALSE(server.Valid(opened.front(), now + 1000));
+  EXPECT_TRUE(server.Valid(opened.back(), now + 1000));
 }
 
 // ---- The event stream -----------------------------------------------------------------------
@@ -235,22 +356,105 @@ TEST_F(ServeDeviceTest, APageThatGoesAwayLetsGoOfItsKeysOnly) {
   EXPECT_EQ(keys.Count(), 0u);
 }
 
-TEST_F(ServeDeviceTest, APageNotHeardFromLetsGoOfItsKeysWithOrWithoutAStream) {
+TEST_F(ServeDeviceTest, AClientNotHeardFromLetsGoOfItsKeysPageOrNot) {
   using std::chrono::milliseconds;
   HeldKeys keys;
   std::string message;
   auto now = HeldKeys::Clock::now();
   ASSERT_EQ(keys.PowerDown("quiet", &message), HeldKeys::Result::kOk);
   ASSERT_EQ(keys.ButtonDown("alive", "40C1", output_, &message), HeldKeys::Result::kOk);
-  ASSERT_EQ(keys.ButtonDown("", "40C2", output_, &message), HeldKeys::Result::kOk);  // a script's
+  ASSERT_EQ(keys.ButtonDown("connection:7", "40C2", output_, &message), HeldKeys::Result::kOk);  // a script's
   keys.Heard("alive", now + milliseconds(2500));
+  keys.Heard("connection:7", now + milliseconds(3500));
   EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(2000)), 0u) << "not yet";
   EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(4000)), 1u);
   EXPECT_FALSE(KeyIsDown(0xDF)) << "the quiet page's power key";
   EXPECT_TRUE(KeyIsDown(0xC1));
-  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(6000)), 1u);
-  EXPECT_FALSE(KeyIsDown(0xC1));
-  EXPECT_TRUE(KeyIsDown(0xC2)) << "a key held without a page waits for its key up";
+  EXPECT_TRUE(KeyIsDown(0xC2));
+  EXPECT_EQ(keys.ReleaseSilent(milliseconds(3000), now + milliseconds(7000)), 2u);
+  EXPECT_TRUE(KeysDownNow().empty());
+}
+
+// ---- What a server that is gone left down ----------------------------------------------------
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ServeDeviceTest, EveryKeyIsInTheLedgerBeforeItGoesDownAndTheNextServerLetsGoOfIt) {
+  using devicesim::serve::FindLeftBehind;
+  using devicesim::serve::KeyLedger;
+  const std::string folder = device::Folder();
+  std::string message, error;
+  std::string path = folder + "/serve-keys." + std::to_string(getpid());
+  {
+    KeyLedger ledger;
+    ASSERT_TRUE(ledger.Open(folder, &error)) << error;
+    HeldKeys keys;
+    keys.SetLedger(&ledger);
+    ASSERT_EQ(keys.ButtonDown("a", "40C1", output_, &message), HeldKeys::Result::kOk);
+    ASSERT_EQ(keys.PowerDown("", &message), HeldKeys::Result::kOk);
+    std::vector<LedgerKey> listed;
+    ASSERT_TRUE(devicesim::serve::ParseLedger(ReadText(path), &listed)) << ReadText(path);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].button.entry, u"40C1");
+    EXPECT_EQ(listed[0].button.virtual_key, 0xC1);
+    EXPECT_TRUE(listed[1].power);
+    EXPECT_TRUE(FindLeftBehind(folder).empty()) << "a running server's ledger is its own";
+    ASSERT_EQ(keys.ButtonUp("a", "40C1", &message), HeldKeys::Result::kOk);
+    ASSERT_TRUE(devicesim::serve::ParseLedger(ReadText(path), &listed));
+    EXPECT_EQ(listed.size(), 1u);
+    keys.SetLedger(nullptr);
+    // Gone as if killed: the key stays down, the ledger stays, its lock goes.
+  }
+  EXPECT_TRUE(KeyIsDown(0xDF));
+  ASSERT_TRUE(std::filesystem::exists(path));
+
+  // Another gone server's, by hand: Button 2 as it went down, and Button 1
+  // listed with a press of its own that has been followed by another since.
+  HeldKeys other;
+  ASSERT_EQ(other.ButtonDown("b", "40C2", output_, &message), HeldKeys::Result::kOk);
+  ASSERT_EQ(other.ButtonDown("b", "40C1", output_, &message), HeldKeys::Result::kOk);
+  int64_t c2_at = 0;
+  ASSERT_TRUE(device::KeyDownAt(0xC2, &c2_at));
+  LedgerKey c2{false, {u"40C2", 0xC2, u"\\Windows\\contacts.exe", u""}, c2_at - 5, c2_at};
+  LedgerKey c1{false, {u"40C1", 0xC1, u"", u""}, 1, 2};
+  std::ofstream(folder + "/serve-keys.999998") << devicesim::serve::LedgerText({c2, c1});
+  // A ledger cut short or written by hand tells nothing.
+  std::ofstream(folder + "/serve-keys.999999") << "{\"keys\": [{\"vk\": 300";
+  auto left = FindLeftBehind(folder);
+  ASSERT_EQ(left.size(), 3u);
+  std::sort(left.begin(), left.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  LeftBehind& killed = left[0].path == path ? left[0] : left[2];
+  LeftBehind& by_hand = left[1];
+  LeftBehind& garbled = left[0].path == path ? left[2] : left[0];
+  EXPECT_EQ(killed.problem, "");
+  EXPECT_EQ(by_hand.problem, "");
+  EXPECT_NE(garbled.problem.find("not a ledger"), std::string::npos) << garbled.problem;
+  EXPECT_TRUE(FindLeftBehind(folder).empty()) << "taken by this caller until forgotten";
+
+  HeldKeys next;
+  size_t before = device::ReadJournal().size();
+  std::vector<std::string> released = next.ReleaseLeftBehind(killed.keys);
+  ASSERT_EQ(released.size(), 1u);
+  EXPECT_EQ(released[0], "0xDF (the power key)");
+  EXPECT_FALSE(KeyIsDown(0xDF));
+  std::vector<device::JournalEntry> journal = device::ReadJournal();
+  ASSERT_EQ(journal.size(), before + 1) << "the key up is journalled";
+  EXPECT_EQ(journal.back().event, "key");
+  EXPECT_NE(journal.back().fields.find("\"up\":true"), std::string::npos) << journal.back().fields;
+  EXPECT_TRUE(next.ReleaseLeftBehind(killed.keys).empty()) << "a key already up is passed over";
+  released = next.ReleaseLeftBehind(by_hand.keys);
+  ASSERT_EQ(released.size(), 1u);
+  EXPECT_EQ(released[0], "0xC2 (40C2)");
+  EXPECT_FALSE(KeyIsDown(0xC2));
+  EXPECT_TRUE(KeyIsDown(0xC1)) << "pressed again since: not the gone server's";
+  EXPECT_EQ(ButtonEntries().back()["down"], false);
+  for (LeftBehind& ledger : left) devicesim::serve::Forget(&ledger);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+  EXPECT_TRUE(FindLeftBehind(folder).empty());
 }
 
 // ---- What the page is told ----------------------------------------------------------------------

@@ -97,9 +97,11 @@ TEST_F(ServeDeviceTest, TheTunerRecordsTheButtonsPressesAndStoresItsProposal) {
 
 TEST_F(ServeHttpTest, ThePagesTunerTakesItsButtonsPressesUntilItStops) {
   const auto tuner = [&](const std::string& body) { return Post("/api/tuner", body, Script()); };
+  // As the page presses: a key held under its page id, not its connection.
   const auto button = [&](bool down) {
-    return Post("/api/button", std::string("{\"name\":\"40C2\",\"down\":") + (down ? "true" : "false") + "}",
-                Script());
+    return Post("/api/button",
+                std::string("{\"name\":\"40C2\",\"page\":\"tuner\",\"down\":") + (down ? "true" : "false") + "}",
+                Page());
   };
   EXPECT_EQ(Get("/api/tuner", Script())->status, 405);
   EXPECT_EQ(Post("/api/tuner", "{\"action\":\"stop\"}", {})->status, 403) << "no token";
