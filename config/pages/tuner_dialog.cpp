@@ -2,6 +2,8 @@
 // which decides everything. The dialog takes the button's key for itself
 // while it is open, so that the person's presses are recorded and do not
 // act.
+#include <optional>
+
 #include "config/model/tuner_model.h"
 #include "config/pages/pages.h"
 #include "config/resource.h"
@@ -23,6 +25,19 @@ struct Tuner {
   TunerModel model;
   uint32_t capture_error = 0;  // the key could not be taken: nothing records
 };
+
+// The timing last stored for every button in this run. The Options page
+// shows the global values as they were when the page set opened, and
+// writes what it shows at Done.
+std::optional<press_rule::Timing> stored_for_every_button;
+
+// The Options page's sliders as its initialisation left them, per page.
+struct OptionsAtOpening {
+  plat::Window page = 0;
+  int hold = 0;
+  int double_press = 0;
+};
+OptionsAtOpening options_at_opening;
 
 void Show(plat::Window dialog, const Tuner& tuner) {
   const TunerModel& model = tuner.model;
@@ -49,7 +64,9 @@ void OnKeyMove(plat::Window dialog, const plat::KeyMove& move, void* context) {
 
 void OnAccept(plat::Window dialog, Tuner& tuner) {
   if (!tuner.model.CanAccept()) return;
-  if (tuner.model.Accept(plat::IsChecked(dialog, IDC_TUNER_ALL))) {
+  const bool every = plat::IsChecked(dialog, IDC_TUNER_ALL);
+  if (tuner.model.Accept(every)) {
+    if (every) stored_for_every_button = tuner.model.Proposal().timing;
     plat::EndDialog(dialog, 1);
     return;
   }
@@ -92,6 +109,23 @@ intptr_t TunerDialogProc(plat::Window dialog, const plat::DialogMessage& message
 }
 
 }  // namespace
+
+intptr_t OptionsPageKeepingTunedTiming(plat::Window page, const plat::DialogMessage& message) {
+  if (message.event == plat::DialogEvent::kApply && stored_for_every_button && options_at_opening.page == page &&
+      plat::GetSliderPosition(page, IDC_HOLD_SLIDER) == options_at_opening.hold &&
+      plat::GetSliderPosition(page, IDC_DBLCLICK_SLIDER) == options_at_opening.double_press) {
+    // Untouched since it opened: what it would write back is older than the
+    // tuner's, which it shows instead.
+    plat::SetSliderPosition(page, IDC_HOLD_SLIDER, static_cast<int>(stored_for_every_button->hold_ms));
+    plat::SetSliderPosition(page, IDC_DBLCLICK_SLIDER, static_cast<int>(stored_for_every_button->double_ms));
+  }
+  const intptr_t answer = OptionsPageProc(page, message);
+  if (message.event == plat::DialogEvent::kInit) {
+    options_at_opening = {page, plat::GetSliderPosition(page, IDC_HOLD_SLIDER),
+                          plat::GetSliderPosition(page, IDC_DBLCLICK_SLIDER)};
+  }
+  return answer;
+}
 
 bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name) {
   Tuner tuner{TunerModel(button, key_code, name), 0};
