@@ -38,10 +38,10 @@ intptr_t AboutPageProc(plat::Window page, const plat::DialogMessage& message);
 // records the person's presses and stores the proposed timing at Accept.
 // True when it stored one.
 bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name);
-// The Options page, which writes the global timings it showed at opening
-// when the page set closes with Done: a timing the tuner stored for every
-// button meanwhile is what it writes instead, unless the person moved its
-// sliders since.
+// The Options page, known to the tuner: it shows the global timings and
+// writes what it shows at Done, so a timing the tuner stores for every
+// button is shown there at once (and then written at Done, unless the
+// person moves its sliders again).
 intptr_t OptionsPageKeepingTunedTiming(plat::Window page, const plat::DialogMessage& message);
 
 // Lets the person choose the orientations "<Rotate Screen>" steps through for

@@ -2,8 +2,6 @@
 // which decides everything. The dialog takes the button's key for itself
 // while it is open, so that the person's presses are recorded and do not
 // act.
-#include <optional>
-
 #include "config/model/tuner_model.h"
 #include "config/pages/pages.h"
 #include "config/resource.h"
@@ -26,18 +24,9 @@ struct Tuner {
   uint32_t capture_error = 0;  // the key could not be taken: nothing records
 };
 
-// The timing last stored for every button in this run. The Options page
-// shows the global values as they were when the page set opened, and
-// writes what it shows at Done.
-std::optional<press_rule::Timing> stored_for_every_button;
-
-// The Options page's sliders as its initialisation left them, per page.
-struct OptionsAtOpening {
-  plat::Window page = 0;
-  int hold = 0;
-  int double_press = 0;
-};
-OptionsAtOpening options_at_opening;
+// The Options page of the page set open now: it shows the global timings,
+// and writes what it shows at Done.
+plat::Window options_page = 0;
 
 void Show(plat::Window dialog, const Tuner& tuner) {
   const TunerModel& model = tuner.model;
@@ -66,7 +55,12 @@ void OnAccept(plat::Window dialog, Tuner& tuner) {
   if (!tuner.model.CanAccept()) return;
   const bool every = plat::IsChecked(dialog, IDC_TUNER_ALL);
   if (tuner.model.Accept(every)) {
-    if (every) stored_for_every_button = tuner.model.Proposal().timing;
+    if (every && options_page != 0) {
+      // Shown there now, and written again at Done unless moved since.
+      const press_rule::Timing timing = tuner.model.Proposal().timing;
+      plat::SetSliderPosition(options_page, IDC_HOLD_SLIDER, static_cast<int>(timing.hold_ms));
+      plat::SetSliderPosition(options_page, IDC_DBLCLICK_SLIDER, static_cast<int>(timing.double_ms));
+    }
     plat::EndDialog(dialog, 1);
     return;
   }
@@ -111,20 +105,8 @@ intptr_t TunerDialogProc(plat::Window dialog, const plat::DialogMessage& message
 }  // namespace
 
 intptr_t OptionsPageKeepingTunedTiming(plat::Window page, const plat::DialogMessage& message) {
-  if (message.event == plat::DialogEvent::kApply && stored_for_every_button && options_at_opening.page == page &&
-      plat::GetSliderPosition(page, IDC_HOLD_SLIDER) == options_at_opening.hold &&
-      plat::GetSliderPosition(page, IDC_DBLCLICK_SLIDER) == options_at_opening.double_press) {
-    // Untouched since it opened: what it would write back is older than the
-    // tuner's, which it shows instead.
-    plat::SetSliderPosition(page, IDC_HOLD_SLIDER, static_cast<int>(stored_for_every_button->hold_ms));
-    plat::SetSliderPosition(page, IDC_DBLCLICK_SLIDER, static_cast<int>(stored_for_every_button->double_ms));
-  }
-  const intptr_t answer = OptionsPageProc(page, message);
-  if (message.event == plat::DialogEvent::kInit) {
-    options_at_opening = {page, plat::GetSliderPosition(page, IDC_HOLD_SLIDER),
-                          plat::GetSliderPosition(page, IDC_DBLCLICK_SLIDER)};
-  }
-  return answer;
+  if (message.event == plat::DialogEvent::kInit) options_page = page;
+  return OptionsPageProc(page, message);
 }
 
 bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name) {
