@@ -9,6 +9,7 @@
 #include "config/model/user_button_changes.h"
 #include "config/model/catalogue.h"
 #include "config/model/launch_buttons.h"
+#include "config/model/options_model.h"
 #include "config/pages/pages.h"
 #include "config/resource.h"
 #include "platform/platform.h"
@@ -36,6 +37,7 @@ struct Run {
   std::unique_ptr<LaunchButtons> buttons;
   std::unique_ptr<AssignmentModel> assignments;
   std::unique_ptr<AddButtonsModel> add_buttons;
+  OptionsModel options;
   ~Run() { ClearCatalogue(); }
 };
 
@@ -186,7 +188,7 @@ int RunTapdeck() {
   const plat::PageSpec pages[] = {
       {IDD_SETTINGS, u"Settings", AssignmentPageProc, reinterpret_cast<intptr_t>(run.assignments.get())},
       {IDD_ADD_BUTTONS, u"Add Buttons", AddButtonsPageProc, reinterpret_cast<intptr_t>(run.add_buttons.get())},
-      {IDD_OPTIONS, u"Options", OptionsPageKeepingTunedTiming},
+      {IDD_OPTIONS, u"Options", OptionsPageKeepingTunedTiming, reinterpret_cast<intptr_t>(&run.options)},
       {IDD_HELP, u"Help", HelpPageProc},
       {IDD_ABOUT, u"About", AboutPageProc},
   };

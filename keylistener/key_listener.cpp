@@ -1,12 +1,12 @@
 #include "keylistener/key_listener.h"
 
-#include "config/model/launch_buttons.h"
-#include "config/model/user_buttons.h"
 #include "keylistener/listener_control.h"
 #include "platform/ui.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/text.h"
+#include "shared/user_buttons.h"
 
 namespace {
 
@@ -45,25 +45,22 @@ std::u16string LoggedName(const std::u16string& name) {
 // code the configuration program stored for it, else (before its first run)
 // the key the table entry's name encodes. False with the error when the
 // table could not be read whole: keys counted from a part would move every
-// user-defined button onto another's position. Read as the configuration
-// program reads the table; its reading belongs in its own log, not here.
+// user-defined button onto another's position.
 bool ReadHardwareKeys(std::vector<uint32_t>* keys, uint32_t* error) {
   keys->clear();
-  EnableLog(false);
-  {
-    LaunchButtons buttons;
-    *error = buttons.ReadError();
-    for (size_t i = 0; i < buttons.GetButtonCount() && *error == 0; ++i) {
-      uint32_t key = GetVirtualKey(static_cast<uint32_t>(i));
-      if (key == 0) {
-        const int named = EntryVirtualKey(buttons.GetButton(i).Entry());
-        if (named > 0) key = static_cast<uint32_t>(named);
-      }
-      keys->push_back(key);
+  const ButtonTable table = ReadButtonTable();
+  *error = table.read_error;
+  if (*error != 0) return false;
+  const std::vector<const ButtonTableEntry*> buttons = table.Buttons();
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    uint32_t key = GetVirtualKey(static_cast<uint32_t>(i));
+    if (key == 0) {
+      const int named = EntryVirtualKey(buttons[i]->Entry());
+      if (named > 0) key = static_cast<uint32_t>(named);
     }
+    keys->push_back(key);
   }
-  EnableLog(true);
-  return *error == 0;
+  return true;
 }
 
 KeyListener* running_listener = nullptr;

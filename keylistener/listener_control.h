@@ -23,17 +23,6 @@ inline constexpr char16_t kKeyListenerSignInName[] = u"Quadrakey Key Listener";
 inline constexpr uintptr_t kListenerReadList = 1;  // the list changed: read it again
 inline constexpr uintptr_t kListenerEnd = 2;
 
-// Page positions from 32 on have no settings of their own: the button
-// letter of position 32 is 'a', and the registry compares value names
-// without regard to letter case, so "ButtonAa" is "ButtonA" of position 0
-// (and so on up to 'z'). The listener never acts on them; the page that adds
-// buttons keeps hardware buttons plus user-defined ones at 32 or fewer.
-inline constexpr uint32_t kButtonPositionLimit = 32;
-// How many user-defined buttons fit beside `hardware_buttons`.
-inline size_t MaxUserButtons(size_t hardware_buttons) {
-  return hardware_buttons >= kButtonPositionLimit ? 0 : kButtonPositionLimit - hardware_buttons;
-}
-
 // True while a listener runs (its window exists).
 bool IsKeyListenerRunning();
 // Starts TapdeckH.exe from the application folder, or tells the running

@@ -10,23 +10,6 @@ namespace {
 
 const std::u16string kCaption = u"Quadrakey";
 
-constexpr uint8_t kVkLeftWindows = 91;
-constexpr uint8_t kVkUp = 38;
-constexpr uint8_t kVkDown = 40;
-constexpr uint8_t kVkPageUp = 33;
-constexpr uint8_t kVkPageDown = 34;
-constexpr uint8_t kVkReturn = 13;
-constexpr uint8_t kVkEscape = 27;
-constexpr uint8_t kVkOff = 223;
-
-const char16_t kMissingFileText[] =
-    u"Cannot find the shortcut or program assigned to this key press. It may have been moved or "
-    u"deleted since you last assigned it. Please run Quadrakey and make an assignment for this key "
-    u"press again.";
-const char16_t kTooLongText[] =
-    u"The shortcut or program assigned to this key press has too long a path to be opened. Please "
-    u"run Quadrakey and make an assignment for this key press again.";
-
 void KeyPress(uint8_t key) {
   plat::KeybdEvent(key, 0, plat::kKeyEventSilent, 0);
   plat::KeybdEvent(key, 0, plat::kKeyEventKeyUp | plat::kKeyEventSilent, 0);
@@ -49,7 +32,7 @@ bool ShowToday() {
 
 void StartRotationTool(uint32_t button, int32_t press_count, bool hold) {
   const std::u16string params = GetLaunchParams(u"RotateScreen", button, press_count, hold);
-  const std::u16string program = GetAppFolderPath(u"Turnscreen.exe");
+  const std::u16string program = GetAppFolderPath(kRotationProgram);
   // Not waited for, and a failed start is not reported.
   plat::CreateProcess(program, params);
 }
@@ -59,7 +42,7 @@ enum class OpenResult { Missing, Launched, Refused };
 OpenResult OpenAssignment(const char16_t* assignment) {
   const std::u16string file = assignment;
   if (!FileExists(file)) {
-    plat::MessageBox(kMissingFileText, &kCaption,
+    plat::MessageBox(kMissingAssignmentText, &kCaption,
                      plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost);
     return OpenResult::Missing;
   }
@@ -131,53 +114,34 @@ bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
   bool success = true;
 
   if (!fits) {
-    plat::MessageBox(kTooLongText, &kCaption,
+    plat::MessageBox(kTooLongAssignmentText, &kCaption,
                      plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost);
     return CloseReport(button, press_count, hold, shortcut, app, false);
   }
   if (shortcut[0] == u'\0') return CloseReport(button, press_count, hold, shortcut, app, success);
 
-  // -1 (not a special action) takes the default: the path route.
-  switch (static_cast<SpecialAction>(FindSpecialAction(shortcut))) {
-    case SpecialAction::kToday:
+  // Anything but a special action is a path.
+  const int index = FindSpecialAction(shortcut);
+  const SpecialActionRow* action = index >= 0 ? &kSpecialActions[index] : nullptr;
+  switch (action != nullptr ? action->effect : ActionEffect::kOpenAssignment) {
+    case ActionEffect::kShowToday:
       success = ShowToday();
       break;
-    case SpecialAction::kInputPanel:
+    case ActionEffect::kToggleInputPanel:
       ToggleInputPanel();
       break;
-    case SpecialAction::kStartMenu:
-      KeyPress(kVkLeftWindows);
+    case ActionEffect::kKeyPress:
+      KeyPress(action->key);
       break;
-    case SpecialAction::kRotateScreen:
+    case ActionEffect::kKeyDownOnly:
+      plat::KeybdEvent(action->key, 0, plat::kKeyEventSilent, 0);
+      break;
+    case ActionEffect::kStartRotation:
       StartRotationTool(button, press_count, hold);
       break;
-    case SpecialAction::kScrollUp:
-      KeyPress(kVkUp);
+    case ActionEffect::kNothing:
       break;
-    case SpecialAction::kScrollDown:
-      KeyPress(kVkDown);
-      break;
-    case SpecialAction::kPageUp:
-      KeyPress(kVkPageUp);
-      break;
-    case SpecialAction::kPageDown:
-      KeyPress(kVkPageDown);
-      break;
-    case SpecialAction::kOkEnter:
-      KeyPress(kVkReturn);
-      break;
-    case SpecialAction::kEscCancel:
-      KeyPress(kVkEscape);
-      break;
-    case SpecialAction::kPowerOff:
-      // The off key goes down only; the device is off before a key-up matters.
-      plat::KeybdEvent(kVkOff, 0, plat::kKeyEventSilent, 0);
-      break;
-    case SpecialAction::kDoNothing:
-      break;
-    case SpecialAction::kRecord:
-    case SpecialAction::kOpenFile:
-    default: {
+    case ActionEffect::kOpenAssignment: {
       // Only a missing file ends in the report; a shell launch does not.
       const OpenResult opened = OpenAssignment(shortcut);
       if (opened != OpenResult::Missing) return opened == OpenResult::Launched;

@@ -6,6 +6,7 @@
 
 #include "launcher/dispatch.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/settings.h"
 #include "shared/special_actions.h"
 #include "shared/text.h"
@@ -102,9 +103,8 @@ uint32_t ExpectedCounter(const plat::OwnPress& own, const press_rule::Timing& ti
 // The button's own intervals where it has them, else the global ones.
 press_rule::Timing ReadTiming(uint32_t button) {
   press_rule::Timing timing;
-  timing.hold_ms = ReadButtonSettingDword(u"HoldIntervalA", button, u"HoldInterval", press_rule::kDefaultIntervalMs);
-  timing.double_ms =
-      ReadButtonSettingDword(u"DblClickIntervalA", button, u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  timing.hold_ms = ReadButtonSetting(kHoldIntervalSetting, button);
+  timing.double_ms = ReadButtonSetting(kDoubleIntervalSetting, button);
   return timing;
 }
 

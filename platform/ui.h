@@ -41,6 +41,9 @@ enum class DialogEvent {
 // Notification codes, as Win32 numbers them.
 constexpr int kNotifyClicked = 0;    // BN_CLICKED
 constexpr int kNotifySelChange = 1;  // LBN_SELCHANGE, CBN_SELCHANGE
+// A trackbar's thumb moved (by drag or key). Win32 tells it with
+// WM_HSCROLL, not WM_COMMAND; the code is this system's own.
+constexpr int kNotifySliderMoved = 0x7001;
 
 // Dialog commands: the shell's Done button and cancelling.
 constexpr int kIdDone = 1;

@@ -356,10 +356,3 @@ uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value) {
   return value;
 }
 
-uint32_t ReadButtonSettingDword(const char16_t* name_template, uint32_t button, const std::u16string& global_name,
-                                uint32_t default_value) {
-  uint32_t value = 0;
-  const std::u16string own = ButtonValueName(name_template, button);
-  if (!own.empty() && ReadRegDword(RegRoot::LocalMachine, kSettingsKey, own, value)) return value;
-  return ReadSettingDword(global_name, default_value);
-}

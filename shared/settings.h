@@ -90,10 +90,5 @@ uint32_t GetVirtualKey(uint32_t button);    // low 8 bits, 0 when missing
 
 // Settings-key DWORDs with a default ("HoldInterval", "DblClickInterval").
 uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value);
-// A button's own timing, its value named by a template ending in the letter
-// ("HoldIntervalA": "HoldIntervalB" for button 1), else the settings-key
-// DWORD `global_name`, else `default_value`.
-uint32_t ReadButtonSettingDword(const char16_t* name_template, uint32_t button, const std::u16string& global_name,
-                                uint32_t default_value);
 // Writes a settings-key DWORD; a failure is logged with the name and code.
 bool WriteSettingDword(const std::u16string& name, uint32_t value);

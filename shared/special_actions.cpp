@@ -31,3 +31,11 @@ int FindSpecialAction(const std::u16string& text) {
   }
   return -1;
 }
+
+const SpecialActionRow* FindKeyAction(int key) {
+  for (const SpecialActionRow& row : kSpecialActions) {
+    const bool keyed = row.effect == ActionEffect::kKeyPress || row.effect == ActionEffect::kKeyDownOnly;
+    if (keyed && row.key == key) return &row;
+  }
+  return nullptr;
+}

@@ -1,9 +1,12 @@
 // The special actions: what an assignment may name instead of a file. The
 // name is what the settings store keeps; the number is the action's place in
-// the table, which the launcher dispatches on and the pages list in order.
+// the table, which the pages list in order. Each row also says what the
+// action visibly does: the launcher carries that out, and whatever shows a
+// press (the device in a browser) reads it back from the same row.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 enum class SpecialAction : int {
@@ -24,27 +27,43 @@ enum class SpecialAction : int {
   kCount
 };
 
+// What a press assigned the action visibly does.
+enum class ActionEffect {
+  kOpenAssignment,  // the assignment is opened as a file, as any path is
+  kShowToday,       // the Today screen (the desktop window) comes to the front
+  kToggleInputPanel,
+  kKeyPress,        // `key` goes down and up, silently
+  kKeyDownOnly,     // `key` goes down only: the device is off before a key-up matters
+  kStartRotation,   // kRotationProgram starts with the press's rotation parameters
+  kNothing,
+};
+
 struct SpecialActionRow {
   SpecialAction action;
   const char16_t* name;
+  ActionEffect effect;
+  uint8_t key;  // the virtual key of kKeyPress and kKeyDownOnly
 };
 
-// The one table of names, in index order.
+// The program "<Rotate Screen>" starts from the application folder.
+inline constexpr char16_t kRotationProgram[] = u"Turnscreen.exe";
+
+// The one table, in index order.
 inline constexpr SpecialActionRow kSpecialActions[] = {
-    {SpecialAction::kRecord, u"<Record>"},
-    {SpecialAction::kToday, u"<Today>"},
-    {SpecialAction::kInputPanel, u"<Input Panel>"},
-    {SpecialAction::kStartMenu, u"<Start Menu>"},
-    {SpecialAction::kRotateScreen, u"<Rotate Screen>"},
-    {SpecialAction::kScrollUp, u"<Scroll Up>"},
-    {SpecialAction::kScrollDown, u"<Scroll Down>"},
-    {SpecialAction::kPageUp, u"<Page Up>"},
-    {SpecialAction::kPageDown, u"<Page Down>"},
-    {SpecialAction::kOkEnter, u"<OK/Enter>"},
-    {SpecialAction::kEscCancel, u"<ESC/Cancel>"},
-    {SpecialAction::kOpenFile, u"<Open File>"},
-    {SpecialAction::kPowerOff, u"<Power Off>"},
-    {SpecialAction::kDoNothing, u"<Do Nothing>"},
+    {SpecialAction::kRecord, u"<Record>", ActionEffect::kOpenAssignment, 0},
+    {SpecialAction::kToday, u"<Today>", ActionEffect::kShowToday, 0},
+    {SpecialAction::kInputPanel, u"<Input Panel>", ActionEffect::kToggleInputPanel, 0},
+    {SpecialAction::kStartMenu, u"<Start Menu>", ActionEffect::kKeyPress, 91},  // left Windows key
+    {SpecialAction::kRotateScreen, u"<Rotate Screen>", ActionEffect::kStartRotation, 0},
+    {SpecialAction::kScrollUp, u"<Scroll Up>", ActionEffect::kKeyPress, 38},
+    {SpecialAction::kScrollDown, u"<Scroll Down>", ActionEffect::kKeyPress, 40},
+    {SpecialAction::kPageUp, u"<Page Up>", ActionEffect::kKeyPress, 33},
+    {SpecialAction::kPageDown, u"<Page Down>", ActionEffect::kKeyPress, 34},
+    {SpecialAction::kOkEnter, u"<OK/Enter>", ActionEffect::kKeyPress, 13},
+    {SpecialAction::kEscCancel, u"<ESC/Cancel>", ActionEffect::kKeyPress, 27},
+    {SpecialAction::kOpenFile, u"<Open File>", ActionEffect::kOpenAssignment, 0},
+    {SpecialAction::kPowerOff, u"<Power Off>", ActionEffect::kKeyDownOnly, 223},  // the off key
+    {SpecialAction::kDoNothing, u"<Do Nothing>", ActionEffect::kNothing, 0},
 };
 
 inline constexpr int kSpecialActionCount = static_cast<int>(SpecialAction::kCount);
@@ -67,3 +86,15 @@ inline const std::u16string& GetSpecialActionName(SpecialAction action) {
 }
 // Index of the name equal to `text` ignoring letter case, else -1.
 int FindSpecialAction(const std::u16string& text);
+// The action whose effect is a key event of `key`; nullptr when none is.
+const SpecialActionRow* FindKeyAction(int key);
+
+// What the launcher shows when a press's assignment cannot be opened: a
+// file no longer there, a path longer than it can hold.
+inline constexpr char16_t kMissingAssignmentText[] =
+    u"Cannot find the shortcut or program assigned to this key press. It may have been moved or "
+    u"deleted since you last assigned it. Please run Quadrakey and make an assignment for this key "
+    u"press again.";
+inline constexpr char16_t kTooLongAssignmentText[] =
+    u"The shortcut or program assigned to this key press has too long a path to be opened. Please "
+    u"run Quadrakey and make an assignment for this key press again.";

@@ -3,8 +3,16 @@
 #include "config/model/user_button_changes.h"
 #include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/text.h"
+
+namespace {
+
+constexpr int kFinishAttempts = 2;
+constexpr uint32_t kFinishRetryMs = 50;
+
+}  // namespace
 
 namespace {
 
@@ -68,25 +76,37 @@ std::u16string AddButtonsModel::HeldNotice() const {
 }
 
 bool AddButtonsModel::Store(const UserButtonList& next) {
-  const bool stored = ChangeUserButtons(buttons_.GetButtonCount(), next);
+  bool stored = ChangeUserButtons(buttons_.GetButtonCount(), next);
+  // A change staged but cut short by a failed write is finished now if it
+  // can be, rather than left half done until the next start.
+  for (int attempt = 0; !stored && attempt < kFinishAttempts && UserButtonChangePending(); ++attempt) {
+    plat::Sleep(kFinishRetryMs);
+    stored = FinishUserButtonChange();
+  }
   list_.Load();
   // A running listener takes the new list at once; a paused one on resuming.
   if (!listener_paused_) TellKeyListenerListChanged();
   return stored;
 }
 
-bool AddButtonsModel::Remove(int line) {
+std::u16string AddButtonsModel::ReadNotice() const {
+  if (list_.ReadError() == 0) return {};
+  return u"The list of buttons could not be read whole (error " + DecimalText(list_.ReadError()) +
+         u"), so it shows shorter than it is and nothing can be removed from it. Start Quadrakey again in a moment.";
+}
+
+AddButtonsModel::Removed AddButtonsModel::Remove(int line) {
   // The line is the one shown: a list read short would remove another.
-  if (list_.ReadError() != 0) return false;
-  if (line < 0 || static_cast<size_t>(line) >= list_.Count()) return false;
+  if (list_.ReadError() != 0) return Removed::kUnread;
+  if (line < 0 || static_cast<size_t>(line) >= list_.Count()) return Removed::kNoLine;
   UserButtonList next = list_;
   const uint32_t code = list_.KeyCodeAt(static_cast<size_t>(line));
   LogFormat(u"Removing button %ld (key %ld)\n", false, static_cast<int32_t>(line), code);
   next.Remove(code);
-  Store(next);
+  const bool stored = Store(next);
   // Stored at once, so followed at once: the key no longer starts anything.
   FollowList();
-  return true;
+  return stored ? Removed::kRemoved : Removed::kFailed;
 }
 
 AddButtonsModel::Accepted AddButtonsModel::Accept(uint32_t key_code, const std::u16string& typed_name) {

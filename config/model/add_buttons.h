@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/model/launch_buttons.h"
-#include "config/model/user_buttons.h"
+#include "shared/user_buttons.h"
 #include "platform/platform.h"
 
 class AssignmentModel;
@@ -39,14 +39,18 @@ class AddButtonsModel {
 
   // The list's lines: the names as stored, read afresh.
   std::vector<std::u16string> Lines();
+  // When the last Lines() could not read the whole list: what the person is
+  // told (the list shows shorter than it is, and nothing may be removed
+  // from it). Empty when it was read whole.
+  std::u16string ReadNotice() const;
   // Another button fits beside the hardware buttons: page positions run
   // from 0 to 31 only, since 32 on would name lower positions' settings.
   bool CanAdd() const;
   std::u16string FullNotice() const;
 
-  // Removes the entry of line `line` (from the last Lines()); true when the
-  // list changed.
-  bool Remove(int line);
+  // Removes the entry of line `line` (from the last Lines()).
+  enum class Removed { kRemoved, kNoLine, kUnread, kFailed };
+  Removed Remove(int line);
 
   // What Accept in the Intercept dialog did.
   // kHeld: the key cannot be taken as a hot key (another program holds it):

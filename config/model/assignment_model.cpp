@@ -3,13 +3,13 @@
 #include "config/model/button_rows.h"
 #include "config/model/catalogue.h"
 #include "config/model/item_codes.h"
-#include "config/model/user_buttons.h"
-#include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/special_actions.h"
 #include "shared/text.h"
+#include "shared/user_buttons.h"
 
 namespace {
 
@@ -109,7 +109,8 @@ PageShows AssignmentModel::Refresh(bool fill_single) {
   shows.override_checked = user_defined || enabled;
   // From position 32 on a button's letter names a lower position's values
   // (the registry ignores letter case): its presses cannot be stored apart.
-  if (!enabled || button >= kButtonPositionLimit) return shows;
+  shows.no_settings_notice = button >= kButtonPositionLimit;
+  if (!enabled || shows.no_settings_notice) return shows;
 
   const int single = static_cast<int>(PressRow::kSingle);
   shows.rows[single] = true;
@@ -267,6 +268,7 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
     const uint32_t error = plat::GetLastError();
     LogFormat(u"  button %ld keeps its command: its override setting could not be read (error %ld)\n", false, button,
               error);
+    done.kept_error = error;
     return done;
   }
   if (enabled) {
@@ -286,6 +288,7 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
       }
       if (error != 0) {
         LogFormat(u"  button %ld keeps its command: no application folder (error %ld)\n", false, button, error);
+        done.kept_error = error;
         return done;
       }
       done.kind = ButtonDone::Kind::kTakeOver;
@@ -298,6 +301,7 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
   const std::u16string* current = buttons_.GetShortcut(button);
   if (current == nullptr) {
     LogFormat(u"  button %ld keeps its command: it could not be read\n", false, button);
+    done.kept_error = plat::GetLastError() != 0 ? plat::GetLastError() : plat::kErrorGenFailure;
     return done;
   }
   if (IsTakenOverCommand(*current)) {
@@ -307,7 +311,7 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
   return done;
 }
 
-void AssignmentModel::CarryOut(const ButtonDone& done) {
+bool AssignmentModel::CarryOut(const ButtonDone& done) {
   switch (done.kind) {
     case ButtonDone::Kind::kTakeOver: {
       // Made beside the old shortcut and put in its place only when whole:
@@ -319,22 +323,49 @@ void AssignmentModel::CarryOut(const ButtonDone& done) {
         LogFormat(u"  cannot make the takeover shortcut %s (error %ld): the button keeps its command\n", false,
                   done.command, error);
         if (FileExists(fresh)) plat::DeleteFile(fresh);
-        return;
+        plat::SetLastError(error);
+        return false;
       }
       buttons_.SetShortcut(done.button, done.command);
-      return;
+      return true;
     }
     case ButtonDone::Kind::kRecord:
     case ButtonDone::Kind::kGiveBack:
       buttons_.SetShortcut(done.button, done.command);
-      return;
+      return true;
     case ButtonDone::Kind::kLeave:
-      return;
+      return true;
   }
+  return true;
 }
 
 bool AssignmentModel::Done() {
+  kept_.clear();
   const uint32_t count = static_cast<uint32_t>(buttons_.GetButtonCount());
-  for (uint32_t i = 0; i < count; ++i) CarryOut(PlanDone(i));
+  for (uint32_t i = 0; i < count; ++i) {
+    const ButtonDone done = PlanDone(i);
+    if (done.kept_error != 0) {
+      kept_.emplace_back(i, done.kept_error);
+    } else if (!CarryOut(done)) {
+      kept_.emplace_back(i, plat::GetLastError() != 0 ? plat::GetLastError() : plat::kErrorGenFailure);
+    }
+  }
   return RecordButtonMask() != record_mask_at_opening_;
+}
+
+std::u16string AssignmentModel::KeptNotice() const {
+  if (kept_.empty()) return {};
+  std::u16string names;
+  for (size_t i = 0; i < kept_.size(); ++i) {
+    if (i > 0) names += i + 1 == kept_.size() ? u" and " : u", ";
+    names += buttons_.GetButton(kept_[i].first).Name() + u" (error " + DecimalText(kept_[i].second) + u")";
+  }
+  return u"Quadrakey could not change what " + names +
+         u" start, so they start what they did before. Start Quadrakey again and press Done to try again.";
+}
+
+std::u16string AssignmentModel::NoSettingsNotice() {
+  return u"Quadrakey keeps settings for " + DecimalText(kButtonPositionLimit) +
+         u" buttons only, so this one's presses cannot be assigned. Remove a button on the Add Buttons page to "
+         u"give it a place.";
 }

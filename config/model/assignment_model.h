@@ -43,6 +43,7 @@ struct PageShows {
   bool override_checked = false;
   bool rows[kPressRowCount] = {};  // a press row: its label and its combo box
   bool record_notice = false;      // in place of the three lower rows
+  bool no_settings_notice = false;  // in place of every row: the button has no settings of its own
   // "Tune Timing...", shown with the lower rows (a "<Record>" button's
   // presses are the device's own); enabled when the button's key is known.
   bool tune = false;
@@ -78,6 +79,8 @@ struct ButtonDone {
   uint32_t button = 0;
   std::u16string command;          // the new command; kLeave: none
   std::u16string shortcut_target;  // kTakeOver: the launcher's command line
+  // kLeave for a button that was to change but cannot: why (a Win32 error).
+  uint32_t kept_error = 0;
 };
 
 class AssignmentModel {
@@ -131,6 +134,8 @@ class AssignmentModel {
   Choice FileChosen(PressRow row, const std::u16string* path);
   // What the person is told about a choice of kTooLong.
   static std::u16string TooLongNotice();
+  // Why a button from position 32 on shows no presses.
+  static std::u16string NoSettingsNotice();
 
   // ---- Done --------------------------------------------------------------------
   // Bit i for every hardware button i below 32 whose command is the Record
@@ -138,17 +143,24 @@ class AssignmentModel {
   uint32_t RecordButtonMask();
   // What Done does to the hardware button; reads only.
   ButtonDone PlanDone(uint32_t button);
-  void CarryOut(const ButtonDone& done);
+  // False, with the last error, when the button keeps its command because
+  // the takeover shortcut could not be made.
+  bool CarryOut(const ButtonDone& done);
   // Every hardware button planned and carried out in index order; true when
   // the Record command moved to or from a button since the page opened, so
   // that the reboot notice shows.
   bool Done();
+  // What the person is told when Done left buttons with the command they
+  // had though they were to be taken over or given back; empty when none.
+  std::u16string KeptNotice() const;
 
  private:
   LaunchButtons& buttons_;
   int32_t current_ = 0;
   mutable std::vector<uint32_t> shown_codes_;  // the user-defined buttons listed
   uint32_t record_mask_at_opening_ = 0;
+  // The buttons the last Done could not change, with why.
+  std::vector<std::pair<uint32_t, uint32_t>> kept_;
   int single_selected_ = -1;  // the single press's line: "<Record>" is line 0
   // Per combo box: the assignment its "Open: " line stands for (never
   // removed), and that line's text.

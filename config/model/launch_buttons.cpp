@@ -1,5 +1,6 @@
 #include "config/model/launch_buttons.h"
 
+#include <algorithm>
 #include <list>
 
 #include "platform/platform.h"
@@ -37,10 +38,6 @@ std::u16string LowerCopy(const std::u16string& text) {
 
 }  // namespace
 
-bool CommandMeansReset(const std::u16string& command) {
-  return command.empty() || command == u"\"\"";
-}
-
 // ---- ButtonRecord -----------------------------------------------------------
 
 ButtonRecord::ButtonRecord(std::u16string key_path, std::u16string name,
@@ -75,27 +72,27 @@ LaunchButtons::LaunchButtons() {
 
   LogText(u"LaunchButtons::LaunchButtons() subkeys:\n");
 
-  std::list<std::u16string> key_paths;
-  if (!ListRegSubkeys(kRoot, plat::kButtonTableKey, true, key_paths)) {
-    const uint32_t error = plat::GetLastError();
-    if (error != plat::kErrorFileNotFound) NoteReadError(plat::kButtonTableKey, error);
-  }
+  const ButtonTable table = ReadButtonTable();
+  read_error_ = table.read_error;
+  const bool entry_failed = std::any_of(table.entries.begin(), table.entries.end(),
+                                       [](const ButtonTableEntry& entry) { return entry.error != 0; });
+  if (read_error_ != 0 && !entry_failed)
+    LogFormat(u"  cannot read %s: error %ld\n", false, std::u16string(plat::kButtonTableKey), read_error_);
 
-  for (const std::u16string& key_path : key_paths) {
+  for (const ButtonTableEntry& entry : table.entries) {
+    const std::u16string& key_path = entry.key_path;
+    const std::u16string& reset_command = entry.reset_command;
+    const std::u16string& current_command = entry.command;
+    const std::u16string& name = entry.name;
     LogFormat(u"  subkey: %s\n", false, key_path);
-    std::u16string reset_command;
-    std::u16string current_command;
-    std::u16string name;
-    ReadEntryValue(key_path, u"ResetCmd", reset_command);
-    ReadEntryValue(key_path, u"", current_command);
-    ReadEntryValue(key_path, u"Name", name);
+    if (entry.failed_value != nullptr)
+      LogFormat(u"  cannot read %s: error %ld\n", false,
+                key_path + u"\\" + (*entry.failed_value != 0 ? entry.failed_value : u"(default)"), entry.error);
     LogFormat(u"      origcmd: %s\n", false, reset_command);
     LogFormat(u"      currcmd: %s\n", false, current_command);
     LogFormat(u"      name: %s\n", false, name);
 
-    // Entries without a reset command, and the shell's hold entries, are not
-    // buttons of their own.
-    if (reset_command.empty() || Contains(name, u"(Hold)")) continue;
+    if (!entry.IsButton()) continue;
     if (IsProbeCommand(current_command)) dummy_entries_.push_back(key_path);
 
     const int32_t buttons_before = static_cast<int32_t>(buttons_.size());
@@ -164,21 +161,6 @@ LaunchButtons::LaunchButtons() {
   }
 
   LogText(u"\n");
-}
-
-void LaunchButtons::NoteReadError(const std::u16string& what, uint32_t error) {
-  LogFormat(u"  cannot read %s: error %ld\n", false, what, error);
-  if (read_error_ == 0) read_error_ = error == 0 ? plat::kErrorGenFailure : error;
-}
-
-void LaunchButtons::ReadEntryValue(const std::u16string& key_path, const char16_t* name,
-                                   std::u16string& value) {
-  if (ReadRegString(kRoot, key_path, name, value)) return;
-  const uint32_t error = plat::GetLastError();
-  // Missing, or a number where text belongs: the same every run, so it
-  // cannot shift the numbering.
-  if (IsMissingOrOddValue(error)) return;
-  NoteReadError(key_path + u"\\" + (*name != 0 ? name : u"(default)"), error);
 }
 
 bool LaunchButtons::IsProbeCommand(const std::u16string& command) {
@@ -332,14 +314,3 @@ bool LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16s
   return written;
 }
 
-int EntryVirtualKey(const std::u16string& entry) {
-  if (entry.empty() || entry.size() > 8) return -1;
-  unsigned long code = 0;
-  for (char16_t c : entry) {
-    int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
-              : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
-    if (digit < 0) return -1;
-    code = code * 16 + static_cast<unsigned long>(digit);
-  }
-  return static_cast<int>(code & 0xFF);
-}

@@ -9,15 +9,7 @@
 #include <vector>
 
 #include "config/model/sortable.h"
-
-// True when an entry's (default) command stands for its reset command: the
-// shell runs "ResetCmd" for an empty command or a pair of double quotes.
-bool CommandMeansReset(const std::u16string& command);
-
-// The virtual key a table entry's name encodes: its last two hex digits
-// ("40C1" is modifier 0x40 with key 0xC1). -1 when the name is not 1 to 8
-// hex digits.
-int EntryVirtualKey(const std::u16string& entry);
+#include "shared/button_model.h"
 
 // One hardware button: an entry of the table that has a reset command.
 class ButtonRecord : public SortableItem {
@@ -106,10 +98,6 @@ class LaunchButtons {
   static bool IsProbeCommand(const std::u16string& command);
 
  private:
-  // Reads one value of an entry; a failure other than a missing value or
-  // one that is not text is noted as the table's read error.
-  void ReadEntryValue(const std::u16string& key_path, const char16_t* name, std::u16string& value);
-  void NoteReadError(const std::u16string& what, uint32_t error);
   // The entry whose kept command is still to be put back, or empty.
   std::u16string PutBackProbedCommand();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/text.h"
@@ -11,10 +12,6 @@ namespace {
 
 using press_tuner::Kind;
 
-constexpr char16_t kHoldTemplate[] = u"HoldIntervalA";
-constexpr char16_t kDoubleTemplate[] = u"DblClickIntervalA";
-constexpr char16_t kHoldGlobal[] = u"HoldInterval";
-constexpr char16_t kDoubleGlobal[] = u"DblClickInterval";
 
 // The labels of the comparison's rows: the Settings page's names of the
 // four presses, then the timings.
@@ -46,10 +43,10 @@ std::u16string PressesText(Kind kind) { return press_tuner::PressCount(kind) == 
 
 TunerModel::TunerModel(uint32_t button, uint32_t key_code, std::u16string name)
     : button_(button), key_code_(key_code), name_(std::move(name)) {
-  current_.hold_ms = ReadButtonSettingDword(kHoldTemplate, button, kHoldGlobal, press_rule::kDefaultIntervalMs);
-  current_.double_ms = ReadButtonSettingDword(kDoubleTemplate, button, kDoubleGlobal, press_rule::kDefaultIntervalMs);
-  own_timing_ = Stored(ButtonValueName(kHoldTemplate, button)).has_value() ||
-                Stored(ButtonValueName(kDoubleTemplate, button)).has_value();
+  current_.hold_ms = ReadButtonSetting(kHoldIntervalSetting, button);
+  current_.double_ms = ReadButtonSetting(kDoubleIntervalSetting, button);
+  own_timing_ = Stored(ButtonSettingName(kHoldIntervalSetting, button)).has_value() ||
+                Stored(ButtonSettingName(kDoubleIntervalSetting, button)).has_value();
 }
 
 void TunerModel::StartOver() {
@@ -178,8 +175,10 @@ std::vector<TunerModel::Row> TunerModel::Table() const {
 }
 
 bool TunerModel::Accept(bool for_every_button) {
-  const std::u16string own_hold = ButtonValueName(kHoldTemplate, button_);
-  const std::u16string own_double = ButtonValueName(kDoubleTemplate, button_);
+  const std::u16string own_hold = ButtonSettingName(kHoldIntervalSetting, button_);
+  const std::u16string own_double = ButtonSettingName(kDoubleIntervalSetting, button_);
+  const std::u16string global_hold = kHoldIntervalSetting.global_name;
+  const std::u16string global_double = kDoubleIntervalSetting.global_name;
   if (!CanAccept() || own_hold.empty() || own_double.empty()) {
     plat::SetLastError(plat::kErrorInvalidParameter);
     return false;
@@ -187,11 +186,11 @@ bool TunerModel::Accept(bool for_every_button) {
   const press_rule::Timing timing = proposal_.timing;
   // What was stored, to put back should a write fail halfway: a launcher
   // must never read one new interval beside one old one for good.
-  const std::optional<uint32_t> before[4] = {Stored(own_hold), Stored(own_double), Stored(kHoldGlobal),
-                                              Stored(kDoubleGlobal)};
+  const std::optional<uint32_t> before[4] = {Stored(own_hold), Stored(own_double), Stored(global_hold),
+                                              Stored(global_double)};
   bool stored;
   if (for_every_button) {
-    stored = WriteSettingDword(kHoldGlobal, timing.hold_ms) && WriteSettingDword(kDoubleGlobal, timing.double_ms) &&
+    stored = WriteSettingDword(global_hold, timing.hold_ms) && WriteSettingDword(global_double, timing.double_ms) &&
              DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_hold) &&
              DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_double);
   } else {
@@ -202,8 +201,8 @@ bool TunerModel::Accept(bool for_every_button) {
     LogFormat(u"Tuning button %ld: the timing could not be stored (error %ld)\n", false, button_, error);
     PutBack(own_hold, before[0]);
     PutBack(own_double, before[1]);
-    PutBack(kHoldGlobal, before[2]);
-    PutBack(kDoubleGlobal, before[3]);
+    PutBack(global_hold, before[2]);
+    PutBack(global_double, before[3]);
     plat::SetLastError(error);
     return false;
   }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
 #include "shared/settings.h"
 #include "shared/text.h"
@@ -13,7 +13,6 @@ const char16_t kUserButtonChangeKey[] = u"Software\\Quadrakey\\HotkeysChange";
 namespace {
 
 constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
-constexpr char16_t kRotateScreenKey[] = u"RotateScreen";
 
 std::u16string StagedListKey() { return std::u16string(kUserButtonChangeKey) + u"\\List"; }
 
@@ -26,22 +25,6 @@ uint32_t Clamp(size_t position) {
 }
 
 }  // namespace
-
-std::vector<std::u16string> ButtonSettingNames(uint32_t position) {
-  std::vector<std::u16string> names;
-  for (int32_t count = 1; count <= 2; ++count) {
-    for (bool hold : {false, true}) {
-      names.push_back(SlotValueName(position, count, hold));
-      names.push_back(LaunchParamsValueName(kRotateScreenKey, position, count, hold));
-    }
-  }
-  names.push_back(ButtonValueName(u"EnabledA", position));
-  names.push_back(ButtonValueName(u"StateA", position));
-  names.push_back(ButtonValueName(u"VirtualKeyA", position));
-  names.push_back(ButtonValueName(u"HoldIntervalA", position));
-  names.push_back(ButtonValueName(u"DblClickIntervalA", position));
-  return names;
-}
 
 bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
   if (!FinishUserButtonChange()) return false;  // one change at a time, in order
@@ -63,8 +46,11 @@ bool ChangeUserButtons(size_t hardware_buttons, const UserButtonList& next) {
     const size_t index = position - hardware_buttons;
     if (index >= next.Count()) continue;  // past the new end: its settings go
     const int from = old.Find(next.KeyCodeAt(index));
-    if (from < 0) continue;  // a new entry starts clean
-    const size_t source = hardware_buttons + static_cast<size_t>(from);
+    // A new entry past the old end uses what is stored at its position, as
+    // every button does (chosen on the Settings page before there was a
+    // list, say); one that takes another's place starts clean.
+    if (from < 0 && index < old.Count()) continue;
+    const size_t source = from < 0 ? position : hardware_buttons + static_cast<size_t>(from);
     if (source >= kButtonPositionLimit) continue;  // it had no settings of its own
     const std::vector<std::u16string> from_names = ButtonSettingNames(static_cast<uint32_t>(source));
     const std::vector<std::u16string> to_names = ButtonSettingNames(position);
@@ -95,12 +81,18 @@ bool FinishUserButtonChange() {
   uint32_t ready = 0;
   uint32_t first = 0;
   uint32_t end = 0;
-  if (!ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready) || ready != 1 ||
-      !ReadRegDword(kRoot, kUserButtonChangeKey, u"First", first) ||
-      !ReadRegDword(kRoot, kUserButtonChangeKey, u"End", end)) {
+  const bool read = ReadRegDword(kRoot, kUserButtonChangeKey, u"Ready", ready);
+  // A read that failed tells nothing: the change may be whole, and is kept
+  // for the next try.
+  if (!read && !IsMissingOrOddValue(plat::GetLastError())) return false;
+  if (!read || ready != 1) {
     // Never begun: nothing of it reached the settings.
     return DeleteRegKey(kRoot, kUserButtonChangeKey) || plat::GetLastError() == plat::kErrorFileNotFound;
   }
+  // Ready is written last, so a change that has it has these too.
+  if (!ReadRegDword(kRoot, kUserButtonChangeKey, u"First", first) ||
+      !ReadRegDword(kRoot, kUserButtonChangeKey, u"End", end))
+    return false;
   end = std::min<uint32_t>(end, kButtonPositionLimit);
   // Each position is rewritten whole from the staged copy, so doing it again
   // after an interruption gives the same result.

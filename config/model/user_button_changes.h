@@ -16,13 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "config/model/user_buttons.h"
+#include "shared/button_model.h"
+#include "shared/user_buttons.h"
 
 extern const char16_t kUserButtonChangeKey[];  // u"Software\\Quadrakey\\HotkeysChange"
-
-// Every per-button value of a page position: its four assignments, their
-// rotation masks, its enabled flag, press counter and virtual key.
-std::vector<std::u16string> ButtonSettingNames(uint32_t position);
 
 // Stores `next` in place of the stored list; every entry keeps the settings
 // it had (found by its key code), a new entry starts with none. Positions

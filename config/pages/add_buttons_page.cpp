@@ -44,6 +44,8 @@ intptr_t InterceptDialogProc(plat::Window dialog, const plat::DialogMessage& mes
   return 0;
 }
 
+void Notice(plat::Window page, const std::u16string& text);
+
 void ShowList(plat::Window page, AddButtonsModel& model) {
   plat::ClearLines(page, IDC_BUTTON_LIST);
   const std::vector<std::u16string> lines = model.Lines();
@@ -63,11 +65,9 @@ void Notice(plat::Window page, const std::u16string& text) {
   plat::MessageBoxOwned(page, text, &caption, plat::kMbOk | plat::kMbIconExclamation);
 }
 
+// With every position in use the dialog still opens: a listed key may be
+// renamed; a new one is refused at Accept.
 void OnAdd(plat::Window page, AddButtonsModel& model) {
-  if (!model.CanAdd()) {
-    Notice(page, model.FullNotice());
-    return;
-  }
   UserButtonList listed;
   listed.Load();
   model.PauseListener();
@@ -101,6 +101,7 @@ intptr_t AddButtonsPageProc(plat::Window page, const plat::DialogMessage& messag
     case plat::DialogEvent::kInit:
       plat::InitShellDialog(page, plat::kShidiDoneButton | plat::kShidiFullScreenNoMenu);
       ShowList(page, *model);
+      if (!model->ReadNotice().empty()) Notice(page, model->ReadNotice());
       return 1;
     case plat::DialogEvent::kCommand:
       if (message.control == IDC_BUTTON_LIST && message.code == plat::kNotifySelChange) {
@@ -108,7 +109,20 @@ intptr_t AddButtonsPageProc(plat::Window page, const plat::DialogMessage& messag
       } else if (message.control == IDC_ADD_BUTTON && message.code == plat::kNotifyClicked) {
         OnAdd(page, *model);
       } else if (message.control == IDC_REMOVE_BUTTON && message.code == plat::kNotifyClicked) {
-        if (model->Remove(plat::GetSelectedLine(page, IDC_BUTTON_LIST))) ListChanged(page, *model);
+        switch (model->Remove(plat::GetSelectedLine(page, IDC_BUTTON_LIST))) {
+          case AddButtonsModel::Removed::kNoLine:
+            break;
+          case AddButtonsModel::Removed::kUnread:
+            Notice(page, model->ReadNotice());
+            break;
+          case AddButtonsModel::Removed::kFailed:
+            Notice(page, AddButtonsModel::FailedNotice());
+            ListChanged(page, *model);
+            break;
+          case AddButtonsModel::Removed::kRemoved:
+            ListChanged(page, *model);
+            break;
+        }
       }
       return 0;
     case plat::DialogEvent::kApply:

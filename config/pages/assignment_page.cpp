@@ -57,6 +57,8 @@ void Show(plat::Window page, const PageShows& shows) {
     if (shows.filled[k]) ShowCombo(page, static_cast<PressRow>(k), shows.combos[k]);
   }
   plat::ShowControl(page, IDC_RECORD_NOTICE, shows.record_notice);
+  if (shows.no_settings_notice) plat::SetControlText(page, IDC_NO_SETTINGS_NOTICE, AssignmentModel::NoSettingsNotice());
+  plat::ShowControl(page, IDC_NO_SETTINGS_NOTICE, shows.no_settings_notice);
   plat::ShowControl(page, IDC_TUNE_TIMING, shows.tune);
   plat::EnableControl(page, IDC_TUNE_TIMING, shows.tune_enabled);
 }
@@ -131,10 +133,11 @@ void OnCommand(plat::Window page, AssignmentModel& model, int control, int code)
 }
 
 intptr_t Apply(plat::Window page, AssignmentModel& model) {
-  if (model.Done()) {
-    const std::u16string caption = AssignmentModel::kCaption;
-    plat::MessageBoxOwned(page, AssignmentModel::kRebootNotice, &caption, plat::kMbIconInformation);
-  }
+  const bool record_moved = model.Done();
+  const std::u16string caption = AssignmentModel::kCaption;
+  const std::u16string kept = model.KeptNotice();
+  if (!kept.empty()) plat::MessageBoxOwned(page, kept, &caption, plat::kMbOk | plat::kMbIconExclamation);
+  if (record_moved) plat::MessageBoxOwned(page, AssignmentModel::kRebootNotice, &caption, plat::kMbIconInformation);
   return 0;
 }
 

@@ -1,52 +1,59 @@
 // The "Options" page: the hold and double-press timings, written at Done.
 #include <cstdint>
-#include <limits>
 
-#include "config/resource.h"
+#include "config/model/options_model.h"
 #include "config/pages/pages.h"
+#include "config/resource.h"
 #include "platform/ui.h"
-#include "shared/press_rule.h"
-#include "shared/settings.h"
 
 namespace {
 
-struct Timing {
+struct Row {
+  OptionsModel::Interval interval;
   int slider;
-  const char16_t* value_name;
-  int minimum, maximum;
+  int shown;  // the milliseconds beside it
 };
 
-constexpr Timing kTimings[] = {
-    {IDC_HOLD_SLIDER, u"HoldInterval", 200, 800},
-    {IDC_DBLCLICK_SLIDER, u"DblClickInterval", 200, 2000},
+constexpr Row kRows[] = {
+    {OptionsModel::kHold, IDC_HOLD_SLIDER, IDC_HOLD_MS},
+    {OptionsModel::kDoublePress, IDC_DBLCLICK_SLIDER, IDC_DBLCLICK_MS},
 };
 
-// A stored number too large for a position still belongs at the top end.
-int SliderPosition(uint32_t stored) {
-  constexpr auto kMost = static_cast<uint32_t>(std::numeric_limits<int>::max());
-  return static_cast<int>(stored > kMost ? kMost : stored);
+void Show(plat::Window page, const OptionsModel& options, const Row& row) {
+  plat::SetSliderPosition(page, row.slider, static_cast<int>(options.Value(row.interval)));
+  plat::SetControlText(page, row.shown, OptionsModel::Shown(options.Value(row.interval)));
 }
 
 }  // namespace
 
 intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) {
+  OptionsModel* model = PageModel<OptionsModel>(page, message);
+  if (model == nullptr) return 0;
+  OptionsModel& options = *model;
   switch (message.event) {
     case plat::DialogEvent::kInit:
-      // The trackbar keeps its position within its range: a stored value
-      // outside it shows, and is written back, at the nearest end.
-      for (const Timing& timing : kTimings) {
-        plat::SetSliderRange(page, timing.slider, timing.minimum, timing.maximum);
-        const uint32_t stored = ReadSettingDword(timing.value_name, press_rule::kDefaultIntervalMs);
-        plat::SetSliderPosition(page, timing.slider, SliderPosition(stored));
+      options.Load();
+      for (const Row& row : kRows) {
+        const ButtonSetting& setting = OptionsModel::SettingOf(row.interval);
+        plat::SetSliderRange(page, row.slider, static_cast<int>(setting.minimum), static_cast<int>(setting.maximum));
+        Show(page, options, row);
       }
       return 1;
-    case plat::DialogEvent::kApply:
-      for (const Timing& timing : kTimings) {
-        const int position = plat::GetSliderPosition(page, timing.slider);
-        WriteSettingDword(timing.value_name, static_cast<uint32_t>(position));
+    case plat::DialogEvent::kCommand:
+      if (message.code != plat::kNotifySliderMoved) return 0;
+      for (const Row& row : kRows) {
+        if (row.slider != message.control) continue;
+        options.Set(row.interval, static_cast<uint32_t>(plat::GetSliderPosition(page, row.slider)));
+        Show(page, options, row);
       }
       return 0;
-    case plat::DialogEvent::kCommand:
+    case plat::DialogEvent::kApply:
+      // What the sliders show is what is stored: a value out of range is
+      // written back at the end it showed at.
+      for (const Row& row : kRows)
+        options.Set(row.interval, static_cast<uint32_t>(plat::GetSliderPosition(page, row.slider)));
+      options.Save();
+      return 0;
     case plat::DialogEvent::kKeyDown:
       return 0;
   }

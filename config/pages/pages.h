@@ -28,8 +28,9 @@ bool RunInterceptDialog(plat::Window owner, const UserButtonList& listed, uint32
 // the user-defined buttons.
 class AssignmentModel;
 void ShowButtonList(plat::Window settings_page, AssignmentModel& model);
-// Options, Help and About: no parameter.
+// Options: its parameter is the run's OptionsModel.
 intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message);
+// Help and About: no parameter.
 intptr_t HelpPageProc(plat::Window page, const plat::DialogMessage& message);
 intptr_t AboutPageProc(plat::Window page, const plat::DialogMessage& message);
 

@@ -56,10 +56,15 @@ void OnAccept(plat::Window dialog, Tuner& tuner) {
   const bool every = plat::IsChecked(dialog, IDC_TUNER_ALL);
   if (tuner.model.Accept(every)) {
     if (every && options_page != 0) {
-      // Shown there now, and written again at Done unless moved since.
+      // Shown there now, as if the person had moved its sliders there, and
+      // so written again at Done unless moved since.
       const press_rule::Timing timing = tuner.model.Proposal().timing;
-      plat::SetSliderPosition(options_page, IDC_HOLD_SLIDER, static_cast<int>(timing.hold_ms));
-      plat::SetSliderPosition(options_page, IDC_DBLCLICK_SLIDER, static_cast<int>(timing.double_ms));
+      const int moved[][2] = {{IDC_HOLD_SLIDER, static_cast<int>(timing.hold_ms)},
+                              {IDC_DBLCLICK_SLIDER, static_cast<int>(timing.double_ms)}};
+      for (const auto& [slider, position] : moved) {
+        plat::SetSliderPosition(options_page, slider, position);
+        OptionsPageProc(options_page, {plat::DialogEvent::kCommand, slider, plat::kNotifySliderMoved, 0});
+      }
     }
     plat::EndDialog(dialog, 1);
     return;

@@ -10,6 +10,7 @@
 
 #include "devicesim/shell/press.h"
 #include "shared/press_rule.h"
+#include "shared/special_actions.h"
 #include "shared/text.h"
 
 namespace devicesim::serve {
@@ -54,19 +55,13 @@ std::string Ordinal(size_t press, size_t presses) {
   return "press " + std::to_string(press);
 }
 
-// The special actions a launcher's key event stands for.
-const char* KeyAction(int64_t vk) {
-  switch (vk) {
-    case 91: return "<Start Menu>";
-    case 38: return "<Scroll Up>";
-    case 40: return "<Scroll Down>";
-    case 33: return "<Page Up>";
-    case 34: return "<Page Down>";
-    case 13: return "<OK/Enter>";
-    case 27: return "<ESC/Cancel>";
-    case 223: return "<Power Off>";
-  }
-  return nullptr;
+// The special action a launcher's key event stands for, or nullptr.
+const SpecialActionRow* KeyAction(int64_t vk) {
+  return vk >= 0 && vk <= 0xFF ? FindKeyAction(static_cast<int>(vk)) : nullptr;
+}
+
+bool StartsWith(const std::string& text, const char16_t* start) {
+  return text.rfind(device::ToUtf8(start), 0) == 0;
 }
 
 std::string Text(const Json& fields, const char* name) {
@@ -369,18 +364,18 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
     for (const Action& a : actor.actions) {
       if (!a.own) continue;
       std::string text = Text(a.fields, "text");
-      if (a.event == "message" && text.rfind("Cannot find the shortcut", 0) == 0) {
+      if (a.event == "message" && StartsWith(text, kMissingAssignmentText)) {
         kind = "missing";
         file = actor.report ? actor.report->shortcut : std::string();
         action = file.empty() ? "a missing file" : FileName(file);
         effect = "not found: the launcher showed the missing-file message";
-      } else if (a.event == "message" && text.find("too long a path") != std::string::npos) {
+      } else if (a.event == "message" && StartsWith(text, kTooLongAssignmentText)) {
         kind = "too long";
         action = actor.report ? FileName(actor.report->shortcut) : "a path";
         effect = "too long a path: the launcher said so";
-      } else if (a.event == "start" && SameText(FileName(Text(a.fields, "program")), "Turnscreen.exe")) {
+      } else if (a.event == "start" && SameText(FileName(Text(a.fields, "program")), device::ToUtf8(kRotationProgram))) {
         kind = "special";
-        action = "<Rotate Screen>";
+        action = device::ToUtf8(GetSpecialActionName(SpecialAction::kRotateScreen));
         effect = "started Turnscreen " + Text(a.fields, "args");
         for (const Action& turned : actor.actions)
           if (turned.event == "display" && Flag(turned.fields, "ok"))
@@ -392,19 +387,19 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
         effect = "started " + file;
       } else if (a.event == "foreground") {
         kind = "special";
-        action = "<Today>";
+        action = device::ToUtf8(GetSpecialActionName(SpecialAction::kToday));
         int64_t window = Number(a.fields, "window");
         effect = window == kDesktopWindow ? "the Today screen came to the front"
                                           : "window " + std::to_string(window) + " came to the front";
       } else if (a.event == "sip") {
         kind = "special";
-        action = "<Input Panel>";
+        action = device::ToUtf8(GetSpecialActionName(SpecialAction::kInputPanel));
         effect = Flag(a.fields, "shown") ? "the input panel came up" : "the input panel went down";
       } else if (a.event == "key" && KeyAction(Number(a.fields, "vk", -1)) != nullptr) {
         kind = "special";
-        int64_t vk = Number(a.fields, "vk");
-        action = KeyAction(vk);
-        effect = vk == 223 ? "key " + Hex(vk) + " down, and no key up" : "key " + Hex(vk) + " down and up";
+        const SpecialActionRow& row = *KeyAction(Number(a.fields, "vk", -1));
+        action = device::ToUtf8(row.name);
+        effect = "key " + Hex(row.key) + (row.effect == ActionEffect::kKeyDownOnly ? " down, and no key up" : " down and up");
       } else {
         continue;
       }
@@ -420,7 +415,9 @@ Json PressTimeline::SeriesOf(const std::vector<const Press*>& presses) const {
     } else {
       kind = "special";
       action = assigned;
-      effect = SameText(assigned, "<Do Nothing>") ? "nothing, as assigned" : "as the assignment says";
+      const int index = FindSpecialAction(device::FromUtf8(assigned));
+      effect = index >= 0 && kSpecialActions[index].effect == ActionEffect::kNothing ? "nothing, as assigned"
+                                                                                     : "as the assignment says";
     }
   }
   if (kind.empty()) {

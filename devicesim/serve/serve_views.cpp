@@ -10,8 +10,10 @@
 #include "config/model/launch_buttons.h"
 #include "devicesim/shell/press.h"
 #include "devicesim/cli/report.h"
+#include "shared/button_model.h"
 #include "shared/press_rule.h"
 #include "shared/settings.h"
+#include "shared/special_actions.h"
 
 namespace devicesim::serve {
 namespace {
@@ -154,20 +156,45 @@ Json DeviceJson(const PressFollower& follower) {
               {"displayOn", follower.DisplayOn()}};
 }
 
+// The special actions and what each visibly does, as the launcher carries
+// them out: the page names a launcher's key, window or start by them.
+Json ActionsJson() {
+  Json actions = Json::array();
+  for (const SpecialActionRow& row : kSpecialActions) {
+    const char* effect = "open";
+    switch (row.effect) {
+      case ActionEffect::kOpenAssignment: effect = "open"; break;
+      case ActionEffect::kShowToday: effect = "today"; break;
+      case ActionEffect::kToggleInputPanel: effect = "inputPanel"; break;
+      case ActionEffect::kKeyPress: effect = "key"; break;
+      case ActionEffect::kKeyDownOnly: effect = "keyDown"; break;
+      case ActionEffect::kStartRotation: effect = "start"; break;
+      case ActionEffect::kNothing: effect = "nothing"; break;
+    }
+    Json action{{"name", Utf8(row.name)}, {"effect", effect}};
+    if (row.key != 0) action["key"] = row.key;
+    if (row.effect == ActionEffect::kStartRotation) action["program"] = Utf8(kRotationProgram);
+    actions.push_back(action);
+  }
+  return actions;
+}
+
 Json ButtonsJson() {
   LaunchButtons table;
   SettingsValues settings;
   Json buttons = Json::array();
-  const Json hold = settings.Dword(u"HoldInterval", press_rule::kDefaultIntervalMs);
-  const Json window = settings.Dword(u"DblClickInterval", press_rule::kDefaultIntervalMs);
+  // The intervals a button's presses are read by, as the launcher reads them.
+  const auto interval = [&settings](const ButtonSetting& setting, uint32_t button) {
+    const Json global = settings.Dword(setting.global_name, setting.default_value);
+    return settings.Dword(ButtonSettingName(setting, button), global.get<uint32_t>());
+  };
   for (const ButtonRow& row : ReadButtonRows(table)) {
     const uint32_t button = static_cast<uint32_t>(row.index);
-    const Json enabled = settings.Dword(ButtonValueName(u"EnabledA", button), 1);
+    const Json enabled = settings.Dword(ButtonSettingName(kEnabledSetting, button), kEnabledSetting.default_value);
     buttons.push_back(Json{
         {"index", row.index},
-        // The intervals its presses are read by: its own, else the global ones.
-        {"holdInterval", settings.Dword(ButtonValueName(u"HoldIntervalA", button), hold.get<uint32_t>())},
-        {"dblClickInterval", settings.Dword(ButtonValueName(u"DblClickIntervalA", button), window.get<uint32_t>())},
+        {"holdInterval", interval(kHoldIntervalSetting, button)},
+        {"dblClickInterval", interval(kDoubleIntervalSetting, button)},
         {"letter", Utf8(std::u16string(1, row.letter))},
         {"entry", Utf8(row.entry)},
         {"name", Utf8(row.name)},
@@ -186,9 +213,11 @@ Json ButtonsJson() {
   // A table read with gaps numbers its buttons otherwise: the page says so.
   return Json{{"buttons", buttons},
               {"readError", table.ReadError()},
-              {"holdInterval", hold},
-              {"dblClickInterval", window},
-              {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)}};
+              {"holdInterval", settings.Dword(kHoldIntervalSetting.global_name, kHoldIntervalSetting.default_value)},
+              {"dblClickInterval",
+               settings.Dword(kDoubleIntervalSetting.global_name, kDoubleIntervalSetting.default_value)},
+              {"recordCommand", record != nullptr ? Json(Utf8(*record)) : Json(nullptr)},
+              {"actions", ActionsJson()}};
 }
 
 Json KeysJson(const Json& buttons) {

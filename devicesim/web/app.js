@@ -439,6 +439,7 @@
   function applySnapshot(snap) {
     state.device = snap.device;
     state.buttons = snap.buttons;
+    QkJournal.useActions(snap.buttons && snap.buttons.actions);
     state.presses = snap.presses || [];
     applyScreen(snap.screen);
     drawScreen(true);
@@ -506,6 +507,7 @@
     });
     events.addEventListener('buttons', (e) => {
       state.buttons = JSON.parse(e.data);
+      QkJournal.useActions(state.buttons && state.buttons.actions);
       drawKeys();
       drawPressed();
       tuner.buttonsChanged();

@@ -10,9 +10,15 @@ const QkJournal = (() => {
   const TODAY_WINDOW = 0x10010;
   const KEY_NAMES = {0x0D: 'Return', 0x1B: 'Escape', 0x21: 'Page Up', 0x22: 'Page Down', 0x26: 'Up', 0x28: 'Down',
                      0x5B: 'Left Windows', 0xDF: 'Off'};
-  // What a launcher's key event is, as a special action.
-  const KEY_ACTIONS = {0x5B: '<Start Menu>', 0x26: '<Scroll Up>', 0x28: '<Scroll Down>', 0x21: '<Page Up>',
-                       0x22: '<Page Down>', 0x0D: '<OK/Enter>', 0x1B: '<ESC/Cancel>', 0xDF: '<Power Off>'};
+  // The special actions and what each visibly does, as the server sends
+  // them with the buttons (the launcher's own table).
+  let actions = [];
+  const actionBy = (test) => (actions.find(test) || {}).name;
+  const keyAction = (vk) => actionBy((a) => (a.effect === 'key' || a.effect === 'keyDown') && a.key === vk);
+  const startAction = (program) => {
+    const file = String(program || '').split(/[\\/]/).pop().toLowerCase();
+    return actionBy((a) => a.effect === 'start' && a.program.toLowerCase() === file);
+  };
 
   const hex = (n, width) => typeof n === 'number' ? '0x' + n.toString(16).toUpperCase().padStart(width || 2, '0') : String(n);
   const windowText = (w) => (w === 0 ? 'none' : '0x' + w.toString(16)) + (w === TODAY_WINDOW ? ' (the Today screen)' : '');
@@ -33,15 +39,17 @@ const QkJournal = (() => {
         return 'button ' + f.name + ' (key ' + hex(f.vk) + ') ' + (f.down ? 'down' : 'up');
       case 'key':
         return 'key ' + hex(f.vk) + (KEY_NAMES[f.vk] ? ' ' + KEY_NAMES[f.vk] : '') + ' ' + (f.up ? 'up' : 'down') +
-               ((f.flags & 4) ? ', silent' : '') + (f.up ? '' : action(KEY_ACTIONS[f.vk]));
+               ((f.flags & 4) ? ', silent' : '') + (f.up ? '' : action(keyAction(f.vk)));
       case 'foreground':
-        return 'window ' + windowText(f.window) + ' to the front' + action(f.window === TODAY_WINDOW ? '<Today>' : '');
+        return 'window ' + windowText(f.window) + ' to the front' +
+               action(f.window === TODAY_WINDOW ? actionBy((a) => a.effect === 'today') : '');
       case 'sip':
-        return 'input panel ' + (f.shown ? 'shown' : 'hidden') + ' (request ' + f.request + ')' + action('<Input Panel>');
+        return 'input panel ' + (f.shown ? 'shown' : 'hidden') + ' (request ' + f.request + ')' +
+               action(actionBy((a) => a.effect === 'inputPanel'));
       case 'start':
         return 'started ' + f.program + (f.args ? ' ' + f.args : '') +
                (f.child ? ' as pid ' + f.child : ' (a stock program: journalled only)') +
-               action(/turnscreen\.exe$/i.test(f.program || '') ? '<Rotate Screen>' : '');
+               action(startAction(f.program));
       case 'open':
         return 'opened ' + f.file + (f.ok ? '' : ': failed, error ' + f.error);
       case 'message':
@@ -161,5 +169,10 @@ const QkJournal = (() => {
     };
   }
 
-  return {create, describe};
+  // Taken from each snapshot of the buttons.
+  function useActions(list) {
+    if (Array.isArray(list)) actions = list;
+  }
+
+  return {create, describe, useActions};
 })();

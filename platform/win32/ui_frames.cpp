@@ -48,6 +48,12 @@ INT_PTR Dispatch(HWND window, UINT message, WPARAM wparam, LPARAM lparam, const 
       return Send(window, {plat::DialogEvent::kInit, 0, 0, start->param});
     case WM_COMMAND:
       return Send(window, {plat::DialogEvent::kCommand, LOWORD(wparam), HIWORD(wparam), 0});
+    case WM_HSCROLL:
+      // Only trackbars: a dialog's own scroll bar comes with no control.
+      if (lparam == 0) return FALSE;
+      Send(window, {plat::DialogEvent::kCommand, ::GetDlgCtrlID(reinterpret_cast<HWND>(lparam)),
+                    plat::kNotifySliderMoved, 0});
+      return TRUE;
     case WM_NOTIFY: {
       const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header == nullptr || header->code != static_cast<UINT>(PSN_APPLY)) return FALSE;

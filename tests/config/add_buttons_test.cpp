@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/model/user_button_changes.h"
 #include "platform/faults.h"
 #include "tests/config/config_test_support.h"
 
@@ -92,11 +93,52 @@ TEST_F(AddButtonsModelTest, AListReadShortIsNotChanged) {
   plat::faults::FailCall(plat::faults::Op::RegistryOpen, 3, plat::kErrorRegistryIoFailed);  // B1
   EXPECT_EQ(model.Lines().size(), 1u);
   plat::faults::Clear();
-  EXPECT_FALSE(model.Remove(0)) << "the line shown may not be the stored one";
+  // The person is told the list shows short, and why nothing is removed.
+  EXPECT_EQ(model.ReadNotice().rfind(u"The list of buttons could not be read whole (error 1016)", 0), 0u);
+  EXPECT_EQ(model.Remove(0), AddButtonsModel::Removed::kUnread) << "the line shown may not be the stored one";
   EXPECT_EQ(stored(), both);
   EXPECT_EQ(model.Lines().size(), 2u);
-  EXPECT_TRUE(model.Remove(0));
+  EXPECT_EQ(model.ReadNotice(), u"");
+  EXPECT_EQ(model.Remove(0), AddButtonsModel::Removed::kRemoved);
   EXPECT_EQ(stored(), std::vector<std::u16string>{u"Down"});
+  EXPECT_EQ(model.Remove(5), AddButtonsModel::Removed::kNoLine);
+}
+
+// One failed write while a removal moves the settings: the change is
+// finished at once, not left half done until the next start.
+TEST_F(AddButtonsModelTest, ARemovalCutShortByOneFailedWriteIsFinishedAtOnce) {
+  UserButtonList list;
+  list.Add(0x75, u"Up");
+  list.Add(0x76, u"Down");
+  list.Add(0xC7, u"Side");
+  LaunchButtons buttons;
+  const uint32_t down = static_cast<uint32_t>(buttons.GetButtonCount()) + 1, side = down + 1;
+  AddButtonsModel model(buttons, nullptr, 0);
+  int finished = 0;
+  for (uint32_t write = 1; write < 60; ++write) {
+    ASSERT_TRUE(list.Save());
+    SetShortcut(down, 1, false, u"<Page Up>");
+    SetShortcut(side, 1, false, u"<Today>");
+    ASSERT_EQ(model.Lines().size(), 3u);
+    plat::faults::FailCall(plat::faults::Op::RegistryWrite, write, plat::kErrorRegistryIoFailed);
+    const AddButtonsModel::Removed removed = model.Remove(1);
+    plat::faults::Clear();
+    EXPECT_FALSE(UserButtonChangePending()) << "write " << write;
+    UserButtonList now;
+    now.Load();
+    if (removed == AddButtonsModel::Removed::kRemoved) {
+      ++finished;
+      ASSERT_EQ(now.Count(), 2u) << "write " << write;
+      EXPECT_EQ(GetShortcut(down, 1, false), u"<Today>") << "Side moves with its own, write " << write;
+      EXPECT_EQ(GetShortcut(side, 1, false), u"") << "write " << write;
+    } else {
+      // Refused whole: the person is told, nothing moved.
+      EXPECT_EQ(removed, AddButtonsModel::Removed::kFailed);
+      EXPECT_EQ(now.Count(), 3u) << "write " << write;
+      EXPECT_EQ(GetShortcut(down, 1, false), u"<Page Up>") << "write " << write;
+    }
+  }
+  EXPECT_GT(finished, 0);
 }
 
 }  // namespace

@@ -434,9 +434,11 @@ TEST_F(AssignmentModelTest, DoneKeepsTheButtonWhenItsShortcutCannotBeMade) {
     ClearLog();
     LogText(u"");  // the log file is open before the fault is armed
     faults::FailCall(op, 1, plat::kErrorDiskFull);
-    model.CarryOut(model.PlanDone(0));
-    model.CarryOut(model.PlanDone(1));
+    model.Done();
     faults::Clear();
+    // The person is told, not only the log.
+    EXPECT_EQ(model.KeptNotice(), u"Quadrakey could not change what Button 1 (error 112) start, so they start what "
+                                  u"they did before. Start Quadrakey again and press Done to try again.");
     EXPECT_EQ(DeviceText(kTakeoverA), old_shortcut);
     EXPECT_EQ(ReadValue(u"40C1", u""), takeover_a);
     EXPECT_TRUE(Logged("  cannot make the takeover shortcut \\Program Files\\Quadrakey\\TapdeckA.lnk (error 112): "
@@ -448,7 +450,8 @@ TEST_F(AssignmentModelTest, DoneKeepsTheButtonWhenItsShortcutCannotBeMade) {
   }
   // A shortcut left half made by an earlier Done is replaced.
   MakeDeviceFile(std::u16string(kTakeoverA) + u".new", u"3");
-  model.CarryOut(model.PlanDone(0));
+  model.Done();
+  EXPECT_EQ(model.KeptNotice(), u"");
   EXPECT_EQ(DeviceText(kTakeoverA), "41#\"\\Program Files\\Quadrakey\\TapdeckX.exe\" 0");
   EXPECT_FALSE(FileExists(std::u16string(kTakeoverA) + u".new"));
 }
@@ -471,6 +474,7 @@ TEST_F(AssignmentModelTest, DoneWithoutAnApplicationFolderTakesNothingOver) {
     model.Done();
     EXPECT_EQ(ReadValue(u"40C1", u""), u"<unreadable>");
     EXPECT_TRUE(Logged("  button 0 keeps its command: no application folder (error " + std::to_string(error) + ")"));
+    EXPECT_NE(model.KeptNotice().find(u"Button 1 (error " + DecimalText(error) + u")"), std::u16string::npos);
   }
   EXPECT_FALSE(FileExists(u"TapdeckA.lnk"));
 }

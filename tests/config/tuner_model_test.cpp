@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/faults.h"
+#include "shared/button_model.h"
 #include "shared/text.h"
 #include "tests/config/config_test_support.h"
 
@@ -212,7 +213,7 @@ TEST_F(TunerModelTest, AcceptStoresForThisButtonOrForEveryButton) {
     EXPECT_EQ(Dword(u"HoldIntervalB"), std::nullopt);
     EXPECT_EQ(Dword(u"DblClickIntervalB"), std::nullopt);
     EXPECT_EQ(Dword(u"HoldIntervalC"), 250u);
-    EXPECT_EQ(ReadButtonSettingDword(u"HoldIntervalA", kButtonB, u"HoldInterval", 400), model.Proposal().timing.hold_ms);
+    EXPECT_EQ(ReadButtonSetting(kHoldIntervalSetting, kButtonB), model.Proposal().timing.hold_ms);
   }
 }
 

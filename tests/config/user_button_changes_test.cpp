@@ -17,9 +17,23 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
+// Every value a button has, named here rather than by the code under test,
+// so that a value the change forgets to move shows.
+std::vector<std::u16string> ExpectedNames(uint32_t position) {
+  const std::u16string letter(1, static_cast<char16_t>(u'A' + position));
+  std::vector<std::u16string> names;
+  for (const char16_t* press : {u"", u"h", u"2", u"2h"}) {
+    names.push_back(u"Button" + letter + press);
+    names.push_back(u"Button" + letter + u"-RotateScreen" + press);
+  }
+  for (const char16_t* value : {u"Enabled", u"State", u"VirtualKey", u"HoldInterval", u"DblClickInterval"})
+    names.push_back(value + letter);
+  return names;
+}
+
 Settings Read(uint32_t position) {
   Settings settings;
-  for (const std::u16string& name : ButtonSettingNames(position)) {
+  for (const std::u16string& name : ExpectedNames(position)) {
     std::u16string text = u"<missing>";
     uint32_t number = 0;
     if (ReadRegDword(kHklm, kSettingsKey, name, number)) {
@@ -35,12 +49,16 @@ Settings Read(uint32_t position) {
 
 // Distinct settings for each entry, so that a mix-up shows.
 void Give(uint32_t position, const std::u16string& tag, uint32_t number) {
-  SetShortcut(position, 1, false, u"\\Windows\\" + tag + u".lnk");
-  SetShortcut(position, 2, true, u"<Rotate Screen>");
-  SetLaunchParams(u"RotateScreen", position, 2, true, tag);
+  const std::u16string letter(1, static_cast<char16_t>(u'A' + position));
+  for (const char16_t* press : {u"", u"h", u"2", u"2h"}) {
+    WriteRegString(kHklm, kSettingsKey, u"Button" + letter + press, u"\\Windows\\" + tag + press + u".lnk");
+    WriteRegString(kHklm, kSettingsKey, u"Button" + letter + u"-RotateScreen" + press, tag + press);
+  }
   SetEnabled(position, number % 2 == 0);
   SetState(position, number);
   SetVirtualKey(position, number);
+  WriteRegDword(kHklm, kSettingsKey, u"HoldInterval" + letter, 300 + number);
+  WriteRegDword(kHklm, kSettingsKey, u"DblClickInterval" + letter, 600 + number);
 }
 
 UserButtonList List(std::initializer_list<std::pair<uint32_t, const char16_t*>> entries) {
@@ -117,12 +135,14 @@ TEST_F(UserButtonChanges, AButtonsOwnTimingAndKeyMoveWithIt) {
 TEST_F(UserButtonChanges, AddingAndRenamingLeaveEverySettingWhereItIs) {
   ASSERT_TRUE(List({{0x75, u"Up"}}).Save());
   Give(2, u"up", 4);
-  // A stale value at the next position (a list shortened by hand) is no new button's.
-  SetShortcut(3, 1, false, u"<Today>");
+  // What is stored at the next position is the new button's: an assignment
+  // made there before the button was added stays.
+  Give(3, u"before", 9);
+  const Settings before = Read(3);
   const Settings up = Read(2);
   ASSERT_TRUE(ChangeUserButtons(2, List({{0x75, u"Up"}, {0xC7, u"Side"}})));
   EXPECT_EQ(Read(2), up);
-  EXPECT_EQ(GetShortcut(3, 1, false), u"");
+  EXPECT_EQ(Read(3), before);
   Give(3, u"side", 7);
   const Settings side = Read(3);
 
@@ -235,6 +255,54 @@ TEST_F(UserButtonChanges, AChangeCutShortIsCompletedByTheNextRun) {
   EXPECT_GT(before, 0);
   EXPECT_GT(after, 0);
   EXPECT_EQ(Read(2), side);
+}
+
+// A change staged whole and cut short is finished by a later run, or kept
+// for the one after: a read that fails on the way never drops it.
+TEST_F(UserButtonChanges, AStagedChangeIsFinishedOrKeptNeverDropped) {
+  namespace faults = plat::faults;
+  const auto staged_and_cut_short = [](uint32_t failing_write) {
+    faults::Clear();
+    DeleteRegKey(kHklm, kUserButtonChangeKey);  // each trial from the same start
+    ASSERT_TRUE(List({{0x75, u"Up"}, {0x76, u"Down"}, {0xC7, u"Side"}}).Save());
+    Give(1, u"up", 4);
+    Give(2, u"down", 5);
+    Give(3, u"side", 6);
+    faults::FailCallsFrom(faults::Op::RegistryWrite, failing_write,
+                          plat::kErrorRegistryIoFailed);
+    ChangeUserButtons(1, List({{0x75, u"Up"}, {0xC7, u"Side"}}));
+    faults::Clear();
+  };
+  staged_and_cut_short(1000);  // no write fails: the change as it should end
+  const Settings side = Read(2), empty = Read(3);
+  ASSERT_NE(side, empty);
+  // The first write whose failure leaves the change staged.
+  uint32_t cut = 1;
+  for (staged_and_cut_short(cut); !UserButtonChangePending(); staged_and_cut_short(++cut)) ASSERT_LT(cut, 500u);
+
+  int kept = 0;
+  for (uint32_t read = 1;; ++read) {
+    ASSERT_LT(read, 500u);
+    staged_and_cut_short(cut);
+    ASSERT_TRUE(UserButtonChangePending());
+    const uint32_t reads = faults::Calls(faults::Op::RegistryRead);
+    faults::FailCall(faults::Op::RegistryRead, read, plat::kErrorRegistryIoFailed);
+    const bool finished = FinishUserButtonChange();
+    const bool fired = faults::Calls(faults::Op::RegistryRead) - reads >= read;
+    faults::Clear();
+    if (!fired) break;
+    if (!finished) {
+      ++kept;
+      EXPECT_TRUE(UserButtonChangePending()) << "read " << read;
+    }
+    ASSERT_TRUE(FinishUserButtonChange()) << "read " << read;
+    UserButtonList stored;
+    stored.Load();
+    ASSERT_EQ(stored.Count(), 2u) << "read " << read;
+    EXPECT_EQ(Read(2), side) << "read " << read;
+    EXPECT_EQ(Read(3), empty) << "read " << read;
+  }
+  EXPECT_GT(kept, 0);
 }
 
 }  // namespace

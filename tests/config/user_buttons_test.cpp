@@ -1,4 +1,4 @@
-#include "config/model/user_buttons.h"
+#include "shared/user_buttons.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +87,13 @@ TEST_F(UserButtonsTest, ANameWithoutItsKeyCodeEndsTheList) {
   UserButtonList list;
   list.Load();
   EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{{u"First", 1}}));
+  // Nor is a name stored as a number one; either is the list's end, not a
+  // failed read.
+  ASSERT_TRUE(WriteRegDword(kHklm, kUserButtonsKey, u"B1", 5));
+  ASSERT_TRUE(WriteRegDword(kHklm, kUserButtonsKey, u"H1", 2));
+  list.Load();
+  EXPECT_EQ(Entries(list), (std::vector<std::pair<std::u16string, uint32_t>>{{u"First", 1}}));
+  EXPECT_EQ(list.ReadError(), 0u);
 }
 
 TEST_F(UserButtonsTest, ARepeatedKeyCodeKeepsTheLaterEntryAtTheEnd) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "devicesim/serve/serve_presses.h"
+#include "shared/special_actions.h"
 
 namespace {
 
@@ -252,6 +253,12 @@ TEST(ServePresses, AKeyOutsideTheTableIsNotCalledAButtonNotTakenOver) {
   EXPECT_EQ(series[1]["summary"], "outside the button table: the key goes to the program in front, or to one that holds it");
 }
 
+std::string Ascii(const char16_t* text) {
+  std::string ascii;
+  for (; *text != 0; ++text) ascii += static_cast<char>(*text);
+  return ascii;
+}
+
 TEST(ServePresses, WhatTheLauncherDidIsToldInWords) {
   struct Case {
     const char* event;
@@ -263,8 +270,12 @@ TEST(ServePresses, WhatTheLauncherDidIsToldInWords) {
       {"sip", Json{{"request", 0}, {"shown", true}}, "<Input Panel>", "the input panel came up"},
       {"start", Json{{"program", "\\Program Files\\Quadrakey\\Turnscreen.exe"}, {"args", "3"}, {"child", 999}},
        "<Rotate Screen>", "started Turnscreen 3"},
-      {"message", Json{{"text", "Cannot find the shortcut or program assigned to this key press."}}, "Gone.lnk",
+      // The launcher's own texts, as it shows them.
+      {"message", Json{{"text", Ascii(kMissingAssignmentText)}}, "Gone.lnk",
        "not found: the launcher showed the missing-file message"},
+      {"message", Json{{"text", Ascii(kTooLongAssignmentText)}}, "Long.lnk", "too long a path: the launcher said so"},
+      {"message", Json{{"text", "Cannot find the shortcut: another program's words"}}, "<Today>",
+       "as the assignment says"},
       {"open", Json{{"file", "\\Windows\\x.doc"}, {"ok", false}, {"error", 1155}}, "x.doc",
        "could not open \\Windows\\x.doc (error 1155)"},
   };

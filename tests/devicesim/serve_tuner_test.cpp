@@ -6,6 +6,7 @@
 #include <string>
 
 #include "devicesim/serve/serve_tuner.h"
+#include "shared/button_model.h"
 #include "tests/devicesim/serve_fixture.h"
 
 namespace {
@@ -82,7 +83,7 @@ TEST_F(ServeDeviceTest, TheTunerRecordsTheButtonsPressesAndStoresItsProposal) {
   EXPECT_EQ(view["recording"], false);
   EXPECT_EQ(view["stored"], (Json{{"entry", "40C2"}, {"name", "Button 2"}, {"hold", proposal["hold"]},
                                   {"double", proposal["double"]}, {"forEveryButton", false}}));
-  EXPECT_EQ(ReadButtonSettingDword(u"HoldIntervalA", 1, u"HoldInterval", 0), proposal["hold"].get<uint32_t>());
+  EXPECT_EQ(ReadButtonSetting(kHoldIntervalSetting, 1), proposal["hold"].get<uint32_t>());
   EXPECT_EQ(devicesim::serve::ButtonsJson()["buttons"][1]["dblClickInterval"], proposal["double"]);
 
   // Stopped, the presses are no longer the tuner's.

@@ -51,9 +51,9 @@ class TunerE2E : public EndToEndTest {
     const size_t pid = started.find(", pid ");
     if (pid != std::string::npos) tapdeck_ = static_cast<pid_t>(std::atoi(started.c_str() + pid + 6));
     Ui({"select", "1012", "Button 2 (originally Contacts)", "--quiet"});
-    const std::string dialog = Ui({"click", "1039"});
+    const std::string dialog = Ui({"click", "1100"});
     ASSERT_NE(dialog.find("dialog \"Tune Button Timing\" (template 111"), std::string::npos) << dialog;
-    ASSERT_NE(dialog.find("1041   label      \"Now: press once (1 of 5)\""), std::string::npos) << dialog;
+    ASSERT_NE(dialog.find("1102   label      \"Now: press once (1 of 5)\""), std::string::npos) << dialog;
   }
   // One attempt, as one series, and the pause a person leaves before the next.
   std::vector<Entry> Attempt(const std::vector<int>& durations) {
@@ -92,11 +92,11 @@ TEST_F(TunerE2E, ASlowPersonsProposalIsStoredForTheButtonAndReadsTheirDoublePres
   EXPECT_NE(Sim({"state"}).find("key taken: 0xC2"), std::string::npos) << Sim({"state"});
   RecordSlowPerson();
   const std::string screen = Ui({"show"});
-  EXPECT_EQ(Label(screen, 1041), "All presses recorded.") << screen;
-  EXPECT_EQ(Label(screen, 1042), "These intervals read all 20 recorded presses as you meant them.") << screen;
-  EXPECT_EQ(Label(screen, 1062), "0 of 5") << "the defaults read no slow double\n" << screen;
-  EXPECT_EQ(Label(screen, 1072), "5 of 5") << screen;
-  const std::string hold = Label(screen, 1074), window = Label(screen, 1075);
+  EXPECT_EQ(Label(screen, 1102), "All presses recorded.") << screen;
+  EXPECT_EQ(Label(screen, 1103), "These intervals read all 20 recorded presses as you meant them.") << screen;
+  EXPECT_EQ(Label(screen, 1122), "0 of 5") << "the defaults read no slow double\n" << screen;
+  EXPECT_EQ(Label(screen, 1132), "5 of 5") << screen;
+  const std::string hold = Label(screen, 1134), window = Label(screen, 1135);
   ASSERT_NE(hold.find(" ms"), std::string::npos) << screen;
   ASSERT_NE(window.find(" ms"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("1      button     \"Accept\"  disabled"), std::string::npos) << screen;
@@ -123,15 +123,16 @@ TEST_F(TunerE2E, ATimingForEveryButtonOutlastsDone) {
   SetSettingDword("HoldIntervalB", 250);
   OpenTuner();
   RecordSlowPerson();
-  const std::string screen = Ui({"click", "1043"});
-  ASSERT_NE(screen.find("1043   check box  \"Use for every button\"  checked"), std::string::npos) << screen;
-  const std::string hold = Label(screen, 1074), window = Label(screen, 1075);
+  const std::string screen = Ui({"click", "1104"});
+  ASSERT_NE(screen.find("1104   check box  \"Use for every button\"  checked"), std::string::npos) << screen;
+  const std::string hold = Label(screen, 1134), window = Label(screen, 1135);
   Ui({"click", "1", "--quiet"});
   EXPECT_EQ(GetSetting("HoldInterval"), hold.substr(0, hold.find(' ')));
   const std::string options = Ui({"tab", "Options"});
   const std::string hold_ms = hold.substr(0, hold.find(' ')), window_ms = window.substr(0, window.find(' '));
   EXPECT_NE(options.find("1033   trackbar   range 200..800, position " + hold_ms), std::string::npos) << options;
   EXPECT_NE(options.find("1025   trackbar   range 200..2000, position " + window_ms), std::string::npos) << options;
+  EXPECT_EQ(Label(options, 1039), hold) << "the page shows it in milliseconds too\n" << options;
   Ui({"done", "--quiet"});
   Ui({"answer", "--quiet"});  // first use: the Record button's notice
   EXPECT_EQ(GetSetting("HoldInterval"), hold_ms);
@@ -155,15 +156,15 @@ TEST_F(TunerE2E, AnInconsistentPersonIsToldSoAndCancelChangesNothing) {
   for (const auto& kind : kinds)
     for (const std::vector<int>& attempt : kind) Attempt(attempt);
   const std::string screen = Ui({"show"});
-  EXPECT_EQ(Label(screen, 1041), "All presses recorded.") << screen;
-  EXPECT_NE(Label(screen, 1042).find("You pressed inconsistently: a press meant as a tap lasted 6"),
+  EXPECT_EQ(Label(screen, 1102), "All presses recorded.") << screen;
+  EXPECT_NE(Label(screen, 1103).find("You pressed inconsistently: a press meant as a tap lasted 6"),
             std::string::npos)
       << screen;
-  EXPECT_EQ(Label(screen, 1064), "350 ms") << screen;
-  EXPECT_EQ(Label(screen, 1074), "-") << screen;
+  EXPECT_EQ(Label(screen, 1124), "350 ms") << screen;
+  EXPECT_EQ(Label(screen, 1134), "-") << screen;
   EXPECT_NE(screen.find("1      button     \"Accept\"  disabled"), std::string::npos) << screen;
   // Start Over asks from the beginning; Cancel leaves.
-  EXPECT_EQ(Label(Ui({"click", "1044"}), 1041), "Now: press once (1 of 5)");
+  EXPECT_EQ(Label(Ui({"click", "1105"}), 1102), "Now: press once (1 of 5)");
   const std::string page = Ui({"cancel"});
   EXPECT_NE(page.find("page \"Settings\""), std::string::npos) << page;
   EXPECT_EQ(Sim({"reg", "export", "HKLM\\Software\\Quadrakey"}), settings);

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "config/model/user_buttons.h"
 #include "keylistener/listener_control.h"
 #include "platform/faults.h"
 #include "platform/ui.h"
+#include "shared/button_model.h"
+#include "shared/user_buttons.h"
 #include "tests/config/config_test_support.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/journal_expect.h"

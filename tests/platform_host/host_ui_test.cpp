@@ -563,7 +563,9 @@ TEST_F(HostUi, PersonActionsNotifyAfterChangingTheControl) {
   EXPECT_EQ(events, (std::vector<std::string>{"A init 0", "B init 0", "A command 101 1 line 2",
                                               "A command 103 1 line 3", "A command 103 1 line 3",
                                               "A command 102 0 on", "A command 102 0 off",
-                                              "A command 108 0 off"}));
+                                              "A command 108 0 off",
+                                              // a slider tells its page where the thumb stopped
+                                              "A command 104 28673", "A command 104 28673"}));
 }
 
 TEST_F(HostUi, PersonActionsAreRefusedWhereAPersonCouldNotAct) {

@@ -210,7 +210,8 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
       {1019, ControlKind::kLabel,
        u"You may not assign a double press or press and hold function to buttons set to <Record>", 4, 90,
        130, 25, true},
-      {1039, ControlKind::kButton, u"Tune Timing...", 67, 126, 66, 14, true},
+      {1041, ControlKind::kLabel, u"", 4, 75, 130, 33, true},
+      {1100, ControlKind::kButton, u"Tune Timing...", 67, 126, 66, 14, true},
       {1009, ControlKind::kCustom, u"", 75, 135, 59, 16, false},
   };
   ASSERT_EQ(page->control_count, static_cast<int>(std::size(expected)));
@@ -225,7 +226,7 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
               (std::vector<int>{e.x, e.y, e.width, e.height}));
     EXPECT_EQ((c.style & kVisible) != 0, e.visible);
   }
-  EXPECT_EQ(std::u16string(page->controls[13].class_name), u"SIPPREF");
+  EXPECT_EQ(std::u16string(page->controls[14].class_name), u"SIPPREF");
   EXPECT_EQ(page->controls[0].style & 0x3, 0x1u) << "notifies, not sorted";
   for (int combo : {4, 6, 8, 10}) {
     EXPECT_EQ(page->controls[combo].style & 0x103, 0x3u) << "drop-down list, not sorted";
@@ -255,7 +256,9 @@ TEST(TapdeckTemplates, OtherDialogsAsTheirPagesUseThem) {
   EXPECT_EQ(options->controls[1].id, IDC_HOLD_SLIDER);
   EXPECT_EQ(options->controls[1].kind, device::ControlKind::kTrackbar);
   EXPECT_EQ(options->controls[1].style & 0xFF, 0x18u);
-  EXPECT_EQ(options->controls[4].id, IDC_DBLCLICK_SLIDER);
+  EXPECT_EQ(options->controls[2].id, IDC_HOLD_MS);
+  EXPECT_EQ(options->controls[5].id, IDC_DBLCLICK_SLIDER);
+  EXPECT_EQ(options->controls[6].id, IDC_DBLCLICK_MS);
 
   const device::DialogTemplate* about = Template(IDD_ABOUT);
   ASSERT_NE(about, nullptr);

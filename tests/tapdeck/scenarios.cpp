@@ -351,14 +351,23 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
     all.push_back({
         .name = "AddIsRefusedOnceEveryButtonLetterIsInUse",
         .setup = full,
-        .steps = {Tab(u"Add Buttons"), Lines(IDC_BUTTON_LIST, 28), Click(IDC_ADD_BUTTON),
+        .steps = {Tab(u"Add Buttons"), Lines(IDC_BUTTON_LIST, 28), Click(IDC_ADD_BUTTON), Key(kF6),
+                  Type(IDC_INTERCEPT_NAME, u"One more"), Click(kAccept),
                   MessageBoxShown(u"No more buttons can be added: Quadrakey keeps settings for 32 buttons in all, and "
                                   u"the device's 4 buttons and the 28 added ones use them. Remove a button to add "
                                   u"another.",
                                   u"Quadrakey", 0x30),
-                  Answer(), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Cancel()},
+                  Answer(), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Lines(IDC_BUTTON_LIST, 28), Cancel()},
         .registry = {Missing(u"B28", kHotkeys)},
-        .calls = {{Op::DialogCreate, 0}},
+    });
+    // Full or not, a listed key can still be given another name.
+    all.push_back({
+        .name = "AListedKeyIsRenamedWhenEveryButtonLetterIsInUse",
+        .setup = full,
+        .steps = {Tab(u"Add Buttons"), Click(IDC_ADD_BUTTON), Key(0x31), TextStarts(IDC_INTERCEPT_NAME, u"Key 1"),
+                  Type(IDC_INTERCEPT_NAME, u"Camera"), Click(kAccept), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS),
+                  Lines(IDC_BUTTON_LIST, 28), Line(IDC_BUTTON_LIST, 1, u"Camera"), Done()},
+        .registry = {ListName(1, u"Camera"), ListCode(1, 0x31), Missing(u"B28", kHotkeys)},
     });
   }
 
@@ -371,11 +380,24 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
         .name = "ButtonsPastTheLastLetterOfferNoPresses",
         .setup = long_list,
         .steps = {Lines(IDC_BUTTON_LIST, 44), Select(IDC_BUTTON_LIST, u"Key 27"), Shown(IDC_SINGLE_PRESS),
-                  Select(IDC_BUTTON_LIST, u"Key 28"), Shown(IDC_USER_BUTTON_LABEL), Hidden(IDC_SINGLE_PRESS),
-                  Hidden(IDC_PRESS_HOLD), Cancel()},
+                  Hidden(IDC_NO_SETTINGS_NOTICE), Select(IDC_BUTTON_LIST, u"Key 28"), Shown(IDC_USER_BUTTON_LABEL),
+                  Hidden(IDC_SINGLE_PRESS), Hidden(IDC_PRESS_HOLD),
+                  TextStarts(IDC_NO_SETTINGS_NOTICE, u"Quadrakey keeps settings for 32 buttons only"),
+                  Shown(IDC_NO_SETTINGS_NOTICE), Select(IDC_BUTTON_LIST, u"Key 0"), Hidden(IDC_NO_SETTINGS_NOTICE),
+                  Cancel()},
         .registry = {Missing(u"ButtonA")},
     });
   }
+
+  // Escape before a key is detected leaves the dialog as Cancel does: it is
+  // no button, and nothing is added.
+  all.push_back({
+      .name = "EscapeInTheInterceptDialogCancelsIt",
+      .setup = With(StockDeviceRecordKept(), {ListName(0, u"Side"), ListCode(0, kSideKey)}),
+      .steps = {Tab(u"Add Buttons"), Click(IDC_ADD_BUTTON), InFront(ScreenKind::kDialog, IDD_ADD_INTERCEPT),
+                Key(0x1B), InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS), Lines(IDC_BUTTON_LIST, 1), Done()},
+      .registry = {ListName(0, u"Side"), ListCode(0, kSideKey), Missing(u"B1", kHotkeys)},
+  });
 
   all.push_back({
       .name = "AKeyThatCannotBeTakenAsAHotKeyIsNotAdded",
@@ -932,6 +954,16 @@ std::vector<Scenario> MakeScenarios() {
       .registry = {Number(u"HoldInterval", 400), Number(u"DblClickInterval", 400)},
   });
 
+  // The milliseconds follow the thumb as it moves, before Done.
+  all.push_back({
+      .name = "SlidersShowTheirTimesInMilliseconds",
+      .setup = With(StockDeviceRecordKept(), {Number(u"HoldInterval", 300)}),
+      .steps = {Tab(u"Options"), TextStarts(IDC_HOLD_MS, u"300 ms"), TextStarts(IDC_DBLCLICK_MS, u"400 ms"),
+                Slide(IDC_DBLCLICK_SLIDER, 850), TextStarts(IDC_DBLCLICK_MS, u"850 ms"),
+                Slide(IDC_HOLD_SLIDER, 5000), TextStarts(IDC_HOLD_MS, u"800 ms"), Done()},
+      .registry = {Number(u"HoldInterval", 800), Number(u"DblClickInterval", 850)},
+  });
+
   all.push_back({
       .name = "SlidersKeepStoredTimingsWithinTheirRanges",
       .setup = With(StockDeviceRecordKept(), {Number(u"HoldInterval", 100), Number(u"DblClickInterval", 5000)}),
@@ -959,7 +991,8 @@ std::vector<Scenario> MakeScenarios() {
   all.push_back({
       .name = "TimingsOfAnyValueOrTypeShowAndStayWithoutDone",
       .setup = With(StockDevice(), {Number(u"HoldInterval", 0xFFFFFFFF), Text(u"DblClickInterval", u"fast")}),
-      .steps = {Tab(u"Options"), Slider(IDC_HOLD_SLIDER, 800), Slider(IDC_DBLCLICK_SLIDER, 400), Cancel()},
+      .steps = {Tab(u"Options"), Slider(IDC_HOLD_SLIDER, 800), TextStarts(IDC_HOLD_MS, u"800 ms"),
+                Slider(IDC_DBLCLICK_SLIDER, 400), TextStarts(IDC_DBLCLICK_MS, u"400 ms"), Cancel()},
       .registry = {Number(u"HoldInterval", 0xFFFFFFFF), Text(u"DblClickInterval", u"fast")},
   });
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/model/user_buttons.h"
+#include "shared/user_buttons.h"
 #include "config/pages/pages.h"
 #include "platform/ui.h"
 

@@ -15,6 +15,8 @@
 namespace device::ui {
 namespace {
 
+constexpr uintptr_t kVkEscape = 0x1B;
+
 std::vector<Frame*> frames;
 uint64_t serial = 0;
 plat::person::IdleHook idle_hook = nullptr;
@@ -101,8 +103,13 @@ void RouteMessage(const internal::PostedMessage& message) {
   const bool key = message.message == internal::kWmKeyDown || message.message == internal::kWmKeyUp;
   Frame* front = Front();
   if (key && front != nullptr) {
-    if (front->kind == FrameKind::kDialog && message.message == internal::kWmKeyDown)
-      SendToDialog(front->dialog, {plat::DialogEvent::kKeyDown, 0, static_cast<int>(message.first), 0});
+    if (front->kind != FrameKind::kDialog || message.message != internal::kWmKeyDown) return;
+    const plat::Window dialog = front->dialog;
+    const bool taken =
+        SendToDialog(dialog, {plat::DialogEvent::kKeyDown, 0, static_cast<int>(message.first), 0}) != 0;
+    // As the Win32 dialog manager does: Escape that the dialog leaves is Cancel.
+    if (!taken && message.first == kVkEscape && Front() == front)
+      SendToDialog(dialog, {plat::DialogEvent::kCommand, plat::kIdCancel, 0, 0});
     return;
   }
   WindowObject* window = FindWindow(message.window);

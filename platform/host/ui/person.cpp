@@ -114,10 +114,11 @@ void Click(const Action& action) {
 }
 
 void Slide(const Action& action) {
-  // As a drag: the thumb stops at the ends. The pages read the position
-  // when they need it, so no notification is sent.
-  plat::SetSliderPosition(FrontDialog(), action.control, action.position);
+  // As a drag: the thumb stops at the ends, then the page hears of it.
+  const plat::Window dialog = FrontDialog();
+  plat::SetSliderPosition(dialog, action.control, action.position);
   Acted();
+  Notify(dialog, action.control, plat::kNotifySliderMoved);
 }
 
 void Done() {

@@ -1,4 +1,4 @@
-#include "config/model/user_buttons.h"
+#include "shared/user_buttons.h"
 
 #include <algorithm>
 
