@@ -188,7 +188,7 @@ int RunTapdeck() {
   const plat::PageSpec pages[] = {
       {IDD_SETTINGS, u"Settings", AssignmentPageProc, reinterpret_cast<intptr_t>(run.assignments.get())},
       {IDD_ADD_BUTTONS, u"Add Buttons", AddButtonsPageProc, reinterpret_cast<intptr_t>(run.add_buttons.get())},
-      {IDD_OPTIONS, u"Options", OptionsPageProc, reinterpret_cast<intptr_t>(&run.options)},
+      {IDD_OPTIONS, u"Options", OptionsPageKeepingTunedTiming, reinterpret_cast<intptr_t>(&run.options)},
       {IDD_HELP, u"Help", HelpPageProc},
       {IDD_ABOUT, u"About", AboutPageProc},
   };

@@ -182,7 +182,7 @@ shoot() {
     # The user-defined Volume Up button (line 4) tuned: a person's presses
     # of each kind, a pause between tries; the dialog has the key to itself.
     driver select 1012 4
-    driver click 1039
+    driver click 1100
     local tuner
     tuner=$(await_window "Tune Button Timing")
     [[ -n $tuner ]] || { echo "no tuner dialog" >&2; exit 1; }

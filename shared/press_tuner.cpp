@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shared/button_model.h"
 #include "shared/text.h"
 
 namespace press_tuner {
@@ -20,6 +21,11 @@ constexpr double kLeastWindowRoom = 1.1;
 // Taps and holds closer than this ratio leave little room either way.
 constexpr double kCloseRatio = 1.5;
 constexpr uint32_t kRoundingMs = 10;
+
+uint32_t MinHoldMs() { return kHoldIntervalSetting.minimum; }
+uint32_t MaxHoldMs() { return kHoldIntervalSetting.maximum; }
+uint32_t MinDoubleMs() { return kDoubleIntervalSetting.minimum; }
+uint32_t MaxDoubleMs() { return kDoubleIntervalSetting.maximum; }
 
 bool WellFormed(const Gesture& gesture) {
   if (gesture.presses.size() != static_cast<size_t>(PressCount(gesture.kind))) return false;
@@ -139,16 +145,16 @@ Proposal Propose(const std::vector<Gesture>& recorded, const press_rule::Timing&
 
   // The hold interval: a tap let go exactly at the test counts as let go, a
   // hold must outlast it.
-  const uint64_t hold_low = std::max<uint64_t>(longest_tap, kMinHoldMs);
-  const uint64_t hold_high = shortest_hold == 0 ? 0 : std::min<uint64_t>(shortest_hold - 1, kMaxHoldMs);
+  const uint64_t hold_low = std::max<uint64_t>(longest_tap, MinHoldMs());
+  const uint64_t hold_high = shortest_hold == 0 ? 0 : std::min<uint64_t>(shortest_hold - 1, MaxHoldMs());
   if (hold_low > hold_high) {
     proposal.verdict = longest_tap >= shortest_hold ? Verdict::kTapsAsLongAsHolds
-                       : longest_tap > kMaxHoldMs   ? Verdict::kTapsTooLong
+                       : longest_tap > MaxHoldMs()   ? Verdict::kTapsTooLong
                                                     : Verdict::kHoldsTooShort;
     return proposal;
   }
   // The window must close after the latest second press.
-  if (longest_span + 1 > kMaxDoubleMs) {
+  if (longest_span + 1 > MaxDoubleMs()) {
     proposal.verdict = Verdict::kDoublesTooSlow;
     return proposal;
   }
@@ -165,10 +171,10 @@ Proposal Propose(const std::vector<Gesture>& recorded, const press_rule::Timing&
   spread = log_spans.size() > 1 ? std::sqrt(spread / static_cast<double>(log_spans.size() - 1)) : 0;
   const double usual_reach = std::exp(mean + kWindowSpreads * std::max(spread, kLeastSpread));
   const double window = std::max(usual_reach, kLeastWindowRoom * static_cast<double>(longest_span + 1));
-  const uint32_t window_low = static_cast<uint32_t>(std::max<uint64_t>(longest_span + 1, kMinDoubleMs));
+  const uint32_t window_low = static_cast<uint32_t>(std::max<uint64_t>(longest_span + 1, MinDoubleMs()));
   // Rounded up, never down past what the recorded presses need.
   uint32_t double_ms = static_cast<uint32_t>(std::ceil(window / kRoundingMs)) * kRoundingMs;
-  double_ms = std::clamp(double_ms, window_low, kMaxDoubleMs);
+  double_ms = std::clamp(double_ms, window_low, MaxDoubleMs());
   // The window is the larger interval: one below the hold interval would
   // read the same and only hide the wait.
   double_ms = std::max(double_ms, hold);
@@ -208,14 +214,14 @@ std::u16string Explain(const Proposal& proposal) {
              u", and one meant as a hold only " + hold + u". No hold interval tells them apart." + again;
     case Verdict::kTapsTooLong:
       return u"You pressed inconsistently: a press meant as a tap lasted " + tap +
-             u", longer than any hold interval (at most " + DecimalText(kMaxHoldMs) + u" ms)." + again;
+             u", longer than any hold interval (at most " + DecimalText(MaxHoldMs()) + u" ms)." + again;
     case Verdict::kHoldsTooShort:
       return u"You pressed inconsistently: a press meant as a hold lasted only " + hold +
-             u", shorter than any hold interval (at least " + DecimalText(kMinHoldMs) + u" ms)." + again;
+             u", shorter than any hold interval (at least " + DecimalText(MinHoldMs()) + u" ms)." + again;
     case Verdict::kDoublesTooSlow:
       return u"You pressed inconsistently: the second press of a double came " +
              DecimalText(proposal.longest_span_ms) + u" ms after the first, later than any double-press interval (at most " +
-             DecimalText(kMaxDoubleMs) + u" ms)." + again;
+             DecimalText(MaxDoubleMs()) + u" ms)." + again;
     case Verdict::kUnreadable:
       return u"You pressed inconsistently: no setting reads every recorded press as you meant it." + again;
   }

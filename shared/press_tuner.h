@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "shared/button_model.h"
 #include "shared/press_rule.h"
 
 namespace press_tuner {
@@ -39,13 +38,6 @@ struct Gesture {
   std::vector<press_rule::PlayedPress> presses;
 };
 
-// The intervals a proposal keeps to: those the Options page can show and
-// store, so that a proposal stored for every button survives it.
-constexpr uint32_t kMinHoldMs = kHoldIntervalMinMs;
-constexpr uint32_t kMaxHoldMs = kHoldIntervalMaxMs;
-constexpr uint32_t kMinDoubleMs = kDoubleIntervalMinMs;
-constexpr uint32_t kMaxDoubleMs = kDoubleIntervalMaxMs;
-
 // How one timing reads the recorded gestures.
 struct Reading {
   press_rule::Timing timing;
@@ -65,8 +57,8 @@ enum class Verdict {
                        // together: fresh presses may be misread
   kTooFew,             // some kind was not recorded yet
   kTapsAsLongAsHolds,  // inconsistent: a tap lasted as long as a hold
-  kTapsTooLong,        // inconsistent: a tap outlasted the longest hold interval
-  kHoldsTooShort,      // inconsistent: a hold was shorter than the shortest hold interval
+  kTapsTooLong,        // inconsistent: a tap outlasted the longest hold interval of the range
+  kHoldsTooShort,      // inconsistent: a hold was shorter than the shortest hold interval of the range
   kDoublesTooSlow,     // inconsistent: a double's second press came too late
   kUnreadable,         // no timing within the bounds reads them all otherwise
 };
@@ -95,7 +87,10 @@ struct Proposal {
 // double's first press to its second by three spreads (the spread measured,
 // but never taken below a fifth of the time, which 10 presses cannot tell
 // apart from chance), and never below a tenth past the longest recorded.
-// Both are rounded to 10 ms within what reads every recorded press right.
+// Both are rounded to 10 ms within what reads every recorded press right,
+// and kept within the intervals' ranges (kHoldIntervalSetting and
+// kDoubleIntervalSetting of shared/button_model.h: what the Options page
+// shows and stores).
 Proposal Propose(const std::vector<Gesture>& recorded, const press_rule::Timing& current);
 
 // For the person: what the verdict means, with its figures. One or two

@@ -12,8 +12,6 @@ namespace {
 
 using press_tuner::Kind;
 
-const std::u16string kHoldGlobal = kHoldIntervalSetting.global_name;
-const std::u16string kDoubleGlobal = kDoubleIntervalSetting.global_name;
 
 // The labels of the comparison's rows: the Settings page's names of the
 // four presses, then the timings.
@@ -179,6 +177,8 @@ std::vector<TunerModel::Row> TunerModel::Table() const {
 bool TunerModel::Accept(bool for_every_button) {
   const std::u16string own_hold = ButtonSettingName(kHoldIntervalSetting, button_);
   const std::u16string own_double = ButtonSettingName(kDoubleIntervalSetting, button_);
+  const std::u16string global_hold = kHoldIntervalSetting.global_name;
+  const std::u16string global_double = kDoubleIntervalSetting.global_name;
   if (!CanAccept() || own_hold.empty() || own_double.empty()) {
     plat::SetLastError(plat::kErrorInvalidParameter);
     return false;
@@ -186,11 +186,11 @@ bool TunerModel::Accept(bool for_every_button) {
   const press_rule::Timing timing = proposal_.timing;
   // What was stored, to put back should a write fail halfway: a launcher
   // must never read one new interval beside one old one for good.
-  const std::optional<uint32_t> before[4] = {Stored(own_hold), Stored(own_double), Stored(kHoldGlobal),
-                                              Stored(kDoubleGlobal)};
+  const std::optional<uint32_t> before[4] = {Stored(own_hold), Stored(own_double), Stored(global_hold),
+                                              Stored(global_double)};
   bool stored;
   if (for_every_button) {
-    stored = WriteSettingDword(kHoldGlobal, timing.hold_ms) && WriteSettingDword(kDoubleGlobal, timing.double_ms) &&
+    stored = WriteSettingDword(global_hold, timing.hold_ms) && WriteSettingDword(global_double, timing.double_ms) &&
              DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_hold) &&
              DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_double);
   } else {
@@ -201,8 +201,8 @@ bool TunerModel::Accept(bool for_every_button) {
     LogFormat(u"Tuning button %ld: the timing could not be stored (error %ld)\n", false, button_, error);
     PutBack(own_hold, before[0]);
     PutBack(own_double, before[1]);
-    PutBack(kHoldGlobal, before[2]);
-    PutBack(kDoubleGlobal, before[3]);
+    PutBack(global_hold, before[2]);
+    PutBack(global_double, before[3]);
     plat::SetLastError(error);
     return false;
   }

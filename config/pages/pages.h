@@ -39,6 +39,11 @@ intptr_t AboutPageProc(plat::Window page, const plat::DialogMessage& message);
 // records the person's presses and stores the proposed timing at Accept.
 // True when it stored one.
 bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name);
+// The Options page, known to the tuner: it shows the global timings and
+// writes what it shows at Done, so a timing the tuner stores for every
+// button is shown there at once (and then written at Done, unless the
+// person moves its sliders again).
+intptr_t OptionsPageKeepingTunedTiming(plat::Window page, const plat::DialogMessage& message);
 
 // Lets the person choose the orientations "<Rotate Screen>" steps through for
 // one press slot, in a dialog owned by `owner`; stores the choice at Done.

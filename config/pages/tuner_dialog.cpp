@@ -24,6 +24,10 @@ struct Tuner {
   uint32_t capture_error = 0;  // the key could not be taken: nothing records
 };
 
+// The Options page of the page set open now: it shows the global timings,
+// and writes what it shows at Done.
+plat::Window options_page = 0;
+
 void Show(plat::Window dialog, const Tuner& tuner) {
   const TunerModel& model = tuner.model;
   plat::SetControlText(dialog, IDC_TUNER_PROMPT, tuner.capture_error == 0 ? model.Prompt() : u"");
@@ -49,7 +53,19 @@ void OnKeyMove(plat::Window dialog, const plat::KeyMove& move, void* context) {
 
 void OnAccept(plat::Window dialog, Tuner& tuner) {
   if (!tuner.model.CanAccept()) return;
-  if (tuner.model.Accept(plat::IsChecked(dialog, IDC_TUNER_ALL))) {
+  const bool every = plat::IsChecked(dialog, IDC_TUNER_ALL);
+  if (tuner.model.Accept(every)) {
+    if (every && options_page != 0) {
+      // Shown there now, as if the person had moved its sliders there, and
+      // so written again at Done unless moved since.
+      const press_rule::Timing timing = tuner.model.Proposal().timing;
+      const int moved[][2] = {{IDC_HOLD_SLIDER, static_cast<int>(timing.hold_ms)},
+                              {IDC_DBLCLICK_SLIDER, static_cast<int>(timing.double_ms)}};
+      for (const auto& [slider, position] : moved) {
+        plat::SetSliderPosition(options_page, slider, position);
+        OptionsPageProc(options_page, {plat::DialogEvent::kCommand, slider, plat::kNotifySliderMoved, 0});
+      }
+    }
     plat::EndDialog(dialog, 1);
     return;
   }
@@ -92,6 +108,11 @@ intptr_t TunerDialogProc(plat::Window dialog, const plat::DialogMessage& message
 }
 
 }  // namespace
+
+intptr_t OptionsPageKeepingTunedTiming(plat::Window page, const plat::DialogMessage& message) {
+  if (message.event == plat::DialogEvent::kInit) options_page = page;
+  return OptionsPageProc(page, message);
+}
 
 bool RunTunerDialog(plat::Window owner, uint32_t button, uint32_t key_code, const std::u16string& name) {
   Tuner tuner{TunerModel(button, key_code, name), 0};

@@ -58,6 +58,9 @@ const QkJournal = (() => {
         return 'beep ' + hex(f.type);
       case 'display':
         return 'display turned to ' + f.orientation + '°' + (f.ok ? '' : ': refused');
+      case 'keytaken':
+        return 'key ' + hex(f.vk) + (f.taken ? ' taken by a dialog: its presses reach that dialog only'
+                                              : ' given back by the dialog that took it');
       default:
         return Object.entries(f).map(([k, v]) => k + '=' + (typeof v === 'string' ? '"' + v + '"' : JSON.stringify(v))).join('  ');
     }

@@ -2,6 +2,8 @@
 // Timing" for Button 2, the person presses the button through the real
 // shell path as asked, and the timing proposed is what the launcher then
 // reads their presses by. While the dialog is open the presses act nowhere.
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -34,6 +36,10 @@ class TunerE2E : public EndToEndTest {
     SetSetting("ButtonB", "<Page Up>");
     SetSetting("ButtonB2", "<Scroll Up>");
   }
+  void TearDown() override {
+    if (tapdeck_ > 0) kill(tapdeck_, SIGKILL);  // a test that stopped halfway leaves no program behind
+    EndToEndTest::TearDown();
+  }
   std::string Ui(std::vector<std::string> args) {
     args.insert(args.begin(), "ui");
     return Sim(args);
@@ -42,16 +48,29 @@ class TunerE2E : public EndToEndTest {
   void OpenTuner() {
     const std::string started = Sim({"run", "tapdeck"});
     ASSERT_NE(started.find("waits for input"), std::string::npos) << started;
+    const size_t pid = started.find(", pid ");
+    if (pid != std::string::npos) tapdeck_ = static_cast<pid_t>(std::atoi(started.c_str() + pid + 6));
     Ui({"select", "1012", "Button 2 (originally Contacts)", "--quiet"});
-    const std::string dialog = Ui({"click", "1039"});
+    const std::string dialog = Ui({"click", "1100"});
     ASSERT_NE(dialog.find("dialog \"Tune Button Timing\" (template 111"), std::string::npos) << dialog;
-    ASSERT_NE(dialog.find("1041   label      \"Now: press once (1 of 5)\""), std::string::npos) << dialog;
+    ASSERT_NE(dialog.find("1102   label      \"Now: press once (1 of 5)\""), std::string::npos) << dialog;
   }
   // One attempt, as one series, and the pause a person leaves before the next.
   std::vector<Entry> Attempt(const std::vector<int>& durations) {
     std::vector<Entry> events = Series("40C2", durations);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     return events;
+  }
+  // The slow person's presses, five of each kind; none may act.
+  void RecordSlowPerson() {
+    for (const auto& kind : kSlowPerson) {
+      for (const std::vector<int>& attempt : kind) {
+        const std::vector<Entry> events = Attempt(attempt);
+        // Taken by the dialog: no launcher, no command of the button table.
+        EXPECT_TRUE(journal::OfKind(events, "start").empty()) << Dump(events);
+        EXPECT_TRUE(journal::OfKind(events, "open").empty()) << Dump(events);
+      }
+    }
   }
   // The text of a label as `ui show` prints it.
   static std::string Label(const std::string& screen, int id) {
@@ -61,6 +80,7 @@ class TunerE2E : public EndToEndTest {
     const size_t from = at + start.size();
     return screen.substr(from, screen.find('"', from) - from);
   }
+  pid_t tapdeck_ = 0;
 };
 
 TEST_F(TunerE2E, ASlowPersonsProposalIsStoredForTheButtonAndReadsTheirDoublePresses) {
@@ -70,20 +90,13 @@ TEST_F(TunerE2E, ASlowPersonsProposalIsStoredForTheButtonAndReadsTheirDoublePres
 
   OpenTuner();
   EXPECT_NE(Sim({"state"}).find("key taken: 0xC2"), std::string::npos) << Sim({"state"});
-  for (const auto& kind : kSlowPerson) {
-    for (const std::vector<int>& attempt : kind) {
-      const std::vector<Entry> events = Attempt(attempt);
-      // Taken by the dialog: no launcher, no command of the button table.
-      EXPECT_TRUE(journal::OfKind(events, "start").empty()) << Dump(events);
-      EXPECT_TRUE(journal::OfKind(events, "open").empty()) << Dump(events);
-    }
-  }
+  RecordSlowPerson();
   const std::string screen = Ui({"show"});
-  EXPECT_EQ(Label(screen, 1041), "All presses recorded.") << screen;
-  EXPECT_EQ(Label(screen, 1042), "These intervals read all 20 recorded presses as you meant them.") << screen;
-  EXPECT_EQ(Label(screen, 1062), "0 of 5") << "the defaults read no slow double\n" << screen;
-  EXPECT_EQ(Label(screen, 1072), "5 of 5") << screen;
-  const std::string hold = Label(screen, 1074), window = Label(screen, 1075);
+  EXPECT_EQ(Label(screen, 1102), "All presses recorded.") << screen;
+  EXPECT_EQ(Label(screen, 1103), "These intervals read all 20 recorded presses as you meant them.") << screen;
+  EXPECT_EQ(Label(screen, 1122), "0 of 5") << "the defaults read no slow double\n" << screen;
+  EXPECT_EQ(Label(screen, 1132), "5 of 5") << screen;
+  const std::string hold = Label(screen, 1134), window = Label(screen, 1135);
   ASSERT_NE(hold.find(" ms"), std::string::npos) << screen;
   ASSERT_NE(window.find(" ms"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("1      button     \"Accept\"  disabled"), std::string::npos) << screen;
@@ -100,7 +113,33 @@ TEST_F(TunerE2E, ASlowPersonsProposalIsStoredForTheButtonAndReadsTheirDoublePres
   for (const Entry& key : journal::OfKind(after, "key"))
     if (!key.Flag("up")) sent.push_back(static_cast<int>(key.Int("vk")));
   EXPECT_EQ(sent, std::vector<int>{kScrollUp}) << Dump(after);
-  EXPECT_EQ(Ui({"cancel"}).find("waits"), std::string::npos);
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
+}
+
+// The Options page writes the global timings it shows at Done: it shows the
+// tuner's, stored for every button, at once, and they survive Done.
+TEST_F(TunerE2E, ATimingForEveryButtonOutlastsDone) {
+  SetSettingDword("HoldInterval", 350);
+  SetSettingDword("HoldIntervalB", 250);
+  OpenTuner();
+  RecordSlowPerson();
+  const std::string screen = Ui({"click", "1104"});
+  ASSERT_NE(screen.find("1104   check box  \"Use for every button\"  checked"), std::string::npos) << screen;
+  const std::string hold = Label(screen, 1134), window = Label(screen, 1135);
+  Ui({"click", "1", "--quiet"});
+  EXPECT_EQ(GetSetting("HoldInterval"), hold.substr(0, hold.find(' ')));
+  const std::string options = Ui({"tab", "Options"});
+  const std::string hold_ms = hold.substr(0, hold.find(' ')), window_ms = window.substr(0, window.find(' '));
+  EXPECT_NE(options.find("1033   trackbar   range 200..800, position " + hold_ms), std::string::npos) << options;
+  EXPECT_NE(options.find("1025   trackbar   range 200..2000, position " + window_ms), std::string::npos) << options;
+  EXPECT_EQ(Label(options, 1039), hold) << "the page shows it in milliseconds too\n" << options;
+  Ui({"done", "--quiet"});
+  Ui({"answer", "--quiet"});  // first use: the Record button's notice
+  EXPECT_EQ(GetSetting("HoldInterval"), hold_ms);
+  EXPECT_EQ(GetSetting("DblClickInterval"), window_ms);
+  // Button 2 follows them now, without a hold interval of its own.
+  EXPECT_EQ(Sim({"reg", "export", "HKLM\\Software\\Quadrakey"}).find("HoldIntervalB"), std::string::npos);
+  tapdeck_ = 0;
 }
 
 TEST_F(TunerE2E, AnInconsistentPersonIsToldSoAndCancelChangesNothing) {
@@ -117,15 +156,15 @@ TEST_F(TunerE2E, AnInconsistentPersonIsToldSoAndCancelChangesNothing) {
   for (const auto& kind : kinds)
     for (const std::vector<int>& attempt : kind) Attempt(attempt);
   const std::string screen = Ui({"show"});
-  EXPECT_EQ(Label(screen, 1041), "All presses recorded.") << screen;
-  EXPECT_NE(Label(screen, 1042).find("You pressed inconsistently: a press meant as a tap lasted 6"),
+  EXPECT_EQ(Label(screen, 1102), "All presses recorded.") << screen;
+  EXPECT_NE(Label(screen, 1103).find("You pressed inconsistently: a press meant as a tap lasted 6"),
             std::string::npos)
       << screen;
-  EXPECT_EQ(Label(screen, 1064), "350 ms") << screen;
-  EXPECT_EQ(Label(screen, 1074), "-") << screen;
+  EXPECT_EQ(Label(screen, 1124), "350 ms") << screen;
+  EXPECT_EQ(Label(screen, 1134), "-") << screen;
   EXPECT_NE(screen.find("1      button     \"Accept\"  disabled"), std::string::npos) << screen;
   // Start Over asks from the beginning; Cancel leaves.
-  EXPECT_EQ(Label(Ui({"click", "1044"}), 1041), "Now: press once (1 of 5)");
+  EXPECT_EQ(Label(Ui({"click", "1105"}), 1102), "Now: press once (1 of 5)");
   const std::string page = Ui({"cancel"});
   EXPECT_NE(page.find("page \"Settings\""), std::string::npos) << page;
   EXPECT_EQ(Sim({"reg", "export", "HKLM\\Software\\Quadrakey"}), settings);
@@ -135,6 +174,7 @@ TEST_F(TunerE2E, AnInconsistentPersonIsToldSoAndCancelChangesNothing) {
   for (const Entry& key : journal::OfKind(events, "key"))
     if (!key.Flag("up")) sent.push_back(static_cast<int>(key.Int("vk")));
   EXPECT_EQ(sent, std::vector<int>{kPageUp}) << Dump(events);
+  EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
 }
 
 }  // namespace

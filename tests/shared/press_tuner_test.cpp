@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "shared/button_model.h"
+
 namespace {
 
 using press_rule::Timing;
@@ -214,14 +216,14 @@ TEST(PressTuner, KeepsWithinWhatTheOptionsPageCanStore) {
   for (int i = 0; i < 3; ++i) quick.Once(30).Hold(400).Twice(30, 40, 30).TwiceHold(30, 40, 400);
   const Proposal fast = press_tuner::Propose(quick.gestures, kDefaults);
   ASSERT_TRUE(fast.Usable());
-  EXPECT_EQ(fast.timing.hold_ms, press_tuner::kMinHoldMs);
+  EXPECT_EQ(fast.timing.hold_ms, kHoldIntervalSetting.minimum);
   EXPECT_GE(fast.timing.double_ms, fast.timing.hold_ms);
   // Doubles of 1.9 s: the window stops at its most, 2000, and still reads them.
   Session leisurely;
   for (int i = 0; i < 3; ++i) leisurely.Once(100).Hold(900).Twice(100, 1800, 100).TwiceHold(100, 1800, 900);
   const Proposal slow = press_tuner::Propose(leisurely.gestures, kDefaults);
   ASSERT_TRUE(slow.Usable());
-  EXPECT_EQ(slow.timing.double_ms, press_tuner::kMaxDoubleMs);
+  EXPECT_EQ(slow.timing.double_ms, kDoubleIntervalSetting.maximum);
   EXPECT_EQ(slow.proposed.Right(), slow.proposed.Recorded());
   // A current timing that is corrupt still reads, with its wait cut.
   const Proposal corrupt = press_tuner::Propose(Typical().gestures, Timing{0xFFFFFFFF, 400});

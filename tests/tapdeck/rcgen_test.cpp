@@ -210,8 +210,8 @@ TEST(TapdeckTemplates, SettingsPageHasEveryControlInPlace) {
       {1019, ControlKind::kLabel,
        u"You may not assign a double press or press and hold function to buttons set to <Record>", 4, 90,
        130, 25, true},
-      {1082, ControlKind::kLabel, u"", 4, 75, 130, 33, true},
-      {1039, ControlKind::kButton, u"Tune Timing...", 67, 126, 66, 14, true},
+      {1041, ControlKind::kLabel, u"", 4, 75, 130, 33, true},
+      {1100, ControlKind::kButton, u"Tune Timing...", 67, 126, 66, 14, true},
       {1009, ControlKind::kCustom, u"", 75, 135, 59, 16, false},
   };
   ASSERT_EQ(page->control_count, static_cast<int>(std::size(expected)));
