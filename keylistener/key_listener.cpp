@@ -288,10 +288,10 @@ int RunKeyListener() {
   }
   // A moment's failed read of the folder would put the log where no one
   // looks for the listener's whole life.
-  std::u16string log_path = GetAppFolderPath(kLogName);
+  std::u16string log_path = GetLogFilePath(kLogName);
   for (int attempt = 1; attempt < kStartReadAttempts && log_path == kLogName; ++attempt) {
     plat::Sleep(kStartReadRetryMs);
-    log_path = GetAppFolderPath(kLogName);
+    log_path = GetLogFilePath(kLogName);
   }
   SetLogFile(log_path);
   SetLogFlush(true);

@@ -57,7 +57,8 @@ namespace plat::faults {
   X(PageSet, "page-set")               /* RunPageSet: false, no page made */ \
   X(HotKeyRegister, "hotkey-register") /* RegisterHotKey */                     \
   X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */ \
-  X(KeyWatch, "key-watch")             /* WatchKeys */
+  X(KeyWatch, "key-watch")             /* WatchKeys */                          \
+  X(ProductFolder, "product-folder")   /* GetProductFolder */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,
