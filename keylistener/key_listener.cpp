@@ -337,3 +337,23 @@ int RunKeyListener() {
   plat::CloseMutex(instance);
   return code;
 }
+
+int QuitRunningListener(uint32_t limit_ms) {
+  plat::Mutex instance = plat::CreateNamedMutex(kInstanceMutex);
+  if (instance == nullptr) return 1;
+  int code = 1;
+  // A listener holds the lock until it has given its keys back; one still
+  // starting up has no window to tell yet, and is told once it has.
+  for (uint32_t waited = 0; waited <= limit_ms; waited += kTakeOverPollMs) {
+    StopKeyListener();
+    const plat::WaitResult got = plat::WaitForMutex(instance, kTakeOverPollMs);
+    if (got == plat::WaitResult::Acquired || got == plat::WaitResult::Abandoned) {
+      plat::ReleaseMutex(instance);
+      code = 0;
+      break;
+    }
+    if (got == plat::WaitResult::Failed) break;
+  }
+  plat::CloseMutex(instance);
+  return code;
+}

@@ -75,3 +75,8 @@ class KeyListener {
 // hidden window and its message loop. Its exit code: 1 when it could not
 // listen (no window, the list unreadable).
 int RunKeyListener();
+
+// Asks a running listener to end and waits until it has, up to `limit_ms`
+// (as an uninstaller must before it removes the program): 0 when no
+// listener runs any more, also when none ran; 1 when one still runs.
+int QuitRunningListener(uint32_t limit_ms);

@@ -425,6 +425,34 @@ TEST_F(KeyListenerTest, AStartWhileTheListenerEndsIsNeverLost) {
   unsetenv("QUADRAKEY_FAULTS");
 }
 
+// As an uninstaller needs: "/quit" comes back once the running listener has
+// ended and given its keys back; with none running there is nothing to wait
+// for; an argument the listener does not know is said so, and starts nothing.
+TEST_F(KeyListenerTest, QuitComesBackOnceTheRunningListenerHasEnded) {
+  const std::string program = std::string(QK_BIN_DIR) + "/TapdeckH";
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, "/quit", ""), 0) << "none runs";
+
+  Store(0, u"Side", kSideKey);
+  std::filesystem::copy_file(program, device::HostPath(u"\\Program Files\\Quadrakey\\TapdeckH.exe"));
+  ASSERT_TRUE(StartKeyListener());
+  const int listener = device::StartedProcesses().back();
+  for (int waited = 0; waited < 5000 && HeldKeys().empty(); waited += 10) plat::Sleep(10);
+  ASSERT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, " /QUIT ", ""), 0);
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_TRUE(HeldKeys().empty()) << "its keys are free once /quit is back";
+  int status = -1;
+  ASSERT_EQ(waitpid(listener, &status, 0), listener);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const int64_t mark = device::LastJournalId();
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, "--stop", ""), 2);
+  const std::vector<journal::Entry> messages = journal::OfKind(journal::Read(mark), "message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].Text("text").find("does not know \"--stop\""), std::string::npos) << messages[0].Text("text");
+  EXPECT_TRUE(HeldKeys().empty()) << "it did not listen";
+}
+
 TEST_F(KeyListenerTest, TheListenersWindowIsWhatTapdeckTells) {
   told.clear();
   const plat::Window window = plat::CreateMessageWindow(kKeyListenerClass, Told);
