@@ -25,16 +25,23 @@ f6_button_settings() {
   return $status
 }
 
+# wine_folder WINE PREFIX VARIABLE: prints the Linux path of a folder the
+# prefix's environment names (LOCALAPPDATA, APPDATA), which need not exist
+# yet. False when Wine cannot say.
+wine_folder() {
+  local wine=$1 prefix=$2 folder
+  folder=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" cmd /c "echo %$3%" </dev/null 2>/dev/null | tr -d '\r')
+  [[ $folder == ?:\\* ]] || return 1
+  folder=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" winepath -u "$folder" </dev/null 2>/dev/null |
+             tr -d '\r')
+  [[ -n $folder ]] || return 1
+  echo "${folder%/}"
+}
+
 # quadrakey_logs WINE PREFIX: prints the Linux path of the folder the
-# programs write their logs to (the user's local application data), which
-# need not exist yet. False when Wine cannot say.
+# programs write their logs to (the user's local application data).
 quadrakey_logs() {
-  local wine=$1 prefix=$2 local_data
-  local_data=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" cmd /c 'echo %LOCALAPPDATA%' \
-                 </dev/null 2>/dev/null | tr -d '\r')
-  [[ $local_data == ?:\\* ]] || return 1
-  local_data=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" winepath -u "$local_data" \
-                 </dev/null 2>/dev/null | tr -d '\r')
-  [[ -n $local_data ]] || return 1
-  echo "${local_data%/}/Quadrakey"
+  local local_data
+  local_data=$(wine_folder "$1" "$2" LOCALAPPDATA) || return 1
+  echo "$local_data/Quadrakey"
 }
