@@ -239,7 +239,8 @@ TEST_F(KeyListenerTest, AKeyAnotherProgramHoldsIsReportedInTheLogAndOnTheDevice)
   ASSERT_EQ(listener.Load(), 2u);
   EXPECT_FALSE(listener.Buttons()[0].listening);
   EXPECT_TRUE(listener.Buttons()[1].listening);
-  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: not listened to, another program holds the key (error 1409)"));
+  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: not listened to, another program holds the key (error 1409): "
+                     "tried again until it lets go"));
   EXPECT_EQ(GetVirtualKey(2), 0x75u) << "kept for the moment the key is free";
   std::vector<device::HotKeyRefusal> refusals;
   ASSERT_TRUE(device::HotKeyRefusals(&refusals));
@@ -247,12 +248,27 @@ TEST_F(KeyListenerTest, AKeyAnotherProgramHoldsIsReportedInTheLogAndOnTheDevice)
   EXPECT_EQ(refusals[0].asked.virtual_key, 0x75);
   EXPECT_EQ(refusals[0].asked.window, window_);
 
-  // Read again once the key is free, it is listened to, and the refusal is gone.
+  // Tried again while held, nothing changes; once the key is free it is
+  // listened to, and the refusal is gone.
+  listener.RetryHeldKeys();
+  EXPECT_FALSE(listener.Buttons()[0].listening);
+  EXPECT_TRUE(listener.Buttons()[0].held_elsewhere);
   ASSERT_TRUE(plat::UnregisterHotKey(other, 77));
-  ASSERT_EQ(listener.Load(), 2u);
+  listener.RetryHeldKeys();
   EXPECT_TRUE(listener.Buttons()[0].listening);
+  EXPECT_FALSE(listener.Buttons()[0].held_elsewhere);
+  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: listening, the other program has let it go"));
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{0x75, kSideKey}));
   ASSERT_TRUE(device::HotKeyRefusals(&refusals));
   EXPECT_TRUE(refusals.empty());
+  // The key now goes to the listener: a press starts the launcher.
+  const int64_t mark = device::LastJournalId();
+  listener.OnKeyEvent(0x75, 0);
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
+
+  // Read again, a key another program took meanwhile is tried again too.
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_TRUE(listener.Buttons()[0].listening);
 }
 
 TEST_F(KeyListenerTest, ReadingTheListAgainFollowsItAndGivesBackWhatItNoLongerHolds) {
