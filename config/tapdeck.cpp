@@ -67,7 +67,7 @@ class StartLock {
 };
 
 void StartLog() {
-  SetLogFile(GetAppFolderPath(u"tapdeck.log"));
+  SetLogFile(GetLogFilePath(u"tapdeck.log"));
   SetLogFlush(true);
   ResetLogFile();
   EnableLog(true);
@@ -156,7 +156,7 @@ int RunTapdeck() {
   StartLog();
   LogVersion(version);
   std::u16string app_folder;
-  ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", app_folder);
+  ReadAppFolder(app_folder);
   LogText(app_folder);  // the next line begins with its own line end
 
   // A change of the button list that a kill cut short is completed before

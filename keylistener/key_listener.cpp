@@ -86,6 +86,7 @@ intptr_t ListenerWindowProc(plat::Window window, plat::WindowEvent event, uintpt
       break;
     case plat::WindowEvent::kTimer:
       if (first == KeyListener::kKeyPollTimer) running_listener->OnKeyPoll();
+      if (first == KeyListener::kRetryTimer) running_listener->RetryHeldKeys();
       break;
     case plat::WindowEvent::kAppMessage:
       if (first == kListenerReadList) {
@@ -144,6 +145,7 @@ void KeyListener::Release() {
   GiveBack();
   down_.clear();
   plat::KillTimer(window_, kKeyPollTimer);
+  plat::KillTimer(window_, kRetryTimer);
 }
 
 void KeyListener::GiveBack() {
@@ -202,8 +204,9 @@ size_t KeyListener::Load() {
         LogText(u"listening\n");
       } else {
         const uint32_t error = plat::GetLastError();
-        LogFormat(error == plat::kErrorHotKeyAlreadyRegistered
-                      ? u"not listened to, another program holds the key (error %ld)\n"
+        button.held_elsewhere = error == plat::kErrorHotKeyAlreadyRegistered;
+        LogFormat(button.held_elsewhere
+                      ? u"not listened to, another program holds the key (error %ld): tried again until it lets go\n"
                       : u"not listened to, the key cannot be registered (error %ld)\n",
                   false, error);
       }
@@ -211,7 +214,42 @@ size_t KeyListener::Load() {
     buttons_.push_back(std::move(button));
   }
   Watch();
+  TimeRetries();
   return buttons_.size();
+}
+
+void KeyListener::TimeRetries() {
+  for (const ListenedButton& button : buttons_) {
+    if (button.held_elsewhere) {
+      plat::SetTimer(window_, kRetryTimer, kRetryMs);
+      return;
+    }
+  }
+  plat::KillTimer(window_, kRetryTimer);
+}
+
+// A key held at sign-in by a program that ends later would otherwise stay
+// dead until the listener is started again.
+void KeyListener::RetryHeldKeys() {
+  bool freed = false;
+  for (size_t i = 0; i < buttons_.size(); ++i) {
+    ListenedButton& button = buttons_[i];
+    if (!button.held_elsewhere) continue;
+    if (plat::RegisterHotKey(window_, static_cast<int>(i + 1), 0, button.key_code)) {
+      button.listening = true;
+      button.held_elsewhere = false;
+      freed = true;
+      LogFormat(u"  %ld: key %ld \"%s\" as button %ld: listening, the other program has let it go\n", false,
+                static_cast<uint32_t>(i), button.key_code, LoggedName(button.name), button.page_position);
+    } else if (const uint32_t error = plat::GetLastError(); error != plat::kErrorHotKeyAlreadyRegistered) {
+      button.held_elsewhere = false;
+      LogFormat(u"  %ld: key %ld \"%s\" as button %ld: ", false, static_cast<uint32_t>(i), button.key_code,
+                LoggedName(button.name), button.page_position);
+      LogFormat(u"not listened to, the key cannot be registered (error %ld)\n", false, error);
+    }
+  }
+  if (freed) Watch();
+  TimeRetries();
 }
 
 void KeyListener::Watch() {
@@ -288,10 +326,10 @@ int RunKeyListener() {
   }
   // A moment's failed read of the folder would put the log where no one
   // looks for the listener's whole life.
-  std::u16string log_path = GetAppFolderPath(kLogName);
+  std::u16string log_path = GetLogFilePath(kLogName);
   for (int attempt = 1; attempt < kStartReadAttempts && log_path == kLogName; ++attempt) {
     plat::Sleep(kStartReadRetryMs);
-    log_path = GetAppFolderPath(kLogName);
+    log_path = GetLogFilePath(kLogName);
   }
   SetLogFile(log_path);
   SetLogFlush(true);
@@ -334,6 +372,26 @@ int RunKeyListener() {
     }
   }
   plat::ReleaseMutex(instance);
+  plat::CloseMutex(instance);
+  return code;
+}
+
+int QuitRunningListener(uint32_t limit_ms) {
+  plat::Mutex instance = plat::CreateNamedMutex(kInstanceMutex);
+  if (instance == nullptr) return 1;
+  int code = 1;
+  // A listener holds the lock until it has given its keys back; one still
+  // starting up has no window to tell yet, and is told once it has.
+  for (uint32_t waited = 0; waited <= limit_ms; waited += kTakeOverPollMs) {
+    StopKeyListener();
+    const plat::WaitResult got = plat::WaitForMutex(instance, kTakeOverPollMs);
+    if (got == plat::WaitResult::Acquired || got == plat::WaitResult::Abandoned) {
+      plat::ReleaseMutex(instance);
+      code = 0;
+      break;
+    }
+    if (got == plat::WaitResult::Failed) break;
+  }
   plat::CloseMutex(instance);
   return code;
 }

@@ -18,6 +18,7 @@ struct ListenedButton {
   std::u16string name;
   uint32_t page_position = 0;  // hardware buttons first, then the list
   bool listening = false;      // its hot key is registered
+  bool held_elsewhere = false; // another program holds the key: tried again
 };
 
 class KeyListener {
@@ -49,6 +50,9 @@ class KeyListener {
   // The key poll of undated keys: keys seen up are forgotten; the poll stops
   // when none is down.
   void OnKeyPoll();
+  // Tries again each key another program held: one it has let go of is
+  // listened to from now on. The retry timer runs while any is held.
+  void RetryHeldKeys();
 
   const std::vector<ListenedButton>& Buttons() const { return buttons_; }
   bool AnyKeyDown() const { return !down_.empty(); }
@@ -56,10 +60,14 @@ class KeyListener {
   // The timer that watches keys go up, and how often (milliseconds).
   static constexpr uintptr_t kKeyPollTimer = 1;
   static constexpr uint32_t kKeyPollMs = 10;
+  // How often keys another program holds are tried again.
+  static constexpr uintptr_t kRetryTimer = 2;
+  static constexpr uint32_t kRetryMs = 2000;
 
  private:
   void GiveBack();
   void Watch();
+  void TimeRetries();
   void Launch(const ListenedButton& button, const intptr_t* stamp);
 
   plat::Window window_;
@@ -75,3 +83,8 @@ class KeyListener {
 // hidden window and its message loop. Its exit code: 1 when it could not
 // listen (no window, the list unreadable).
 int RunKeyListener();
+
+// Asks a running listener to end and waits until it has, up to `limit_ms`
+// (as an uninstaller must before it removes the program): 0 when no
+// listener runs any more, also when none ran; 1 when one still runs.
+int QuitRunningListener(uint32_t limit_ms);

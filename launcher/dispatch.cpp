@@ -59,7 +59,7 @@ OpenResult OpenAssignment(const char16_t* assignment) {
 
 bool CloseReport(uint32_t button, int32_t press_count, bool hold, const char16_t* shortcut,
                  const char16_t* app, bool success) {
-  SetLogFile(GetAppFolderPath(u"launch.log"));
+  SetLogFile(GetLogFilePath(u"launch.log"));
   SetLogFlush(true);
   ResetLogFile();
   EnableLog(true);

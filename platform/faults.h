@@ -58,7 +58,8 @@ namespace plat::faults {
   X(HotKeyRegister, "hotkey-register") /* RegisterHotKey */                     \
   X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */ \
   X(KeyWatch, "key-watch")             /* WatchKeys */                          \
-  X(KeyCapture, "key-capture")         /* CaptureKey */
+  X(KeyCapture, "key-capture")         /* CaptureKey */                         \
+  X(ProductFolder, "product-folder")   /* GetProductFolder */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,

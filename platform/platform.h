@@ -61,7 +61,16 @@ void SetLastError(uint32_t code);
 uint32_t RegistryDamage();
 
 // ---- Registry -----------------------------------------------------------
-enum class RegRoot { LocalMachine, ClassesRoot };
+// Product is the root of the product's own settings, which no program
+// chooses: HKEY_LOCAL_MACHINE on the device, where every program keeps its
+// settings; HKEY_CURRENT_USER on a Windows PC, where a standard user may
+// write and each user has settings of their own. There, the first program
+// to open it for a user who has no settings key yet takes a copy of the one
+// an earlier version left under HKEY_LOCAL_MACHINE, which stays as it was;
+// a copy cut short is made again by the next program.
+enum class RegRoot { LocalMachine, ClassesRoot, Product };
+// The product's settings key, below RegRoot::Product.
+inline constexpr char16_t kProductKey[] = u"Software\\Quadrakey";
 
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegBinary = 3;
@@ -133,6 +142,17 @@ void CloseTextFile(TextFile file);
 bool CreateShortcut(const std::u16string& path, const std::u16string& target);
 // Full path of the Start Menu's programs folder.
 bool GetProgramsFolder(std::u16string* path);
+
+// Where the product's own files are, where the platform itself knows it.
+enum class ProductFolder {
+  Programs,  // on a Windows PC the running program's folder
+  Logs,      // on a Windows PC the user's local application data + "\Quadrakey", made when missing
+};
+// The folder's full path, without a separator at its end. On the device
+// the product's "AppFolder" value names the one folder of both: false with
+// kErrorNotSupported. Otherwise false with the last error when the folder
+// cannot be found or made (fault "product-folder").
+bool GetProductFolder(ProductFolder which, std::u16string* folder);
 
 // ---- Named mutex --------------------------------------------------------
 struct MutexObject;
@@ -283,6 +303,8 @@ int32_t SetDisplayOrientation(uint32_t orientation);
 // The device shell's table of hardware buttons below HKEY_LOCAL_MACHINE: one
 // subkey per button, named for its virtual key ("40C1").
 inline constexpr char16_t kButtonTableKey[] = u"SOFTWARE\\Microsoft\\Shell\\Keys";
+// A Windows PC has no such table: nothing is found there, and nothing writes it.
+inline constexpr RegRoot kButtonTableRoot = RegRoot::LocalMachine;
 
 // Virtual-key code of the hardware button whose button table entry starts
 // the program `program_file_name`, or 0.

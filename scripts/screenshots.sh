@@ -80,13 +80,13 @@ make_device() {
 REGEDIT4
 
 [-HKEY_LOCAL_MACHINE\Software\Quadrakey]
+[-HKEY_CURRENT_USER\Software\Quadrakey]
 [-HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Shell\Keys]
 
 [HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders]
 "Programs"="Q:\\Windows\\Start Menu\\Programs"
 
-[HKEY_LOCAL_MACHINE\Software\Quadrakey]
-"AppFolder"="\\Program Files\\Quadrakey"
+[HKEY_CURRENT_USER\Software\Quadrakey]
 "VirtualKeyA"=dword:000000c1
 "VirtualKeyB"=dword:000000c2
 "VirtualKeyC"=dword:000000c3
@@ -96,7 +96,7 @@ REGEDIT4
 "ButtonA2"="Q:\\Windows\\Start Menu\\Programs\\Pocket Word.lnk"
 "ButtonA2h"="<Input Panel>"
 
-[HKEY_LOCAL_MACHINE\Software\Quadrakey\Hotkeys]
+[HKEY_CURRENT_USER\Software\Quadrakey\Hotkeys]
 "B0"="Volume Up"
 "H0"=dword:000000af
 "B1"="Macro pad 1"

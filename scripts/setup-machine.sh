@@ -10,6 +10,7 @@ packages=(
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine64
   xvfb xdotool libxtst-dev imagemagick fonts-wine fonts-liberation
+  nsis
   chromium
 )
 # A machine may bring its own Node.js (with npm inside); Debian's otherwise.

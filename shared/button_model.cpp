@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
 constexpr uint32_t kAnyNumber = std::numeric_limits<uint32_t>::max();
 // The key "<Rotate Screen>" keeps its parameters under.
 constexpr char16_t kRotateScreenKey[] = u"RotateScreen";
@@ -29,7 +28,7 @@ constexpr ButtonSetting Number(const char16_t* name, uint32_t default_value, uin
 // One value: read without changing `value` when it is missing or not a
 // number.
 bool ReadNumber(const std::u16string& name, uint32_t& value) {
-  return !name.empty() && ReadRegDword(kRoot, kSettingsKey, name, value);
+  return !name.empty() && ReadRegDword(plat::RegRoot::Product, kSettingsKey, name, value);
 }
 
 }  // namespace
@@ -70,7 +69,7 @@ std::vector<const ButtonTableEntry*> ButtonTable::Buttons() const {
 ButtonTable ReadButtonTable() {
   ButtonTable table;
   std::list<std::u16string> key_paths;
-  if (!ListRegSubkeys(kRoot, plat::kButtonTableKey, true, key_paths)) {
+  if (!ListRegSubkeys(plat::kButtonTableRoot, plat::kButtonTableKey, true, key_paths)) {
     const uint32_t error = plat::GetLastError();
     if (error != plat::kErrorFileNotFound) table.read_error = error == 0 ? plat::kErrorGenFailure : error;
   }
@@ -82,7 +81,7 @@ ButtonTable ReadButtonTable() {
       std::u16string* value;
     } values[] = {{u"ResetCmd", &entry.reset_command}, {u"", &entry.command}, {u"Name", &entry.name}};
     for (const auto& value : values) {
-      if (ReadRegString(kRoot, key_path, value.name, *value.value)) continue;
+      if (ReadRegString(plat::kButtonTableRoot, key_path, value.name, *value.value)) continue;
       const uint32_t error = plat::GetLastError();
       // Missing, or a number where text belongs: the same every run, so it
       // cannot shift the positions.

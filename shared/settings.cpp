@@ -6,8 +6,6 @@
 #include "shared/debuglog.h"
 #include "shared/text.h"
 
-const char16_t kSettingsKey[] = u"Software\\Quadrakey";
-
 namespace {
 
 using plat::RegRoot;
@@ -259,7 +257,7 @@ void LogRegistryFailure(const char16_t* format, const std::u16string& name) {
 uint32_t ReadButtonDword(const char16_t* name_template, uint32_t button, uint32_t default_value) {
   uint32_t value = default_value;
   const std::u16string name = ButtonValueName(name_template, button);
-  if (!name.empty()) ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, value);
+  if (!name.empty()) ReadRegDword(RegRoot::Product, kSettingsKey, name, value);
   return value;
 }
 
@@ -273,7 +271,7 @@ void WriteButtonDword(const char16_t* name_template, uint32_t button, uint32_t v
 void SetShortcut(uint32_t button, int32_t press_count, bool hold, const std::u16string& text) {
   const std::u16string name = SlotValueName(button, press_count, hold);
   if (name.empty()) return;
-  if (!WriteRegString(RegRoot::LocalMachine, kSettingsKey, name, text)) {
+  if (!WriteRegString(RegRoot::Product, kSettingsKey, name, text)) {
     LogRegistryFailure(u"SetShortcut() Error writing reg string %s: %ld\n", name);
   }
 }
@@ -283,7 +281,7 @@ const std::u16string& GetShortcut(uint32_t button, int32_t press_count, bool hol
   result.clear();
   const std::u16string name = SlotValueName(button, press_count, hold);
   if (name.empty()) return result;
-  if (!ReadRegString(RegRoot::LocalMachine, kSettingsKey, name, result)) {
+  if (!ReadRegString(RegRoot::Product, kSettingsKey, name, result)) {
     LogRegistryFailure(u"GetShortcut() Error reading reg string %s: %ld\n", name);
   }
   return result;
@@ -293,7 +291,7 @@ void SetLaunchParams(const std::u16string& key, uint32_t button, int32_t press_c
                      const std::u16string& text) {
   const std::u16string name = LaunchParamsValueName(key, button, press_count, hold);
   if (name.empty()) return;
-  if (!WriteRegString(RegRoot::LocalMachine, kSettingsKey, name, text)) {
+  if (!WriteRegString(RegRoot::Product, kSettingsKey, name, text)) {
     LogRegistryFailure(u"SetLaunchParams() Error writing reg string %s: %ld\n", name);
   }
 }
@@ -305,7 +303,7 @@ const std::u16string& GetLaunchParams(const std::u16string& key, uint32_t button
   std::u16string& result = ParamsResult();
   result.clear();
   if (name.empty()) return result;
-  if (!ReadRegString(RegRoot::LocalMachine, kSettingsKey, name, result)) {
+  if (!ReadRegString(RegRoot::Product, kSettingsKey, name, result)) {
     LogRegistryFailure(u"GetLaunchParams() Error reading reg string %s: %ld\n", name);
   }
   return result;
@@ -324,7 +322,7 @@ bool GetEnabled(uint32_t button) {
 bool ReadEnabled(uint32_t button, bool* enabled) {
   uint32_t value = 1;
   const std::u16string name = ButtonValueName(u"EnabledA", button);
-  if (!name.empty() && !ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, value)) {
+  if (!name.empty() && !ReadRegDword(RegRoot::Product, kSettingsKey, name, value)) {
     if (!IsMissingOrOddValue(plat::GetLastError())) return false;
     value = 1;
   }
@@ -345,14 +343,14 @@ uint32_t GetVirtualKey(uint32_t button) {
 }
 
 bool WriteSettingDword(const std::u16string& name, uint32_t value) {
-  if (WriteRegDword(RegRoot::LocalMachine, kSettingsKey, name, value)) return true;
+  if (WriteRegDword(RegRoot::Product, kSettingsKey, name, value)) return true;
   LogRegistryFailure(u"Error writing reg dword %s: %ld\n", name);
   return false;
 }
 
 uint32_t ReadSettingDword(const std::u16string& name, uint32_t default_value) {
   uint32_t value = default_value;
-  ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, value);
+  ReadRegDword(RegRoot::Product, kSettingsKey, name, value);
   return value;
 }
 

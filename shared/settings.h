@@ -1,6 +1,7 @@
-// The settings store: the product's values under HKEY_LOCAL_MACHINE
-// "Software\Quadrakey", and the registry operations through which every
-// registry access of the device programs goes.
+// The settings store: the product's values under "Software\Quadrakey" of
+// the platform's product root (plat::RegRoot::Product: the device's
+// HKEY_LOCAL_MACHINE, a PC user's HKEY_CURRENT_USER), and the registry
+// operations through which every registry access of the device programs goes.
 //
 // Nothing is cached: each accessor opens the key, reads or writes one value
 // and closes it again, so every process sees the latest write.
@@ -13,7 +14,8 @@
 
 #include "platform/platform.h"
 
-extern const char16_t kSettingsKey[];  // u"Software\\Quadrakey"
+// u"Software\\Quadrakey", below plat::RegRoot::Product.
+inline constexpr const auto& kSettingsKey = plat::kProductKey;
 
 // ---- Registry operations (true on success) --------------------------------
 // With `create` clear, opens the existing key; with it set, opens or creates.

@@ -18,14 +18,37 @@ std::u16string& PathResult() {
 
 // ---- Paths in the application folder ------------------------------------
 
-const std::u16string& GetAppFolderPath(const std::u16string& file_name) {
+namespace {
+
+// Where the platform has no folder of its own (kErrorNotSupported), the
+// product's "AppFolder" value names it.
+bool ReadFolder(plat::ProductFolder which, std::u16string& folder) {
+  folder.clear();
+  if (plat::GetProductFolder(which, &folder)) return true;
+  if (plat::GetLastError() != plat::kErrorNotSupported) return false;
+  return ReadRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", folder);
+}
+
+const std::u16string& PathIn(plat::ProductFolder which, const std::u16string& file_name) {
   // The caller may pass the previous result itself, which the read empties.
   const std::u16string name = file_name;
   std::u16string& result = PathResult();
-  ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", result);
+  if (!ReadFolder(which, result)) result.clear();
   if (!result.empty() && result.back() != u'\\' && result.back() != u'/') result += u'\\';
   result += name;
   return result;
+}
+
+}  // namespace
+
+bool ReadAppFolder(std::u16string& folder) { return ReadFolder(plat::ProductFolder::Programs, folder); }
+
+const std::u16string& GetAppFolderPath(const std::u16string& file_name) {
+  return PathIn(plat::ProductFolder::Programs, file_name);
+}
+
+const std::u16string& GetLogFilePath(const std::u16string& file_name) {
+  return PathIn(plat::ProductFolder::Logs, file_name);
 }
 
 const std::u16string& GetTakeoverShortcutPath(uint32_t button) {

@@ -5,10 +5,18 @@
 #include <cstdint>
 #include <string>
 
-// The path of `file_name` in the folder named by "AppFolder". The result
-// lives in one module-owned string that the next call of either builder
-// overwrites.
+// The folder of the programs: where the platform knows it itself (on a PC,
+// the running program's own), else as the product's "AppFolder" value
+// names it (the device). False, with the last error, when neither says;
+// a missing value fails with kErrorFileNotFound.
+bool ReadAppFolder(std::u16string& folder);
+// The path of `file_name` in that folder; the file name alone when there is
+// none. The result lives in one module-owned string that the next call of
+// any of the three builders overwrites.
 const std::u16string& GetAppFolderPath(const std::u16string& file_name);
+// The path of the log `file_name`: in the platform's folder for logs (on a
+// PC, the user's local application data), else in the application folder.
+const std::u16string& GetLogFilePath(const std::u16string& file_name);
 // The application-folder path of "TapdeckA.lnk" with the letter 'A' + button.
 const std::u16string& GetTakeoverShortcutPath(uint32_t button);
 

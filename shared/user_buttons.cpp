@@ -10,7 +10,7 @@ const char16_t kUserButtonsKey[] = u"Software\\Quadrakey\\Hotkeys";
 
 namespace {
 
-constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
+constexpr plat::RegRoot kRoot = plat::RegRoot::Product;
 
 std::u16string NumberedName(char16_t letter, size_t position) {
   std::u16string digits;

@@ -1,5 +1,5 @@
 // User-defined buttons: a name and a key code each, stored under
-// HKEY_LOCAL_MACHINE "Software\Quadrakey\Hotkeys" as B0/H0, B1/H1, ...
+// "Software\Quadrakey\Hotkeys" of the product root (plat::RegRoot::Product) as B0/H0, B1/H1, ...
 // The assignment page lists them after the hardware buttons.
 #pragma once
 

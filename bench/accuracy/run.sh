@@ -81,12 +81,15 @@ stage() {
   stage_up=1
   "$runner" --prefix "$prefix" --stop-server
   "$runner" --prefix "$prefix" --start-server
-  mkdir -p "$app" && rm -f "$app"/*.log
+  mkdir -p "$app"
   cp "$wbin/TapdeckX.exe" "$wbin/TapdeckH.exe" "$wbin/key_watch.exe" "$app/" || return 1
   # Every slot sends a key of its own.
   . "$root/tests/wine/f6_button.sh"
   f6_button_settings "$wine" "$prefix" '<Page Up>' '<Page Down>' '<Scroll Up>' '<Scroll Down>' ||
     { echo "cannot write the settings" >&2; return 1; }
+  local logs
+  logs=$(quadrakey_logs "$wine" "$prefix") || { echo "Wine does not say where the logs go" >&2; return 1; }
+  rm -f "$logs"/*.log
 
   # The watcher first, in a Wine desktop the size of the screen (X gives it
   # the keys); the listener after it, in the same desktop, so that its hook
@@ -101,10 +104,10 @@ stage() {
   WINEPREFIX=$prefix WINEDEBUG=-all "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
     </dev/null >/dev/null 2>&1 &
   listener_pid=$!
-  for _ in $(seq 200); do grep -q 'listening' "$app/listener.log" 2>/dev/null && break; sleep 0.1; done
-  grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
-    { echo "the listener does not listen to F6:" >&2; cat "$app/listener.log" >&2; return 1; }
-  ! grep -q 'cannot be dated' "$app/listener.log" || { echo "the listener cannot date presses" >&2; return 1; }
+  for _ in $(seq 200); do grep -q 'listening' "$logs/listener.log" 2>/dev/null && break; sleep 0.1; done
+  grep -q '  0: key 117 "F6 key" as button 0: listening' "$logs/listener.log" 2>/dev/null ||
+    { echo "the listener does not listen to F6:" >&2; cat "$logs/listener.log" >&2; return 1; }
+  ! grep -q 'cannot be dated' "$logs/listener.log" || { echo "the listener cannot date presses" >&2; return 1; }
   local desktop=
   for _ in $(seq 100); do
     desktop=$(xdotool search --onlyvisible --name 'Wine desktop' 2>/dev/null | head -n1)

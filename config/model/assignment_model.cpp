@@ -281,7 +281,7 @@ ButtonDone AssignmentModel::PlanDone(uint32_t button) {
       // that are not there: the button would fail at every press.
       std::u16string folder;
       uint32_t error = plat::kErrorFileNotFound;  // an empty folder names none
-      if (!ReadRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", folder)) {
+      if (!ReadAppFolder(folder)) {
         error = plat::GetLastError();
       } else if (!folder.empty()) {
         error = 0;

@@ -12,7 +12,8 @@ namespace {
 
 using plat::RegRoot;
 
-constexpr RegRoot kRoot = RegRoot::LocalMachine;
+constexpr RegRoot kTableRoot = plat::kButtonTableRoot;
+constexpr RegRoot kSettingsRoot = RegRoot::Product;
 
 // Reset commands of the device's four application buttons, by letter slot.
 constexpr const char16_t* kSlotPatterns[4] = {u"calendar.lnk", u"contacts.lnk", u"tasks.lnk",
@@ -176,7 +177,7 @@ void LaunchButtons::RepairAfterProbe() {
   std::vector<std::u16string> still;
   for (const std::u16string& key_path : dummy_entries_) {
     std::u16string current;
-    if (!ReadRegString(kRoot, key_path, u"", current) || !IsProbeCommand(current)) continue;
+    if (!ReadRegString(kTableRoot, key_path, u"", current) || !IsProbeCommand(current)) continue;
     if (plat::CompareNoCase(key_path, pending) == 0) {
       still.push_back(key_path);  // its own command is kept for the next start
       continue;
@@ -194,12 +195,12 @@ void LaunchButtons::RepairAfterProbe() {
 std::u16string LaunchButtons::PutBackProbedCommand() {
   std::u16string key_path;
   std::u16string command;
-  if (!ReadRegString(kRoot, kProbeKey, u"Entry", key_path)) return {};  // no probe was cut short
+  if (!ReadRegString(kSettingsRoot, kProbeKey, u"Entry", key_path)) return {};  // no probe was cut short
   // A read that fails now keeps the record for the next start.
-  const bool have_command = ReadRegString(kRoot, kProbeKey, u"Command", command);
+  const bool have_command = ReadRegString(kSettingsRoot, kProbeKey, u"Command", command);
   if (!have_command && plat::GetLastError() != plat::kErrorFileNotFound) return key_path;
   std::u16string current;
-  if (!ReadRegString(kRoot, key_path, u"", current) && plat::GetLastError() != plat::kErrorFileNotFound)
+  if (!ReadRegString(kTableRoot, key_path, u"", current) && plat::GetLastError() != plat::kErrorFileNotFound)
     return key_path;
   // Only an entry of the table, and only while it still names the dummy.
   const std::u16string table = std::u16string(plat::kButtonTableKey) + u"\\";
@@ -211,7 +212,7 @@ std::u16string LaunchButtons::PutBackProbedCommand() {
     // Kept for the next start when it cannot be put back now.
     if (!WriteCommand(key_path, command)) return key_path;
   }
-  DeleteRegKey(kRoot, kProbeKey);
+  DeleteRegKey(kSettingsRoot, kProbeKey);
   return {};
 }
 
@@ -249,15 +250,15 @@ uint8_t LaunchButtons::ProbeVirtualKey(uint32_t index) {
   const std::u16string saved = *current;
   const std::u16string& key_path = buttons_[index].KeyPath();
   // Kept first, so that the next start can put it back whatever happens here.
-  if (!WriteRegString(kRoot, kProbeKey, u"Entry", key_path) ||
-      !WriteRegString(kRoot, kProbeKey, u"Command", saved)) {
+  if (!WriteRegString(kSettingsRoot, kProbeKey, u"Entry", key_path) ||
+      !WriteRegString(kSettingsRoot, kProbeKey, u"Command", saved)) {
     LogFormat(u"  not probed: the command could not be kept (error %ld)", false, plat::GetLastError());
-    DeleteRegKey(kRoot, kProbeKey);
+    DeleteRegKey(kSettingsRoot, kProbeKey);
     return 0;
   }
   if (!WriteCommand(key_path, kDummyProgram)) {
     // The entry keeps its command; a query now would name another entry.
-    DeleteRegKey(kRoot, kProbeKey);
+    DeleteRegKey(kSettingsRoot, kProbeKey);
     return 0;
   }
   const uint8_t key = static_cast<uint8_t>(plat::GetAppKey(kDummyProgram) & 0xFF);
@@ -267,20 +268,20 @@ uint8_t LaunchButtons::ProbeVirtualKey(uint32_t index) {
     dummy_entries_.push_back(key_path);
     return key;
   }
-  DeleteRegKey(kRoot, kProbeKey);
+  DeleteRegKey(kSettingsRoot, kProbeKey);
   return key;
 }
 
 const std::u16string& LaunchButtons::ReadCommand(const std::u16string& key_path, bool* read) {
   if (read != nullptr) *read = true;
   const char16_t* failed_value = nullptr;
-  if (!ReadRegString(kRoot, key_path, u"", command_buffer_) && plat::GetLastError() != plat::kErrorFileNotFound)
+  if (!ReadRegString(kTableRoot, key_path, u"", command_buffer_) && plat::GetLastError() != plat::kErrorFileNotFound)
     failed_value = u"command";
   if (failed_value == nullptr && !CommandMeansReset(command_buffer_)) {
     LogFormat(u"  returning curr %s\n", false, command_buffer_);
     return command_buffer_;
   }
-  if (failed_value == nullptr && !ReadRegString(kRoot, key_path, u"ResetCmd", command_buffer_) &&
+  if (failed_value == nullptr && !ReadRegString(kTableRoot, key_path, u"ResetCmd", command_buffer_) &&
       plat::GetLastError() != plat::kErrorFileNotFound)
     failed_value = u"reset command";
   if (failed_value != nullptr) {
@@ -298,17 +299,17 @@ const std::u16string& LaunchButtons::ReadCommand(const std::u16string& key_path,
 bool LaunchButtons::WriteCommand(const std::u16string& key_path, const std::u16string& command) {
   const std::u16string stored =
       !command.empty() && command[0] == u'"' ? command : u"\"" + command + u"\"";
-  const bool written = WriteRegString(kRoot, key_path, u"", stored);
+  const bool written = WriteRegString(kTableRoot, key_path, u"", stored);
   if (!written) {
     LogFormat(u"  Error writing reg string %s: %ld\n", false, key_path, plat::GetLastError());
   }
-  if (!WriteRegDword(kRoot, key_path, u"Flags", 0)) {
+  if (!WriteRegDword(kTableRoot, key_path, u"Flags", 0)) {
     LogFormat(u"  Error writing reg dword %s: %ld\n", false, u"Flags", plat::GetLastError());
   }
-  if (!WriteRegString(kRoot, key_path, u"WndCls", u"")) {
+  if (!WriteRegString(kTableRoot, key_path, u"WndCls", u"")) {
     LogFormat(u"  Error writing reg string %s: %ld\n", false, u"WndCls", plat::GetLastError());
   }
-  if (!WriteRegDword(kRoot, key_path, u"BtnWnd", 0)) {
+  if (!WriteRegDword(kTableRoot, key_path, u"BtnWnd", 0)) {
     LogFormat(u"  Error writing reg dword %s: %ld\n", false, u"BtnWnd", plat::GetLastError());
   }
   return written;

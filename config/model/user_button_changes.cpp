@@ -12,7 +12,7 @@ const char16_t kUserButtonChangeKey[] = u"Software\\Quadrakey\\HotkeysChange";
 
 namespace {
 
-constexpr plat::RegRoot kRoot = plat::RegRoot::LocalMachine;
+constexpr plat::RegRoot kRoot = plat::RegRoot::Product;
 
 std::u16string StagedListKey() { return std::u16string(kUserButtonChangeKey) + u"\\List"; }
 

@@ -422,7 +422,7 @@ bool ParseKeyName(const std::string& text, plat::RegRoot* root, std::u16string* 
 
 std::string FullKeyName(plat::RegRoot root, const std::u16string& path) {
   std::string name =
-      root == plat::RegRoot::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CLASSES_ROOT";
+      root == plat::RegRoot::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
   if (!path.empty()) name += "\\" + device::ToUtf8(path);
   return name;
 }

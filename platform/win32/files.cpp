@@ -1,5 +1,5 @@
 // Files on the real file system: attributes, listing, text streams, shortcut
-// files and the Start Menu's programs folder.
+// files, the Start Menu's programs folder and the product's own folders.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -158,6 +158,52 @@ bool GetProgramsFolder(std::u16string* path) {
     return Fail(ERROR_PATH_NOT_FOUND);
   *path = win32::U(folder);
   return true;
+}
+
+bool GetProductFolder(ProductFolder which, std::u16string* folder) {
+  common::FaultGate gate(faults::Op::ProductFolder);
+  if (gate.failed()) return false;
+  if (folder == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+#ifdef _WIN32_WCE
+  (void)which;
+  return Fail(ERROR_NOT_SUPPORTED);
+#else
+  if (which == ProductFolder::Programs) {
+    // Wherever the person installed the programs, with no value to keep.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return false;
+      if (length < path.size()) {
+        path.resize(length);
+        break;
+      }
+      if (path.size() >= 32768) return Fail(ERROR_FILENAME_EXCED_RANGE);
+      path.resize(path.size() * 2);
+    }
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return Fail(ERROR_PATH_NOT_FOUND);
+    path.resize(separator);
+    *folder = win32::U(path.c_str());
+    return true;
+  }
+  // The user's own, local to this PC: a standard user writes it, and logs
+  // have no business roaming.
+  wchar_t local[MAX_PATH + 1] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                local)))
+    return Fail(ERROR_PATH_NOT_FOUND);
+  std::u16string path = win32::U(local);
+  if (!path.empty() && path.back() != u'\\') path += u'\\';
+  path += u"Quadrakey";
+  if (!::CreateDirectoryW(W(path), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  // A file of that name is no folder to write logs in.
+  const DWORD attributes = ::GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return Fail(ERROR_PATH_NOT_FOUND);
+  *folder = path;
+  return true;
+#endif
 }
 
 }  // namespace plat

@@ -38,7 +38,79 @@ LONG DeleteTree(HKEY parent, const std::wstring& path) {
   return ::RegDeleteKeyW(parent, path.c_str());
 }
 
+#ifndef _WIN32_WCE
+// There while settings from HKEY_LOCAL_MACHINE are being copied, made before
+// the user's key and removed once it is whole: a copy cut short by a kill is
+// made again, never taken for the person's settings.
+const wchar_t kCopyingMarker[] = L"Software\\Quadrakey (copy under way)";
+const wchar_t kCopyMutex[] = L"Local\\QuadrakeySettingsCopy";
+
+bool KeyExists(HKEY root, const wchar_t* path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+bool UserSettingsSettled() {
+  return KeyExists(HKEY_CURRENT_USER, W(plat::kProductKey)) && !KeyExists(HKEY_CURRENT_USER, kCopyingMarker);
+}
+
+// Settings an earlier version kept for the whole PC become the user's own
+// the first time, so that nothing is lost; the machine's key stays as it
+// was (a standard user could not remove it anyway).
+void TakeOverMachineSettings() {
+  if (UserSettingsSettled()) return;
+  HKEY machine = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(plat::kProductKey), 0, KEY_READ, &machine) != ERROR_SUCCESS) return;
+  // Two programs starting at once copy once.
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kCopyMutex);
+  const DWORD waited = mutex != nullptr ? ::WaitForSingleObject(mutex, 10000) : WAIT_FAILED;
+  const bool held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  if (held && !UserSettingsSettled()) {
+    HKEY marker = nullptr;
+    HKEY user = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kCopyingMarker, 0, nullptr, 0, KEY_WRITE, nullptr, &marker, nullptr) ==
+            ERROR_SUCCESS &&
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, W(plat::kProductKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user,
+                          nullptr) == ERROR_SUCCESS &&
+        ::RegCopyTreeW(machine, nullptr, user) == ERROR_SUCCESS) {
+      ::RegCloseKey(marker);
+      marker = nullptr;
+      ::RegDeleteKeyW(HKEY_CURRENT_USER, kCopyingMarker);
+    }
+    if (user != nullptr) ::RegCloseKey(user);
+    if (marker != nullptr) ::RegCloseKey(marker);
+  }
+  if (held) ::ReleaseMutex(mutex);
+  if (mutex != nullptr) ::CloseHandle(mutex);
+  ::RegCloseKey(machine);
+}
+#endif
+
 }  // namespace
+
+namespace win32 {
+
+HKEY RootKey(plat::RegRoot root) {
+  switch (root) {
+    case plat::RegRoot::LocalMachine:
+      return HKEY_LOCAL_MACHINE;
+    case plat::RegRoot::ClassesRoot:
+      return HKEY_CLASSES_ROOT;
+    case plat::RegRoot::Product:
+      break;
+  }
+#ifdef _WIN32_WCE
+  return HKEY_LOCAL_MACHINE;
+#else
+  static const bool settled = (TakeOverMachineSettings(), true);
+  (void)settled;
+  return HKEY_CURRENT_USER;
+#endif
+}
+
+}  // namespace win32
 
 namespace plat {
 

@@ -74,8 +74,8 @@ constexpr UINT kWmCapturedKey = WM_APP + 2;
 // the programs it starts in turn get none; once, before the program runs.
 void TakeHandedPress();
 
-inline HKEY RootKey(plat::RegRoot root) {
-  return root == plat::RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
-}
+// The root key behind `root`; on a PC the first use of RegRoot::Product
+// takes over settings an earlier version left under HKEY_LOCAL_MACHINE.
+HKEY RootKey(plat::RegRoot root);
 
 }  // namespace win32

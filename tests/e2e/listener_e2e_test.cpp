@@ -183,7 +183,7 @@ TEST_F(ListenerE2E, AListenerKilledMidSeriesLeavesNothingStuck) {
   EXPECT_EQ(GetSetting("ButtonF2h"), "<Scroll Down>");
 }
 
-TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedInTheLogAndTheState) {
+TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedAndTakenOnceItIsFree) {
   const std::string helper = Sim({"path", "\\Windows\\helper.exe"});
   std::filesystem::copy_file(std::string(QK_BIN_DIR) + "/qk_host_helper", helper.substr(0, helper.size() - 1),
                              std::filesystem::copy_options::overwrite_existing);
@@ -193,11 +193,13 @@ TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedInTheLogAndTheState) {
   const std::string held = Sim({"state"});
   const size_t at = held.find("held by pid ");
   ASSERT_NE(at, std::string::npos) << held;
-  started_.push_back(std::atoi(held.c_str() + at + 12));
+  const int helper_pid = std::atoi(held.c_str() + at + 12);
+  started_.push_back(helper_pid);
 
   const int listener = StartListener();
   EXPECT_NE(DeviceFile("\\Program Files\\Quadrakey\\listener.log")
-                .find("  0: key 199 \"Side\" as button 5: not listened to, another program holds the key (error 1409)"),
+                .find("  0: key 199 \"Side\" as button 5: not listened to, another program holds the key (error 1409): "
+                      "tried again until it lets go"),
             std::string::npos);
   const std::string state = Sim({"state"});
   EXPECT_NE(state.find("hot key refused: 0xC7 (Side Key) to pid " + std::to_string(listener) +
@@ -205,6 +207,19 @@ TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedInTheLogAndTheState) {
             std::string::npos)
       << state;
   EXPECT_NE(state.find("error 1409"), std::string::npos) << state;
+
+  // The other program ends: the listener, still running, takes the key at
+  // its next try, and a press of it starts the launcher.
+  kill(helper_pid, SIGKILL);
+  const std::string taken = "hot key: 0xC7 (Side Key) held by pid " + std::to_string(listener);
+  for (int waited = 0; waited < 10000 && Sim({"state"}).find(taken) == std::string::npos; waited += 50)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_NE(Sim({"state"}).find(taken), std::string::npos) << Sim({"state"});
+  EXPECT_NE(DeviceFile("\\Program Files\\Quadrakey\\listener.log")
+                .find("  0: key 199 \"Side\" as button 5: listening, the other program has let it go"),
+            std::string::npos)
+      << DeviceFile("\\Program Files\\Quadrakey\\listener.log");
+  EXPECT_TRUE(Runs(listener));
 }
 
 }  // namespace

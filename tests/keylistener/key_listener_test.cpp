@@ -239,7 +239,8 @@ TEST_F(KeyListenerTest, AKeyAnotherProgramHoldsIsReportedInTheLogAndOnTheDevice)
   ASSERT_EQ(listener.Load(), 2u);
   EXPECT_FALSE(listener.Buttons()[0].listening);
   EXPECT_TRUE(listener.Buttons()[1].listening);
-  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: not listened to, another program holds the key (error 1409)"));
+  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: not listened to, another program holds the key (error 1409): "
+                     "tried again until it lets go"));
   EXPECT_EQ(GetVirtualKey(2), 0x75u) << "kept for the moment the key is free";
   std::vector<device::HotKeyRefusal> refusals;
   ASSERT_TRUE(device::HotKeyRefusals(&refusals));
@@ -247,12 +248,27 @@ TEST_F(KeyListenerTest, AKeyAnotherProgramHoldsIsReportedInTheLogAndOnTheDevice)
   EXPECT_EQ(refusals[0].asked.virtual_key, 0x75);
   EXPECT_EQ(refusals[0].asked.window, window_);
 
-  // Read again once the key is free, it is listened to, and the refusal is gone.
+  // Tried again while held, nothing changes; once the key is free it is
+  // listened to, and the refusal is gone.
+  listener.RetryHeldKeys();
+  EXPECT_FALSE(listener.Buttons()[0].listening);
+  EXPECT_TRUE(listener.Buttons()[0].held_elsewhere);
   ASSERT_TRUE(plat::UnregisterHotKey(other, 77));
-  ASSERT_EQ(listener.Load(), 2u);
+  listener.RetryHeldKeys();
   EXPECT_TRUE(listener.Buttons()[0].listening);
+  EXPECT_FALSE(listener.Buttons()[0].held_elsewhere);
+  EXPECT_TRUE(Logged("  0: key 117 \"Volume\" as button 2: listening, the other program has let it go"));
+  EXPECT_EQ(HeldKeys(), (std::vector<uint32_t>{0x75, kSideKey}));
   ASSERT_TRUE(device::HotKeyRefusals(&refusals));
   EXPECT_TRUE(refusals.empty());
+  // The key now goes to the listener: a press starts the launcher.
+  const int64_t mark = device::LastJournalId();
+  listener.OnKeyEvent(0x75, 0);
+  EXPECT_EQ(Launches(mark), (std::vector<std::string>{"2"}));
+
+  // Read again, a key another program took meanwhile is tried again too.
+  ASSERT_EQ(listener.Load(), 2u);
+  EXPECT_TRUE(listener.Buttons()[0].listening);
 }
 
 TEST_F(KeyListenerTest, ReadingTheListAgainFollowsItAndGivesBackWhatItNoLongerHolds) {
@@ -423,6 +439,34 @@ TEST_F(KeyListenerTest, AStartWhileTheListenerEndsIsNeverLost) {
     EXPECT_TRUE(HeldKeys().empty());
   }
   unsetenv("QUADRAKEY_FAULTS");
+}
+
+// As an uninstaller needs: "/quit" comes back once the running listener has
+// ended and given its keys back; with none running there is nothing to wait
+// for; an argument the listener does not know is said so, and starts nothing.
+TEST_F(KeyListenerTest, QuitComesBackOnceTheRunningListenerHasEnded) {
+  const std::string program = std::string(QK_BIN_DIR) + "/TapdeckH";
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, "/quit", ""), 0) << "none runs";
+
+  Store(0, u"Side", kSideKey);
+  std::filesystem::copy_file(program, device::HostPath(u"\\Program Files\\Quadrakey\\TapdeckH.exe"));
+  ASSERT_TRUE(StartKeyListener());
+  const int listener = device::StartedProcesses().back();
+  for (int waited = 0; waited < 5000 && HeldKeys().empty(); waited += 10) plat::Sleep(10);
+  ASSERT_EQ(HeldKeys(), (std::vector<uint32_t>{kSideKey}));
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, " /QUIT ", ""), 0);
+  EXPECT_FALSE(IsKeyListenerRunning());
+  EXPECT_TRUE(HeldKeys().empty()) << "its keys are free once /quit is back";
+  int status = -1;
+  ASSERT_EQ(waitpid(listener, &status, 0), listener);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const int64_t mark = device::LastJournalId();
+  EXPECT_EQ(testing_device::RunDeviceProgram(program, "--stop", ""), 2);
+  const std::vector<journal::Entry> messages = journal::OfKind(journal::Read(mark), "message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].Text("text").find("does not know \"--stop\""), std::string::npos) << messages[0].Text("text");
+  EXPECT_TRUE(HeldKeys().empty()) << "it did not listen";
 }
 
 TEST_F(KeyListenerTest, TheListenersWindowIsWhatTapdeckTells) {

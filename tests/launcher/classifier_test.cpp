@@ -73,8 +73,8 @@ class ClassifierTest : public LauncherTest {
     during_sleep = nullptr;
     dated = false;
     SetVirtualKey(kButton, kKey);
-    WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 30);
-    WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 50);
+    WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"HoldInterval", 30);
+    WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"DblClickInterval", 50);
   }
   void TearDown() override {
     device::SetKeyDown(kKey, false);
@@ -89,14 +89,14 @@ class ClassifierTest : public LauncherTest {
     SetShortcut(kButton, 2, true, u"<Scroll Down>");
   }
   static void DeleteSetting(const std::u16string& name) {
-    plat::RegKey key = plat::RegOpenKey(plat::RegRoot::LocalMachine, kSettingsKey, plat::kKeySetValue);
+    plat::RegKey key = plat::RegOpenKey(plat::RegRoot::Product, kSettingsKey, plat::kKeySetValue);
     ASSERT_NE(key, nullptr);
     EXPECT_TRUE(plat::RegDeleteValue(key, name));
     plat::RegCloseKey(key);
   }
   static bool CounterStored() {
     std::vector<device::RegValue> values;
-    device::ListValues(plat::RegRoot::LocalMachine, kSettingsKey, &values);
+    device::ListValues(plat::RegRoot::Product, kSettingsKey, &values);
     for (const auto& value : values) {
       if (plat::CompareNoCase(value.name, u"StateB") == 0) return true;
     }
@@ -300,7 +300,7 @@ TEST_F(ClassifierTest, AKeyUpThatTheRecordMissedCountsAsLetGoInTime) {
   }
   // Dated, the press's own key is asked, whatever VirtualKeyB says.
   dispatched.clear();
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"VirtualKeyB", 0x20);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"VirtualKeyB", 0x20);
   device::SetKeyDown(kKey, true);
   DatePress(kKey, -100);
   EXPECT_TRUE(ClassifyPress(kButton, ClassifierHooks{RecordDispatch, RecordSleep, RecordedPress, Clock}));
@@ -309,8 +309,8 @@ TEST_F(ClassifierTest, AKeyUpThatTheRecordMissedCountsAsLetGoInTime) {
 
 TEST_F(ClassifierTest, NoSecondSleepWhenHoldIsTheLongerInterval) {
   AssignAll();
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 600);
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 300);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"HoldInterval", 600);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"DblClickInterval", 300);
   EXPECT_TRUE(Press());
   EXPECT_EQ(sleeps, (std::vector<uint32_t>{600}));
   EXPECT_EQ(dispatched, (std::vector<Dispatched>{{kButton, 1, false}}));
@@ -326,8 +326,8 @@ TEST_F(ClassifierTest, MissingTimingsDefaultTo400) {
 
 TEST_F(ClassifierTest, CorruptTimingsNeverSleepEndlessly) {
   AssignAll();
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 0xFFFFFFFF);
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 400);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"HoldInterval", 0xFFFFFFFF);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"DblClickInterval", 400);
   EXPECT_TRUE(Press());
   // As a signed number the hold interval is -1, so 400 is the larger one and
   // 401 more milliseconds follow; the first wait is cut, not infinite.
@@ -383,7 +383,7 @@ TEST_F(ClassifierTest, LaterPressTakesTheSeriesOver) {
 
 TEST_F(ClassifierTest, HoldTestUsesTheLowEightBitsOfTheStoredKey) {
   AssignAll();
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"VirtualKeyB", 453);  // 197 in the low bits
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"VirtualKeyB", 453);  // 197 in the low bits
   during_sleep = [](size_t) { device::SetKeyDown(197, true); };
   EXPECT_TRUE(Press());
   device::SetKeyDown(197, false);

@@ -9,7 +9,7 @@
 
 void LauncherTest::SetUp() {
   LogBoundDeviceTest::SetUp();
-  WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", kAppFolder);
+  WriteRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", kAppFolder);
   std::filesystem::create_directories(device::HostPath(kAppFolder));
   journal_start_ = device::LastJournalId();
 }

@@ -36,8 +36,8 @@ class ButtonModelTest : public LogBoundDeviceTest {
 bool Stored(const std::u16string& name) {
   std::u16string text;
   uint32_t number = 0;
-  return ReadRegString(RegRoot::LocalMachine, kSettingsKey, name, text) ||
-         ReadRegDword(RegRoot::LocalMachine, kSettingsKey, name, number);
+  return ReadRegString(RegRoot::Product, kSettingsKey, name, text) ||
+         ReadRegDword(RegRoot::Product, kSettingsKey, name, number);
 }
 
 // What the accessors write and what moves with a button must be one set:
@@ -81,9 +81,9 @@ TEST_F(ButtonModelTest, AButtonsIntervalIsItsOwnElseTheGlobalElseTheDefault) {
   EXPECT_EQ(ReadButtonSetting(kDoubleIntervalSetting, 1), press_rule::kDefaultIntervalMs);
 
   // A value of the wrong kind is no value: the next one down stands in.
-  WriteRegString(RegRoot::LocalMachine, kSettingsKey, u"HoldIntervalB", u"250");
+  WriteRegString(RegRoot::Product, kSettingsKey, u"HoldIntervalB", u"250");
   EXPECT_EQ(ReadButtonSetting(kHoldIntervalSetting, 1), 550u);
-  WriteRegString(RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", u"550");
+  WriteRegString(RegRoot::Product, kSettingsKey, u"HoldInterval", u"550");
   EXPECT_EQ(ReadButtonSetting(kHoldIntervalSetting, 1), press_rule::kDefaultIntervalMs);
   EXPECT_EQ(ReadGlobalSetting(kHoldIntervalSetting), press_rule::kDefaultIntervalMs);
 

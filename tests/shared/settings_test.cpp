@@ -17,7 +17,7 @@ const std::u16string kKey = kSettingsKey;
 
 // Stores raw bytes of any type, as another program or a damaged registry might.
 void StoreRaw(const std::u16string& name, uint32_t type, const void* data, uint32_t size) {
-  plat::RegKey key = plat::RegCreateKey(RegRoot::LocalMachine, kKey, plat::kKeySetValue);
+  plat::RegKey key = plat::RegCreateKey(RegRoot::Product, kKey, plat::kKeySetValue);
   ASSERT_NE(key, nullptr);
   EXPECT_TRUE(plat::RegSetValue(key, name, type, data, size));
   plat::RegCloseKey(key);
@@ -25,12 +25,12 @@ void StoreRaw(const std::u16string& name, uint32_t type, const void* data, uint3
 
 uint32_t StoredDword(const std::u16string& name) {
   uint32_t value = 0xDEADBEEF;
-  EXPECT_TRUE(ReadRegDword(RegRoot::LocalMachine, kKey, name, value));
+  EXPECT_TRUE(ReadRegDword(RegRoot::Product, kKey, name, value));
   return value;
 }
 
 bool SettingsKeyExists() {
-  plat::RegKey key = plat::RegOpenKey(RegRoot::LocalMachine, kKey, plat::kKeyQueryValue);
+  plat::RegKey key = plat::RegOpenKey(RegRoot::Product, kKey, plat::kKeyQueryValue);
   if (key != nullptr) plat::RegCloseKey(key);
   return key != nullptr;
 }
@@ -114,9 +114,9 @@ TEST_F(SettingsTest, WritesCreateTheKeyAndReadBackPerSlot) {
   EXPECT_EQ(StoredDword(u"StateC"), 5u);
 
   const std::u16string fresh_key = u"Software\\Quadrakey\\Fresh";
-  EXPECT_TRUE(WriteRegDword(RegRoot::LocalMachine, fresh_key, u"N", 9));
+  EXPECT_TRUE(WriteRegDword(RegRoot::Product, fresh_key, u"N", 9));
   uint32_t n = 0;
-  EXPECT_TRUE(ReadRegDword(RegRoot::LocalMachine, fresh_key, u"N", n));
+  EXPECT_TRUE(ReadRegDword(RegRoot::Product, fresh_key, u"N", n));
   EXPECT_EQ(n, 9u);
 }
 
@@ -136,7 +136,7 @@ TEST_F(SettingsTest, ButtonsWhoseLettersAreSurrogatesKeepTheirOwnSettings) {
 }
 
 TEST_F(SettingsTest, VirtualKeyKeepsLowEightBitsBothWays) {
-  ASSERT_TRUE(WriteRegDword(RegRoot::LocalMachine, kKey, u"VirtualKeyA", 453));
+  ASSERT_TRUE(WriteRegDword(RegRoot::Product, kKey, u"VirtualKeyA", 453));
   EXPECT_EQ(GetVirtualKey(0), 197u);
   SetVirtualKey(1, 453);
   EXPECT_EQ(StoredDword(u"VirtualKeyB"), 197u);
@@ -149,7 +149,7 @@ TEST_F(SettingsTest, EnabledStoresOneOrZeroAndReadsAnyNonzeroAsTrue) {
   EXPECT_FALSE(GetEnabled(0));
   SetEnabled(0, true);
   EXPECT_EQ(StoredDword(u"EnabledA"), 1u);
-  ASSERT_TRUE(WriteRegDword(RegRoot::LocalMachine, kKey, u"EnabledA", 7));
+  ASSERT_TRUE(WriteRegDword(RegRoot::Product, kKey, u"EnabledA", 7));
   EXPECT_TRUE(GetEnabled(0));
 }
 
@@ -157,24 +157,24 @@ TEST_F(SettingsTest, StringReadsOfUnusualStoredData) {
   std::u16string value = u"left over";
   // A zero-length value is an empty text and a success.
   StoreRaw(u"Empty", plat::kRegSz, nullptr, 0);
-  EXPECT_TRUE(ReadRegString(RegRoot::LocalMachine, kKey, u"Empty", value));
+  EXPECT_TRUE(ReadRegString(RegRoot::Product, kKey, u"Empty", value));
   EXPECT_EQ(value, u"");
 
   // Stored without its terminating zero.
   const char16_t bare[] = {u'a', u'b', u'c'};
   StoreRaw(u"Bare", plat::kRegSz, bare, sizeof(bare));
-  EXPECT_TRUE(ReadRegString(RegRoot::LocalMachine, kKey, u"Bare", value));
+  EXPECT_TRUE(ReadRegString(RegRoot::Product, kKey, u"Bare", value));
   EXPECT_EQ(value, u"abc");
 
   // Only the text up to the first zero counts.
   const char16_t two[] = {u'x', u'y', 0, u'z', 0};
   StoreRaw(u"Two", plat::kRegSz, two, sizeof(two));
-  EXPECT_TRUE(ReadRegString(RegRoot::LocalMachine, kKey, u"Two", value));
+  EXPECT_TRUE(ReadRegString(RegRoot::Product, kKey, u"Two", value));
   EXPECT_EQ(value, u"xy");
 
   // A missing value fails with the platform's code and leaves the text empty.
   value = u"left over";
-  EXPECT_FALSE(ReadRegString(RegRoot::LocalMachine, kKey, u"Nothing", value));
+  EXPECT_FALSE(ReadRegString(RegRoot::Product, kKey, u"Nothing", value));
   EXPECT_EQ(plat::GetLastError(), plat::kErrorFileNotFound);
   EXPECT_EQ(value, u"");
 
@@ -182,7 +182,7 @@ TEST_F(SettingsTest, StringReadsOfUnusualStoredData) {
   const uint32_t number = 400;
   StoreRaw(u"ButtonA", plat::kRegDword, &number, sizeof(number));
   value = u"left over";
-  EXPECT_FALSE(ReadRegString(RegRoot::LocalMachine, kKey, u"ButtonA", value));
+  EXPECT_FALSE(ReadRegString(RegRoot::Product, kKey, u"ButtonA", value));
   EXPECT_EQ(value, u"");
   EXPECT_EQ(GetShortcut(0, 1, false), u"");
 }
@@ -195,7 +195,7 @@ TEST_F(SettingsTest, DwordReadsOfWrongSizeOrTypeKeepTheDefault) {
   const uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   StoreRaw(u"DblClickInterval", plat::kRegBinary, eight, sizeof(eight));
   uint32_t value = 400;
-  EXPECT_FALSE(ReadRegDword(RegRoot::LocalMachine, kKey, u"DblClickInterval", value));
+  EXPECT_FALSE(ReadRegDword(RegRoot::Product, kKey, u"DblClickInterval", value));
   EXPECT_EQ(value, 400u);
 
   // "7" with its zero is four bytes, but text is not a number.
@@ -262,17 +262,17 @@ TEST_F(SettingsTest, ListSubkeysAppendsNamesOrFullPaths) {
 
 TEST_F(SettingsTest, DeleteKeyRemovesValuesAndSubkeys) {
   const std::u16string hotkeys = u"Software\\Quadrakey\\Hotkeys";
-  ASSERT_TRUE(WriteRegString(RegRoot::LocalMachine, hotkeys, u"0", u"a"));
-  ASSERT_TRUE(WriteRegString(RegRoot::LocalMachine, hotkeys + u"\\Inner", u"1", u"b"));
-  EXPECT_TRUE(DeleteRegKey(RegRoot::LocalMachine, hotkeys));
+  ASSERT_TRUE(WriteRegString(RegRoot::Product, hotkeys, u"0", u"a"));
+  ASSERT_TRUE(WriteRegString(RegRoot::Product, hotkeys + u"\\Inner", u"1", u"b"));
+  EXPECT_TRUE(DeleteRegKey(RegRoot::Product, hotkeys));
   std::u16string value;
-  EXPECT_FALSE(ReadRegString(RegRoot::LocalMachine, hotkeys, u"0", value));
+  EXPECT_FALSE(ReadRegString(RegRoot::Product, hotkeys, u"0", value));
   std::list<std::u16string> names;
-  EXPECT_TRUE(ListRegSubkeys(RegRoot::LocalMachine, kKey, false, names));
+  EXPECT_TRUE(ListRegSubkeys(RegRoot::Product, kKey, false, names));
   EXPECT_TRUE(names.empty());
   // Writing again starts from an empty list.
-  ASSERT_TRUE(WriteRegString(RegRoot::LocalMachine, hotkeys, u"0", u"c"));
-  EXPECT_FALSE(ReadRegString(RegRoot::LocalMachine, hotkeys + u"\\Inner", u"1", value));
+  ASSERT_TRUE(WriteRegString(RegRoot::Product, hotkeys, u"0", u"c"));
+  EXPECT_FALSE(ReadRegString(RegRoot::Product, hotkeys + u"\\Inner", u"1", value));
 }
 
 TEST_F(SettingsTest, FailedStringReadsAreLoggedWithNameAndCode) {

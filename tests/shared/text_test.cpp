@@ -5,6 +5,7 @@
 #include <climits>
 #include <string>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 #include "shared/settings.h"
 #include "shared/special_actions.h"
@@ -35,48 +36,99 @@ TEST(SpecialActions, LookupIgnoresCaseButNothingElse) {
   EXPECT_EQ(FindSpecialAction(u"\\Windows\\Start Menu\\Notes.lnk"), -1);
 }
 
+// The programs' folder is the platform's own where it knows it (a PC: the
+// running program's), and no stored value moves it; on the device the
+// product's "AppFolder" value names it, and the logs go there too.
 class AppFolderTest : public DeviceTest {
  protected:
-  void SetAppFolder(const std::u16string& folder) {
-    ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", folder));
+  void SetUp() override {
+    DeviceTest::SetUp();
+    own_folder_ = plat::GetProductFolder(plat::ProductFolder::Programs, &own_);
+    if (!own_folder_) {
+      EXPECT_EQ(plat::GetLastError(), plat::kErrorNotSupported);
+    }
   }
+  // Stores "AppFolder"; the folder the programs then are in, with a separator.
+  std::u16string UseFolder(const std::u16string& stored) {
+    EXPECT_TRUE(WriteRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", stored));
+    if (own_folder_) return own_ + u"\\";
+    const char16_t last = stored.empty() ? u'\\' : stored.back();
+    return last == u'\\' || last == u'/' ? stored : stored + u"\\";
+  }
+  bool own_folder_ = false;
+  std::u16string own_;
 };
 
 TEST_F(AppFolderTest, SeparatorIsAddedOnlyWhenMissing) {
-  SetAppFolder(u"\\Program Files\\Quadrakey");
-  EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), u"\\Program Files\\Quadrakey\\TapdeckX.exe");
-  SetAppFolder(u"\\Program Files\\Quadrakey\\");
-  EXPECT_EQ(GetAppFolderPath(u"launch.log"), u"\\Program Files\\Quadrakey\\launch.log");
-  SetAppFolder(u"/Program Files/Quadrakey/");
-  EXPECT_EQ(GetAppFolderPath(u"tapdeck.log"), u"/Program Files/Quadrakey/tapdeck.log");
+  std::u16string folder = UseFolder(u"\\Program Files\\Quadrakey");
+  EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), folder + u"TapdeckX.exe");
+  folder = UseFolder(u"\\Program Files\\Quadrakey\\");
+  EXPECT_EQ(GetAppFolderPath(u"Turnscreen.exe"), folder + u"Turnscreen.exe");
+  folder = UseFolder(u"/Program Files/Quadrakey/");
+  EXPECT_EQ(GetAppFolderPath(u"TapdeckH.exe"), folder + u"TapdeckH.exe");
+  std::u16string read;
+  ASSERT_TRUE(ReadAppFolder(read));
+  EXPECT_EQ(read + (own_folder_ ? u"\\" : u""), folder) << "the folder as it is, without a separator added";
 }
 
 TEST_F(AppFolderTest, MissingOrEmptyFolderGivesTheFileNameAlone) {
+  if (own_folder_) GTEST_SKIP() << "the platform knows the programs' folder without a stored value";
   EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), u"TapdeckX.exe");
+  EXPECT_EQ(GetLogFilePath(u"launch.log"), u"launch.log");
   EXPECT_EQ(GetTakeoverShortcutPath(2), u"TapdeckC.lnk");
-  SetAppFolder(u"");
+  std::u16string read = u"old";
+  EXPECT_FALSE(ReadAppFolder(read));
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorFileNotFound);
+  UseFolder(u"");
   EXPECT_EQ(GetAppFolderPath(u"Turnscreen.exe"), u"Turnscreen.exe");
 }
 
-TEST_F(AppFolderTest, TakeoverShortcutCarriesTheButtonLetter) {
-  SetAppFolder(u"\\Program Files\\Quadrakey");
-  EXPECT_EQ(GetTakeoverShortcutPath(0), u"\\Program Files\\Quadrakey\\TapdeckA.lnk");
-  const std::u16string b = GetTakeoverShortcutPath(1);
-  EXPECT_EQ(b.substr(b.size() - 12), u"TapdeckB.lnk");
-  EXPECT_EQ(GetTakeoverShortcutPath(3), u"\\Program Files\\Quadrakey\\TapdeckD.lnk");
-  EXPECT_EQ(GetTakeoverShortcutPath(26), u"\\Program Files\\Quadrakey\\Tapdeck[.lnk");
+TEST_F(AppFolderTest, LogsGoToThePlatformsFolderForLogsElseBesideThePrograms) {
+  const std::u16string programs = UseFolder(u"\\Program Files\\Quadrakey");
+  std::u16string logs;
+  if (plat::GetProductFolder(plat::ProductFolder::Logs, &logs)) {
+    EXPECT_TRUE(own_folder_);
+    EXPECT_EQ(GetLogFilePath(u"launch.log"), logs + u"\\launch.log");
+    EXPECT_NE(logs + u"\\", programs) << "logs are the user's, the programs' folder may not be writable";
+  } else {
+    EXPECT_EQ(GetLogFilePath(u"launch.log"), programs + u"launch.log");
+  }
 }
 
-TEST_F(AppFolderTest, BothBuildersShareOneResult) {
-  SetAppFolder(u"\\Apps\\Quadrakey");
+// A platform that cannot say where its folders are has not said "ask the
+// stored value": nothing is built from a value that does not apply.
+TEST_F(AppFolderTest, AFailedFolderQueryIsNoStoredFolder) {
+  UseFolder(u"\\Program Files\\Quadrakey");
+  plat::faults::FailCall(plat::faults::Op::ProductFolder, 1, plat::kErrorAccessDenied);
+  EXPECT_EQ(GetAppFolderPath(u"TapdeckX.exe"), u"TapdeckX.exe");
+  plat::faults::FailCall(plat::faults::Op::ProductFolder, 1, plat::kErrorAccessDenied);
+  std::u16string read;
+  EXPECT_FALSE(ReadAppFolder(read));
+  EXPECT_EQ(plat::GetLastError(), plat::kErrorAccessDenied);
+  EXPECT_EQ(read, u"");
+}
+
+TEST_F(AppFolderTest, TakeoverShortcutCarriesTheButtonLetter) {
+  const std::u16string folder = UseFolder(u"\\Program Files\\Quadrakey");
+  EXPECT_EQ(GetTakeoverShortcutPath(0), folder + u"TapdeckA.lnk");
+  const std::u16string b = GetTakeoverShortcutPath(1);
+  EXPECT_EQ(b.substr(b.size() - 12), u"TapdeckB.lnk");
+  EXPECT_EQ(GetTakeoverShortcutPath(3), folder + u"TapdeckD.lnk");
+  EXPECT_EQ(GetTakeoverShortcutPath(26), folder + u"Tapdeck[.lnk");
+}
+
+TEST_F(AppFolderTest, AllBuildersShareOneResult) {
+  const std::u16string folder = UseFolder(u"\\Apps\\Quadrakey");
   const std::u16string& kept = GetAppFolderPath(u"TapdeckX.exe");
   const std::u16string copy = kept;
   GetTakeoverShortcutPath(1);
-  EXPECT_EQ(kept, u"\\Apps\\Quadrakey\\TapdeckB.lnk");
-  EXPECT_EQ(copy, u"\\Apps\\Quadrakey\\TapdeckX.exe");
+  EXPECT_EQ(kept, folder + u"TapdeckB.lnk");
+  EXPECT_EQ(copy, folder + u"TapdeckX.exe");
+  const std::u16string log = GetLogFilePath(u"tapdeck.log");
+  EXPECT_EQ(kept, log);
   // Handing the shared result back in builds from its text, not from an
   // emptied string.
-  EXPECT_EQ(GetAppFolderPath(GetAppFolderPath(u"x")), u"\\Apps\\Quadrakey\\\\Apps\\Quadrakey\\x");
+  EXPECT_EQ(GetAppFolderPath(GetAppFolderPath(u"x")), folder + folder + u"x");
 }
 
 TEST(SplitPath, NameAndExtension) {

@@ -1,7 +1,9 @@
 // A fresh device on the win32 build, run under Wine: the registry keys the
-// system and its tests use are removed, and drive Q: (which the Wine runner
-// maps to a folder of the build's own prefix) is emptied and made current,
-// so that device paths such as "\Velbrook.log" land in it.
+// system and its tests use are removed (the user's settings among them),
+// drive Q: (which the Wine runner maps to a folder of the build's own
+// prefix) is emptied and made current, so that device paths such as
+// "\Velbrook.log" land in it, and what the programs write in the folders of
+// their own (the logs, and the takeover shortcuts beside the programs) goes.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/test_device.h"
 
 namespace testing_device {
@@ -72,8 +75,10 @@ void ClearRegistry() {
       if (result != ERROR_SUCCESS) ADD_FAILURE() << "cannot remove a test key, error " << result;
     }
   }
-  // The desktop's stand-in input panel state.
+  // The user's settings (the desktop's stand-in input panel state among
+  // them), and a copy of the machine's that was under way.
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quadrakey");
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quadrakey (copy under way)");
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -105,6 +110,31 @@ void EmptyFolder(const std::wstring& folder, std::string* stuck) {
   FindClose(search);
 }
 
+// The programs' own folders, as the platform names them, with a separator.
+std::wstring ProductFolder(plat::ProductFolder which) {
+  std::u16string folder;
+  if (!plat::GetProductFolder(which, &folder)) return {};
+  return std::wstring(folder.begin(), folder.end()) + L"\\";
+}
+
+void RemoveMatching(const std::wstring& folder, const wchar_t* pattern, std::string* stuck) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring path = folder + found.cFileName;
+    if (!DeleteFileW(path.c_str())) *stuck += " " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")";
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+void EmptyProductFolders(std::string* stuck) {
+  const std::wstring logs = ProductFolder(plat::ProductFolder::Logs);
+  if (!logs.empty()) EmptyFolder(logs, stuck);
+  const std::wstring programs = ProductFolder(plat::ProductFolder::Programs);
+  if (!programs.empty()) RemoveMatching(programs, L"Tapdeck?.lnk", stuck);
+}
+
 bool made = false;
 
 }  // namespace
@@ -120,6 +150,9 @@ std::string MakeFreshDevice() {
   std::string stuck;
   EmptyFolder(kDeviceRoot, &stuck);
   if (!stuck.empty()) ADD_FAILURE() << "a fresh device needs an empty Q:, but these stay:" << stuck;
+  stuck.clear();
+  EmptyProductFolders(&stuck);
+  if (!stuck.empty()) ADD_FAILURE() << "a fresh device has no logs or takeover shortcuts, but these stay:" << stuck;
   if (!SetCurrentDirectoryW(kDeviceRoot)) ADD_FAILURE() << "cannot make Q:\\ the current folder";
   made = true;
   return "the Wine registry and drive Q:";
@@ -132,6 +165,7 @@ void RemoveDevice() {
   ClearRegistry();
   std::string ignored;  // the next MakeFreshDevice reports what stays
   EmptyFolder(kDeviceRoot, &ignored);
+  EmptyProductFolders(&ignored);
 }
 
 int RunDeviceProgram(const std::string& program, const std::string& arguments,

@@ -10,7 +10,10 @@
 // in-process; the win32 build can drive the same table against real controls.
 //
 // Texts may hold "{start}", the Start Menu folder (the parent of the
-// platform's programs folder); the runner puts the real path in.
+// platform's programs folder), and "{app}", the folder tapdeck's programs
+// are in: the platform's own where it knows it (a PC), else
+// kScenarioAppFolder, which the scenarios store as "AppFolder" (the
+// device); the runner puts the real path in.
 //
 // Failure paths are reached through the platform's fault table, which both
 // backends honour: a scenario arms a fault as the program starts or at a
@@ -30,6 +33,9 @@ namespace tapdeck_scenario {
 // item marked for one build states what differs there because its platform
 // does (each such item says why).
 enum class On { kBoth, kHost, kWin32 };
+
+// The application folder the scenarios give a device.
+inline constexpr char16_t kScenarioAppFolder[] = u"\\Program Files\\Quadrakey";
 
 // ---- Setup -------------------------------------------------------------------------
 // An entry of the shell's button table. nullptr: the value is not written.

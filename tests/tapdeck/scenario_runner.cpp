@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "config/model/launch_buttons.h"
@@ -20,7 +21,14 @@ namespace {
 using plat::person::ActionKind;
 using plat::person::ScreenKind;
 
-constexpr plat::RegRoot kHklm = plat::RegRoot::LocalMachine;
+// The product's own keys are below the platform's product root; the rest
+// (the button table) where the device has them.
+plat::RegRoot RootOf(const std::u16string& key) {
+  const std::u16string product = kSettingsKey;
+  const bool own = key.size() >= product.size() && plat::CompareNoCase(key.substr(0, product.size()), product) == 0 &&
+                   (key.size() == product.size() || key[product.size()] == u'\\');
+  return own ? plat::RegRoot::Product : plat::kButtonTableRoot;
+}
 constexpr char16_t kMainWindowClass[] = u"Velbrook_QuadrakeyMainWindowClassname";
 // Leaving a program that will not go away: more attempts mean it is stuck.
 constexpr int kMostEscapes = 20;
@@ -79,6 +87,11 @@ std::u16string StartMenuFolder() {
   return cut == std::u16string::npos ? programs : programs.substr(0, cut);
 }
 
+std::u16string AppFolder() {
+  std::u16string own;
+  return plat::GetProductFolder(plat::ProductFolder::Programs, &own) ? own : kScenarioAppFolder;
+}
+
 std::u16string ParentOf(const std::u16string& path) {
   const size_t cut = path.find_last_of(u"\\/");
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
@@ -87,12 +100,12 @@ std::u16string ParentOf(const std::u16string& path) {
 class Runner {
  public:
   Runner(const Scenario& scenario, const ScenarioBackend& backend)
-      : scenario_(scenario), backend_(backend), start_menu_(StartMenuFolder()) {}
+      : scenario_(scenario), backend_(backend), start_menu_(StartMenuFolder()), app_folder_(AppFolder()) {}
 
   void Run() {
     SetUpDevice();
     if (::testing::Test::HasFatalFailure()) return;
-    log_path_ = GetAppFolderPath(u"tapdeck.log");
+    log_path_ = GetLogFilePath(u"tapdeck.log");
     for (int op = 0; op < plat::faults::kOpCount; ++op)
       calls_before_[op] = plat::faults::Calls(static_cast<plat::faults::Op>(op));
     for (const Fault& fault : scenario_.setup.faults) Arm(fault);
@@ -108,11 +121,14 @@ class Runner {
 
  private:
   std::u16string Expand(const std::u16string& text) const {
-    static const std::u16string kStart = u"{start}";
     std::u16string out = text;
-    for (size_t at = out.find(kStart); at != std::u16string::npos; at = out.find(kStart, at)) {
-      out.replace(at, kStart.size(), start_menu_);
-      at += start_menu_.size();
+    const std::pair<std::u16string, const std::u16string*> fields[] = {{u"{start}", &start_menu_},
+                                                                      {u"{app}", &app_folder_}};
+    for (const auto& [field, value] : fields) {
+      for (size_t at = out.find(field); at != std::u16string::npos; at = out.find(field, at)) {
+        out.replace(at, field.size(), *value);
+        at += value->size();
+      }
     }
     return out;
   }
@@ -137,21 +153,21 @@ class Runner {
     for (const ButtonEntry& entry : setup.buttons) {
       const std::u16string key = std::u16string(plat::kButtonTableKey) + u"\\" + entry.key;
       if (entry.reset_command != nullptr) {
-        ASSERT_TRUE(WriteRegString(kHklm, key, u"ResetCmd", Expand(entry.reset_command)));
+        ASSERT_TRUE(WriteRegString(plat::kButtonTableRoot, key, u"ResetCmd", Expand(entry.reset_command)));
       }
       if (entry.command != nullptr) {
-        ASSERT_TRUE(WriteRegString(kHklm, key, u"", Expand(entry.command)));
+        ASSERT_TRUE(WriteRegString(plat::kButtonTableRoot, key, u"", Expand(entry.command)));
       }
       if (entry.name != nullptr) {
-        ASSERT_TRUE(WriteRegString(kHklm, key, u"Name", entry.name));
+        ASSERT_TRUE(WriteRegString(plat::kButtonTableRoot, key, u"Name", entry.name));
       }
     }
     for (const RegValue& value : setup.values) {
       const std::u16string key = value.key.empty() ? std::u16string(kSettingsKey) : value.key;
       if (value.type == ValueType::kText) {
-        ASSERT_TRUE(WriteRegString(kHklm, key, value.name, Expand(value.text))) << Utf8(value.name);
+        ASSERT_TRUE(WriteRegString(RootOf(key), key, value.name, Expand(value.text))) << Utf8(value.name);
       } else if (value.type == ValueType::kDword) {
-        ASSERT_TRUE(WriteRegDword(kHklm, key, value.name, value.number)) << Utf8(value.name);
+        ASSERT_TRUE(WriteRegDword(RootOf(key), key, value.name, value.number)) << Utf8(value.name);
       } else {
         ADD_FAILURE() << scenario_.name << ": a fresh device has no value to remove (" << Utf8(value.name) << ")";
       }
@@ -341,9 +357,9 @@ class Runner {
     const std::u16string key = value.key.empty() ? std::u16string(kSettingsKey) : value.key;
     const std::string name = where + ": " + Utf8(key) + " \"" + Utf8(value.name) + "\"";
     std::u16string text;
-    const bool is_text = ReadRegString(kHklm, key, value.name, text);
+    const bool is_text = ReadRegString(RootOf(key), key, value.name, text);
     uint32_t number = 0;
-    const bool is_number = ReadRegDword(kHklm, key, value.name, number);
+    const bool is_number = ReadRegDword(RootOf(key), key, value.name, number);
     switch (value.type) {
       case ValueType::kText:
         EXPECT_TRUE(is_text) << name << " is not stored as text";
@@ -426,6 +442,7 @@ class Runner {
   const Scenario& scenario_;
   const ScenarioBackend& backend_;
   const std::u16string start_menu_;
+  const std::u16string app_folder_;
   std::u16string log_path_;
   uint32_t calls_before_[plat::faults::kOpCount] = {};
   size_t next_ = 0;

@@ -139,7 +139,6 @@ Setup With(Setup setup, std::vector<RegValue> values) {
 
 // ---- The device ----------------------------------------------------------------------
 
-constexpr char16_t kAppFolder[] = u"\\Program Files\\Quadrakey";
 constexpr char16_t kRecordCommand[] = u"\"\\Windows\\AppButtons\\Record.lnk\"";
 const std::u16string kRebootNotice =
     u"You have either assigned the <Record> function to a new button, or removed it from an "
@@ -147,13 +146,13 @@ const std::u16string kRebootNotice =
     u"take effect.";
 
 std::u16string Takeover(char16_t letter) {
-  return u"\"\\Program Files\\Quadrakey\\Tapdeck" + std::u16string(1, letter) + u".lnk\"";
+  return u"\"{app}\\Tapdeck" + std::u16string(1, letter) + u".lnk\"";
 }
 std::u16string TakeoverFile(char16_t letter) {
-  return u"\\Program Files\\Quadrakey\\Tapdeck" + std::u16string(1, letter) + u".lnk";
+  return u"{app}\\Tapdeck" + std::u16string(1, letter) + u".lnk";
 }
 std::u16string LauncherCommand(int button) {
-  return u"\"\\Program Files\\Quadrakey\\TapdeckX.exe\" " + std::u16string(1, static_cast<char16_t>(u'0' + button));
+  return u"\"{app}\\TapdeckX.exe\" " + std::u16string(1, static_cast<char16_t>(u'0' + button));
 }
 
 // Four hardware buttons: Button 1 to 3 (button index 0 to 2) and the Record
@@ -163,7 +162,7 @@ std::u16string LauncherCommand(int button) {
 // and a document to open.
 Setup StockDevice() {
   Setup setup;
-  setup.folders = {kAppFolder, u"\\My Documents"};
+  setup.folders = {kScenarioAppFolder, u"\\My Documents"};
   setup.buttons = {
       {u"40C1", u"Button 1", u"\"\\Windows\\Start Menu\\Calendar.lnk\"", u"\"\\Windows\\Start Menu\\Calendar.lnk\""},
       {u"40C2", u"Button 2", u"\\Windows\\Start Menu\\Contacts.lnk", u"\\Windows\\Start Menu\\Contacts.lnk"},
@@ -172,7 +171,7 @@ Setup StockDevice() {
       {u"80C1", u"Button 1 (Hold)", u"\\Windows\\Start Menu\\Programs\\Calculator.lnk", nullptr},
   };
   setup.values = {
-      Text(u"AppFolder", kAppFolder),
+      Text(u"AppFolder", kScenarioAppFolder),
       Number(u"VirtualKeyA", 0xC1),
       Number(u"VirtualKeyB", 0xC2),
       Number(u"VirtualKeyC", 0xC3),
@@ -488,10 +487,10 @@ std::vector<Scenario> MakeScenarios() {
           },
       .log =
           {
-              LogHas({u"\\Program Files\\Quadrakey", u"Shortcut list:", u"  0: {start}\\Calendar.lnk",
+              LogHas({u"{app}", u"Shortcut list:", u"  0: {start}\\Calendar.lnk",
                       u"  1: {start}\\Programs\\setup.exe", u"  2: {start}\\Programs\\Games\\Solitaire.lnk",
                       u"  3: {start}\\Programs\\Word.lnk", u"", u"LaunchButtons::LaunchButtons() subkeys:"}),
-              LogHas({u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckD.lnk, 3)"}),
+              LogHas({u"LaunchButtons::SetShortcut({app}\\TapdeckD.lnk, 3)"}),
               LogHas({u"Assignment 3-2-1:", u"Enabled"}),
               LogLacks(u"Assignment 4-1-0:"),
           },
@@ -501,13 +500,13 @@ std::vector<Scenario> MakeScenarios() {
       .name = "NoRecordCommandOffersNoRecordAndShowsNoNotice",
       .setup =
           {
-              .folders = {kAppFolder},
+              .folders = {kScenarioAppFolder},
               .buttons =
                   {
                       {u"40C1", u"Button 1", u"\\Windows\\Start Menu\\Calendar.lnk", nullptr},
                       {u"40C2", u"Button 2", u"\\Windows\\Start Menu\\Contacts.lnk", nullptr},
                   },
-              .values = {Text(u"AppFolder", kAppFolder), Number(u"VirtualKeyA", 0xC1), Number(u"VirtualKeyB", 0xC2),
+              .values = {Text(u"AppFolder", kScenarioAppFolder), Number(u"VirtualKeyA", 0xC1), Number(u"VirtualKeyB", 0xC2),
                          // Stored while the device had a Record command.
                          Text(u"ButtonB", u"<Record>")},
           },
@@ -584,7 +583,7 @@ std::vector<Scenario> MakeScenarios() {
       .setup = [] {
         Setup setup = With(StockDeviceRecordKept(), {Number(u"Flags", 5, TableEntry(u"40C1")),
                                                      Text(u"WndCls", u"Old", TableEntry(u"40C1"))});
-        setup.buttons[0].command = u"\"\\Program Files\\Quadrakey\\TapdeckA.lnk\"";
+        setup.buttons[0].command = u"\"{app}\\TapdeckA.lnk\"";
         setup.files.push_back({TakeoverFile(u'A'), true, u"\\Windows\\old.exe"});
         return setup;
       }(),
@@ -606,7 +605,7 @@ std::vector<Scenario> MakeScenarios() {
               {TakeoverFile(u'C'), true, LauncherCommand(2)},
               {TakeoverFile(u'D'), false, {}},
           },
-      .log = {LogHas({u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckA.lnk, 0)"}),
+      .log = {LogHas({u"LaunchButtons::SetShortcut({app}\\TapdeckA.lnk, 0)"}),
               LogHas({u"LaunchButtons::SetShortcut(\"\\Windows\\AppButtons\\Record.lnk\", 3)"})},
   });
 
@@ -614,7 +613,7 @@ std::vector<Scenario> MakeScenarios() {
       .name = "ClearedButtonsAreGivenBackOnlyWhenTakenOver",
       .setup = [] {
         Setup setup = StockDeviceRecordKept();
-        setup.buttons[0].command = u"\"\\Program Files\\Quadrakey\\TapdeckA.lnk\"";
+        setup.buttons[0].command = u"\"{app}\\TapdeckA.lnk\"";
         return setup;
       }(),
       .steps =
@@ -920,13 +919,13 @@ std::vector<Scenario> MakeScenarios() {
               Missing(u"EnabledE"),
           },
       .files = {{TakeoverFile(u'E'), false, {}}},
-      .log = {LogLacks(u"LaunchButtons::SetShortcut(\\Program Files\\Quadrakey\\TapdeckE.lnk, 4)"),
+      .log = {LogLacks(u"LaunchButtons::SetShortcut({app}\\TapdeckE.lnk, 4)"),
               LogLacks(u"Assignment 4-1-0:")},
   });
 
   all.push_back({
       .name = "EmptyListActsOnPositionZeroAsAUserDefinedButton",
-      .setup = {.folders = {kAppFolder}, .values = {Text(u"AppFolder", kAppFolder)}},
+      .setup = {.folders = {kScenarioAppFolder}, .values = {Text(u"AppFolder", kScenarioAppFolder)}},
       .steps =
           {
               Lines(IDC_BUTTON_LIST, 0),

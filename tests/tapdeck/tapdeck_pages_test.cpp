@@ -82,7 +82,7 @@ TEST_F(TapdeckHost, PersonActionsAreRefusedAsOnWin32) { refusal_contract::RunRef
 TEST_F(TapdeckHost, MainWindowAndTheStartOfTheLog) {
   const std::u16string folder = u"\\Program Files\\Quadrakey";
   ASSERT_TRUE(MakeFolder(folder));
-  ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", folder));
+  ASSERT_TRUE(WriteRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", folder));
   plat::TextFile old_log = plat::OpenTextFile(folder + u"\\tapdeck.log", "wt");
   ASSERT_NE(old_log, nullptr);
   plat::WriteTextFile(old_log, u"the last run\n");

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "platform/ui.h"
 #include "shared/settings.h"
+#include "shared/text.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/log_bound_device_test.h"
 #include "tests/tapdeck/refusal_contract.h"
@@ -175,11 +176,12 @@ TEST_F(TapdeckWine, PersonActionsAreRefusedAsOnTheHost) { refusal_contract::RunR
 // ---- What only real windows show ------------------------------------------------
 
 const std::u16string kAppFolder = u"\\Program Files\\Quadrakey";
-const std::u16string kLog = u"\\Program Files\\Quadrakey\\tapdeck.log";
+// In the user's folder for logs, wherever the programs are.
+std::u16string TapdeckLog() { return GetLogFilePath(u"tapdeck.log"); }
 
 void MakeAppFolder() {
   ASSERT_TRUE(MakeFolder(kAppFolder));
-  ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", kAppFolder));
+  ASSERT_TRUE(WriteRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", kAppFolder));
 }
 
 std::string ClassOf(HWND window) {
@@ -510,7 +512,7 @@ TEST_F(TapdeckWine, MessageBoxesStayWithinTheScreen) {
 // version; a hot key reaching the real window shows its message box.
 TEST_F(TapdeckWine, MainWindowHotKeyAndTheStartOfTheLog) {
   MakeAppFolder();
-  ASSERT_TRUE(shared_test::WriteDeviceFile(kLog, u"the last run\n"));
+  ASSERT_TRUE(shared_test::WriteDeviceFile(TapdeckLog(), u"the last run\n"));
   struct Seen {
     RECT main = {};
     std::string main_class;
@@ -561,8 +563,11 @@ TEST_F(TapdeckWine, MainWindowHotKeyAndTheStartOfTheLog) {
     for (char16_t c : version.service_pack) start += static_cast<char>(c);
     start += ")\n";
   }
-  start += "\\Program Files\\Quadrakey\nShortcut list:\n\n";
-  const std::string log = shared_test::ReadDeviceFile(kLog);
+  std::u16string programs;
+  ASSERT_TRUE(ReadAppFolder(programs));
+  for (char16_t c : programs) start += static_cast<char>(c);
+  start += "\nShortcut list:\n\n";
+  const std::string log = shared_test::ReadDeviceFile(TapdeckLog());
   EXPECT_EQ(log.rfind(start, 0), 0u) << log.substr(0, 200);
   EXPECT_EQ(log.find("the last run"), std::string::npos);
 }
@@ -583,7 +588,7 @@ TEST_F(TapdeckWine, TheSheetsCloseBoxLeavesWithoutDone) {
   plat::person::SetIdleHook(nullptr, nullptr);
   EXPECT_EQ(calls, 1);
   uint32_t hold = 0;
-  EXPECT_FALSE(ReadRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", hold)) << "applied: " << hold;
+  EXPECT_FALSE(ReadRegDword(plat::RegRoot::Product, kSettingsKey, u"HoldInterval", hold)) << "applied: " << hold;
 }
 
 // ---- A second start of the real program -------------------------------------------
@@ -658,7 +663,7 @@ TEST_F(TapdeckWine, SecondStartBringsTheRunningCopyToTheFrontAndLeavesItsLog) {
     CloseHandle(first);
     FAIL() << "the first copy showed no sheet within 30 s";
   }
-  const std::string log = shared_test::ReadDeviceFile(kLog);
+  const std::string log = shared_test::ReadDeviceFile(TapdeckLog());
   EXPECT_NE(log, "<missing>");
 
   // Something else is in front when the second copy starts.
@@ -690,7 +695,7 @@ TEST_F(TapdeckWine, SecondStartBringsTheRunningCopyToTheFrontAndLeavesItsLog) {
   for (int i = 0; i < 300 && !in_front(); ++i) Sleep(100);
   EXPECT_TRUE(in_front()) << "the first copy is not in front after 30 s; in front: "
                           << DescribeWindow(GetForegroundWindow());
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLog), log) << "the second start touched the log";
+  EXPECT_EQ(shared_test::ReadDeviceFile(TapdeckLog()), log) << "the second start touched the log";
   DestroyWindow(other);
 
   // The first copy goes on as before: leaving its sheet ends it with 0.

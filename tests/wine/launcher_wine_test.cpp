@@ -10,14 +10,15 @@
 
 #include "platform/platform.h"
 #include "shared/settings.h"
+#include "shared/text.h"
 #include "tests/shared/device_file.h"
 #include "tests/support/test_device.h"
 
 namespace {
 
-// Device paths: the test device's drive Q: is the current drive.
-const std::u16string kAppFolder = u"\\Quadrakey";
-const std::u16string kLaunchLog = u"\\Quadrakey\\launch.log";
+// The closing report goes to the user's folder for logs, wherever the
+// launcher is.
+std::u16string LaunchLog() { return GetLogFilePath(u"launch.log"); }
 
 std::wstring WinePath(const char* linux_path) {
   std::wstring out = L"Z:";
@@ -83,7 +84,8 @@ class LauncherWineTest : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     ASSERT_TRUE(CreateDirectoryW(L"Q:\\Quadrakey", nullptr));
-    ASSERT_TRUE(WriteRegString(plat::RegRoot::LocalMachine, kSettingsKey, u"AppFolder", kAppFolder));
+    // A stored folder, as the device has, moves nothing on a PC.
+    ASSERT_TRUE(WriteRegString(plat::RegRoot::Product, kSettingsKey, u"AppFolder", u"\\Elsewhere"));
   }
   void PlaceMarkerProgram() {
     ASSERT_TRUE(CopyFileW(WinePath(QK_MARKER_EXE).c_str(), L"Q:\\Apps Folder\\marker.exe", FALSE) ||
@@ -97,7 +99,7 @@ TEST_F(LauncherWineTest, PressesThatActAtOnceFollowTheCounterAndReport) {
   // Only the single press assigned: it acts at once and leaves the counter.
   SetShortcut(0, 1, false, u"<Do Nothing>");
   EXPECT_EQ(Press(0), 0);
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(0, 1, 0, "<Do Nothing>", "Success"));
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(0, 1, 0, "<Do Nothing>", "Success"));
   EXPECT_EQ(GetState(0), 0u);
 
   // A second press (counter 1) with double-press-and-hold free acts at once.
@@ -105,14 +107,14 @@ TEST_F(LauncherWineTest, PressesThatActAtOnceFollowTheCounterAndReport) {
   SetState(1, 1);
   EXPECT_EQ(Press(1), 0);
   EXPECT_EQ(GetState(1), 0u) << "the counter is given back";
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(1, 2, 0, "<Today>", "Success"));
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(1, 2, 0, "<Today>", "Success"));
 
   // A third press (counter 2) is the double press and hold.
   SetShortcut(1, 2, true, u"<Do Nothing>");
   SetState(1, 2);
   EXPECT_EQ(Press(1), 0);
   EXPECT_EQ(GetState(1), 0u);
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(1, 2, 1, "<Do Nothing>", "Success"));
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(1, 2, 1, "<Do Nothing>", "Success"));
 }
 
 TEST_F(LauncherWineTest, ButtonIndexArrivesWhenTheProgramPathHasBlanks) {
@@ -120,17 +122,17 @@ TEST_F(LauncherWineTest, ButtonIndexArrivesWhenTheProgramPathHasBlanks) {
   ASSERT_TRUE(CopyFileW(WinePath(QK_TAPDECKX_EXE).c_str(), L"Q:\\Program Files\\TapdeckX.exe", FALSE));
   SetShortcut(3, 1, false, u"<Do Nothing>");
   EXPECT_EQ(RunProgram(L"Q:\\Program Files\\TapdeckX.exe", L"3"), 0);
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(3, 1, 0, "<Do Nothing>", "Success"));
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(3, 1, 0, "<Do Nothing>", "Success"));
 }
 
 TEST_F(LauncherWineTest, WaitingPressActsAfterTheIntervalsWhenNoOtherPressCame) {
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"HoldInterval", 50);
-  WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, u"DblClickInterval", 100);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"HoldInterval", 50);
+  WriteRegDword(plat::RegRoot::Product, kSettingsKey, u"DblClickInterval", 100);
   SetShortcut(2, 1, false, u"<Do Nothing>");
   SetShortcut(2, 2, false, u"<Today>");
   EXPECT_EQ(Press(2), 0);
   EXPECT_EQ(GetState(2), 0u);
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(2, 1, 0, "<Do Nothing>", "Success"));
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(2, 1, 0, "<Do Nothing>", "Success"));
 }
 
 TEST_F(LauncherWineTest, AssignedProgramAndShortcutOpenThroughTheShell) {
@@ -152,7 +154,7 @@ TEST_F(LauncherWineTest, MissingAssignmentIsReportedAndNothingStarts) {
   // Without a display the message box returns at once.
   SetShortcut(0, 1, false, u"\\Apps Folder\\gone.exe");
   EXPECT_EQ(Press(0), 0);
-  std::string log = shared_test::ReadDeviceFile(kLaunchLog);
+  std::string log = shared_test::ReadDeviceFile(LaunchLog());
   EXPECT_EQ(log.rfind("Launch button 0, press 1, hold 0\n  shortcut: \\Apps Folder\\gone.exe\n", 0), 0u)
       << log;
 }
@@ -179,12 +181,18 @@ TEST_F(LauncherWineTest, RotationToolEndsWithZeroForEveryCommandLine) {
   }
 }
 
-TEST_F(LauncherWineTest, RotateActionStartsTheToolFromTheApplicationFolder) {
-  ASSERT_TRUE(CopyFileW(WinePath(QK_TURNSCREEN_EXE).c_str(), L"Q:\\Quadrakey\\Turnscreen.exe", FALSE));
+// The tool beside the launcher is the one that starts, wherever the
+// programs were installed: here a stand-in that notes its command line.
+TEST_F(LauncherWineTest, RotateActionStartsTheToolBesideTheLauncher) {
+  ASSERT_TRUE(CopyFileW(WinePath(QK_TAPDECKX_EXE).c_str(), L"Q:\\Quadrakey\\TapdeckX.exe", FALSE));
+  ASSERT_TRUE(CopyFileW(WinePath(QK_MARKER_EXE).c_str(), L"Q:\\Quadrakey\\Turnscreen.exe", FALSE));
   SetShortcut(0, 1, false, u"<Rotate Screen>");
   SetLaunchParams(u"RotateScreen", 0, 1, false, u"15");
-  EXPECT_EQ(Press(0), 0);
-  EXPECT_EQ(shared_test::ReadDeviceFile(kLaunchLog), Report(0, 1, 0, "<Rotate Screen>", "Success"));
+  EXPECT_EQ(RunProgram(L"Q:\\Quadrakey\\TapdeckX.exe", L"0"), 0);
+  EXPECT_EQ(AwaitFile(u"\\Quadrakey\\marker.txt"), "15");
+  EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()), Report(0, 1, 0, "<Rotate Screen>", "Success"));
+  EXPECT_EQ(GetFileAttributesW(L"Q:\\Quadrakey\\launch.log"), INVALID_FILE_ATTRIBUTES)
+      << "the log is the user's, not beside the programs";
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #undef CreateProcess
 #undef DeleteFile
 #undef GetFileAttributes
+#undef RegCreateKey
 #undef RegDeleteKey
 #undef RegOpenKey
+#undef RegSetValue
 
 #include <string>
 #include <vector>
@@ -174,6 +176,118 @@ TEST_F(Win32PlatformTest, RotationReportsSuccessOnlyWhenTheDisplayTurned) {
   } else {
     EXPECT_EQ(after, before) << "a failed rotation leaves the display as it was";
   }
+}
+
+// ---- Where a PC keeps the product's things ---------------------------------------
+
+const wchar_t kProduct[] = L"Software\\Quadrakey";
+
+bool RawKeyExists(HKEY root, const wchar_t* path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+std::wstring RawText(HKEY root, const wchar_t* path, const wchar_t* name) {
+  wchar_t text[256] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  if (::RegGetValueW(root, path, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"<missing>";
+  return text;
+}
+
+void RawSetText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+  ASSERT_EQ(::RegSetKeyValueW(root, path, name, REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * 2)),
+            ERROR_SUCCESS);
+}
+
+// Settings an earlier version kept for the whole PC, with the user's list.
+void LeaveMachineSettings(const wchar_t* button_a) {
+  RawSetText(HKEY_LOCAL_MACHINE, kProduct, L"ButtonA", button_a);
+  RawSetText(HKEY_LOCAL_MACHINE, L"Software\\Quadrakey\\Hotkeys", L"B0", L"F13 key");
+}
+
+// The length of "ButtonA" as a program reads it (100: unreadable).
+int ReadInAnotherProgram() {
+  return testing_device::RunDeviceProgram(QK_SETTINGS_CHILD, "", "");
+}
+
+class ProductPlaces : public Win32PlatformTest {
+ protected:
+  void TearDown() override {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProduct);
+    Win32PlatformTest::TearDown();
+  }
+};
+
+TEST_F(ProductPlaces, SettingsAreTheUsersOwnAndTheMachineIsNotWritten) {
+  RegKey key = RegCreateKey(RegRoot::Product, kProductKey, kKeySetValue);
+  ASSERT_NE(key, nullptr);
+  const char16_t text[] = u"<Today>";
+  EXPECT_TRUE(RegSetValue(key, u"ButtonB", kRegSz, text, sizeof text));
+  RegCloseKey(key);
+  EXPECT_EQ(RawText(HKEY_CURRENT_USER, kProduct, L"ButtonB"), L"<Today>");
+  EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kProduct));
+  EXPECT_EQ(ReadInAnotherProgram(), 100) << "no ButtonA anywhere";
+}
+
+TEST_F(ProductPlaces, SettingsLeftForTheWholeMachineBecomeTheUsersOnce) {
+  LeaveMachineSettings(L"<Today>");
+  EXPECT_EQ(ReadInAnotherProgram(), 7) << "the program reads the machine's settings as the user's";
+  EXPECT_EQ(RawText(HKEY_CURRENT_USER, kProduct, L"ButtonA"), L"<Today>");
+  EXPECT_EQ(RawText(HKEY_CURRENT_USER, L"Software\\Quadrakey\\Hotkeys", L"B0"), L"F13 key");
+  EXPECT_EQ(RawText(HKEY_LOCAL_MACHINE, kProduct, L"ButtonA"), L"<Today>") << "the machine's key stays";
+  EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Quadrakey (copy under way)"));
+
+  // From then on the user's are the settings: the machine's never come back
+  // over them.
+  RawSetText(HKEY_LOCAL_MACHINE, kProduct, L"ButtonA", L"<Page Up>");
+  RawSetText(HKEY_CURRENT_USER, kProduct, L"ButtonA", L"Notes");
+  EXPECT_EQ(ReadInAnotherProgram(), 5);
+  EXPECT_EQ(RawText(HKEY_CURRENT_USER, kProduct, L"ButtonA"), L"Notes");
+}
+
+TEST_F(ProductPlaces, ACopyCutShortIsMadeAgain) {
+  LeaveMachineSettings(L"<Today>");
+  // What a copy killed half-way leaves: the mark, and part of the key.
+  HKEY mark = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quadrakey (copy under way)", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &mark, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(mark);
+  RawSetText(HKEY_CURRENT_USER, kProduct, L"ButtonA", L"<To");
+  EXPECT_EQ(ReadInAnotherProgram(), 7);
+  EXPECT_EQ(RawText(HKEY_CURRENT_USER, L"Software\\Quadrakey\\Hotkeys", L"B0"), L"F13 key");
+  EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Quadrakey (copy under way)"));
+}
+
+TEST_F(ProductPlaces, ProgramsAreWhereTheyRunAndLogsInTheUsersLocalData) {
+  std::u16string programs;
+  ASSERT_TRUE(GetProductFolder(ProductFolder::Programs, &programs));
+  wchar_t own[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+  EXPECT_EQ(programs + u"\\" + std::u16string(reinterpret_cast<const char16_t*>(wcsrchr(own, L'\\') + 1)),
+            std::u16string(reinterpret_cast<const char16_t*>(own)));
+
+  wchar_t local[MAX_PATH] = {};
+  ASSERT_GT(::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH), 0u);
+  const std::wstring logs = std::wstring(local) + L"\\Quadrakey";
+  ::RemoveDirectoryW(logs.c_str());  // empty: the test device removed its logs
+  ASSERT_EQ(::GetFileAttributesW(logs.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::u16string folder;
+  ASSERT_TRUE(GetProductFolder(ProductFolder::Logs, &folder)) << "made when missing";
+  EXPECT_EQ(folder, std::u16string(logs.begin(), logs.end()));
+  EXPECT_NE(::GetFileAttributesW(logs.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+  // A file where the folder belongs is no folder for logs, and stays.
+  ASSERT_TRUE(::RemoveDirectoryW(logs.c_str()));
+  HANDLE file = ::CreateFileW(logs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::CloseHandle(file);
+  EXPECT_FALSE(GetProductFolder(ProductFolder::Logs, &folder));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(::GetFileAttributesW(logs.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_TRUE(::DeleteFileW(logs.c_str()));
 }
 
 TEST_F(Win32PlatformTest, DesktopQueriesAnswerSensibly) {

@@ -33,6 +33,7 @@ done
 wine=${QK_WINE:-/usr/lib/wine/wine64}
 device=$prefix/device_files   # drive Q:
 app=$device/Quadrakey
+logs=
 xvfb_pid=
 desktop_pid=
 finish() {
@@ -52,7 +53,7 @@ fail() {
   echo "FAIL: $*"
   xvfb_gone
   for log in listener.log launch.log; do
-    [[ -f $app/$log ]] && { echo "--- $log"; cat "$app/$log"; }
+    [[ -f $logs/$log ]] && { echo "--- $log"; cat "$logs/$log"; }
   done
   exit 1
 }
@@ -125,6 +126,7 @@ echo "a real F6 reached the Intercept dialog: $out"
 mkdir -p "$app"
 cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
   fail "cannot place the programs"
+logs=$(quadrakey_logs "$wine" "$prefix") || fail "Wine does not say where the user's local data is"
 # An action that ends in launch.log's report (a shell launch does not).
 f6_button_settings "$wine" "$prefix" '<Input Panel>' '<Input Panel>' '<Input Panel>' '<Input Panel>' ||
   fail "cannot write the settings"
@@ -132,17 +134,17 @@ f6_button_settings "$wine" "$prefix" '<Input Panel>' '<Input Panel>' '<Input Pan
 # A Wine desktop the size of the screen: X gives it the keys without a focus
 # of its own, and the listener and the launchers run in it.
 start_listener() {
-  rm -f "$app/listener.log"
+  rm -f "$logs/listener.log"
   WINEPREFIX=$prefix WINEDEBUG=-all "$wine" explorer /desktop=quadrakey,480x640 'Q:\Quadrakey\TapdeckH.exe' \
     </dev/null >/dev/null 2>&1 &
   desktop_pid=$!
   for _ in $(seq 200); do
-    grep -q "listening" "$app/listener.log" 2>/dev/null && break
+    grep -q "listening" "$logs/listener.log" 2>/dev/null && break
     sleep 0.1
   done
-  grep -q '  0: key 117 "F6 key" as button 0: listening' "$app/listener.log" 2>/dev/null ||
+  grep -q '  0: key 117 "F6 key" as button 0: listening' "$logs/listener.log" 2>/dev/null ||
     fail "the listener does not listen to F6"
-  ! grep -q 'cannot be dated' "$app/listener.log" || fail "the listener cannot date presses"
+  ! grep -q 'cannot be dated' "$logs/listener.log" || fail "the listener cannot date presses"
   # X gives keys to the window with its focus: the desktop's, whatever the
   # probe's dialog left behind.
   desktop=
@@ -168,10 +170,10 @@ reports=$(mktemp)
 watch_reports() {
   local present=0
   while :; do
-    if [[ -s $app/launch.log ]]; then
+    if [[ -s $logs/launch.log ]]; then
       if ((present == 0)); then
         present=1
-        head -n1 "$app/launch.log" >>"$reports"
+        head -n1 "$logs/launch.log" >>"$reports"
       fi
     else
       present=0
@@ -184,7 +186,7 @@ watch_reports() {
 # acted.
 press() {
   local name=$1 steps=$2 count=$3 hold=$4 report= watcher
-  rm -f "$app/launch.log"
+  rm -f "$logs/launch.log"
   : >"$reports"
   watch_reports &
   watcher=$!
@@ -244,10 +246,10 @@ for _ in 1 2 3; do
     </dev/null >/dev/null 2>&1 &
 done
 for _ in $(seq 200); do
-  [[ $(grep -c '^Reading the list' "$app/listener.log") -ge 4 ]] && break
+  [[ $(grep -c '^Reading the list' "$logs/listener.log") -ge 4 ]] && break
   sleep 0.1
 done
-[[ $(grep -c '^Reading the list' "$app/listener.log") -eq 4 ]] ||
+[[ $(grep -c '^Reading the list' "$logs/listener.log") -eq 4 ]] ||
   fail "the running listener did not read the list once for each later start"
 sleep 1
 listeners=$(listener_pids | wc -l)
@@ -286,7 +288,7 @@ done
 [[ $(tr -d '\r' <"$app/tuner-result" 2>/dev/null) == accepted ]] ||
   fail "Return did not accept the tuner's proposal: $(cat "$app/tuner-result" 2>/dev/null || echo 'still open')"
 interval() {
-  WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v "$1" \
+  WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKCU\Software\Quadrakey' /v "$1" \
     </dev/null 2>/dev/null | tr -d '\r' | awk -v name="$1" '$1 == name {print $3}'
 }
 hold=$(interval HoldIntervalA) window=$(interval DblClickIntervalA)
@@ -295,7 +297,10 @@ echo "the tuner took F6 from the listener and stored hold $((hold)) ms, double p
 # The listener has F6 again, and reads it by the button's own intervals.
 press "double press after tuning" "keydown F6 sleep 0.1 keyup F6 sleep 0.15 keydown F6 sleep 0.1 keyup F6" 2 0
 
-state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' /v StateA \
+state=$(WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKCU\Software\Quadrakey' /v StateA \
   </dev/null 2>/dev/null | tr -d '\r' | awk '/StateA/ {print $3}')
 [[ $state == 0x0 ]] || fail "the press counter is $state after the series (expected 0x0)"
 echo "every slot dispatched; the press counter is back at 0"
+WINEPREFIX=$prefix WINEDEBUG=-all timeout 30 "$wine" reg query 'HKLM\Software\Quadrakey' </dev/null >/dev/null 2>&1 &&
+  fail "a program wrote under HKEY_LOCAL_MACHINE"
+echo "nothing was written under HKEY_LOCAL_MACHINE"

@@ -1,8 +1,9 @@
 // Acts on a running tapdeck from another process, as a person's clicks
 // would, for scripts that show its screens (scripts/screenshots.sh):
 //   window_driver tab N           show page N of the sheet
-//   window_driver select ID LINE  select line LINE of list or combo box ID
-//                                 on the page in front, which is told so
+//   window_driver select ID LINE  select line LINE (a number, or the line's
+//                                 whole text) of list or combo box ID on
+//                                 the page in front, which is told so
 //   window_driver click ID        click button ID on the page in front
 //   window_driver done            the sheet's OK (Done)
 //   window_driver cancel TITLE    leave the dialog titled TITLE that is in
@@ -95,7 +96,14 @@ int main() {
     wchar_t name[16] = {};
     GetClassNameW(control, name, 16);
     const bool combo = lstrcmpiW(name, L"ComboBox") == 0;
-    SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[3])), 0);
+    const std::wstring wanted = argv[3];
+    LRESULT line = _wtoi(argv[3]);
+    if (wanted.find_first_not_of(L"0123456789") != std::wstring::npos) {
+      line = SendMessageW(control, combo ? CB_FINDSTRINGEXACT : LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                          reinterpret_cast<LPARAM>(wanted.c_str()));
+      if (line < 0) return Fail("no line of that text");
+    }
+    SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(line), 0);
     PostMessageW(page, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(control));
     return 0;

@@ -236,4 +236,13 @@ bool GetProgramsFolder(std::u16string* path) {
   return true;
 }
 
+bool GetProductFolder(ProductFolder, std::u16string* folder) {
+  common::FaultGate gate(faults::Op::ProductFolder);
+  if (gate.failed()) return false;
+  if (folder == nullptr) return Fail(kErrorInvalidParameter);
+  // The device's programs are where its setup put them, and say so in
+  // "AppFolder"; their logs go beside them.
+  return Fail(kErrorNotSupported);
+}
+
 }  // namespace plat

@@ -23,7 +23,8 @@ const char kPutValueSql[] =
     "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data";
 
-int64_t RootKeyId(plat::RegRoot root) { return root == plat::RegRoot::LocalMachine ? 1 : 2; }
+// The product's settings are the device's own, under HKEY_LOCAL_MACHINE.
+int64_t RootKeyId(plat::RegRoot root) { return root == plat::RegRoot::ClassesRoot ? 2 : 1; }
 
 bool SplitKeyPath(const std::u16string& path, size_t from, std::vector<KeyName>* parts) {
   size_t start = from;
