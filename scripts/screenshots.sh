@@ -134,6 +134,9 @@ finish() {
   "$runner" --prefix "$prefix" --stop-server
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   xvfb_pid=
+  # Done takes the pictured device's buttons over with shortcuts beside the
+  # program, which on a PC is its own folder.
+  rm -f "$bin"/Tapdeck?.lnk
 }
 trap finish EXIT
 

@@ -118,8 +118,13 @@ ensure_device_drive() {
 run_program() {
   local name=${1##*/} logs child followers status=0 began=$SECONDS elapsed
   logs=$(mktemp -d "${TMPDIR:-/tmp}/qk-wine.XXXXXX")
+  # Made before the program starts: the followers below may open them
+  # before the background child has, and a follower that finds no file
+  # gives up, and the program's output with it.
+  : >"$logs/out"
+  : >"$logs/err"
   exec 3<&0
-  timeout --kill-after=10 "$limit" "$wine" "$@" <&3 3<&- >"$logs/out" 2>"$logs/err" &
+  timeout --kill-after=10 "$limit" "$wine" "$@" <&3 3<&- >>"$logs/out" 2>>"$logs/err" &
   child=$!
   exec 3<&-
   # Whoever stops this script stops the program.
