@@ -24,16 +24,16 @@ std::u16string OfCount(int right, int recorded) { return DecimalText(right) + u"
 
 std::optional<uint32_t> Stored(const std::u16string& name) {
   uint32_t value = 0;
-  if (name.empty() || !ReadRegDword(plat::RegRoot::LocalMachine, kSettingsKey, name, value)) return std::nullopt;
+  if (name.empty() || !ReadRegDword(plat::RegRoot::Product, kSettingsKey, name, value)) return std::nullopt;
   return value;
 }
 
 // Puts a value back as it was: written again, or deleted when it was missing.
 void PutBack(const std::u16string& name, const std::optional<uint32_t>& value) {
   if (value) {
-    WriteRegDword(plat::RegRoot::LocalMachine, kSettingsKey, name, *value);
+    WriteRegDword(plat::RegRoot::Product, kSettingsKey, name, *value);
   } else {
-    DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, name);
+    DeleteRegValue(plat::RegRoot::Product, kSettingsKey, name);
   }
 }
 
@@ -191,8 +191,8 @@ bool TunerModel::Accept(bool for_every_button) {
   bool stored;
   if (for_every_button) {
     stored = WriteSettingDword(global_hold, timing.hold_ms) && WriteSettingDword(global_double, timing.double_ms) &&
-             DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_hold) &&
-             DeleteRegValue(plat::RegRoot::LocalMachine, kSettingsKey, own_double);
+             DeleteRegValue(plat::RegRoot::Product, kSettingsKey, own_hold) &&
+             DeleteRegValue(plat::RegRoot::Product, kSettingsKey, own_double);
   } else {
     stored = WriteSettingDword(own_hold, timing.hold_ms) && WriteSettingDword(own_double, timing.double_ms);
   }
