@@ -10,6 +10,7 @@
 // started sees the key before the listener's hook does.
 #include "platform/common/fault_gate.h"
 #include "platform/ui.h"
+#include "platform/win32/hook_thread.h"
 #include "platform/win32/ui_internal.h"
 
 using win32::Fail;
@@ -17,8 +18,7 @@ using win32::Fail;
 namespace {
 
 struct Captor {
-  HANDLE thread = nullptr;
-  DWORD thread_id = 0;
+  win32::HookThread hook;
   // Shared with the hook's thread, under captor_lock.
   HWND dialog = nullptr;
   DWORD key = 0;
@@ -57,57 +57,11 @@ LRESULT CALLBACK CaptureHook(int code, WPARAM wparam, LPARAM lparam) {
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-struct HookStart {
-  HANDLE ready;
-  DWORD error;
-};
-
-DWORD WINAPI HookThread(void* param) {
-  auto* start = static_cast<HookStart*>(param);
-  MSG message;
-  ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // its queue, for the quit message
-  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, CaptureHook, ::GetModuleHandleW(nullptr), 0);
-  const DWORD error = ::GetLastError();
-  start->error = hook != nullptr ? ERROR_SUCCESS : error == ERROR_SUCCESS ? ERROR_NOT_SUPPORTED : error;
-  ::SetEvent(start->ready);  // *start is the starter's, and gone after this
-  if (hook == nullptr) return 1;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-  }
-  ::UnhookWindowsHookEx(hook);
-  return 0;
-}
-
-void StopHook() {
-  if (captor.thread == nullptr) return;
-  ::PostThreadMessageW(captor.thread_id, WM_QUIT, 0, 0);
-  ::WaitForSingleObject(captor.thread, INFINITE);
-  ::CloseHandle(captor.thread);
-  captor.thread = nullptr;
-  captor.thread_id = 0;
-}
+void StopHook() { win32::StopHookThread(&captor.hook); }
 
 bool StartHook() {
-  if (captor.thread != nullptr) return true;
-  HookStart start{::CreateEventW(nullptr, TRUE, FALSE, nullptr), ERROR_SUCCESS};
-  if (start.ready == nullptr) return false;
-  DWORD error = ERROR_SUCCESS;
-  captor.thread = ::CreateThread(nullptr, 0, HookThread, &start, 0, &captor.thread_id);
-  if (captor.thread == nullptr) {
-    error = ::GetLastError();
-  } else {
-    ::WaitForSingleObject(start.ready, INFINITE);
-    error = start.error;
-  }
-  ::CloseHandle(start.ready);
-  if (error != ERROR_SUCCESS) {
-    if (captor.thread != nullptr) {
-      ::WaitForSingleObject(captor.thread, INFINITE);
-      ::CloseHandle(captor.thread);
-      captor.thread = nullptr;
-    }
-    return Fail(error);
-  }
-  return true;
+  const DWORD error = win32::StartHookThread(CaptureHook, &captor.hook);
+  return error == ERROR_SUCCESS || Fail(error);
 }
 
 bool IsRunningDialog(HWND window) {

@@ -25,6 +25,7 @@
 #include "platform/common/key_history.h"
 #include "platform/common/shell_text.h"
 #include "platform/ui.h"
+#include "platform/win32/hook_thread.h"
 #include "platform/win32/win32_api.h"
 
 using win32::Fail;
@@ -62,8 +63,7 @@ struct Record {
 struct Keeper {
   HANDLE section = nullptr;
   Record* record = nullptr;
-  HANDLE thread = nullptr;  // the hook's
-  DWORD thread_id = 0;
+  win32::HookThread hook;
   // Shared with the hook's thread, under keeper_lock.
   HWND window = nullptr;
   bool watched[256] = {};
@@ -103,33 +103,8 @@ LRESULT CALLBACK KeyHook(int code, WPARAM wparam, LPARAM lparam) {
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-struct HookStart {
-  HANDLE ready;
-  DWORD error;
-};
-
-DWORD WINAPI HookThread(void* param) {
-  auto* start = static_cast<HookStart*>(param);
-  MSG message;
-  // Its message queue first, for the quit message.
-  ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyHook, ::GetModuleHandleW(nullptr), 0);
-  const DWORD error = ::GetLastError();
-  start->error = hook != nullptr ? ERROR_SUCCESS : error == ERROR_SUCCESS ? ERROR_NOT_SUPPORTED : error;
-  ::SetEvent(start->ready);  // *start is the starter's, and gone after this
-  if (hook == nullptr) return 1;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-  }
-  ::UnhookWindowsHookEx(hook);
-  return 0;
-}
-
 void StopKeeping() {
-  if (keeper.thread != nullptr) {
-    ::PostThreadMessageW(keeper.thread_id, WM_QUIT, 0, 0);
-    ::WaitForSingleObject(keeper.thread, INFINITE);
-    ::CloseHandle(keeper.thread);
-  }
+  win32::StopHookThread(&keeper.hook);
   if (keeper.record != nullptr) ::UnmapViewOfFile(keeper.record);
   if (keeper.section != nullptr) ::CloseHandle(keeper.section);
   keeper = Keeper{};
@@ -155,23 +130,10 @@ bool StartKeeping(HWND window) {
     r->count = 0;
     ::InterlockedIncrement(&r->sequence);
   }
-  if (keeper.thread == nullptr) {
-    HookStart start{::CreateEventW(nullptr, TRUE, FALSE, nullptr), ERROR_SUCCESS};
-    DWORD error = start.ready == nullptr ? ::GetLastError() : ERROR_SUCCESS;
-    if (start.ready != nullptr) {
-      keeper.thread = ::CreateThread(nullptr, 0, HookThread, &start, 0, &keeper.thread_id);
-      if (keeper.thread == nullptr) {
-        error = ::GetLastError();
-      } else {
-        ::WaitForSingleObject(start.ready, INFINITE);
-        error = start.error;
-      }
-      ::CloseHandle(start.ready);
-    }
-    if (error != ERROR_SUCCESS) {
-      StopKeeping();
-      return Fail(error);
-    }
+  const DWORD error = win32::StartHookThread(KeyHook, &keeper.hook);
+  if (error != ERROR_SUCCESS) {
+    StopKeeping();
+    return Fail(error);
   }
   ::AcquireSRWLockExclusive(&keeper_lock);
   keeper.window = window;
