@@ -10,6 +10,8 @@
 //                                 front (shown and enabled)
 //   window_driver answer TITLE    OK on the message box titled TITLE
 // Actions are posted, so a dialog they open does not hold this program.
+// A window still opening is waited for (up to 20 s): a loaded machine may
+// show the main window well before the sheet.
 // Exit code 0 when the action was sent, 1 when its window was not found,
 // 2 for a bad command line.
 #include <windows.h>
@@ -77,11 +79,9 @@ HWND PageControl(int id, HWND* page) {
 
 }  // namespace
 
-int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr || argc < 2) return 2;
+int Act(int argc, wchar_t** argv, bool last_try) {
   const std::wstring command = argv[1];
+  auto Fail = [last_try](const char* what) { return last_try ? ::Fail(what) : 1; };
   if (command == L"tab" && argc == 3) {
     HWND sheet = Sheet();
     if (sheet == nullptr) return Fail("no sheet");
@@ -130,4 +130,17 @@ int main() {
     return 0;
   }
   return 2;
+}
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr || argc < 2) return 2;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const bool last_try = GetTickCount() - start >= 20000;
+    const int result = Act(argc, argv, last_try);
+    if (result != 1 || last_try) return result;
+    Sleep(100);
+  }
 }
