@@ -251,8 +251,8 @@ bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
     ::ReleaseDC(notice_window, dc);
   }
   const WorkArea area = GetWorkArea();
-  const int width = std::min(size.cx + 2 * kNoticePadding, area.width - 2 * kNoticeMargin);
-  const int height = size.cy + 2 * kNoticePadding;
+  const int width = std::min(static_cast<int>(size.cx) + 2 * kNoticePadding, area.width - 2 * kNoticeMargin);
+  const int height = static_cast<int>(size.cy) + 2 * kNoticePadding;
   // Above the notification area, in the work area's far corner.
   const int left = area.left + area.width - width - kNoticeMargin;
   const int top = area.top + area.height - height - kNoticeMargin;
