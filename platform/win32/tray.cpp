@@ -23,7 +23,7 @@ constexpr size_t kNoticeChars = 200;
 constexpr size_t kSentTextChars = 1024;
 constexpr UINT kTakeLimitMs = 1000;
 constexpr int kNoticeMargin = 12;
-constexpr int kNoticePadding = 10;
+constexpr int kNoticePadding = 12;
 
 struct Icon {
   HWND owner = nullptr;
@@ -39,7 +39,7 @@ Icon& TheIcon() {
 }
 
 HWND notice_window = nullptr;
-std::u16string notice_text;
+std::u16string notice_text;  // as it is drawn
 
 UINT TaskbarCreatedMessage() {
   static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
@@ -188,6 +188,23 @@ bool MakeNoticeWindow() {
   return notice_window != nullptr;
 }
 
+// A character the notice's font cannot draw would show as an empty box: the
+// arrow becomes "->" then (the window's title keeps the text as it is).
+std::u16string Drawable(HDC dc, const std::u16string& text) {
+  std::u16string drawn;
+  for (char16_t c : text) {
+    WORD glyph = 0;
+    if (c == u'\u2192' && (::GetGlyphIndicesW(dc, reinterpret_cast<const wchar_t*>(&c), 1, &glyph,
+                                               GGI_MARK_NONEXISTING_GLYPHS) != 1 ||
+                           glyph == 0xFFFF)) {
+      drawn += u"->";
+    } else {
+      drawn += c;
+    }
+  }
+  return drawn;
+}
+
 std::u16string OneLine(const std::u16string& text, size_t limit) {
   std::u16string line;
   for (char16_t c : text) {
@@ -239,13 +256,15 @@ bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
       process != ::GetCurrentProcessId())
     return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   if (!MakeNoticeWindow()) return false;
-  notice_text = OneLine(text, kNoticeChars);
+  const std::u16string line = OneLine(text, kNoticeChars);
   // The title is the text: what a person's screen reader, and a test, find it by.
-  ::SetWindowTextW(notice_window, win32::W(notice_text));
+  ::SetWindowTextW(notice_window, win32::W(line));
+  notice_text = line;
   HDC dc = ::GetDC(notice_window);
   SIZE size = {200, 16};
   if (dc != nullptr) {
     HGDIOBJ old_font = ::SelectObject(dc, NoticeFont());
+    notice_text = Drawable(dc, line);
     ::GetTextExtentPoint32W(dc, win32::W(notice_text), static_cast<int>(notice_text.size()), &size);
     ::SelectObject(dc, old_font);
     ::ReleaseDC(notice_window, dc);
