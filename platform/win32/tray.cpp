@@ -181,10 +181,11 @@ bool MakeNoticeWindow() {
   window_class.lpszClassName = kNoticeClass;
   if (!::RegisterClassW(&window_class) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
   // Topmost and never active: a notice must not take a key from the program
-  // the person works in.
+  // the person works in. Owned by the icon's window, it gets no taskbar
+  // button of its own either.
   notice_window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNoticeClass, L"",
-                                    WS_POPUP | WS_BORDER, 0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr),
-                                    nullptr);
+                                    WS_POPUP | WS_BORDER, 0, 0, 0, 0, TheIcon().tray, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
   return notice_window != nullptr;
 }
 
