@@ -234,7 +234,11 @@ bool ShowTrayIcon(Window window, const std::u16string& tip, const std::vector<Tr
   icon.tip = OneLine(tip, 127);
   icon.menu = menu;
   // The window that hears the session end is made even when no icon can show.
-  if (!MakeTrayWindow(icon)) return false;
+  if (!MakeTrayWindow(icon)) {
+    // Wine without a display fails to make any window and says nothing.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
   if (gate.failed()) return false;
   return Place(icon);
 }
