@@ -14,7 +14,8 @@
 #    tray window on a display without one), and a real F6 typed into
 #    Notepad is read and dispatched: launch.log names it, and a notice
 #    "Pad key: single press → <Input Panel>" shows without taking the focus
-#    from Notepad;
+#    from Notepad; Pause in the icon's menu gives F6 back, Resume takes it
+#    again;
 #  - uninstalling while the listener runs ends it first, and leaves nothing:
 #    no programs, Start Menu entry, sign-in entry, settings or logs;
 #  - nothing was written under HKEY_LOCAL_MACHINE.
@@ -223,6 +224,45 @@ wait_for 30 eval '[[ -n $(xdotool search --name "$notice" 2>/dev/null) ]]' || fa
 wait_for 30 eval "! shown '$notice'" || fail "the notice stayed"
 echo "signed in: the listener listens and shows its icon, and a real F6 typed in Notepad is a single press of"
 echo "  \"Pad key\", with a notice of it that leaves the focus where it was"
+
+# ---- The icon's menu: Pause gives F6 back, Resume takes it again ---------------------
+# A click on the icon in Wine's tray window opens the menu; its items, from
+# the bottom: Quit, Pause (or Resume), Open Quadrakey.
+choose_from_icon_menu() {
+  local tray menu w
+  tray=$(window_named '^Wine System Tray$')
+  [[ -n $tray ]] || fail "no tray window to open the menu from"
+  # Notepad opened over it.
+  timeout 10 xdotool windowraise "$tray"
+  sleep 0.3
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$tray")"
+  timeout 10 xdotool mousemove $((X + 12)) $((Y + 32)) click 3
+  menu=
+  for _ in $(seq 100); do
+    for w in $(xdotool search --onlyvisible --name '^$' 2>/dev/null); do
+      eval "$(timeout 10 xdotool getwindowgeometry --shell "$w")"
+      [[ $WIDTH -lt 400 && $HEIGHT -gt 40 ]] && menu=$w
+    done
+    [[ -n $menu ]] && break
+    sleep 0.1
+  done
+  [[ -n $menu ]] || fail "a click on the icon opened no menu"
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$menu")"
+  timeout 10 xdotool mousemove $((X + 30)) $((Y + HEIGHT - $1)) click 1
+}
+choose_from_icon_menu 29
+wait_for 30 grep -q "Paused from the icon's menu" "$logs/listener.log" || fail "Pause in the icon's menu did nothing"
+rm -f "$logs/launch.log"
+timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
+xdotool keydown F6 sleep 0.1 keyup F6
+sleep 2
+[[ ! -e $logs/launch.log ]] || fail "a press of F6 while paused started the launcher"
+choose_from_icon_menu 29
+wait_for 30 grep -q "Resumed from the icon's menu" "$logs/listener.log" || fail "Resume in the icon's menu did nothing"
+timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
+xdotool keydown F6 sleep 0.1 keyup F6
+wait_for 30 grep -q '^Success' "$logs/launch.log" || fail "F6 dispatched nothing after Resume"
+echo "the icon's menu: Pause gives F6 back (a press reaches Notepad alone), Resume takes it again"
 
 # ---- An uninstall while tapdeck is open changes nothing -----------------------------
 # "_?=" keeps the uninstaller in place, so that its exit code is its own.

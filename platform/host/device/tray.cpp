@@ -116,7 +116,13 @@ void ForgetProcessTrayIcons() {
     remove.Bind(1, OwnPid());
     remove.StepQuietly();
   }
-  plat::SetLastError(saved);  // a device without the table has no icon
+  // Texts no one took any more; a window handle names its process above bit 20.
+  Stmt texts(db, "DELETE FROM window_texts WHERE (window >> 20) = ?");
+  if (texts.ok()) {
+    texts.Bind(1, OwnPid());
+    texts.StepQuietly();
+  }
+  plat::SetLastError(saved);  // a device without the tables has neither
 }
 
 bool TakeWindowText(int64_t id, std::u16string* text) {
