@@ -74,9 +74,21 @@ bool icon_shown = true;
 
 // The icon tells what the listener does now. Without a notification area
 // the listener goes on listening all the same.
-void ShowIcon(plat::Window window) {
+ListenerIcon shown_icon;  // what the icon shows now
+
+bool SameIcon(const ListenerIcon& a, const ListenerIcon& b) {
+  if (a.tip != b.tip || a.menu.size() != b.menu.size()) return false;
+  for (size_t i = 0; i < a.menu.size(); ++i)
+    if (a.menu[i].command != b.menu[i].command || a.menu[i].text != b.menu[i].text) return false;
+  return true;
+}
+
+void ShowIcon(plat::Window window, bool changed_only = false) {
   const ListenerIcon icon = DescribeListener(running_listener->Buttons(), running_listener->Paused());
+  // The retry timer asks every 2 seconds; the icon changes far less often.
+  if (changed_only && icon_shown && SameIcon(icon, shown_icon)) return;
   const bool shown = plat::ShowTrayIcon(window, icon.tip, icon.menu);
+  if (shown) shown_icon = icon;
   if (!shown && icon_shown) {
     LogFormat(u"No notification area to show the icon in (error %ld): the listener goes on listening without it\n",
               false, plat::GetLastError());
@@ -144,7 +156,7 @@ intptr_t ListenerWindowProc(plat::Window window, plat::WindowEvent event, uintpt
       if (first == KeyListener::kKeyPollTimer) running_listener->OnKeyPoll();
       if (first == KeyListener::kRetryTimer) {
         running_listener->RetryHeldKeys();
-        ShowIcon(window);
+        ShowIcon(window, true);
       }
       break;
     case plat::WindowEvent::kTrayCommand:
