@@ -20,7 +20,6 @@ constexpr UINT kWmIconCallback = WM_APP + 20;
 constexpr UINT kIconId = 1;
 constexpr UINT_PTR kNoticeTimer = 1;
 constexpr size_t kNoticeChars = 200;
-constexpr size_t kSentTextChars = 1024;
 constexpr UINT kTakeLimitMs = 1000;
 constexpr int kNoticeMargin = 12;
 constexpr int kNoticePadding = 12;
@@ -287,7 +286,7 @@ bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
 }
 
 bool SendWindowText(Window window, uintptr_t code, const std::u16string& text) {
-  if (text.size() > kSentTextChars) return win32::Fail(ERROR_INVALID_PARAMETER);
+  if (text.size() > win32::kSentTextChars) return win32::Fail(ERROR_INVALID_PARAMETER);
   HWND target = reinterpret_cast<HWND>(window);
   if (target == nullptr || !::IsWindow(target)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   COPYDATASTRUCT data = {};

@@ -23,7 +23,11 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARA
     case win32::kWmSessionEnd: event = plat::WindowEvent::kSessionEnd; break;
     case WM_COPYDATA: {
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-      if (proc == nullptr || data == nullptr || data->cbData % sizeof(char16_t) != 0) return FALSE;
+      // Any program of the session may send one: a text SendWindowText would
+      // refuse is not taken either.
+      if (proc == nullptr || data == nullptr || data->cbData % sizeof(char16_t) != 0 ||
+          data->cbData > win32::kSentTextChars * sizeof(char16_t) || (data->cbData != 0 && data->lpData == nullptr))
+        return FALSE;
       const std::u16string text(static_cast<const char16_t*>(data->lpData), data->cbData / sizeof(char16_t));
       proc(reinterpret_cast<plat::Window>(window), plat::WindowEvent::kAppText, data->dwData,
            reinterpret_cast<intptr_t>(&text));

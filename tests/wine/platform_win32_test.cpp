@@ -367,6 +367,13 @@ TEST_F(Win32PlatformTest, OnADisplayTheIconsWindowHandsOnTheSessionEndAndTextsAr
   EXPECT_EQ(icon_events, (std::vector<std::string>{"text 3 Pad: double press ? Notepad", "text 4 "}));
   EXPECT_FALSE(SendWindowText(window, 3, std::u16string(1025, u'x')));
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  // A program that sends more, or half a character, is not heard.
+  std::u16string flood(2000, u'x');
+  COPYDATASTRUCT data = {3, static_cast<DWORD>(flood.size() * 2), flood.data()};
+  EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(window), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  data.cbData = 3;
+  EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(window), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  EXPECT_EQ(icon_events.size(), 2u);
   EXPECT_FALSE(SendWindowText(0, 3, u"x"));
   EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
 
