@@ -213,6 +213,9 @@ TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedAndTakenOnceItIsFree) {
                       "  [Side (Side Key): held by another program, tried again]\n"),
             std::string::npos)
       << tray;
+  // Tried every 2 seconds; the icon changes only when what it shows does.
+  std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+  EXPECT_EQ(journal::OfKind(OfProcess(Journal(), listener), "trayicon").size(), 1u) << journal::Describe(Journal());
 
   // The other program ends: the listener, still running, takes the key at
   // its next try, and a press of it starts the launcher.
