@@ -117,6 +117,9 @@ intptr_t TapdeckMainWindowProc(plat::Window window, plat::WindowEvent event, uin
     case plat::WindowEvent::kTimer:
     case plat::WindowEvent::kAppMessage:
     case plat::WindowEvent::kKeyEvent:
+    case plat::WindowEvent::kTrayCommand:
+    case plat::WindowEvent::kAppText:
+    case plat::WindowEvent::kSessionEnd:
       return 0;
     case plat::WindowEvent::kHotKey: {
       // The caption is the hot key's id in decimal.

@@ -1,9 +1,11 @@
 #include "keylistener/key_listener.h"
 
 #include "keylistener/listener_control.h"
+#include "keylistener/listener_icon.h"
 #include "platform/ui.h"
 #include "shared/button_model.h"
 #include "shared/debuglog.h"
+#include "shared/press_notice.h"
 #include "shared/settings.h"
 #include "shared/text.h"
 #include "shared/user_buttons.h"
@@ -66,13 +68,79 @@ bool ReadHardwareKeys(std::vector<uint32_t>* keys, uint32_t* error) {
 KeyListener* running_listener = nullptr;
 // The listener ended because it was asked to, not because its list is empty.
 bool end_asked = false;
+// Whether the icon showed at its last try: a missing notification area is
+// logged once, not at every change.
+bool icon_shown = true;
+
+// The icon tells what the listener does now. Without a notification area
+// the listener goes on listening all the same.
+ListenerIcon shown_icon;  // what the icon shows now
+
+bool SameIcon(const ListenerIcon& a, const ListenerIcon& b) {
+  if (a.tip != b.tip || a.menu.size() != b.menu.size()) return false;
+  for (size_t i = 0; i < a.menu.size(); ++i)
+    if (a.menu[i].command != b.menu[i].command || a.menu[i].text != b.menu[i].text) return false;
+  return true;
+}
+
+void ShowIcon(plat::Window window, bool changed_only = false) {
+  const ListenerIcon icon = DescribeListener(running_listener->Buttons(), running_listener->Paused());
+  // The retry timer asks every 2 seconds; the icon changes far less often.
+  if (changed_only && icon_shown && SameIcon(icon, shown_icon)) return;
+  const bool shown = plat::ShowTrayIcon(window, icon.tip, icon.menu);
+  if (shown) shown_icon = icon;
+  if (!shown && icon_shown) {
+    LogFormat(u"No notification area to show the icon in (error %ld): the listener goes on listening without it\n",
+              false, plat::GetLastError());
+  } else if (shown && !icon_shown) {
+    LogText(u"The icon shows now.\n");
+  }
+  icon_shown = shown;
+}
 
 // Gives every key back and the window goes at once: a listener started from
 // now on finds none to tell, waits for this one to end and listens itself.
 void EndListening(plat::Window window) {
   running_listener->Release();
+  plat::RemoveTrayIcon(window);
   plat::DestroyMessageWindow(window);
   plat::PostQuit(0);
+}
+
+void OpenTapdeck() {
+  const std::u16string program = GetAppFolderPath(u"tapdeck.exe");
+  if (!plat::CreateProcess(program, u"")) {
+    LogFormat(u"Cannot start %s (error %ld)\n", false, program, plat::GetLastError());
+  }
+}
+
+void OnIconCommand(plat::Window window, uintptr_t command) {
+  switch (command) {
+    case kIconOpenTapdeck:
+      OpenTapdeck();
+      break;
+    case kIconPause:
+      if (running_listener->Paused()) {
+        LogText(u"Resumed from the icon's menu: the listener takes its keys again.\n");
+        if (running_listener->Load() == 0 && running_listener->ReadError() == 0) {
+          LogText(u"The list is empty; the listener ends.\n");
+          EndListening(window);
+          return;
+        }
+      } else {
+        running_listener->Pause();
+        LogText(u"Paused from the icon's menu: every key is given back until Resume.\n");
+      }
+      ShowIcon(window);
+      break;
+    case kIconQuit:
+      LogText(u"Quit from the icon's menu: the listener ends for this session (it starts again at sign-in).\n");
+      end_asked = true;
+      EndListening(window);
+      break;
+    default:
+      break;
+  }
 }
 
 intptr_t ListenerWindowProc(plat::Window window, plat::WindowEvent event, uintptr_t first, intptr_t second) {
@@ -86,13 +154,34 @@ intptr_t ListenerWindowProc(plat::Window window, plat::WindowEvent event, uintpt
       break;
     case plat::WindowEvent::kTimer:
       if (first == KeyListener::kKeyPollTimer) running_listener->OnKeyPoll();
-      if (first == KeyListener::kRetryTimer) running_listener->RetryHeldKeys();
+      if (first == KeyListener::kRetryTimer) {
+        running_listener->RetryHeldKeys();
+        ShowIcon(window, true);
+      }
+      break;
+    case plat::WindowEvent::kTrayCommand:
+      OnIconCommand(window, first);
+      break;
+    case plat::WindowEvent::kAppText:
+      if (first == kListenerNotice && second != 0 && !plat::ShowNotice(window, *reinterpret_cast<const std::u16string*>(second), kPressNoticeMs)) {
+        LogFormat(u"Cannot show a press notice (error %ld)\n", false, plat::GetLastError());
+      }
+      break;
+    case plat::WindowEvent::kSessionEnd:
+      // The system ends the program once this returns: the keys go back now.
+      LogText(u"The session ends: the listener gives its keys back.\n");
+      end_asked = true;
+      EndListening(window);
       break;
     case plat::WindowEvent::kAppMessage:
       if (first == kListenerReadList) {
+        // A change made in Quadrakey ends a pause: the person expects the
+        // button just set up to work at once.
         if (running_listener->Load() == 0 && running_listener->ReadError() == 0) {
           LogText(u"The list is empty; the listener ends.\n");
           EndListening(window);
+        } else {
+          ShowIcon(window);
         }
       } else if (first == kListenerEnd) {
         LogText(u"Asked to end.\n");
@@ -148,6 +237,20 @@ void KeyListener::Release() {
   plat::KillTimer(window_, kRetryTimer);
 }
 
+void KeyListener::Pause() {
+  if (watching_) plat::WatchKeys(window_, {});
+  watching_ = false;
+  for (size_t i = 0; i < buttons_.size(); ++i) {
+    plat::UnregisterHotKey(window_, static_cast<int>(i + 1));
+    buttons_[i].listening = false;
+    buttons_[i].held_elsewhere = false;
+  }
+  down_.clear();
+  plat::KillTimer(window_, kKeyPollTimer);
+  plat::KillTimer(window_, kRetryTimer);
+  paused_ = true;
+}
+
 void KeyListener::GiveBack() {
   // Every id asked for, held or refused: a refusal the device remembers is
   // forgotten with it.
@@ -168,6 +271,7 @@ size_t KeyListener::Load() {
     return buttons_.size();
   }
   GiveBack();
+  paused_ = false;
   const size_t hardware = hardware_keys.size();
   LogFormat(u"Reading the list (hardware buttons: %ld, user-defined buttons: %ld)\n", false,
             static_cast<uint32_t>(hardware), static_cast<uint32_t>(list.Count()));
@@ -355,8 +459,11 @@ int RunKeyListener() {
       } else if (count == 0) {
         LogText(u"The list is empty; the listener ends.\n");
       } else {
+        icon_shown = true;
+        ShowIcon(window);
         code = plat::RunMessageLoop();
       }
+      plat::RemoveTrayIcon(window);
       running_listener = nullptr;
     }
     plat::DestroyMessageWindow(window);  // when it is not gone already

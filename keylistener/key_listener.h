@@ -54,6 +54,11 @@ class KeyListener {
   // listened to from now on. The retry timer runs while any is held.
   void RetryHeldKeys();
 
+  // Gives every key back for a while, keeping the buttons to show; Load
+  // takes them again and ends the pause.
+  void Pause();
+  bool Paused() const { return paused_; }
+
   const std::vector<ListenedButton>& Buttons() const { return buttons_; }
   bool AnyKeyDown() const { return !down_.empty(); }
 
@@ -75,6 +80,7 @@ class KeyListener {
   bool watching_ = false;                // key events come dated
   std::set<uint32_t> down_;              // undated keys seen down and not yet up
   uint32_t read_error_ = 0;
+  bool paused_ = false;
 };
 
 // The program: one instance (a second start tells the first to read the list

@@ -34,6 +34,15 @@ bool TellKeyListenerListChanged() { return Tell(kListenerReadList); }
 
 bool StopKeyListener() { return Tell(kListenerEnd); }
 
+bool TellKeyListenerNotice(const std::u16string& text) {
+  const plat::Window listener = plat::FindMessageWindow(kKeyListenerClass);
+  if (listener == 0) {
+    plat::SetLastError(plat::kErrorInvalidWindowHandle);
+    return false;
+  }
+  return plat::SendWindowText(listener, kListenerNotice, text);
+}
+
 bool WriteKeyListenerSignIn() {
   const std::u16string program = GetAppFolderPath(kKeyListenerProgram);
   return plat::SetSignInStart(kKeyListenerSignInName, program);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Its hidden window's class: how other programs find the running listener.
 inline constexpr char16_t kKeyListenerClass[] = u"Velbrook_QuadrakeyKeyListener";
@@ -22,6 +23,8 @@ inline constexpr char16_t kKeyListenerSignInName[] = u"Quadrakey Key Listener";
 // What the listener's window takes (plat::PostWindowMessage codes).
 inline constexpr uintptr_t kListenerReadList = 1;  // the list changed: read it again
 inline constexpr uintptr_t kListenerEnd = 2;
+// What the listener's window takes as a text (plat::SendWindowText).
+inline constexpr uintptr_t kListenerNotice = 3;  // a press notice to show
 
 // True while a listener runs (its window exists).
 bool IsKeyListenerRunning();
@@ -34,6 +37,9 @@ bool StartKeyListener();
 bool TellKeyListenerListChanged();
 // Asks the running listener to end; false when none runs.
 bool StopKeyListener();
+// Has the running listener show a press notice; false with the last error
+// when none runs (1400) or it did not take it.
+bool TellKeyListenerNotice(const std::u16string& text);
 
 // The sign-in entry starts TapdeckH.exe of the application folder. Writing
 // replaces an earlier entry; removing one that is not there succeeds.

@@ -1,10 +1,14 @@
 #include "launcher/dispatch.h"
 
+#include "keylistener/listener_control.h"
 #include "platform/platform.h"
+#include "shared/button_model.h"
 #include "shared/debuglog.h"
+#include "shared/press_notice.h"
 #include "shared/settings.h"
 #include "shared/special_actions.h"
 #include "shared/text.h"
+#include "shared/user_buttons.h"
 
 namespace {
 
@@ -80,7 +84,37 @@ bool CloseReport(uint32_t button, int32_t press_count, bool hold, const char16_t
   return success;
 }
 
+// What the Settings page calls the button: a hardware button by its name,
+// a user-defined one by the name it was given.
+std::u16string ButtonShownName(uint32_t button) {
+  const ButtonTable table = ReadButtonTable();
+  const std::vector<const ButtonTableEntry*> hardware = table.Buttons();
+  if (button < hardware.size()) return hardware[button]->name;
+  UserButtonList list;
+  list.Load();
+  const size_t user = button - hardware.size();
+  if (user < list.Count()) return list.NameAt(user);
+  return u"Button " + DecimalText(static_cast<int64_t>(button) + 1);
+}
+
+// The listener shows it, after the press has done its work: a notice never
+// delays what the press does.
+void TellNotice(uint32_t button, int32_t press_count, bool hold) {
+  if (!PressNoticeWanted() || !IsKeyListenerRunning()) return;
+  const std::u16string text =
+      PressNoticeText(ButtonShownName(button), press_count, hold, GetShortcut(button, press_count, hold));
+  TellKeyListenerNotice(text);
+}
+
+bool DispatchSlot(uint32_t button, int32_t press_count, bool hold);
+
 }  // namespace
+
+bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
+  const bool done = DispatchSlot(button, press_count, hold);
+  TellNotice(button, press_count, hold);
+  return done;
+}
 
 bool CopyToBuffer(char16_t* buffer, size_t capacity, const std::u16string& text) {
   if (capacity == 0) return text.empty();
@@ -106,7 +140,9 @@ void ReportRegistryDamage(uint32_t error) {
   plat::MessageBox(text, &kCaption, plat::kMbOk | plat::kMbIconStop | plat::kMbTopmost);
 }
 
-bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
+namespace {
+
+bool DispatchSlot(uint32_t button, int32_t press_count, bool hold) {
   char16_t shortcut[kWorkingBufferChars];
   char16_t app[kWorkingBufferChars];
   const bool fits = CopyToBuffer(shortcut, kWorkingBufferChars, GetShortcut(button, press_count, hold));
@@ -150,3 +186,5 @@ bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
   }
   return CloseReport(button, press_count, hold, shortcut, app, success);
 }
+
+}  // namespace

@@ -59,7 +59,8 @@ namespace plat::faults {
   X(SignInEntry, "signin-entry")       /* SetSignInStart, RemoveSignInStart */ \
   X(KeyWatch, "key-watch")             /* WatchKeys */                          \
   X(KeyCapture, "key-capture")         /* CaptureKey */                         \
-  X(ProductFolder, "product-folder")   /* GetProductFolder */
+  X(ProductFolder, "product-folder")   /* GetProductFolder */              \
+  X(TrayIcon, "tray-icon")             /* ShowTrayIcon */
 
 enum class Op : uint8_t {
 #define QK_FAULT_ENUM(id, name) id,

@@ -69,6 +69,10 @@ uint32_t RegistryDamage();
 // an earlier version left under HKEY_LOCAL_MACHINE, which stays as it was;
 // a copy cut short is made again by the next program.
 enum class RegRoot { LocalMachine, ClassesRoot, Product };
+// Whether this is a Windows PC rather than the device: the one decision
+// behind RegRoot::Product, the product's folders and what a PC shows by
+// default.
+bool IsDesktopPc();
 // The product's settings key, below RegRoot::Product.
 inline constexpr char16_t kProductKey[] = u"Software\\Quadrakey";
 

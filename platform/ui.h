@@ -193,6 +193,12 @@ enum class WindowEvent {
   kAppMessage,  // first and second: as PostWindowMessage gave them
   kKeyEvent,    // a watched key moved (WatchKeys): first: its code, plus
                 // kKeyEventUp for a key up; second: the event's stamp
+  kTrayCommand, // an item of the window's icon menu was chosen (ShowTrayIcon):
+                // first: the item's command
+  kAppText,     // a text came (SendWindowText): first: its code, second: a
+                // const std::u16string* valid during the call
+  kSessionEnd,  // the user signs out (Windows PC): the program is about to be
+                // ended; give back what others need and return
 };
 constexpr uintptr_t kKeyEventUp = 0x100;
 // Called for the events above only; everything else gets the platform's
@@ -255,5 +261,39 @@ void KillTimer(Window window, uintptr_t id);
 // the fault table): the program then has only hot keys, which give no key
 // up and no time.
 bool WatchKeys(Window window, const std::vector<uint32_t>& keys);
+
+// ---- The notification-area icon and notices ------------------------------------
+// One line of an icon's menu. Command 0 is a line that cannot be chosen (it
+// shows greyed); command 0 with empty text a separator. Commands run from 1
+// to 0xFFFF.
+struct TrayMenuItem {
+  uintptr_t command = 0;
+  std::u16string text;
+};
+// Shows `window`'s icon in the notification area (on the device, in its
+// title bar), with `tip` as its tip (up to 127 characters; longer is cut) and
+// `menu` as what a click on it opens; a second call changes them. Choosing
+// an item sends the window kTrayCommand. On a Windows PC the icon comes
+// back when the taskbar is made again, and the window hears kSessionEnd
+// when the user signs out. `window` is a hidden window of this program.
+// False with the last error when there is no notification area to show it
+// in ("tray-icon" in the fault table); the window hears kSessionEnd all the
+// same, and a later call tries again.
+bool ShowTrayIcon(Window window, const std::u16string& tip, const std::vector<TrayMenuItem>& menu);
+// Takes the icon away; one that is not shown is no failure. It also goes
+// with its window and with its program.
+void RemoveTrayIcon(Window window);
+// Shows `text` (one line, up to 200 characters; longer is cut) for about
+// `ms` in a small notice near the notification area that never takes the
+// focus nor a key; a second notice replaces the first. Shown by `window`'s
+// program (a hidden window of this program), which must keep taking
+// messages meanwhile. False with the last error when it cannot be shown.
+bool ShowNotice(Window window, const std::u16string& text, uint32_t ms);
+// Hands `text` (up to 1024 characters) to a window of another program,
+// which gets it as kAppText with `code`; waits until it is taken, at most
+// about a second (a program that does not take messages is not waited
+// for). False with 1400 when there is no such window, 87 for a longer text,
+// 1460 when it did not take it in time.
+bool SendWindowText(Window window, uintptr_t code, const std::u16string& text);
 
 }  // namespace plat

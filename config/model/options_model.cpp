@@ -1,5 +1,6 @@
 #include "config/model/options_model.h"
 
+#include "shared/press_notice.h"
 #include "shared/settings.h"
 #include "shared/text.h"
 
@@ -12,13 +13,14 @@ void OptionsModel::Load() {
     const auto interval = static_cast<Interval>(i);
     Set(interval, ReadGlobalSetting(SettingOf(interval)));
   }
+  press_notice_ = PressNoticeWanted();
 }
 
 bool OptionsModel::Save() const {
   bool saved = true;
   for (int i = 0; i < kIntervalCount; ++i)
     saved = WriteSettingDword(SettingOf(static_cast<Interval>(i)).global_name, values_[i]) && saved;
-  return saved;
+  return SetPressNoticeWanted(press_notice_) && saved;
 }
 
 void OptionsModel::Set(Interval interval, uint32_t ms) { values_[interval] = ClampToRange(SettingOf(interval), ms); }

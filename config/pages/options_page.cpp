@@ -1,4 +1,5 @@
-// The "Options" page: the hold and double-press timings, written at Done.
+// The "Options" page: the hold and double-press timings and the notice of
+// each press, written at Done.
 #include <cstdint>
 
 #include "config/model/options_model.h"
@@ -38,8 +39,13 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) 
         plat::SetSliderRange(page, row.slider, static_cast<int>(setting.minimum), static_cast<int>(setting.maximum));
         Show(page, options, row);
       }
+      plat::SetChecked(page, IDC_PRESS_NOTICE, options.PressNotice());
       return 1;
     case plat::DialogEvent::kCommand:
+      if (message.control == IDC_PRESS_NOTICE && message.code == plat::kNotifyClicked) {
+        options.SetPressNotice(plat::IsChecked(page, IDC_PRESS_NOTICE));
+        return 0;
+      }
       if (message.code != plat::kNotifySliderMoved) return 0;
       for (const Row& row : kRows) {
         if (row.slider != message.control) continue;
@@ -52,6 +58,7 @@ intptr_t OptionsPageProc(plat::Window page, const plat::DialogMessage& message) 
       // written back at the end it showed at.
       for (const Row& row : kRows)
         options.Set(row.interval, static_cast<uint32_t>(plat::GetSliderPosition(page, row.slider)));
+      options.SetPressNotice(plat::IsChecked(page, IDC_PRESS_NOTICE));
       options.Save();
       return 0;
     case plat::DialogEvent::kKeyDown:

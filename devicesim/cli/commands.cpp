@@ -24,6 +24,7 @@ const std::vector<const Command*>& AllCommands() {
       &kButtonsCommand,
       &kRunCommand,
       &kUiCommand,
+      &kTrayCommand,
       &kServeCommand,
   };
   return table;

@@ -44,6 +44,7 @@ extern const Command kButtonsCommand;
 extern const Command kRunCommand;
 extern const Command kUiCommand;
 extern const Command kServeCommand;
+extern const Command kTrayCommand;
 
 // ---- Command-line parsing ---------------------------------------------------
 struct OptionSpec {

@@ -114,6 +114,14 @@ HKEY RootKey(plat::RegRoot root) {
 
 namespace plat {
 
+bool IsDesktopPc() {
+#ifdef _WIN32_WCE
+  return false;
+#else
+  return true;
+#endif
+}
+
 RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t access) {
   common::FaultGate gate(faults::Op::RegistryOpen);
   if (gate.failed()) return nullptr;

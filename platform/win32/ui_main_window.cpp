@@ -19,6 +19,20 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_TIMER: event = plat::WindowEvent::kTimer; break;
     case WM_APP: event = plat::WindowEvent::kAppMessage; break;
     case win32::kWmKeyEvent: event = plat::WindowEvent::kKeyEvent; break;
+    case win32::kWmTrayCommand: event = plat::WindowEvent::kTrayCommand; break;
+    case win32::kWmSessionEnd: event = plat::WindowEvent::kSessionEnd; break;
+    case WM_COPYDATA: {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+      // Any program of the session may send one: a text SendWindowText would
+      // refuse is not taken either.
+      if (proc == nullptr || data == nullptr || data->cbData % sizeof(char16_t) != 0 ||
+          data->cbData > win32::kSentTextChars * sizeof(char16_t) || (data->cbData != 0 && data->lpData == nullptr))
+        return FALSE;
+      const std::u16string text(static_cast<const char16_t*>(data->lpData), data->cbData / sizeof(char16_t));
+      proc(reinterpret_cast<plat::Window>(window), plat::WindowEvent::kAppText, data->dwData,
+           reinterpret_cast<intptr_t>(&text));
+      return TRUE;
+    }
     default: return ::DefWindowProcW(window, message, wparam, lparam);
   }
   if (proc == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);

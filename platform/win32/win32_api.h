@@ -70,6 +70,12 @@ constexpr UINT kWmKeyEvent = WM_APP + 1;
 uint64_t TicksOfEventTime(DWORD time, uint64_t now);
 // The message that carries a move of a key a dialog took (plat::CaptureKey).
 constexpr UINT kWmCapturedKey = WM_APP + 2;
+// What the icon's own window hands to the window that showed the icon:
+// a menu item chosen (wparam: its command), the session ending.
+constexpr UINT kWmTrayCommand = WM_APP + 3;
+constexpr UINT kWmSessionEnd = WM_APP + 4;
+// The longest text plat::SendWindowText hands over, in characters.
+constexpr size_t kSentTextChars = 1024;
 // Takes the press a launcher was started for out of its environment, so that
 // the programs it starts in turn get none; once, before the program runs.
 void TakeHandedPress();

@@ -26,6 +26,13 @@ std::string Describe(WindowEvent event, uintptr_t first, intptr_t second) {
     case WindowEvent::kKeyUp: return "up " + std::to_string(first);
     case WindowEvent::kDestroy: return "destroy";
     case WindowEvent::kKeyEvent: return "key " + std::to_string(first);
+    case WindowEvent::kTrayCommand: return "tray " + std::to_string(first);
+    case WindowEvent::kAppText: {
+      std::string text;
+      for (char16_t c : *reinterpret_cast<const std::u16string*>(second)) text += c < 0x80 ? static_cast<char>(c) : '?';
+      return "text " + std::to_string(first) + " " + text;
+    }
+    case WindowEvent::kSessionEnd: return "sessionend";
   }
   return "?";
 }

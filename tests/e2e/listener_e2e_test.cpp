@@ -207,6 +207,15 @@ TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedAndTakenOnceItIsFree) {
             std::string::npos)
       << state;
   EXPECT_NE(state.find("error 1409"), std::string::npos) << state;
+  // The icon says so, and that the key is tried again.
+  std::string tray = Sim({"tray"});
+  EXPECT_NE(tray.find("Quadrakey: listening to 0 keys, 1 held by another program\n"
+                      "  [Side (Side Key): held by another program, tried again]\n"),
+            std::string::npos)
+      << tray;
+  // Tried every 2 seconds; the icon changes only when what it shows does.
+  std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+  EXPECT_EQ(journal::OfKind(OfProcess(Journal(), listener), "trayicon").size(), 1u) << journal::Describe(Journal());
 
   // The other program ends: the listener, still running, takes the key at
   // its next try, and a press of it starts the launcher.
@@ -220,6 +229,139 @@ TEST_F(ListenerE2E, AKeyAnotherProgramHoldsIsReportedAndTakenOnceItIsFree) {
             std::string::npos)
       << DeviceFile("\\Program Files\\Quadrakey\\listener.log");
   EXPECT_TRUE(Runs(listener));
+  tray = Sim({"tray"});
+  EXPECT_NE(tray.find("Quadrakey: listening to 1 key\n  [Side (Side Key)]\n"), std::string::npos) << tray;
+}
+
+// ---- The icon and the notice ----------------------------------------------------
+
+const char kLog[] = "\\Program Files\\Quadrakey\\listener.log";
+
+// Waits for `done`, however slow the machine; the last look decides.
+template <typename Done>
+bool Eventually(Done done, int limit_ms = 10000) {
+  for (int waited = 0; waited < limit_ms; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(ListenerE2E, TheIconShowsTheKeysAndItsMenuPausesResumesAndQuits) {
+  // The sign-in entry stays after a Quit: the listener ends for this session only.
+  Sim({"shortcut", "\\Windows\\StartUp\\Quadrakey Key Listener.lnk", "\"\\Program Files\\Quadrakey\\TapdeckH.exe\""});
+  const int listener = StartListener();
+  const std::string held = "hot key: 0xC7 (Side Key) held by pid " + std::to_string(listener);
+  std::string tray = Sim({"tray"});
+  EXPECT_TRUE(Contains(tray, "TapdeckH.exe (pid " + std::to_string(listener) + "): Quadrakey: listening to 1 key\n"
+                             "  [Side (Side Key)]\n  ----\n  Open Quadrakey\n  Pause\n  Quit\n"))
+      << tray;
+
+  // Pause gives the key back: a press goes to the foreground window and no launcher starts.
+  Sim({"tray", "choose", "Pause"});
+  EXPECT_TRUE(Eventually([&] { return Contains(Sim({"tray"}), "Quadrakey: paused"); })) << Sim({"tray"});
+  EXPECT_TRUE(Contains(Sim({"tray"}), "  [Side (Side Key): paused]\n  ----\n  Open Quadrakey\n  Resume\n"));
+  EXPECT_FALSE(Contains(Sim({"state"}), held));
+  Sim({"journal", "--clear"});
+  Series("side-key", {50});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<Entry> events = Journal();
+  EXPECT_TRUE(journal::OfKind(events, "hotkey").empty()) << journal::Describe(events);
+  EXPECT_TRUE(journal::OfKind(events, "start").empty()) << journal::Describe(events);
+  EXPECT_TRUE(Contains(DeviceFile(kLog), "Paused from the icon's menu: every key is given back until Resume."));
+
+  // Resume takes it again, and a press starts the launcher once more.
+  Sim({"tray", "choose", "resume"});
+  EXPECT_TRUE(Eventually([&] { return Contains(Sim({"state"}), held); })) << Sim({"state"});
+  EXPECT_TRUE(Contains(Sim({"tray"}), "Quadrakey: listening to 1 key"));
+  Sim({"journal", "--clear"});
+  Series("side-key", {50});
+  EXPECT_TRUE(Eventually([&] { return !journal::OfKind(Journal(), "start").empty(); }));
+
+  // Quit ends the listener: the key is free, the icon gone, the sign-in entry kept.
+  Sim({"tray", "choose", "Quit"});
+  EXPECT_TRUE(Eventually([&] { return !Runs(listener); }));
+  EXPECT_FALSE(Contains(Sim({"state"}), held));
+  EXPECT_EQ(Sim({"tray"}), "");
+  EXPECT_TRUE(Contains(DeviceFile(kLog), "Quit from the icon's menu: the listener ends for this session"));
+  EXPECT_NE(DeviceFile("\\Windows\\StartUp\\Quadrakey Key Listener.lnk"), "<none>");
+  // An item that is only a line of text cannot be chosen.
+  const RunResult refused = RunProgram({Program("devicesim"), "tray", "choose", "Pause"}, folder_);
+  EXPECT_EQ(refused.status, 1) << refused.err;
+}
+
+TEST_F(ListenerE2E, OpenQuadrakeyFromTheIconStartsTapdeck) {
+  const int listener = StartListener();
+  Sim({"journal", "--clear"});
+  Sim({"tray", "choose", "Open Quadrakey"});
+  int64_t tapdeck = 0;
+  EXPECT_TRUE(Eventually([&] {
+    for (const Entry& start : journal::OfKind(Journal(), "start"))
+      if (start.pid == listener && start.Text("program") == "\\Program Files\\Quadrakey\\tapdeck.exe")
+        tapdeck = start.Int("child");
+    return tapdeck != 0;
+  })) << journal::Describe(Journal());
+  if (tapdeck > 0) started_.push_back(static_cast<int>(tapdeck));
+  EXPECT_TRUE(Runs(listener));
+}
+
+TEST_F(ListenerE2E, EachPressShowsANoticeOfWhatItDidWhenSwitchedOn) {
+  SetSettingDword("PressNotice", 1);
+  SetSetting("ButtonF2", "\\Windows\\Start Menu\\Notes.lnk");
+  StartListener();
+  Sim({"journal", "--clear"});
+  Series("side-key", {50});
+  EXPECT_TRUE(Eventually([&] { return !journal::OfKind(Journal(), "notice").empty(); }));
+  std::vector<Entry> notices = journal::OfKind(Journal(), "notice");
+  ASSERT_EQ(notices.size(), 1u) << journal::Describe(Journal());
+  EXPECT_EQ(notices[0].Text("text"), "Side: single press \u2192 <Page Up>");
+
+  Sim({"journal", "--clear"});
+  Series("side-key", {50, 80, 50});
+  EXPECT_TRUE(Eventually([&] { return !journal::OfKind(Journal(), "notice").empty(); }));
+  notices = journal::OfKind(Journal(), "notice");
+  ASSERT_EQ(notices.size(), 1u) << journal::Describe(Journal());
+  EXPECT_EQ(notices[0].Text("text"), "Side: double press \u2192 Notes");
+
+  // Nothing assigned is said as such.
+  SetSetting("ButtonFh", "");
+  Sim({"journal", "--clear"});
+  Series("side-key", {700});
+  EXPECT_TRUE(Eventually([&] { return !journal::OfKind(Journal(), "notice").empty(); }));
+  notices = journal::OfKind(Journal(), "notice");
+  ASSERT_EQ(notices.size(), 1u) << journal::Describe(Journal());
+  EXPECT_EQ(notices[0].Text("text"), "Side: press and hold \u2192 nothing assigned");
+}
+
+TEST_F(ListenerE2E, NoNoticeWhenSwitchedOffOrOnTheDeviceByDefault) {
+  StartListener();
+  for (int switched_off : {0, 1}) {
+    if (switched_off != 0) SetSettingDword("PressNotice", 0);
+    Sim({"journal", "--clear"});
+    Series("side-key", {50});
+    // The press went through: its launcher acted (Page Up) and ended.
+    EXPECT_TRUE(Eventually([&] {
+      return journal::OfKind(Journal(), "key").size() >= 2;  // Page Up, down and up
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(journal::OfKind(Journal(), "notice").empty()) << journal::Describe(Journal());
+  }
+}
+
+TEST_F(ListenerE2E, WithoutANotificationAreaTheListenerSaysSoAndListens) {
+  setenv("QUADRAKEY_FAULTS", "TapdeckH/tray-icon@1+:50", 1);
+  const int listener = StartListener();
+  unsetenv("QUADRAKEY_FAULTS");
+  EXPECT_EQ(Sim({"tray"}), "");
+  EXPECT_TRUE(Contains(DeviceFile(kLog),
+                       "No notification area to show the icon in (error 50): the listener goes on listening without it"))
+      << DeviceFile(kLog);
+  EXPECT_TRUE(Contains(Sim({"state"}), "hot key: 0xC7 (Side Key) held by pid " + std::to_string(listener)));
+  Sim({"journal", "--clear"});
+  Series("side-key", {50});
+  EXPECT_TRUE(Eventually([&] { return !journal::OfKind(Journal(), "start").empty(); }));
 }
 
 }  // namespace

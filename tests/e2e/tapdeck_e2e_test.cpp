@@ -132,6 +132,33 @@ TEST_F(TapdeckE2E, ButtonConfiguredOnThePagesDispatchesEveryKindOfPress) {
 
 // The launcher reads a slot while the page rewrites it: each dispatch must
 // open one of the two whole paths, never a mix or nothing.
+TEST_F(TapdeckE2E, TheOptionsPageSwitchesTheNoticeOfEachPress) {
+  // Done may end in a notice (the first one takes the Record button over).
+  const auto done = [&] {
+    if (Ui({"done"}).find("message box") != std::string::npos) Ui({"answer", "--quiet"});
+  };
+  // Off on the device until switched on; the check box shows what is stored.
+  StartTapdeck();
+  std::string page = Ui({"tab", "Options"});
+  EXPECT_NE(page.find("1042   check box  \"Show a notice of each press\"  unchecked"), std::string::npos) << page;
+  Ui({"click", "1042", "--quiet"});
+  done();
+  EXPECT_EQ(GetSetting("PressNotice"), "1");
+
+  StartTapdeck();
+  page = Ui({"tab", "Options"});
+  EXPECT_NE(page.find("1042   check box  \"Show a notice of each press\"  checked"), std::string::npos) << page;
+  Ui({"click", "1042", "--quiet"});
+  // Cancel keeps what was stored.
+  Ui({"cancel", "--quiet"});
+  EXPECT_EQ(GetSetting("PressNotice"), "1");
+  StartTapdeck();
+  Ui({"tab", "Options", "--quiet"});
+  Ui({"click", "1042", "--quiet"});
+  done();
+  EXPECT_EQ(GetSetting("PressNotice"), "0");
+}
+
 TEST_F(TapdeckE2E, PressWhileThePageChangesTheSlotSeesOldOrNewAssignment) {
   const std::string folder = "\\Windows\\Start Menu\\Programs\\";
   const std::string a = folder + std::string(120, 'a') + "\\Flip A.lnk";

@@ -10,8 +10,12 @@
 #    Buttons page from a real F6, a typed name and Return, and assigns its
 #    single press;
 #  - signing in again (a new Wine session runs the sign-in entries) starts
-#    the listener, and a real F6 typed into Notepad is read and dispatched:
-#    launch.log names it;
+#    the listener, whose icon shows in the notification area (Wine's own
+#    tray window on a display without one), and a real F6 typed into
+#    Notepad is read and dispatched: launch.log names it, and a notice
+#    "Pad key: single press → <Input Panel>" shows without taking the focus
+#    from Notepad; Pause in the icon's menu gives F6 back, Resume takes it
+#    again;
 #  - uninstalling while the listener runs ends it first, and leaves nothing:
 #    no programs, Start Menu entry, sign-in entry, settings or logs;
 #  - nothing was written under HKEY_LOCAL_MACHINE.
@@ -199,14 +203,66 @@ rm -f "$logs/listener.log" "$logs/launch.log"
 wait_for 60 grep -q '  0: key 117 "Pad key" as button 0: listening' "$logs/listener.log" ||
   fail "the sign-in entry did not start a listener that listens to F6"
 [[ $(listener_pids | wc -l) -eq 1 ]] || fail "$(listener_pids | wc -l) listeners run after signing in"
+# Without a notification area of the display's own, Wine shows its icons in
+# a tray window of its own.
+wait_for 30 shown '^Wine System Tray$' || fail "the listener shows no icon"
+! grep -q 'No notification area' "$logs/listener.log" || fail "the listener found no notification area"
 q notepad >/dev/null &
 wait_for 60 shown 'Notepad' || fail "Notepad did not open"
-timeout 10 xdotool windowfocus --sync "$(window_named 'Notepad')" 2>/dev/null
+notepad=$(window_named 'Notepad')
+timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
 xdotool keydown F6 sleep 0.1 keyup F6
 wait_for 30 grep -q '^Success' "$logs/launch.log" || fail "a real F6 in Notepad dispatched nothing"
 [[ $(head -n2 "$logs/launch.log") == $'Launch button 0, press 1, hold 0\n  shortcut: <Input Panel>' ]] ||
   fail "launch.log names another press"
-echo "signed in: the listener listens, and a real F6 typed in Notepad is a single press of \"Pad key\""
+notice='^Pad key: single press → <Input Panel>$'
+# Made with the text, shown for a few seconds: a loaded machine may look
+# only once it has gone again, when the window keeps its text.
+wait_for 30 eval '[[ -n $(xdotool search --name "$notice" 2>/dev/null) ]]' || fail "no notice of the press showed"
+[[ $(xdotool getwindowfocus 2>/dev/null) == "$notepad" ]] || fail "the notice took the focus from Notepad"
+# It goes by itself.
+wait_for 30 eval "! shown '$notice'" || fail "the notice stayed"
+echo "signed in: the listener listens and shows its icon, and a real F6 typed in Notepad is a single press of"
+echo "  \"Pad key\", with a notice of it that leaves the focus where it was"
+
+# ---- The icon's menu: Pause gives F6 back, Resume takes it again ---------------------
+# A click on the icon in Wine's tray window opens the menu; its items, from
+# the bottom: Quit, Pause (or Resume), Open Quadrakey.
+choose_from_icon_menu() {
+  local tray menu w
+  tray=$(window_named '^Wine System Tray$')
+  [[ -n $tray ]] || fail "no tray window to open the menu from"
+  # Notepad opened over it.
+  timeout 10 xdotool windowraise "$tray"
+  sleep 0.3
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$tray")"
+  timeout 10 xdotool mousemove $((X + 12)) $((Y + 32)) click 3
+  menu=
+  for _ in $(seq 100); do
+    for w in $(xdotool search --onlyvisible --name '^$' 2>/dev/null); do
+      eval "$(timeout 10 xdotool getwindowgeometry --shell "$w")"
+      [[ $WIDTH -lt 400 && $HEIGHT -gt 40 ]] && menu=$w
+    done
+    [[ -n $menu ]] && break
+    sleep 0.1
+  done
+  [[ -n $menu ]] || fail "a click on the icon opened no menu"
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$menu")"
+  timeout 10 xdotool mousemove $((X + 30)) $((Y + HEIGHT - $1)) click 1
+}
+choose_from_icon_menu 29
+wait_for 30 grep -q "Paused from the icon's menu" "$logs/listener.log" || fail "Pause in the icon's menu did nothing"
+rm -f "$logs/launch.log"
+timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
+xdotool keydown F6 sleep 0.1 keyup F6
+sleep 2
+[[ ! -e $logs/launch.log ]] || fail "a press of F6 while paused started the launcher"
+choose_from_icon_menu 29
+wait_for 30 grep -q "Resumed from the icon's menu" "$logs/listener.log" || fail "Resume in the icon's menu did nothing"
+timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
+xdotool keydown F6 sleep 0.1 keyup F6
+wait_for 30 grep -q '^Success' "$logs/launch.log" || fail "F6 dispatched nothing after Resume"
+echo "the icon's menu: Pause gives F6 back (a press reaches Notepad alone), Resume takes it again"
 
 # ---- An uninstall while tapdeck is open changes nothing -----------------------------
 # "_?=" keeps the uninstaller in place, so that its exit code is its own.

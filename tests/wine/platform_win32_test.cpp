@@ -304,6 +304,99 @@ TEST_F(Win32PlatformTest, DesktopQueriesAnswerSensibly) {
 }
 
 
+std::vector<std::string> icon_events;
+
+intptr_t HearIcon(Window, WindowEvent event, uintptr_t first, intptr_t second) {
+  if (event == WindowEvent::kSessionEnd) icon_events.push_back("session end");
+  if (event == WindowEvent::kTrayCommand) icon_events.push_back("command " + std::to_string(first));
+  if (event == WindowEvent::kAppText) {
+    std::string text;
+    for (char16_t c : *reinterpret_cast<const std::u16string*>(second)) text += c < 0x80 ? static_cast<char>(c) : '?';
+    icon_events.push_back("text " + std::to_string(first) + " " + text);
+  }
+  return 0;
+}
+
+void PumpFor(DWORD ms) {
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < ms) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    ::Sleep(10);
+  }
+}
+
+// Without a display Wine can make no window at all: no icon, with a reason,
+// which the listener logs before it goes on listening.
+TEST_F(Win32PlatformTest, WithoutANotificationAreaTheIconFailsWithAReason) {
+  const Window window = CreateMessageWindow(u"QkIconNoDisplay", HearIcon);
+  if (window == 0) GTEST_SKIP() << "this Wine has a display";
+  if (ShowTrayIcon(window, u"Quadrakey: listening to 1 key", {{3, u"Quit"}})) {
+    RemoveTrayIcon(window);
+    GTEST_SKIP() << "this Wine has a notification area";
+  }
+  EXPECT_NE(GetLastError(), 0u);
+  RemoveTrayIcon(window);
+  DestroyMessageWindow(window);
+}
+
+// The icon's own window is a top-level one: it hears the session end (and
+// a new taskbar), which a hidden message window never would, and hands the
+// end on, whether or not a notification area showed the icon.
+TEST_F(Win32PlatformTest, OnADisplayTheIconsWindowHandsOnTheSessionEndAndTextsArriveWhole) {
+  icon_events.clear();
+  const Window window = CreateMessageWindow(u"QkIconOwner", HearIcon);
+  ASSERT_NE(window, 0u);
+  const bool shown = ShowTrayIcon(window, u"Quadrakey: listening to 1 key", {{0, u"Pad (F6)"}, {0, u""}, {3, u"Quit"}});
+  if (!shown) {
+    EXPECT_NE(GetLastError(), 0u);
+  }
+  HWND icon = ::FindWindowW(L"Velbrook_QuadrakeyTrayIcon", nullptr);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(::SendMessageW(icon, WM_QUERYENDSESSION, 0, 0), TRUE);
+  ::SendMessageW(icon, WM_ENDSESSION, TRUE, 0);
+  ::SendMessageW(icon, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_EQ(icon_events, std::vector<std::string>{"session end"});
+  // A command past the menu's range is refused; the window is not another program's.
+  EXPECT_FALSE(ShowTrayIcon(window, u"x", {{0x10000, u"Too far"}}));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+
+  icon_events.clear();
+  EXPECT_TRUE(SendWindowText(window, 3, u"Pad: double press \u2192 Notepad"));
+  EXPECT_TRUE(SendWindowText(window, 4, u""));
+  EXPECT_EQ(icon_events, (std::vector<std::string>{"text 3 Pad: double press ? Notepad", "text 4 "}));
+  EXPECT_FALSE(SendWindowText(window, 3, std::u16string(1025, u'x')));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  // A program that sends more, or half a character, is not heard.
+  std::u16string flood(2000, u'x');
+  COPYDATASTRUCT data = {3, static_cast<DWORD>(flood.size() * 2), flood.data()};
+  EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(window), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  data.cbData = 3;
+  EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(window), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  EXPECT_EQ(icon_events.size(), 2u);
+  EXPECT_FALSE(SendWindowText(0, 3, u"x"));
+  EXPECT_EQ(GetLastError(), kErrorInvalidWindowHandle);
+
+  // The notice: its title is the line, it never becomes active, and it goes.
+  HWND before = ::GetForegroundWindow();
+  ASSERT_TRUE(ShowNotice(window, u"Pad: single press \u2192 Notepad", 300));
+  HWND notice = ::FindWindowW(L"Velbrook_QuadrakeyNotice", L"Pad: single press \u2192 Notepad");
+  ASSERT_NE(notice, nullptr);
+  EXPECT_TRUE(::IsWindowVisible(notice));
+  EXPECT_EQ(::GetForegroundWindow(), before);
+  EXPECT_NE(::GetWindowLongW(notice, GWL_EXSTYLE) & WS_EX_NOACTIVATE, 0);
+  // A second notice replaces the first: one window, the new line.
+  ASSERT_TRUE(ShowNotice(window, u"Pad: press and hold \u2192 nothing assigned", 300));
+  EXPECT_EQ(::FindWindowW(L"Velbrook_QuadrakeyNotice", L"Pad: single press \u2192 Notepad"), nullptr);
+  EXPECT_EQ(::FindWindowW(L"Velbrook_QuadrakeyNotice", nullptr), notice);
+  for (int waited = 0; waited < 5000 && ::IsWindowVisible(notice); waited += 100) PumpFor(100);
+  EXPECT_FALSE(::IsWindowVisible(notice));
+
+  RemoveTrayIcon(window);
+  EXPECT_EQ(::FindWindowW(L"Velbrook_QuadrakeyTrayIcon", nullptr), nullptr);
+  EXPECT_TRUE(DestroyMessageWindow(window));
+}
+
 // The keyboard waits for a low-level hook's answer (under Wine up to 2 s an
 // event). The watcher's own thread starts a launcher for each press, which
 // takes a while; were the hook on that thread, every key of the session, and

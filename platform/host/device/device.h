@@ -267,6 +267,26 @@ bool KeyCaptors(std::vector<KeyCaptor>* captors);
 // `timeout_ms` passed first.
 bool WaitForInputIdle(int64_t pid, int timeout_ms);
 
+// ---- Notification icons ----------------------------------------------------------
+// An icon a running program shows (plat::ShowTrayIcon), with its menu.
+struct TrayItem {
+  uintptr_t command = 0;  // 0: a line that cannot be chosen
+  std::u16string text;
+};
+struct TrayIcon {
+  plat::Window window = 0;
+  int64_t pid = 0;
+  std::string program;  // its file name
+  std::u16string tip;
+  std::vector<TrayItem> menu;
+};
+// The icons of running programs, oldest first; those of ended programs are dropped.
+bool TrayIcons(std::vector<TrayIcon>* icons);
+// Chooses an item of the icon's menu as a person's click does: the window
+// hears kTrayCommand; journalled ("traychoice"). False with 1400 when its
+// program takes no messages any more.
+bool ChooseTrayItem(const TrayIcon& icon, uintptr_t command);
+
 // ---- Journal --------------------------------------------------------------
 // Events and their fields: key {vk, up, flags}; hotkey {vk, window, owner,
 // id}; keymessage {vk, window, owner, up}; keytaken {vk, window, owner,
@@ -275,7 +295,8 @@ bool WaitForInputIdle(int64_t pid, int timeout_ms);
 // start that succeeded); open {file, ok, error}; message {text,
 // caption, flags}; beep {type}; sip {request, shown}; foreground {window};
 // display {orientation: the requested one in degrees, -1 for an invalid
-// value; ok}. Journalling never changes the caller's last error.
+// value; ok}; trayicon {window, tip, menu: the items' texts; or removed};
+// traychoice {window, command}; notice {text, ms}. Journalling never changes the caller's last error.
 struct JournalEntry {
   int64_t id;
   int64_t t_ms;        // wall clock, milliseconds since the epoch

@@ -149,6 +149,8 @@ constexpr uint32_t kWmTimer = 0x0113;
 constexpr uint32_t kWmHotKey = 0x0312;
 constexpr uint32_t kWmApp = 0x8000;
 constexpr uint32_t kWmKeyEvent = kWmApp + 1;  // plat::WindowEvent::kKeyEvent
+constexpr uint32_t kWmTrayCommand = kWmApp + 2;  // plat::WindowEvent::kTrayCommand
+constexpr uint32_t kWmCopyData = 0x004A;  // plat::WindowEvent::kAppText: second is the text's row
 
 struct PostedMessage {
   plat::Window window;
@@ -184,6 +186,11 @@ int64_t WindowProcess(plat::Window window);
 // windows and hot keys. A killed program's are found dead and dropped later.
 void ForgetProcessWindows();
 void ForgetProcessHotKeys();
+void ForgetProcessTrayIcons();
+
+// ---- Icons and texts (tray.cpp) -------------------------------------------------
+// Takes the text a SendWindowText left under `id` (it is then gone).
+bool TakeWindowText(int64_t id, std::u16string* text);
 
 // ---- Device state (also used by the shell) --------------------------------
 // A state value, `default_value` when it was never set; false with the last

@@ -169,6 +169,8 @@ plat::WindowEvent EventOf(uint32_t message, bool* known) {
     case kWmHotKey: return plat::WindowEvent::kHotKey;
     case kWmApp: return plat::WindowEvent::kAppMessage;
     case kWmKeyEvent: return plat::WindowEvent::kKeyEvent;
+    case kWmTrayCommand: return plat::WindowEvent::kTrayCommand;
+    case kWmCopyData: return plat::WindowEvent::kAppText;
   }
   *known = false;
   return plat::WindowEvent::kDestroy;
@@ -183,7 +185,14 @@ void Dispatch(const PostedMessage& message) {
   }
   bool known = false;
   const plat::WindowEvent event = EventOf(message.message, &known);
-  if (known && hidden->second.proc != nullptr) hidden->second.proc(message.window, event, message.first, message.second);
+  if (!known || hidden->second.proc == nullptr) return;
+  if (event == plat::WindowEvent::kAppText) {
+    std::u16string text;
+    if (TakeWindowText(static_cast<int64_t>(message.second), &text))
+      hidden->second.proc(message.window, event, message.first, reinterpret_cast<intptr_t>(&text));
+    return;
+  }
+  hidden->second.proc(message.window, event, message.first, message.second);
 }
 
 int FireDueTimers() {
@@ -446,6 +455,7 @@ bool DestroyMessageWindow(Window window) {
   Stmt remove(db, "DELETE FROM hidden_windows WHERE window = ?");
   remove.Bind(1, static_cast<int64_t>(window));
   if (!remove.ok() || remove.Step() != SQLITE_DONE) return false;
+  RemoveTrayIcon(window);
   // Posts already on their way reach the port and find no window.
   const WindowProc proc = loop.windows[window].proc;
   loop.windows.erase(window);

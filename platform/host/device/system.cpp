@@ -70,6 +70,9 @@ int MessageBox(const std::u16string& text, const std::u16string* caption, uint32
 
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }
 
+// The emulated device is a Pocket PC.
+bool IsDesktopPc() { return false; }
+
 Version GetVersion() { return {4, 20, 1081, 3, u""}; }
 
 }  // namespace plat
@@ -93,6 +96,7 @@ void ExitProcess(int code) {
   device::internal::AbandonTransaction();
   device::internal::ForgetProcessHotKeys();
   device::internal::ForgetProcessWindows();
+  device::internal::ForgetProcessTrayIcons();
   device::FoldLogIfDue();  // after the program's last writes
   if (exit_handler != nullptr) exit_handler(code);
   std::exit(code);
