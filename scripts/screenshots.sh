@@ -209,8 +209,8 @@ shoot() {
     driver select 1012 0
   fi
 
-  # The double press of button 1 set to "<Rotate Screen>" (line 3).
-  driver select 1015 3
+  # The double press of button 1 set to "<Rotate Screen>".
+  driver select 1015 "<Rotate Screen>"
   [[ -n $(await_window "Rotate Screen") ]] || { echo "no rotation choice" >&2; exit 1; }
   shot rotation
   driver cancel "Rotate Screen"

@@ -185,11 +185,11 @@ wait_for 30 eval "! shown '^Add Button Intercept$'" || fail "Return did not acce
    $(reg_value 'HKCU\Software\Quadrakey\Hotkeys' H0) == 0x75 ]] || fail "the key was not added as \"Pad key\", F6"
 drive tab 0
 drive select 1012 'Pad key'
-drive select 1013 '<Input Panel>'
+drive select 1013 '<Do Nothing>'
 drive done
 wait_for 30 eval "! shown '^Quadrakey$'" || fail "Done did not close tapdeck"
-[[ $(reg_value 'HKCU\Software\Quadrakey' ButtonA) == '<Input Panel>' ]] || fail "the single press was not stored"
-echo "tapdeck: a real F6 added as \"Pad key\", its single press <Input Panel>"
+[[ $(reg_value 'HKCU\Software\Quadrakey' ButtonA) == '<Do Nothing>' ]] || fail "the single press was not stored"
+echo "tapdeck: a real F6 added as \"Pad key\", its single press <Do Nothing>"
 
 # ---- Signing in again, and a press ----------------------------------------------------
 # Signing out ends every program; a new session runs the sign-in entries.
@@ -204,7 +204,7 @@ wait_for 60 shown 'Notepad' || fail "Notepad did not open"
 timeout 10 xdotool windowfocus --sync "$(window_named 'Notepad')" 2>/dev/null
 xdotool keydown F6 sleep 0.1 keyup F6
 wait_for 30 grep -q '^Success' "$logs/launch.log" || fail "a real F6 in Notepad dispatched nothing"
-[[ $(head -n2 "$logs/launch.log") == $'Launch button 0, press 1, hold 0\n  shortcut: <Input Panel>' ]] ||
+[[ $(head -n2 "$logs/launch.log") == $'Launch button 0, press 1, hold 0\n  shortcut: <Do Nothing>' ]] ||
   fail "launch.log names another press"
 echo "signed in: the listener listens, and a real F6 typed in Notepad is a single press of \"Pad key\""
 

@@ -52,6 +52,9 @@ int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u1
 
 namespace plat {
 
+// The host emulates the device.
+bool OnPc() { return false; }
+
 void Sleep(uint32_t ms) {
   timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   timespec remaining{};
