@@ -284,7 +284,7 @@ class Runner {
     const std::string log_before = LogBytes();
     EXPECT_EQ(RunTapdeck(), 0) << Where() << ": exit code of the second start";
     // On a PC the first copy's sheet comes in front of its hidden main
-    // window (the Wine test tapdeck_second_start_xvfb names it).
+    // window (the Wine test tapdeck_window_xvfb names it).
     const plat::Window front = plat::GetForegroundWindow();
     EXPECT_NE(front, plat::GetDesktopWindow()) << Where() << ": nothing came to the front";
     if (!plat::OnPc()) {

@@ -6,7 +6,8 @@
 #    window behind it is never shown;
 #  - the program list holds the shortcuts of both Start Menus, the user's
 #    own and the one of all users, and a shortcut at the same place in both
-#    once;
+#    once; the actions a PC leaves out are not offered, but a stored one
+#    keeps its line and stays stored;
 #  - a second start, with the sheet minimised, brings the sheet back and to
 #    the front, and ends.
 # Usage: tapdeck_window_xvfb.sh RUNNER PREFIX TAPDECK WINDOW_DRIVER
@@ -90,6 +91,13 @@ printf 'x' >"$own_menu/Own Tool.lnk"
 printf 'x' >"$all_menu/Common Tool.lnk"
 printf 'x' >"$own_menu/Quadrakey test/In Both.lnk"
 printf 'x' >"$all_menu/Quadrakey test/In Both.lnk"
+# One added key, its single press "<Power Off>" from an earlier version.
+reg=$(mktemp --suffix=.reg)
+printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Quadrakey]\r\n"ButtonA"="<Power Off>"\r\n\r\n' >"$reg"
+printf '[HKEY_CURRENT_USER\\Software\\Quadrakey\\Hotkeys]\r\n"B0"="Pad key"\r\n"H0"=dword:00000075\r\n' >>"$reg"
+WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 "$wine" regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1
+rm -f "$reg"
+[[ $(q reg query 'HKCU\Software\Quadrakey' /v ButtonA) == *'<Power Off>'* ]] || fail "cannot store the settings"
 
 "$runner" --prefix "$prefix" --timeout 120 "$tapdeck" </dev/null >/dev/null 2>&1 &
 first=$!
@@ -124,8 +132,12 @@ lines=$(drive lines 1013)
 grep -qx 'Own Tool' <<<"$lines" || fail "the user's own Start Menu is not listed: $lines"
 grep -qx 'Common Tool' <<<"$lines" || fail "the Start Menu of all users is not listed: $lines"
 (($(grep -cx 'In Both' <<<"$lines") == 1)) || fail "a shortcut in both Start Menus is not listed once: $lines"
-! grep -qx '<Power Off>' <<<"$lines" || fail "a PC lists <Power Off>"
-echo "the program list: both Start Menus, a shortcut in both once; no <Power Off>"
+grep -qx '<Power Off>' <<<"$lines" || fail "the stored <Power Off> lost its line: $lines"
+hold_lines=$(drive lines 1014)
+grep -qx 'Own Tool' <<<"$hold_lines" || fail "the press and hold lists no programs: $hold_lines"
+! grep -qx -e '<Power Off>' -e '<Input Panel>' <<<"$hold_lines" || fail "a PC offers an action it leaves out: $hold_lines"
+grep -qx '<Today>' <<<"$hold_lines" || fail "a PC does not offer <Today>: $hold_lines"
+echo "the program list: both Start Menus, a shortcut in both once; <Power Off> only where stored"
 
 # ---- A second start -------------------------------------------------------------------
 drive minimise
@@ -141,4 +153,5 @@ echo "a second start brings the minimised sheet back, in front, and ends"
 drive cancel Quadrakey
 wait_for 30 eval "! shown '^Quadrakey\$'" || fail "Cancel did not close tapdeck"
 wait "$first" || fail "tapdeck ended with exit code $?"
+[[ $(q reg query 'HKCU\Software\Quadrakey' /v ButtonA) == *'<Power Off>'* ]] || fail "the stored <Power Off> was not kept"
 echo "PASS"
