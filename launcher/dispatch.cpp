@@ -159,6 +159,21 @@ bool DispatchSlot(uint32_t button, int32_t press_count, bool hold) {
   // Anything but a special action is a path.
   const int index = FindSpecialAction(shortcut);
   const SpecialActionRow* action = index >= 0 ? &kSpecialActions[index] : nullptr;
+  const PcUse pc_use = action != nullptr && plat::OnPc() ? action->pc : PcUse::kAsOnDevice;
+  if (pc_use == PcUse::kLeftOut) {
+    // Kept as stored, but nothing a PC has: the person hears why, once a press.
+    const bool reported = CloseReport(button, press_count, hold, shortcut, app, success);
+    LogFormat(u"\n  %s does nothing on a PC\n", false, GetSpecialActionName(index));
+    plat::MessageBox(LeftOutOnPcText(GetSpecialActionName(index)), &kCaption,
+                     plat::kMbOk | plat::kMbIconExclamation | plat::kMbTopmost);
+    return reported;
+  }
+  if (pc_use == PcUse::kKeyChord) {
+    plat::KeybdEvent(action->pc_with, 0, plat::kKeyEventSilent, 0);
+    KeyPress(action->pc_key);
+    plat::KeybdEvent(action->pc_with, 0, plat::kKeyEventKeyUp | plat::kKeyEventSilent, 0);
+    return CloseReport(button, press_count, hold, shortcut, app, success);
+  }
   switch (action != nullptr ? action->effect : ActionEffect::kOpenAssignment) {
     case ActionEffect::kShowToday:
       success = ShowToday();

@@ -35,9 +35,9 @@ namespace plat::person {
   X(Tab, "tab", kTitle, kNone, "bring the page set's page TITLE to the front")            \
   X(Done, "done", kNone, kNone, "the Done button of the page set or the dialog in front") \
   X(Cancel, "cancel", kNone, kNone,                                                       \
-    "leave the page set or dialog in front without Done (with nothing open: close the "   \
-    "program's main window)")                                                             \
-  X(Answer, "answer", kNone, kNone, "press OK on the message box in front")               \
+    "leave the page set or dialog in front without Done, or press No on a message box "   \
+    "with Yes and No (with nothing open: close the program's main window)")               \
+  X(Answer, "answer", kNone, kNone, "press OK (or Yes) on the message box in front")      \
   X(ChooseFile, "file", kPath, kNone, "choose the device file PATH in the file-open dialog") \
   X(CancelFile, "cancel-file", kNone, kNone, "cancel the file-open dialog")
 

@@ -69,10 +69,11 @@ uint32_t RegistryDamage();
 // an earlier version left under HKEY_LOCAL_MACHINE, which stays as it was;
 // a copy cut short is made again by the next program.
 enum class RegRoot { LocalMachine, ClassesRoot, Product };
-// Whether this is a Windows PC rather than the device: the one decision
-// behind RegRoot::Product, the product's folders and what a PC shows by
-// default.
-bool IsDesktopPc();
+// Whether the programs run on a Windows PC (the desktop build) rather than on
+// the device (the device's own build and the host's emulated device). The
+// one decision behind RegRoot::Product, the product's folders, the sheet
+// as an ordinary window and what the special actions do; it never fails.
+bool OnPc();
 // The product's settings key, below RegRoot::Product.
 inline constexpr char16_t kProductKey[] = u"Software\\Quadrakey";
 
@@ -146,6 +147,11 @@ void CloseTextFile(TextFile file);
 bool CreateShortcut(const std::u16string& path, const std::u16string& target);
 // Full path of the Start Menu's programs folder.
 bool GetProgramsFolder(std::u16string* path);
+// The programs folders of every Start Menu a person sees, own first: the
+// device's one; on a Windows PC the user's own and the one of all users
+// (a folder that cannot be found is left out). False with the last error
+// when there is none.
+bool GetProgramsFolders(std::vector<std::u16string>* paths);
 
 // Where the product's own files are, where the platform itself knows it.
 enum class ProductFolder {
@@ -262,13 +268,21 @@ bool RegisterHotKey(Window window, int id, uint32_t modifiers, uint32_t virtual_
 bool UnregisterHotKey(Window window, int id);
 Window GetDesktopWindow();
 Window GetForegroundWindow();
+// Brings the window to the front; on Win32 its last active popup (a dialog it
+// owns) instead, restored when minimised.
 bool SetForegroundWindow(Window window);
 
 constexpr uint32_t kMbOk = 0x0;
+// Yes and No: the box answers kIdYes or kIdNo.
+constexpr uint32_t kMbYesNo = 0x4;
+constexpr uint32_t kMbButtonsMask = 0xF;
 constexpr uint32_t kMbIconStop = 0x10;
+constexpr uint32_t kMbIconQuestion = 0x20;
 constexpr uint32_t kMbIconExclamation = 0x30;
 constexpr uint32_t kMbTopmost = 0x40000;
 constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
 // Owner-less message box. A null caption is the platform's default caption.
 // 0, with the last error set, when it cannot be shown (fault "message-box").
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags);

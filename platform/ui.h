@@ -214,8 +214,10 @@ WorkArea GetWorkArea();
 // and the shell's extra dialog controls ("SIPPREF").
 void InitControls(uint32_t classes);
 
-// Registers the class (redraw on resize, white background, no icon, cursor
-// or menu) and makes a visible top-level window of it with no owner. 0 with
+// Registers the class (redraw on resize, white background, the program's
+// icon, no cursor or menu) and makes a top-level window of it with no owner:
+// visible on the device, hidden on a PC (plat::OnPc()), where it only owns
+// the program's dialogs. 0 with
 // the last error when it cannot (on the host build also when the window
 // cannot be registered on the device, where no one could reach it).
 Window CreateMainWindow(const std::u16string& class_name, const std::u16string& title,

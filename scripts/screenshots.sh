@@ -3,9 +3,11 @@
 # win32 build, under Wine on virtual screens of 240x320 and 480x640: each of
 # the five tabs, the assignment page with "<Record>" chosen (its notice
 # shown), the rotation choice, the reboot notice, and at 480x640 the Add
-# Button Intercept dialog once a real key (F6, from xdotool) was detected
-# and the Tune Button Timing dialog once a person pressed the Volume Up
-# button (real keys again) five times each way.
+# Button Intercept dialog once a real key (F6, from xdotool) was detected,
+# Remove's question, and the Tune Button Timing dialog once a person
+# pressed the Volume Up button (real keys again) five times each way. On
+# the win32 build tapdeck is a PC's window: in the middle of the screen,
+# and filling a screen smaller than its pages.
 #
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]   (default: docs)
 # Needs the win32 build's tools (scripts/setup-machine.sh installs them),
@@ -179,6 +181,13 @@ shoot() {
     shot intercept
     driver cancel "Add Button Intercept"
     await_gone "Add Button Intercept"
+    # Remove asks first; No keeps the button.
+    driver select 1012 "Volume Up"
+    driver click 1026
+    sleep 1
+    shot remove
+    driver no Quadrakey
+    sleep 0.5
   fi
   driver tab 0
   if [[ $size == 480x640 ]]; then
@@ -209,8 +218,8 @@ shoot() {
     driver select 1012 0
   fi
 
-  # The double press of button 1 set to "<Rotate Screen>" (line 3).
-  driver select 1015 3
+  # The double press of button 1 set to "<Rotate Screen>".
+  driver select 1015 "<Rotate Screen>"
   [[ -n $(await_window "Rotate Screen") ]] || { echo "no rotation choice" >&2; exit 1; }
   shot rotation
   driver cancel "Rotate Screen"

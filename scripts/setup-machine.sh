@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine64
-  xvfb xdotool libxtst-dev imagemagick fonts-wine fonts-liberation
+  xvfb xdotool x11-utils libxtst-dev imagemagick fonts-wine fonts-liberation
   nsis
   chromium
 )

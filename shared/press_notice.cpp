@@ -56,6 +56,6 @@ std::u16string PressNoticeText(const std::u16string& button_name, int32_t press_
   return button + u": " + PressKindText(press_count, hold) + u" \u2192 " + shown;
 }
 
-bool PressNoticeWanted() { return ReadSettingDword(kPressNoticeValue, plat::IsDesktopPc() ? 1 : 0) != 0; }
+bool PressNoticeWanted() { return ReadSettingDword(kPressNoticeValue, plat::OnPc() ? 1 : 0) != 0; }
 
 bool SetPressNoticeWanted(bool wanted) { return WriteSettingDword(kPressNoticeValue, wanted ? 1 : 0); }

@@ -39,3 +39,13 @@ const SpecialActionRow* FindKeyAction(int key) {
   }
   return nullptr;
 }
+
+bool IsActionOffered(int index, bool on_pc) {
+  if (index < 0 || index >= kSpecialActionCount) return false;
+  return !(on_pc && kSpecialActions[index].pc == PcUse::kLeftOut);
+}
+
+std::u16string LeftOutOnPcText(const std::u16string& name) {
+  return u"This key press is assigned \"" + name +
+         u"\", which does nothing on a PC. Please run Quadrakey and make another assignment for this key press.";
+}

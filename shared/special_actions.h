@@ -38,11 +38,23 @@ enum class ActionEffect {
   kNothing,
 };
 
+// What the action does on a Windows PC (plat::OnPc()), where some of the
+// device's meanings have no place.
+enum class PcUse : uint8_t {
+  kAsOnDevice,  // the row's effect, which a PC has too
+  kKeyChord,    // `pc_key` goes down and up while `pc_with` is held
+  kLeftOut,     // nothing a PC has: its lists do not offer it; a stored one
+                // keeps, shows, and its press only says so
+};
+
 struct SpecialActionRow {
   SpecialAction action;
   const char16_t* name;
   ActionEffect effect;
   uint8_t key;  // the virtual key of kKeyPress and kKeyDownOnly
+  PcUse pc = PcUse::kAsOnDevice;
+  uint8_t pc_key = 0;
+  uint8_t pc_with = 0;
 };
 
 // The program "<Rotate Screen>" starts from the application folder.
@@ -50,9 +62,13 @@ inline constexpr char16_t kRotationProgram[] = u"Turnscreen.exe";
 
 // The one table, in index order.
 inline constexpr SpecialActionRow kSpecialActions[] = {
+    // Offered only where the button table has a Record command, which a PC
+    // has not: the table decides, on a PC as on the device.
     {SpecialAction::kRecord, u"<Record>", ActionEffect::kOpenAssignment, 0},
-    {SpecialAction::kToday, u"<Today>", ActionEffect::kShowToday, 0},
-    {SpecialAction::kInputPanel, u"<Input Panel>", ActionEffect::kToggleInputPanel, 0},
+    // The PC's Today is its desktop: Windows+D shows it (and, again, hides it).
+    {SpecialAction::kToday, u"<Today>", ActionEffect::kShowToday, 0, PcUse::kKeyChord, 'D', 91},
+    // A PC has a keyboard; Windows' own touch keyboard has no key of its own.
+    {SpecialAction::kInputPanel, u"<Input Panel>", ActionEffect::kToggleInputPanel, 0, PcUse::kLeftOut},
     {SpecialAction::kStartMenu, u"<Start Menu>", ActionEffect::kKeyPress, 91},  // left Windows key
     {SpecialAction::kRotateScreen, u"<Rotate Screen>", ActionEffect::kStartRotation, 0},
     {SpecialAction::kScrollUp, u"<Scroll Up>", ActionEffect::kKeyPress, 38},
@@ -62,7 +78,9 @@ inline constexpr SpecialActionRow kSpecialActions[] = {
     {SpecialAction::kOkEnter, u"<OK/Enter>", ActionEffect::kKeyPress, 13},
     {SpecialAction::kEscCancel, u"<ESC/Cancel>", ActionEffect::kKeyPress, 27},
     {SpecialAction::kOpenFile, u"<Open File>", ActionEffect::kOpenAssignment, 0},
-    {SpecialAction::kPowerOff, u"<Power Off>", ActionEffect::kKeyDownOnly, 223},  // the off key
+    // The off key; a PC turned off at a key press would lose its open work,
+    // and it has a power button and a Start Menu of its own for it.
+    {SpecialAction::kPowerOff, u"<Power Off>", ActionEffect::kKeyDownOnly, 223, PcUse::kLeftOut},
     {SpecialAction::kDoNothing, u"<Do Nothing>", ActionEffect::kNothing, 0},
 };
 
@@ -88,6 +106,12 @@ inline const std::u16string& GetSpecialActionName(SpecialAction action) {
 int FindSpecialAction(const std::u16string& text);
 // The action whose effect is a key event of `key`; nullptr when none is.
 const SpecialActionRow* FindKeyAction(int key);
+
+// Whether the assignment lists offer action `index` (`on_pc`: on a Windows
+// PC, which leaves some out); false for no action.
+bool IsActionOffered(int index, bool on_pc);
+// What a press of an action a PC leaves out shows there.
+std::u16string LeftOutOnPcText(const std::u16string& name);
 
 // What the launcher shows when a press's assignment cannot be opened: a
 // file no longer there, a path longer than it can hold.

@@ -95,6 +95,13 @@ std::u16string AddButtonsModel::ReadNotice() const {
          u"), so it shows shorter than it is and nothing can be removed from it. Start Quadrakey again in a moment.";
 }
 
+std::u16string AddButtonsModel::RemoveQuestion(int line) const {
+  if (list_.ReadError() != 0 || line < 0 || static_cast<size_t>(line) >= list_.Count()) return {};
+  return u"Remove the button \"" + list_.NameAt(static_cast<size_t>(line)) +
+         u"\"? Its four presses are forgotten, and its key starts nothing. This happens at once: Cancel does "
+         u"not bring the button back.";
+}
+
 AddButtonsModel::Removed AddButtonsModel::Remove(int line) {
   // The line is the one shown: a list read short would remove another.
   if (list_.ReadError() != 0) return Removed::kUnread;

@@ -48,6 +48,11 @@ class AddButtonsModel {
   bool CanAdd() const;
   std::u16string FullNotice() const;
 
+  // What Remove asks before it removes the entry of line `line` (from the
+  // last Lines()): the button goes with what its presses do, and the list
+  // is stored at once, which the sheet's Cancel does not undo. Empty when
+  // there is no such line or nothing may be removed (Remove says why).
+  std::u16string RemoveQuestion(int line) const;
   // Removes the entry of line `line` (from the last Lines()).
   enum class Removed { kRemoved, kNoLine, kUnread, kFailed };
   Removed Remove(int line);

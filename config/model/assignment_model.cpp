@@ -142,16 +142,21 @@ ComboContent AssignmentModel::FillCombo(PressRow row) {
   const PressSlot slot = SlotOf(row);
 
   const bool offer_record = slot.press_count == 1 && !slot.hold && buttons_.GetRecordCommand() != nullptr;
+  LogFormat(u"loadShortcutCombo(combo, %ld, %ld, %ld):\n", false, current_, slot.press_count, slot.hold);
+  const std::u16string assignment = GetShortcut(button, slot.press_count, slot.hold);
+  const int stored_action = FindSpecialAction(assignment);
+  const bool on_pc = plat::OnPc();
   content.lines.reserve(kSpecialActionCount + GetCatalogueCount() + 1);
   for (int action = 0; action < kSpecialActionCount; ++action) {
     if (action == kRecordAction && !offer_record) continue;
+    // An action a PC leaves out keeps its line where it is stored, so that
+    // the press shows, and keeps, what it has.
+    if (!IsActionOffered(action, on_pc) && action != stored_action) continue;
     content.lines.push_back({&GetSpecialActionName(action), SpecialActionItemCode(action)});
   }
   for (size_t i = 0; i < GetCatalogueCount(); ++i)
     content.lines.push_back({&GetCatalogueEntry(i).DisplayName(), CatalogueItemCode(i)});
 
-  LogFormat(u"loadShortcutCombo(combo, %ld, %ld, %ld):\n", false, current_, slot.press_count, slot.hold);
-  const std::u16string assignment = GetShortcut(button, slot.press_count, slot.hold);
   const std::u16string display_name = GetDisplayName(assignment);
   const int line = FindLine(content, display_name);
   if (IsAssignmentText(assignment) && line >= 0) {

@@ -52,18 +52,38 @@ void BuildCatalogue(plat::Window /*owner*/) {
   std::vector<CatalogueEntry>& catalogue = Catalogue();
   catalogue.clear();
 
-  std::u16string folder;
-  if (!plat::GetProgramsFolder(&folder) || folder.empty()) return;
-  // A path the device's buffer cannot hold is no folder at all, rather than
-  // a cut-off one that names some other folder.
-  if (folder.size() >= kFolderPathCapacity) return;
+  std::vector<std::u16string> folders;
+  if (!plat::GetProgramsFolders(&folders)) return;
+  // The same shortcut in two Start Menus (by its place below the menu) is
+  // one entry: the first menu's, as the Start Menu itself shows one.
+  std::vector<std::u16string> places;
+  std::vector<std::u16string> menus;
+  for (std::u16string folder : folders) {
+    // A path the device's buffer cannot hold is no folder at all, rather
+    // than a cut-off one that names some other folder.
+    if (folder.empty() || folder.size() >= kFolderPathCapacity) continue;
+    size_t end = folder.size();
+    if (folder[end - 1] == u'\\' || folder[end - 1] == u'/') --end;
+    const size_t cut = end == 0 ? std::u16string::npos : folder.find_last_of(u"\\/", end - 1);
+    folder.resize(cut == std::u16string::npos ? end : cut);
+    bool listed = false;
+    for (const std::u16string& menu : menus) listed = listed || plat::CompareNoCase(menu, folder) == 0;
+    if (listed) continue;
+    menus.push_back(folder);
 
-  size_t end = folder.size();
-  if (folder[end - 1] == u'\\' || folder[end - 1] == u'/') --end;
-  const size_t cut = end == 0 ? std::u16string::npos : folder.find_last_of(u"\\/", end - 1);
-  folder.resize(cut == std::u16string::npos ? end : cut);
-
-  ListFolder(folder, 0, catalogue);
+    std::vector<CatalogueEntry> found;
+    ListFolder(folder, 0, found);
+    const size_t known = places.size();
+    for (CatalogueEntry& entry : found) {
+      std::u16string place = entry.Path().substr(folder.size());
+      MakeLower(place);
+      bool twice = false;
+      for (size_t i = 0; i < known && !twice; ++i) twice = places[i] == place;
+      if (twice) continue;
+      places.push_back(std::move(place));
+      catalogue.push_back(std::move(entry));
+    }
+  }
   SortByCompare(catalogue);
 }
 

@@ -27,9 +27,11 @@ class CatalogueEntry : public SortableItem {
   std::u16string path_;
 };
 
-// Refills the catalogue from the parent of the Start Menu's programs folder
-// (so the Start Menu's own items count too), sorted by display name. Entries
-// with equal names are all kept, in no fixed order. `owner` is the window
+// Refills the catalogue from the parent of each Start Menu's programs folder
+// (so the Start Menu's own items count too; on a PC the user's and all
+// users' menus), sorted by display name. Entries with equal names are all
+// kept, in no fixed order, but a shortcut at the same place in two menus
+// is listed once, from the user's own. `owner` is the window
 // that owns the folder query.
 void BuildCatalogue(plat::Window owner = 0);
 

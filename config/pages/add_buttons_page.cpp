@@ -109,7 +109,15 @@ intptr_t AddButtonsPageProc(plat::Window page, const plat::DialogMessage& messag
       } else if (message.control == IDC_ADD_BUTTON && message.code == plat::kNotifyClicked) {
         OnAdd(page, *model);
       } else if (message.control == IDC_REMOVE_BUTTON && message.code == plat::kNotifyClicked) {
-        switch (model->Remove(plat::GetSelectedLine(page, IDC_BUTTON_LIST))) {
+        const int line = plat::GetSelectedLine(page, IDC_BUTTON_LIST);
+        // Stored at once, for the listener and the other programs: the
+        // person agrees first.
+        const std::u16string question = model->RemoveQuestion(line);
+        const std::u16string caption = AddButtonsModel::kCaption;
+        if (!question.empty() &&
+            plat::MessageBoxOwned(page, question, &caption, plat::kMbYesNo | plat::kMbIconQuestion) != plat::kIdYes)
+          return 0;
+        switch (model->Remove(line)) {
           case AddButtonsModel::Removed::kNoLine:
             break;
           case AddButtonsModel::Removed::kUnread:

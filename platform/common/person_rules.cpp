@@ -164,6 +164,8 @@ Verdict Cancel(PersonView& view) {
       // Closing the program's window is all that is left to do.
       return view.HasMainWindow() ? Allow() : Refuse(u"nothing is open on the screen");
     case ScreenKind::kMessageBox:
+      // Cancelling a question is its No.
+      if (view.FrontOpen() && view.MessageBoxHasNo()) return Allow();
       return Refuse(u"a message box is in front: answer it (it has only OK)");
     case ScreenKind::kPageSet:
       return view.FrontOpen() ? Allow() : Refuse(u"the page set is not open yet");

@@ -52,6 +52,8 @@ class PersonView {
   virtual bool HasDoneButton() = 0;
   // With nothing in front, whether a main window is left to close.
   virtual bool HasMainWindow() = 0;
+  // The message box in front has a No button (kMbYesNo).
+  virtual bool MessageBoxHasNo() = 0;
   // False when the page or dialog in front has no control `id`.
   virtual bool FindControl(int id, ControlFacts* facts) = 0;
   // The first line of list or combo box `id` whose whole text is `text` in

@@ -160,6 +160,19 @@ bool GetProgramsFolder(std::u16string* path) {
   return true;
 }
 
+bool GetProgramsFolders(std::vector<std::u16string>* paths) {
+  if (paths == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  paths->clear();
+  std::u16string own;
+  if (GetProgramsFolder(&own)) paths->push_back(own);
+  // Installers put most shortcuts in the Start Menu of all users.
+  wchar_t common[MAX_PATH + 1] = {};
+  if (win32::kOnPc && SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS | CSIDL_FLAG_DONT_VERIFY, nullptr,
+                                            SHGFP_TYPE_CURRENT, common)))
+    paths->push_back(win32::U(common));
+  return paths->empty() ? Fail(ERROR_PATH_NOT_FOUND) : true;
+}
+
 bool GetProductFolder(ProductFolder which, std::u16string* folder) {
   common::FaultGate gate(faults::Op::ProductFolder);
   if (gate.failed()) return false;

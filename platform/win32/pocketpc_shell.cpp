@@ -177,13 +177,38 @@ SIZE ContentExtent(HWND dialog, const std::vector<HWND>& buttons) {
   return extent;
 }
 
+// A PC's dialog: as large as what it shows (within the work area; more
+// scrolls), in the middle of its owner.
+void FitOnPc(HWND dialog, const std::vector<HWND>& buttons) {
+  RECT area;
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const SIZE extent = ContentExtent(dialog, buttons);
+  RECT frame, client;
+  ::GetWindowRect(dialog, &frame);
+  ::GetClientRect(dialog, &client);
+  const LONG width = std::min(frame.right - frame.left + std::max<LONG>(0, extent.cx - client.right),
+                              area.right - area.left);
+  const LONG height = std::min(frame.bottom - frame.top + std::max<LONG>(0, extent.cy - client.bottom),
+                               area.bottom - area.top);
+  RECT around = area;
+  HWND owner = ::GetWindow(dialog, GW_OWNER);
+  if (owner != nullptr && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
+  LONG left = around.left + (around.right - around.left - width) / 2;
+  LONG top = around.top + (around.bottom - around.top - height) / 2;
+  left = std::max(area.left, std::min(left, area.right - width));
+  top = std::max(area.top, std::min(top, area.bottom - height));
+  ::SetWindowPos(dialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  win32::ui::FitContent(dialog, extent, buttons);
+}
+
 }  // namespace
 
 bool InitDialog(HWND dialog, DWORD flags) {
   if (!::IsWindow(dialog)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   // A page lives in its sheet, which is the full-screen shell dialog.
   if (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD) return true;
-  const bool full_screen = (flags & (kFullScreen | kFullScreenNoMenuBar)) != 0;
+  // A PC's dialogs are ordinary windows, not the device's full screen.
+  const bool full_screen = !win32::kOnPc && (flags & (kFullScreen | kFullScreenNoMenuBar)) != 0;
   if (full_screen) {
     RECT area;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
@@ -191,8 +216,11 @@ bool InitDialog(HWND dialog, DWORD flags) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
   // A dialog with a button of id 1 (a property sheet's OK) has its Done,
-  // and lays itself out.
-  if (::GetDlgItem(dialog, IDOK) != nullptr) return true;
+  // and lays itself out (a PC's sheet sizes itself to its pages).
+  if (::GetDlgItem(dialog, IDOK) != nullptr) {
+    if (win32::kOnPc && ::FindWindowExW(dialog, nullptr, WC_TABCONTROLW, nullptr) == nullptr) FitOnPc(dialog, {});
+    return true;
+  }
   std::vector<HWND> buttons;
   if (flags & kDoneButton) {
     HWND ok = AddButton(dialog, IDOK, L"OK", BS_DEFPUSHBUTTON);
@@ -203,7 +231,8 @@ bool InitDialog(HWND dialog, DWORD flags) {
   // The desktop's dialog units are wider than the device's: on a screen of
   // the device's size, what the template shows scrolls under the buttons.
   if (full_screen) win32::ui::FitContent(dialog, ContentExtent(dialog, buttons), buttons);
-  if (!buttons.empty()) PlaceDoneButtons(dialog, buttons[0], buttons[1], !full_screen);
+  if (win32::kOnPc) FitOnPc(dialog, buttons);
+  if (!buttons.empty()) PlaceDoneButtons(dialog, buttons[0], buttons[1], !full_screen && !win32::kOnPc);
   return true;
 }
 

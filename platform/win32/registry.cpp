@@ -86,6 +86,8 @@ void TakeOverMachineSettings() {
   if (mutex != nullptr) ::CloseHandle(mutex);
   ::RegCloseKey(machine);
 }
+#else
+void TakeOverMachineSettings() {}  // the device's settings stay where they are
 #endif
 
 }  // namespace
@@ -101,26 +103,17 @@ HKEY RootKey(plat::RegRoot root) {
     case plat::RegRoot::Product:
       break;
   }
-#ifdef _WIN32_WCE
-  return HKEY_LOCAL_MACHINE;
-#else
+  if (!kOnPc) return HKEY_LOCAL_MACHINE;
   static const bool settled = (TakeOverMachineSettings(), true);
   (void)settled;
   return HKEY_CURRENT_USER;
-#endif
 }
 
 }  // namespace win32
 
 namespace plat {
 
-bool IsDesktopPc() {
-#ifdef _WIN32_WCE
-  return false;
-#else
-  return true;
-#endif
-}
+bool OnPc() { return win32::kOnPc; }
 
 RegKey RegOpenKey(RegRoot root, const std::u16string& path, uint32_t access) {
   common::FaultGate gate(faults::Op::RegistryOpen);

@@ -146,4 +146,20 @@ INT_PTR CALLBACK PageThunk(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 
 HINSTANCE ProgramInstance() { return ::GetModuleHandleW(nullptr); }
 
+HICON ProgramIcon(bool small) {
+  const HINSTANCE instance = ProgramInstance();
+  LPWSTR first = nullptr;
+  ::EnumResourceNamesW(
+      instance, RT_GROUP_ICON,
+      [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+        *reinterpret_cast<LPWSTR*>(found) = name;
+        return FALSE;
+      },
+      reinterpret_cast<LONG_PTR>(&first));
+  // A named (not numbered) icon's name lives only during the enumeration.
+  if (first == nullptr || !IS_INTRESOURCE(first)) return nullptr;
+  const int size = ::GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
+  return static_cast<HICON>(::LoadImageW(instance, first, IMAGE_ICON, size, size, LR_DEFAULTCOLOR | LR_SHARED));
+}
+
 }  // namespace win32::ui

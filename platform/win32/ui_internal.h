@@ -110,6 +110,9 @@ constexpr wchar_t kDialogDataProp[] = L"Quadrakey.DialogData";
 
 // The module whose resources hold the dialog templates.
 HINSTANCE ProgramInstance();
+// The program's own icon (its first icon resource) at the system's large or
+// small size; null when it has none.
+HICON ProgramIcon(bool small);
 
 // ---- Message boxes within the screen (message_box_fit.cpp) --------------------------
 // MessageBoxW; a box the system makes wider than the work area is laid out

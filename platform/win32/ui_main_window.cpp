@@ -46,6 +46,7 @@ bool RegisterWindowClass(const std::u16string& class_name, UINT style, HBRUSH ba
   window_class.lpfnWndProc = MainWindowThunk;
   window_class.hInstance = win32::ui::ProgramInstance();
   window_class.hbrBackground = background;
+  window_class.hIcon = win32::ui::ProgramIcon(false);
   window_class.lpszClassName = win32::W(class_name);
   return ::RegisterClassW(&window_class) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
@@ -86,12 +87,17 @@ Window CreateMainWindow(const std::u16string& class_name, const std::u16string& 
   const HINSTANCE instance = win32::ui::ProgramInstance();
   if (!RegisterWindowClass(class_name, CS_HREDRAW | CS_VREDRAW, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH))))
     return 0;
-  HWND window = ::CreateWindowExW(0, win32::W(class_name), win32::W(title), WS_VISIBLE, area.left, area.top,
+  // On a PC the main window only owns the program's dialogs, which are the
+  // windows a person sees there: shown, it is an empty window behind them.
+  const DWORD style = win32::kOnPc ? 0 : WS_VISIBLE;
+  HWND window = ::CreateWindowExW(0, win32::W(class_name), win32::W(title), style, area.left, area.top,
                                   area.width, area.height, nullptr, nullptr, instance,
                                   reinterpret_cast<void*>(proc));
   if (window == nullptr) return 0;
-  ::ShowWindow(window, SW_SHOWNORMAL);
-  ::UpdateWindow(window);
+  if (!win32::kOnPc) {
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    ::UpdateWindow(window);
+  }
   return reinterpret_cast<Window>(window);
 }
 

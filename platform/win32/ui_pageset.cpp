@@ -70,7 +70,8 @@ SIZE PageExtent(HWND page) {
 
 // The sheet sizes its pages by its own font, which is smaller than the
 // pages' fonts: its tab control and buttons are placed here instead, the
-// tab control taking all the full-screen sheet leaves, and a page larger
+// tab control taking all the sheet leaves (the device's full screen, or a
+// PC's window sized to the pages), and a page larger
 // than that (on a screen of the device's size) scrolls.
 void LayOut(HWND sheet, int count) {
   HWND tab = PropSheet_GetTabControl(sheet);
@@ -117,10 +118,68 @@ void LayOut(HWND sheet, int count) {
   }
 }
 
+// On a PC the sheet is an ordinary window: minimisable, with its icon and
+// a button of its own on the taskbar (its owner, the main window, is hidden).
+void MakeOrdinaryWindow(HWND sheet) {
+  ::SetWindowLongW(sheet, GWL_STYLE, ::GetWindowLongW(sheet, GWL_STYLE) | WS_SYSMENU | WS_MINIMIZEBOX);
+  ::SetWindowLongW(sheet, GWL_EXSTYLE, ::GetWindowLongW(sheet, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+  if (HICON large = win32::ui::ProgramIcon(false)) ::SendMessageW(sheet, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
+  if (HICON small = win32::ui::ProgramIcon(true)) ::SendMessageW(sheet, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  ::SetWindowPos(sheet, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+// Sizes a PC's sheet to its largest page, its tabs in one row, and puts it
+// in the middle of the work area; a screen smaller than that gets the
+// whole work area, and LayOut scrolls the pages.
+void SizeToPages(HWND sheet, int count) {
+  HWND tab = PropSheet_GetTabControl(sheet);
+  HWND ok = ::GetDlgItem(sheet, IDOK);
+  if (tab == nullptr || ok == nullptr) return;
+  SIZE pages = {0, 0};
+  for (int i = 0; i < count; ++i) {
+    HWND page = PropSheet_IndexToHwnd(sheet, i);
+    if (page == nullptr) continue;
+    const SIZE extent = PageExtent(page);
+    pages.cx = std::max(pages.cx, extent.cx);
+    pages.cy = std::max(pages.cy, extent.cy);
+  }
+  RECT area;
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int area_width = area.right - area.left, area_height = area.bottom - area.top;
+
+  const RECT tab_box = win32::ui::PlaceIn(tab, sheet);
+  const RECT button_box = win32::ui::PlaceIn(ok, sheet);
+  RECT needed = {0, 0, pages.cx, pages.cy};
+  TabCtrl_AdjustRect(tab, TRUE, &needed);
+  int tab_width = needed.right - needed.left;
+  const int tab_height = needed.bottom - needed.top;
+  // Wide enough for OK and Cancel, and for every tab in one row.
+  const int button_width = button_box.right - button_box.left;
+  tab_width = std::max<int>(tab_width, 2 * button_width + tab_box.left);
+  ::SetWindowPos(tab, nullptr, 0, 0, tab_width, tab_height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  while (TabCtrl_GetRowCount(tab) > 1 && tab_width < area_width) {
+    tab_width += 8;
+    ::SetWindowPos(tab, nullptr, 0, 0, tab_width, tab_height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  RECT frame = {0, 0, tab_width + 2 * tab_box.left,
+                tab_height + 3 * tab_box.top + (button_box.bottom - button_box.top)};
+  ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(sheet, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(::GetWindowLongW(sheet, GWL_EXSTYLE)));
+  const int width = std::min<int>(frame.right - frame.left, area_width);
+  const int height = std::min<int>(frame.bottom - frame.top, area_height);
+  ::SetWindowPos(sheet, nullptr, area.left + (area_width - width) / 2, area.top + (area_height - height) / 2, width,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void OnInitialized(HWND sheet) {
   HWND tab = PropSheet_GetTabControl(sheet);
   if (tab != nullptr) ::SetWindowLongW(tab, GWL_STYLE, ::GetWindowLongW(tab, GWL_STYLE) | TCS_BOTTOM);
-  win32::ui::shell::InitDialog(sheet, win32::ui::shell::kDoneButton | win32::ui::shell::kFullScreen);
+  if (win32::kOnPc) {
+    MakeOrdinaryWindow(sheet);
+    win32::ui::shell::InitDialog(sheet, win32::ui::shell::kDoneButton);
+  } else {
+    win32::ui::shell::InitDialog(sheet, win32::ui::shell::kDoneButton | win32::ui::shell::kFullScreen);
+  }
   if (!win32::ui::shell::CreateEmptyMenuBar(sheet, win32::ui::ProgramInstance())) {
     (void)::GetLastError();  // the sheet works without its menu bar
   }
@@ -134,6 +193,7 @@ void OnInitialized(HWND sheet) {
     if (PropSheet_IndexToHwnd(sheet, i) == nullptr) PropSheet_SetCurSel(sheet, nullptr, i);
   }
   PropSheet_SetCurSel(sheet, nullptr, 0);
+  if (win32::kOnPc) SizeToPages(sheet, opening->count);
   LayOut(sheet, opening->count);
   opening->frame->ready = true;
 }
@@ -198,6 +258,10 @@ bool RunPageSet(Window owner, const std::u16string& caption, const PageSpec* pag
   header.nStartPage = 0;
   header.ppsp = records.data();
   header.pfnCallback = SheetCallback;
+  if (win32::kOnPc) {
+    header.hIcon = win32::ui::ProgramIcon(false);
+    if (header.hIcon != nullptr) header.dwFlags |= PSH_USEHICON;
+  }
 
   Opening this_sheet = {&frame, count};
   Opening* previous = opening;

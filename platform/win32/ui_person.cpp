@@ -159,6 +159,11 @@ class Win32View final : public plat::common::PersonView {
     return dialog != nullptr && HasUsableButton(dialog, IDOK);
   }
   bool HasMainWindow() override { return MainWindow() != nullptr; }
+  bool MessageBoxHasNo() override {
+    Frame* front = win32::ui::Front();
+    return front != nullptr && front->kind == FrameKind::kMessageBox && front->window != nullptr &&
+           ::GetDlgItem(front->window, IDNO) != nullptr;
+  }
   bool FindControl(int id, plat::common::ControlFacts* facts) override {
     HWND control = FrontControl(id);
     if (control == nullptr) return false;
@@ -245,14 +250,19 @@ void Cancel() {
   }
   if (front->kind == FrameKind::kPageSet) {
     PropSheet_PressButton(front->window, PSBTN_CANCEL);
+  } else if (front->kind == FrameKind::kMessageBox && ::GetDlgItem(front->window, IDNO) != nullptr) {
+    ::SendMessageW(front->window, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(front->window, IDNO)));
   } else {
     SendCancel(front->window);
   }
 }
 
+// OK, or Yes on a question.
 void Answer() {
   HWND box = win32::ui::Front()->window;
-  ::SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+  const int button = ::GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK;
+  ::SendMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
 }
 
 // The dialog's file name field: an edit box, or the edit box of a combo box.

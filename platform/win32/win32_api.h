@@ -80,6 +80,13 @@ constexpr size_t kSentTextChars = 1024;
 // the programs it starts in turn get none; once, before the program runs.
 void TakeHandedPress();
 
+// Whether this build runs on a Windows PC: plat::OnPc(), known when compiled.
+#ifdef _WIN32_WCE
+inline constexpr bool kOnPc = false;
+#else
+inline constexpr bool kOnPc = true;
+#endif
+
 // The root key behind `root`; on a PC the first use of RegRoot::Product
 // takes over settings an earlier version left under HKEY_LOCAL_MACHINE.
 HKEY RootKey(plat::RegRoot root);

@@ -8,8 +8,17 @@ Window GetDesktopWindow() { return reinterpret_cast<Window>(::GetDesktopWindow()
 
 Window GetForegroundWindow() { return reinterpret_cast<Window>(::GetForegroundWindow()); }
 
+// A window's dialog in front of it is what the person wants (a program's
+// sheet, not the window that owns it), whole: the device brings it so, and
+// a PC's minimised window comes back.
 bool SetForegroundWindow(Window window) {
-  return ::SetForegroundWindow(reinterpret_cast<HWND>(window)) != 0;
+  HWND target = reinterpret_cast<HWND>(window);
+  if (target != nullptr && ::IsWindow(target)) {
+    HWND popup = ::GetLastActivePopup(target);
+    if (popup != nullptr && ::IsWindowVisible(popup)) target = popup;
+    if (::IsIconic(target)) ::ShowWindow(target, SW_RESTORE);
+  }
+  return ::SetForegroundWindow(target) != 0;
 }
 
 int MessageBox(const std::u16string& text, const std::u16string* caption, uint32_t flags) {

@@ -95,10 +95,18 @@ TEST_F(AddButtonsModelTest, AListReadShortIsNotChanged) {
   plat::faults::Clear();
   // The person is told the list shows short, and why nothing is removed.
   EXPECT_EQ(model.ReadNotice().rfind(u"The list of buttons could not be read whole (error 1016)", 0), 0u);
+  EXPECT_EQ(model.RemoveQuestion(0), u"") << "nothing is asked that Remove then refuses";
   EXPECT_EQ(model.Remove(0), AddButtonsModel::Removed::kUnread) << "the line shown may not be the stored one";
   EXPECT_EQ(stored(), both);
   EXPECT_EQ(model.Lines().size(), 2u);
   EXPECT_EQ(model.ReadNotice(), u"");
+  // The question names the button of the line, and says Cancel keeps no copy.
+  EXPECT_EQ(model.RemoveQuestion(1),
+            u"Remove the button \"Down\"? Its four presses are forgotten, and its key starts nothing. This happens "
+            u"at once: Cancel does not bring the button back.");
+  EXPECT_EQ(model.RemoveQuestion(2), u"");
+  EXPECT_EQ(model.RemoveQuestion(-1), u"");
+  EXPECT_EQ(stored(), both) << "asking changes nothing";
   EXPECT_EQ(model.Remove(0), AddButtonsModel::Removed::kRemoved);
   EXPECT_EQ(stored(), std::vector<std::u16string>{u"Down"});
   EXPECT_EQ(model.Remove(5), AddButtonsModel::Removed::kNoLine);

@@ -144,4 +144,22 @@ TEST_F(FilesContract, ShortcutIsAFileAndProgramsFolderIsNamed) {
   EXPECT_EQ(CompareNoCase(programs.substr(programs.size() - 9), u"\\Programs"), 0);
 }
 
+// Every Start Menu a person sees, the own one first; a PC adds the one of all
+// users, the device has one.
+TEST_F(FilesContract, ProgramsFoldersBeginWithTheOwnStartMenu) {
+  std::u16string own;
+  ASSERT_TRUE(GetProgramsFolder(&own));
+  std::vector<std::u16string> folders;
+  ASSERT_TRUE(GetProgramsFolders(&folders));
+  ASSERT_EQ(folders.size(), OnPc() ? 2u : 1u);
+  EXPECT_EQ(folders[0], own);
+  if (folders.size() == 2) {
+    EXPECT_NE(CompareNoCase(folders[1], own), 0);
+    ASSERT_GE(folders[1].size(), 9u);
+    EXPECT_EQ(CompareNoCase(folders[1].substr(folders[1].size() - 9), u"\\Programs"), 0);
+  }
+  EXPECT_FALSE(GetProgramsFolders(nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
 }  // namespace

@@ -385,7 +385,15 @@ TEST_F(AddedKeyE2E, AddAndRemoveTakeEffectAlsoWhenTheSheetIsCancelled) {
   StartTapdeck();
   Ui({"tab", "Add Buttons", "--quiet"});
   Ui({"select", "1012", "Side", "--quiet"});
+  // Remove asks first; No keeps the button, and its listener listens on.
+  const std::string asked = Ui({"click", "1026"});
+  EXPECT_NE(asked.find("Remove the button \\\"Side\\\"? Its four presses are forgotten"), std::string::npos) << asked;
+  EXPECT_NE(asked.find("[Yes] [No]"), std::string::npos) << asked;
+  Ui({"cancel", "--quiet"});
+  EXPECT_EQ(SideKeyHolder(), listener_) << Sim({"state"});
+  EXPECT_TRUE(signed_in());
   Ui({"click", "1026", "--quiet"});
+  Ui({"answer", "--quiet"});
   EXPECT_NE(Ui({"cancel"}).find("ended with exit code 0"), std::string::npos);
   EXPECT_TRUE(WaitForSideKey(false)) << Sim({"state"});
   EXPECT_FALSE(signed_in());

@@ -47,7 +47,7 @@ TEST(PressNoticeText, OddAndOverLongNamesKeepToOneShortLine) {
 }
 
 TEST_F(PressNoticeTest, OnByDefaultOnAPcOffOnTheDeviceAndSwitchedByItsValue) {
-  EXPECT_EQ(PressNoticeWanted(), plat::IsDesktopPc());
+  EXPECT_EQ(PressNoticeWanted(), plat::OnPc());
   ASSERT_TRUE(SetPressNoticeWanted(true));
   EXPECT_TRUE(PressNoticeWanted());
   ASSERT_TRUE(SetPressNoticeWanted(false));
@@ -55,7 +55,7 @@ TEST_F(PressNoticeTest, OnByDefaultOnAPcOffOnTheDeviceAndSwitchedByItsValue) {
   EXPECT_EQ(ReadSettingDword(kPressNoticeValue, 7), 0u);
   // A value of another type reads as missing: the default.
   ASSERT_TRUE(WriteRegString(plat::RegRoot::Product, kSettingsKey, kPressNoticeValue, u"1"));
-  EXPECT_EQ(PressNoticeWanted(), plat::IsDesktopPc());
+  EXPECT_EQ(PressNoticeWanted(), plat::OnPc());
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "platform/faults.h"
 #include "platform/platform.h"
@@ -24,6 +26,33 @@ TEST(SpecialActions, NamesAndIndexesBothWays) {
   for (int i = 0; i < kSpecialActionCount; ++i) {
     EXPECT_EQ(FindSpecialAction(GetSpecialActionName(i)), i) << i;
   }
+}
+
+// A PC offers what it has: the device's keys and programs, its desktop for
+// Today; never the input panel or the off key, which a PC either lacks or
+// must not be turned off by. The device offers every one.
+TEST(SpecialActions, PcLeavesOutWhatItLacksAndTheDeviceOffersAll) {
+  const std::vector<SpecialAction> left_out = {SpecialAction::kInputPanel, SpecialAction::kPowerOff};
+  for (int i = 0; i < kSpecialActionCount; ++i) {
+    const bool out = std::find(left_out.begin(), left_out.end(), static_cast<SpecialAction>(i)) != left_out.end();
+    EXPECT_EQ(IsActionOffered(i, true), !out) << i;
+    EXPECT_TRUE(IsActionOffered(i, false)) << i;
+  }
+  EXPECT_FALSE(IsActionOffered(-1, false));
+  EXPECT_FALSE(IsActionOffered(kSpecialActionCount, true));
+  // Today is Windows+D; every key the device sends, a PC has too.
+  const SpecialActionRow& today = kSpecialActions[static_cast<int>(SpecialAction::kToday)];
+  EXPECT_EQ(today.pc, PcUse::kKeyChord);
+  EXPECT_EQ(today.pc_key, 'D');
+  EXPECT_EQ(today.pc_with, 91);
+  for (const SpecialActionRow& row : kSpecialActions) {
+    if (row.effect == ActionEffect::kKeyPress) {
+      EXPECT_EQ(row.pc, PcUse::kAsOnDevice) << static_cast<int>(row.action);
+    }
+  }
+  EXPECT_EQ(LeftOutOnPcText(u"<Power Off>"),
+            u"This key press is assigned \"<Power Off>\", which does nothing on a PC. Please run Quadrakey and "
+            u"make another assignment for this key press.");
 }
 
 TEST(SpecialActions, LookupIgnoresCaseButNothingElse) {

@@ -7,16 +7,41 @@
 #include <vector>
 
 #include "config/model/launch_buttons.h"
+#include "config/resource.h"
 #include "config/tapdeck.h"
 #include "platform/faults.h"
 #include "platform/person.h"
 #include "platform/platform.h"
 #include "platform/ui.h"
 #include "shared/settings.h"
+#include "shared/special_actions.h"
 #include "shared/text.h"
 
 namespace tapdeck_scenario {
 namespace {
+
+// The scenarios give the device's press lists. A PC's leave out the actions
+// it lacks (unless stored, when they keep their line): there a missing one
+// takes its line out of the device's count and numbering. The device lines
+// of such actions, missing from list `id`.
+std::vector<int> LinesLeftOut(plat::Window dialog, int id) {
+  std::vector<int> lines;
+  if (id != IDC_SINGLE_PRESS && id != IDC_PRESS_HOLD && id != IDC_DOUBLE_PRESS && id != IDC_DOUBLE_HOLD) return lines;
+  const bool record = plat::GetLineText(dialog, id, 0) == GetSpecialActionName(SpecialAction::kRecord);
+  for (int action = 0; action < kSpecialActionCount; ++action) {
+    if (IsActionOffered(action, plat::OnPc())) continue;
+    if (plat::FindLine(dialog, id, -1, GetSpecialActionName(action)) >= 0) continue;
+    lines.push_back(record ? action : action - 1);
+  }
+  return lines;
+}
+
+// A device line number as the list shown numbers it.
+int ShownLine(int device_line, const std::vector<int>& left_out) {
+  int line = device_line;
+  for (int missing : left_out) line -= missing < device_line ? 1 : 0;
+  return line;
+}
 
 using plat::person::ActionKind;
 using plat::person::ScreenKind;
@@ -258,7 +283,13 @@ class Runner {
     plat::SetForegroundWindow(plat::GetDesktopWindow());
     const std::string log_before = LogBytes();
     EXPECT_EQ(RunTapdeck(), 0) << Where() << ": exit code of the second start";
-    EXPECT_EQ(plat::GetForegroundWindow(), first) << Where() << ": the first copy is not in front";
+    // On a PC the first copy's sheet comes in front of its hidden main
+    // window (the Wine test tapdeck_window_xvfb names it).
+    const plat::Window front = plat::GetForegroundWindow();
+    EXPECT_NE(front, plat::GetDesktopWindow()) << Where() << ": nothing came to the front";
+    if (!plat::OnPc()) {
+      EXPECT_EQ(front, first) << Where() << ": the first copy is not in front";
+    }
     EXPECT_EQ(LogBytes(), log_before) << Where() << ": the second start touched the log";
   }
 
@@ -306,11 +337,12 @@ class Runner {
         break;
       }
       case StepKind::kLineCount:
-        EXPECT_EQ(plat::GetLineCount(dialog, id), step.number) << where;
+        EXPECT_EQ(plat::GetLineCount(dialog, id), step.number - static_cast<int>(LinesLeftOut(dialog, id).size()))
+            << where;
         break;
       case StepKind::kLine: {
         const int count = plat::GetLineCount(dialog, id);
-        const int line = step.number < 0 ? count + step.number : step.number;
+        const int line = step.number < 0 ? count + step.number : ShownLine(step.number, LinesLeftOut(dialog, id));
         EXPECT_TRUE(line >= 0 && line < count) << where << ": no line " << step.number;
         if (line >= 0 && line < count) {
           EXPECT_EQ(Utf8(plat::GetLineText(dialog, id, line)), Utf8(text)) << where;

@@ -327,7 +327,16 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
               Tab(u"Add Buttons"),
               Select(IDC_BUTTON_LIST, u"Down"),
               Enabled(IDC_REMOVE_BUTTON),
+              // Asked first: No keeps it, Yes removes it.
               Click(IDC_REMOVE_BUTTON),
+              MessageBoxShown(u"Remove the button \"Down\"? Its four presses are forgotten, and its key starts nothing. This "
+                                u"happens at once: Cancel does not bring the button back.",
+                                u"Quadrakey", 0x24),
+              Cancel(),
+              InFront(ScreenKind::kPageSet, IDD_ADD_BUTTONS),
+              Lines(IDC_BUTTON_LIST, 3),
+              Click(IDC_REMOVE_BUTTON),
+              Answer(),
               Lines(IDC_BUTTON_LIST, 2),
               Line(IDC_BUTTON_LIST, 1, u"Side"),
               Disabled(IDC_REMOVE_BUTTON),
@@ -421,7 +430,7 @@ void AddButtonScenarios(std::vector<Scenario>& all) {
                                               ListCode(1, 0x1C7), ListName(2, u"Twice"), ListCode(2, kF6),
                                               ListName(3, std::u16string(1000, u'n')), ListCode(3, kF6)}),
       .steps = {Tab(u"Add Buttons"), Lines(IDC_BUTTON_LIST, 3), Line(IDC_BUTTON_LIST, 2, std::u16string(1000, u'n')),
-                SelectLine(IDC_BUTTON_LIST, 0), Click(IDC_REMOVE_BUTTON), Lines(IDC_BUTTON_LIST, 2), Cancel()},
+                SelectLine(IDC_BUTTON_LIST, 0), Click(IDC_REMOVE_BUTTON), Answer(), Lines(IDC_BUTTON_LIST, 2), Cancel()},
       .registry = {ListName(0, u"Wide"), ListCode(0, 0x1C7), ListName(1, std::u16string(1000, u'n')),
                    ListCode(1, kF6), Missing(u"B2", kHotkeys)},
   });

@@ -13,7 +13,7 @@
 #    the listener, whose icon shows in the notification area (Wine's own
 #    tray window on a display without one), and a real F6 typed into
 #    Notepad is read and dispatched: launch.log names it, and a notice
-#    "Pad key: single press → <Input Panel>" shows without taking the focus
+#    "Pad key: single press → <Do Nothing>" shows without taking the focus
 #    from Notepad; Pause in the icon's menu gives F6 back, Resume takes it
 #    again;
 #  - uninstalling while the listener runs ends it first, and leaves nothing:
@@ -189,11 +189,11 @@ wait_for 30 eval "! shown '^Add Button Intercept$'" || fail "Return did not acce
    $(reg_value 'HKCU\Software\Quadrakey\Hotkeys' H0) == 0x75 ]] || fail "the key was not added as \"Pad key\", F6"
 drive tab 0
 drive select 1012 'Pad key'
-drive select 1013 '<Input Panel>'
+drive select 1013 '<Do Nothing>'
 drive done
 wait_for 30 eval "! shown '^Quadrakey$'" || fail "Done did not close tapdeck"
-[[ $(reg_value 'HKCU\Software\Quadrakey' ButtonA) == '<Input Panel>' ]] || fail "the single press was not stored"
-echo "tapdeck: a real F6 added as \"Pad key\", its single press <Input Panel>"
+[[ $(reg_value 'HKCU\Software\Quadrakey' ButtonA) == '<Do Nothing>' ]] || fail "the single press was not stored"
+echo "tapdeck: a real F6 added as \"Pad key\", its single press <Do Nothing>"
 
 # ---- Signing in again, and a press ----------------------------------------------------
 # Signing out ends every program; a new session runs the sign-in entries.
@@ -213,9 +213,9 @@ notepad=$(window_named 'Notepad')
 timeout 10 xdotool windowfocus --sync "$notepad" 2>/dev/null
 xdotool keydown F6 sleep 0.1 keyup F6
 wait_for 30 grep -q '^Success' "$logs/launch.log" || fail "a real F6 in Notepad dispatched nothing"
-[[ $(head -n2 "$logs/launch.log") == $'Launch button 0, press 1, hold 0\n  shortcut: <Input Panel>' ]] ||
+[[ $(head -n2 "$logs/launch.log") == $'Launch button 0, press 1, hold 0\n  shortcut: <Do Nothing>' ]] ||
   fail "launch.log names another press"
-notice='^Pad key: single press → <Input Panel>$'
+notice='^Pad key: single press → <Do Nothing>$'
 # Made with the text, shown for a few seconds: a loaded machine may look
 # only once it has gone again, when the window keeps its text.
 wait_for 30 eval '[[ -n $(xdotool search --name "$notice" 2>/dev/null) ]]' || fail "no notice of the press showed"

@@ -159,13 +159,20 @@ TEST_F(LauncherWineTest, MissingAssignmentIsReportedAndNothingStarts) {
       << log;
 }
 
-TEST_F(LauncherWineTest, InputPanelToggleIsSeenByTheNextPress) {
-  SetShortcut(0, 1, false, u"<Input Panel>");
-  ASSERT_FALSE(InputPanelShown());
-  EXPECT_EQ(Press(0), 0);
-  EXPECT_TRUE(InputPanelShown());
-  EXPECT_EQ(Press(0), 0);
-  EXPECT_FALSE(InputPanelShown());
+// A PC has no input panel and is not turned off at a key press: a stored
+// assignment of either keeps, and its press only says so (the message box
+// returns at once without a display) and reports.
+TEST_F(LauncherWineTest, ActionsAPcLeavesOutKeepTheirAssignmentAndOnlySaySo) {
+  for (const char16_t* action : {u"<Input Panel>", u"<Power Off>"}) {
+    const std::string name = action == std::u16string(u"<Power Off>") ? "<Power Off>" : "<Input Panel>";
+    SetShortcut(0, 1, false, action);
+    EXPECT_EQ(Press(0), 0) << name;
+    EXPECT_EQ(Press(0), 0) << name;
+    EXPECT_FALSE(InputPanelShown()) << name;
+    EXPECT_EQ(GetShortcut(0, 1, false), action);
+    EXPECT_EQ(shared_test::ReadDeviceFile(LaunchLog()),
+              Report(0, 1, 0, name, "Success") + "\n  " + name + " does nothing on a PC\n");
+  }
 }
 
 TEST_F(LauncherWineTest, RotationToolEndsWithZeroForEveryCommandLine) {

@@ -127,8 +127,9 @@ mkdir -p "$app"
 cp "$tapdeckx" "$app/TapdeckX.exe" && cp "$tapdeckh" "$app/TapdeckH.exe" ||
   fail "cannot place the programs"
 logs=$(quadrakey_logs "$wine" "$prefix") || fail "Wine does not say where the user's local data is"
-# An action that ends in launch.log's report (a shell launch does not).
-f6_button_settings "$wine" "$prefix" '<Input Panel>' '<Input Panel>' '<Input Panel>' '<Input Panel>' ||
+# An action that ends in launch.log's report (a shell launch does not), is no
+# "<Do Nothing>" (which leaves its slot free) and means something on a PC.
+f6_button_settings "$wine" "$prefix" '<Scroll Down>' '<Scroll Down>' '<Scroll Down>' '<Scroll Down>' ||
   fail "cannot write the settings"
 
 # A Wine desktop the size of the screen: X gives it the keys without a focus

@@ -9,6 +9,12 @@
 //   window_driver cancel TITLE    leave the dialog titled TITLE that is in
 //                                 front (shown and enabled)
 //   window_driver answer TITLE    OK on the message box titled TITLE
+//   window_driver no TITLE        No on the message box titled TITLE
+//   window_driver minimise        the sheet's minimise button
+//   window_driver facts           prints the sheet's window facts, one
+//                                 "name value" a line
+//   window_driver lines ID        prints the lines of list or combo box ID
+//                                 on the page in front, one a line
 // Actions are posted, so a dialog they open does not hold this program.
 // A window still opening is waited for (up to 20 s): a loaded machine may
 // show the main window well before the sheet.
@@ -122,10 +128,58 @@ int Act(int argc, wchar_t** argv, bool last_try) {
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
     return 0;
   }
-  if ((command == L"cancel" || command == L"answer") && argc == 3) {
+  if (command == L"minimise" && argc == 2) {
+    HWND sheet = Sheet();
+    if (sheet == nullptr) return Fail("no sheet");
+    PostMessageW(sheet, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    return 0;
+  }
+  if (command == L"facts" && argc == 2) {
+    HWND sheet = Sheet();
+    if (sheet == nullptr) return Fail("no sheet");
+    RECT frame, area;
+    GetWindowRect(sheet, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const LONG style = GetWindowLongW(sheet, GWL_STYLE), ex_style = GetWindowLongW(sheet, GWL_EXSTYLE);
+    // A page that scrolls shows less than its template places.
+    int scrolled = 0;
+    for (int i = 0; HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, i, 0)); ++i)
+      scrolled += (GetWindowLongW(page, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL)) != 0 ? 1 : 0;
+    HWND main_window = FindWindowW(kMainClass, nullptr);
+    std::printf("left %ld\ntop %ld\nwidth %ld\nheight %ld\n", frame.left, frame.top, frame.right - frame.left,
+                frame.bottom - frame.top);
+    std::printf("area_left %ld\narea_top %ld\narea_width %ld\narea_height %ld\n", area.left, area.top,
+                area.right - area.left, area.bottom - area.top);
+    std::printf("minimise_box %d\napp_window %d\niconic %d\nforeground %d\n", (style & WS_MINIMIZEBOX) != 0,
+                (ex_style & WS_EX_APPWINDOW) != 0, IsIconic(sheet) != 0, GetForegroundWindow() == sheet);
+    std::printf("main_visible %d\nscrolled_pages %d\n", IsWindowVisible(main_window) != 0, scrolled);
+    std::fflush(stdout);
+    return 0;
+  }
+  if (command == L"lines" && argc == 3) {
+    const int id = _wtoi(argv[2]);
+    HWND page = nullptr;
+    HWND control = PageControl(id, &page);
+    if (control == nullptr) return Fail("no such control on the page in front");
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    const bool combo = lstrcmpiW(name, L"ComboBox") == 0;
+    const LRESULT count = SendMessageW(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      wchar_t text[512] = {};
+      if (SendMessageW(control, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0) >= 511) continue;
+      SendMessageW(control, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+      char utf8[2048] = {};
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+      std::printf("%s\n", utf8);
+    }
+    std::fflush(stdout);
+    return 0;
+  }
+  if ((command == L"cancel" || command == L"answer" || command == L"no") && argc == 3) {
     HWND dialog = FindDialog(nullptr, argv[2]);
     if (dialog == nullptr) return Fail("no such dialog");
-    const int button = command == L"cancel" ? IDCANCEL : IDOK;
+    const int button = command == L"cancel" ? IDCANCEL : command == L"no" ? IDNO : IDOK;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
     return 0;
   }

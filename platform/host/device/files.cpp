@@ -236,6 +236,14 @@ bool GetProgramsFolder(std::u16string* path) {
   return true;
 }
 
+bool GetProgramsFolders(std::vector<std::u16string>* paths) {
+  if (paths == nullptr) return Fail(kErrorInvalidParameter);
+  std::u16string own;
+  GetProgramsFolder(&own);
+  *paths = {own};  // the device has one Start Menu
+  return true;
+}
+
 bool GetProductFolder(ProductFolder, std::u16string* folder) {
   common::FaultGate gate(faults::Op::ProductFolder);
   if (gate.failed()) return false;

@@ -52,6 +52,9 @@ int ShowMessageBox(plat::Window owner, const std::u16string& text, const std::u1
 
 namespace plat {
 
+// The host emulates the device.
+bool OnPc() { return false; }
+
 void Sleep(uint32_t ms) {
   timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   timespec remaining{};
@@ -69,9 +72,6 @@ int MessageBox(const std::u16string& text, const std::u16string* caption, uint32
 }
 
 void MessageBeep(uint32_t type) { device::Journal("beep", "\"type\":" + std::to_string(type)); }
-
-// The emulated device is a Pocket PC.
-bool IsDesktopPc() { return false; }
 
 Version GetVersion() { return {4, 20, 1081, 3, u""}; }
 

@@ -85,7 +85,7 @@ int RunMessageBox(plat::Window owner, const std::u16string& text, const std::u16
   PushFrame(&frame);
   WaitUntilClosed(&frame);
   PopFrame(&frame);
-  return plat::kIdOk;  // the only button
+  return frame.answer;
 }
 
 bool MessageBoxHandler(plat::Window owner, const std::u16string& text, const std::u16string& caption,

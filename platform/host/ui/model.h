@@ -114,6 +114,7 @@ struct Frame {
   // Message box.
   std::u16string text, box_caption;
   uint32_t flags = 0;
+  int answer = plat::kIdOk;  // the button pressed
   // File dialog.
   const plat::OpenFileRequest* request = nullptr;
   bool chosen = false;

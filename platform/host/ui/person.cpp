@@ -62,6 +62,11 @@ class HostView final : public plat::common::PersonView {
     return window != nullptr && ui::HasDoneButton(*window);
   }
   bool HasMainWindow() override { return MainWindow() != 0; }
+  bool MessageBoxHasNo() override {
+    const Frame* front = Front();
+    return front != nullptr && front->kind == FrameKind::kMessageBox &&
+           (front->flags & plat::kMbButtonsMask) == plat::kMbYesNo;
+  }
   bool FindControl(int id, ControlFacts* facts) override {
     const plat::Window dialog = FrontDialog();
     Control* control = dialog != 0 && id != -1 ? ui::FindControl(dialog, id) : nullptr;
@@ -159,7 +164,11 @@ void Cancel() {
     case FrameKind::kPageSet: front->closed = true; break;
     case FrameKind::kDialog: Notify(front->dialog, plat::kIdCancel, 0); break;
     case FrameKind::kFileDialog: CancelFileDialog(front); break;
-    case FrameKind::kMessageBox: break;  // the rules refuse it
+    case FrameKind::kMessageBox:  // a question's No; the rules refuse it on any other box
+      if ((front->flags & plat::kMbButtonsMask) != plat::kMbYesNo) break;
+      front->answer = plat::kIdNo;
+      front->closed = true;
+      break;
   }
 }
 
@@ -202,6 +211,7 @@ bool PerformAction(const Action& action, std::u16string* error) {
     case ActionKind::kCancel: Cancel(); break;
     case ActionKind::kAnswer:
       Acted();
+      Front()->answer = (Front()->flags & plat::kMbButtonsMask) == plat::kMbYesNo ? plat::kIdYes : plat::kIdOk;
       Front()->closed = true;
       break;
     case ActionKind::kChooseFile: ChooseFile(verdict.path); break;
@@ -226,7 +236,10 @@ void CancelFront() {
       // A dialog that ignores cancelling is ended, or the wait would repeat.
       if (!front->closed) plat::EndDialog(front->dialog, -1);
       break;
-    case FrameKind::kMessageBox: front->closed = true; break;
+    case FrameKind::kMessageBox:
+      front->answer = (front->flags & plat::kMbButtonsMask) == plat::kMbYesNo ? plat::kIdNo : plat::kIdOk;
+      front->closed = true;
+      break;
     case FrameKind::kFileDialog: CancelFileDialog(front); break;
   }
   NoteChange();

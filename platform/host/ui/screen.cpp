@@ -169,7 +169,8 @@ std::string Text(bool combo_lines) {
   const Frame* front = frames.back();
   if (front->kind == FrameKind::kMessageBox) {
     out += "message box " + Quote(front->box_caption) + " (flags " + Hex(front->flags) + "), in front:\n";
-    out += "  " + Quote(front->text) + "\n  [OK]\n";
+    const bool question = (front->flags & plat::kMbButtonsMask) == plat::kMbYesNo;
+    out += "  " + Quote(front->text) + (question ? "\n  [Yes] [No]\n" : "\n  [OK]\n");
   } else if (front->kind == FrameKind::kFileDialog) {
     const plat::OpenFileRequest& request = *front->request;
     out += "file-open dialog " + Quote(request.title) +
