@@ -60,6 +60,12 @@ await_gone() {
 }
 
 shot() {
+  # The listener tapdeck starts puts its icon in Wine's floating tray
+  # window, which a PC shows in its taskbar instead.
+  local tray
+  for tray in $(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null); do
+    xdotool windowunmap "$tray" 2>/dev/null
+  done
   sleep 0.4  # let the last change paint
   import -window root "$out/tapdeck-$size-$1.png"
   echo "  $out/tapdeck-$size-$1.png"
