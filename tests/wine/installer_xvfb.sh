@@ -91,19 +91,6 @@ listener_pids() {
   done
 }
 
-# wait_for SECONDS COMMAND...: true once the command is.
-wait_for() {
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
-
-window_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
-shown() { [[ -n $(window_named "$1") ]]; }
 
 drive() {
   "$runner" --prefix "$prefix" --timeout 60 "$driver" "$@" </dev/null >/dev/null 2>&1 ||

@@ -54,16 +54,6 @@ fail() {
   exit 1
 }
 
-wait_for() {
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
-shown() { [[ -n $(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1) ]]; }
 drive() {
   local out
   out=$("$runner" --prefix "$prefix" --timeout 60 "$driver" "$@" </dev/null 2>/dev/null) ||

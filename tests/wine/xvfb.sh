@@ -3,6 +3,9 @@
 # it to fd 4 once it takes clients), sets xvfb_pid and exports DISPLAY;
 # false when it did not start, with the reason in xvfb_error.
 # xvfb_gone: says so when the display has ended since (false while it runs).
+# wait_for SECONDS COMMAND...: true once the command is, looking ten times a
+# second. window_named TITLE_REGEX: the first shown window so titled.
+# shown TITLE_REGEX: whether one is.
 start_xvfb() {
   local display_file log number
   display_file=$(mktemp)
@@ -39,3 +42,16 @@ xvfb_gone() {
   kill -0 "$xvfb_pid" 2>/dev/null && return 1
   echo "Xvfb (display $DISPLAY, pid $xvfb_pid) has ended: the programs lost their display"
 }
+
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
+}
+
+window_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
+shown() { [[ -n $(window_named "$1") ]]; }
