@@ -79,7 +79,7 @@ t.run(devicesim, async (session) => {
   await pointAt(page, '.hw-button[data-name="40C3"]');
   await page.mouse.down();
   await page.waitForFunction(() => Array.from(document.querySelectorAll('#journal .entry'))
-    .some((row) => /"name":"40C3".*"down":true/.test(row.title)), {timeout: 5000});
+    .some((row) => /"name":"40C3".*"down":true/.test(row.title)), {timeout: 15000});
   await page.mouse.up();
   check(await page.$eval('#status', (s) => s.dataset.state) === 'open', 'after the flood the page still works and presses');
 

@@ -102,7 +102,7 @@ t.run(devicesim, async (session) => {
   });
   check(await script('/api/power', {down: true, page: ''}) === 200 && await script('/api/button', {name: '40C1', down: true}) === 200,
         'a script without a page holds the power key and Button 1 on one connection');
-  await page.waitForFunction(() => document.getElementById('power').classList.contains('down'), {timeout: 5000});
+  await page.waitForFunction(() => document.getElementById('power').classList.contains('down'), {timeout: 15000});
   agent.destroy();
   const hungUp = Date.now();
   await page.waitForFunction(() => !document.getElementById('power').classList.contains('down') &&
