@@ -76,17 +76,10 @@ bool icon_shown = true;
 // the listener goes on listening all the same.
 ListenerIcon shown_icon;  // what the icon shows now
 
-bool SameIcon(const ListenerIcon& a, const ListenerIcon& b) {
-  if (a.tip != b.tip || a.menu.size() != b.menu.size()) return false;
-  for (size_t i = 0; i < a.menu.size(); ++i)
-    if (a.menu[i].command != b.menu[i].command || a.menu[i].text != b.menu[i].text) return false;
-  return true;
-}
-
 void ShowIcon(plat::Window window, bool changed_only = false) {
   const ListenerIcon icon = DescribeListener(running_listener->Buttons(), running_listener->Paused());
   // The retry timer asks every 2 seconds; the icon changes far less often.
-  if (changed_only && icon_shown && SameIcon(icon, shown_icon)) return;
+  if (changed_only && icon_shown && icon == shown_icon) return;
   const bool shown = plat::ShowTrayIcon(window, icon.tip, icon.menu);
   if (shown) shown_icon = icon;
   if (!shown && icon_shown) {
@@ -229,33 +222,32 @@ KeyListener::KeyListener(plat::Window window) : window_(window) {}
 KeyListener::~KeyListener() { Release(); }
 
 void KeyListener::Release() {
-  if (watching_) plat::WatchKeys(window_, {});
-  watching_ = false;
-  GiveBack();
-  down_.clear();
-  plat::KillTimer(window_, kKeyPollTimer);
-  plat::KillTimer(window_, kRetryTimer);
+  StopKeys();
+  buttons_.clear();
 }
 
 void KeyListener::Pause() {
-  if (watching_) plat::WatchKeys(window_, {});
-  watching_ = false;
-  for (size_t i = 0; i < buttons_.size(); ++i) {
-    plat::UnregisterHotKey(window_, static_cast<int>(i + 1));
-    buttons_[i].listening = false;
-    buttons_[i].held_elsewhere = false;
+  StopKeys();
+  for (ListenedButton& button : buttons_) {
+    button.listening = false;
+    button.held_elsewhere = false;
   }
-  down_.clear();
-  plat::KillTimer(window_, kKeyPollTimer);
-  plat::KillTimer(window_, kRetryTimer);
   paused_ = true;
 }
 
-void KeyListener::GiveBack() {
+void KeyListener::StopKeys() {
+  if (watching_) plat::WatchKeys(window_, {});
+  watching_ = false;
+  UnregisterAll();
+  down_.clear();
+  plat::KillTimer(window_, kKeyPollTimer);
+  plat::KillTimer(window_, kRetryTimer);
+}
+
+void KeyListener::UnregisterAll() {
   // Every id asked for, held or refused: a refusal the device remembers is
   // forgotten with it.
   for (size_t i = 0; i < buttons_.size(); ++i) plat::UnregisterHotKey(window_, static_cast<int>(i + 1));
-  buttons_.clear();
 }
 
 size_t KeyListener::Load() {
@@ -270,7 +262,8 @@ size_t KeyListener::Load() {
               false, read_error_);
     return buttons_.size();
   }
-  GiveBack();
+  UnregisterAll();
+  buttons_.clear();
   paused_ = false;
   const size_t hardware = hardware_keys.size();
   LogFormat(u"Reading the list (hardware buttons: %ld, user-defined buttons: %ld)\n", false,

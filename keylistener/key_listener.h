@@ -70,7 +70,10 @@ class KeyListener {
   static constexpr uint32_t kRetryMs = 2000;
 
  private:
-  void GiveBack();
+  // Stops watching, gives every hot key back and stops the timers; the
+  // buttons stay.
+  void StopKeys();
+  void UnregisterAll();
   void Watch();
   void TimeRetries();
   void Launch(const ListenedButton& button, const intptr_t* stamp);

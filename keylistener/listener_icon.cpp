@@ -4,20 +4,8 @@
 
 namespace {
 
-// A menu line holds one name: a long one is cut, a line break is a space.
-constexpr size_t kShownNameChars = 40;
-
-std::u16string MenuName(const std::u16string& name) {
-  std::u16string shown;
-  for (char16_t c : name) {
-    if (shown.size() == kShownNameChars) {
-      if (shown.back() >= 0xD800 && shown.back() <= 0xDBFF) shown.pop_back();
-      return shown + u"\u2026";
-    }
-    shown += (c < 0x20 || c == 0x7F) ? u' ' : c;
-  }
-  return shown;
-}
+// A menu line holds one name: 40 characters of it, and the mark of a cut.
+constexpr size_t kShownNameChars = 41;
 
 std::u16string Keys(size_t count) { return DecimalText(static_cast<uint32_t>(count)) + (count == 1 ? u" key" : u" keys"); }
 
@@ -27,7 +15,8 @@ ListenerIcon DescribeListener(const std::vector<ListenedButton>& buttons, bool p
   ListenerIcon icon;
   size_t listening = 0, held = 0;
   for (const ListenedButton& button : buttons) {
-    const std::u16string line = MenuName(button.name) + u" (" + plat::GetKeyName(button.key_code) + u")";
+    const std::u16string line =
+        OneLineText(button.name, kShownNameChars) + u" (" + plat::GetKeyName(button.key_code) + u")";
     if (paused) {
       icon.menu.push_back({0, line + u": paused"});
     } else if (button.listening) {

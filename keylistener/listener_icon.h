@@ -22,6 +22,7 @@ inline constexpr char16_t kQuitText[] = u"Quit";
 struct ListenerIcon {
   std::u16string tip;
   std::vector<plat::TrayMenuItem> menu;
+  bool operator==(const ListenerIcon&) const = default;
 };
 
 // "Quadrakey: listening to 2 keys" (", 1 held by another program"), or

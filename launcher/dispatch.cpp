@@ -99,20 +99,19 @@ std::u16string ButtonShownName(uint32_t button) {
 
 // The listener shows it, after the press has done its work: a notice never
 // delays what the press does.
-void TellNotice(uint32_t button, int32_t press_count, bool hold) {
+void TellNotice(uint32_t button, int32_t press_count, bool hold, const std::u16string& assignment) {
   if (!PressNoticeWanted() || !IsKeyListenerRunning()) return;
-  const std::u16string text =
-      PressNoticeText(ButtonShownName(button), press_count, hold, GetShortcut(button, press_count, hold));
-  TellKeyListenerNotice(text);
+  TellKeyListenerNotice(PressNoticeText(ButtonShownName(button), press_count, hold, assignment));
 }
 
-bool DispatchSlot(uint32_t button, int32_t press_count, bool hold);
+bool DispatchSlot(uint32_t button, int32_t press_count, bool hold, const std::u16string& assignment);
 
 }  // namespace
 
 bool DispatchPressSlot(uint32_t button, int32_t press_count, bool hold) {
-  const bool done = DispatchSlot(button, press_count, hold);
-  TellNotice(button, press_count, hold);
+  const std::u16string assignment = GetShortcut(button, press_count, hold);
+  const bool done = DispatchSlot(button, press_count, hold, assignment);
+  TellNotice(button, press_count, hold, assignment);
   return done;
 }
 
@@ -142,10 +141,10 @@ void ReportRegistryDamage(uint32_t error) {
 
 namespace {
 
-bool DispatchSlot(uint32_t button, int32_t press_count, bool hold) {
+bool DispatchSlot(uint32_t button, int32_t press_count, bool hold, const std::u16string& assignment) {
   char16_t shortcut[kWorkingBufferChars];
   char16_t app[kWorkingBufferChars];
-  const bool fits = CopyToBuffer(shortcut, kWorkingBufferChars, GetShortcut(button, press_count, hold));
+  const bool fits = CopyToBuffer(shortcut, kWorkingBufferChars, assignment);
   CopyToBuffer(app, kWorkingBufferChars, shortcut);
   bool success = true;
 

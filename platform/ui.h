@@ -19,6 +19,7 @@
 // both backends; a failed call shows nothing and runs no procedure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -265,15 +266,20 @@ void KillTimer(Window window, uintptr_t id);
 bool WatchKeys(Window window, const std::vector<uint32_t>& keys);
 
 // ---- The notification-area icon and notices ------------------------------------
+// The longest icon tip, notice and handed text, in characters.
+inline constexpr size_t kTrayTipChars = 127;
+inline constexpr size_t kNoticeChars = 200;
+inline constexpr size_t kSentTextChars = 1024;
 // One line of an icon's menu. Command 0 is a line that cannot be chosen (it
 // shows greyed); command 0 with empty text a separator. Commands run from 1
 // to 0xFFFF.
 struct TrayMenuItem {
   uintptr_t command = 0;
   std::u16string text;
+  bool operator==(const TrayMenuItem&) const = default;
 };
 // Shows `window`'s icon in the notification area (on the device, in its
-// title bar), with `tip` as its tip (up to 127 characters; longer is cut) and
+// title bar), with `tip` as its tip (up to kTrayTipChars characters; longer is cut) and
 // `menu` as what a click on it opens; a second call changes them. Choosing
 // an item sends the window kTrayCommand. On a Windows PC the icon comes
 // back when the taskbar is made again, and the window hears kSessionEnd
@@ -285,13 +291,13 @@ bool ShowTrayIcon(Window window, const std::u16string& tip, const std::vector<Tr
 // Takes the icon away; one that is not shown is no failure. It also goes
 // with its window and with its program.
 void RemoveTrayIcon(Window window);
-// Shows `text` (one line, up to 200 characters; longer is cut) for about
+// Shows `text` (one line, up to kNoticeChars characters; longer is cut) for about
 // `ms` in a small notice near the notification area that never takes the
 // focus nor a key; a second notice replaces the first. Shown by `window`'s
 // program (a hidden window of this program), which must keep taking
 // messages meanwhile. False with the last error when it cannot be shown.
 bool ShowNotice(Window window, const std::u16string& text, uint32_t ms);
-// Hands `text` (up to 1024 characters) to a window of another program,
+// Hands `text` (up to kSentTextChars characters) to a window of another program,
 // which gets it as kAppText with `code`; waits until it is taken, at most
 // about a second (a program that does not take messages is not waited
 // for). False with 1400 when there is no such window, 87 for a longer text,

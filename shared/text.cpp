@@ -123,6 +123,18 @@ std::u16string DecimalText(int64_t value) {
   return value < 0 ? u"-" + digits : digits;
 }
 
+std::u16string OneLineText(const std::u16string& text, size_t limit) {
+  std::u16string line;
+  for (char16_t c : text) line += (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) ? u' ' : c;
+  const size_t first = line.find_first_not_of(u' ');
+  if (first == std::u16string::npos || limit == 0) return {};
+  line = line.substr(first, line.find_last_not_of(u' ') - first + 1);
+  if (line.size() <= limit) return line;
+  line.resize(limit - 1);
+  if (!line.empty() && line.back() >= 0xD800 && line.back() <= 0xDBFF) line.pop_back();
+  return line + u'\u2026';
+}
+
 int32_t TextToLong(const std::u16string& text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;

@@ -30,6 +30,11 @@ bool FileExists(const std::u16string& path);
 // A number as the device writes it: decimal, '-' when negative.
 std::u16string DecimalText(int64_t value);
 
+// A person's text as one line of at most `limit` characters: what would
+// break the line or draw nothing becomes a blank, blanks around it go, and
+// a cut text ends in "…" without splitting a character in two.
+std::u16string OneLineText(const std::u16string& text, size_t limit);
+
 // The runtime's wide-text-to-long conversion: white space, a sign, decimal
 // digits up to the first other character; no digits give 0; out-of-range
 // values clamp to the 32-bit limits.

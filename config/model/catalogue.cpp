@@ -1,5 +1,6 @@
 #include "config/model/catalogue.h"
 
+#include <set>
 #include <vector>
 
 #include "shared/special_actions.h"
@@ -56,7 +57,7 @@ void BuildCatalogue(plat::Window /*owner*/) {
   if (!plat::GetProgramsFolders(&folders)) return;
   // The same shortcut in two Start Menus (by its place below the menu) is
   // one entry: the first menu's, as the Start Menu itself shows one.
-  std::vector<std::u16string> places;
+  std::set<std::u16string> places;  // below its menu, in lower case
   std::vector<std::u16string> menus;
   for (std::u16string folder : folders) {
     // A path the device's buffer cannot hold is no folder at all, rather
@@ -73,14 +74,12 @@ void BuildCatalogue(plat::Window /*owner*/) {
 
     std::vector<CatalogueEntry> found;
     ListFolder(folder, 0, found);
-    const size_t known = places.size();
+    std::set<std::u16string> earlier = places;  // only another menu's make one twice
     for (CatalogueEntry& entry : found) {
       std::u16string place = entry.Path().substr(folder.size());
       MakeLower(place);
-      bool twice = false;
-      for (size_t i = 0; i < known && !twice; ++i) twice = places[i] == place;
-      if (twice) continue;
-      places.push_back(std::move(place));
+      if (earlier.count(place) != 0) continue;
+      places.insert(std::move(place));
       catalogue.push_back(std::move(entry));
     }
   }

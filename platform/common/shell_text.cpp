@@ -149,4 +149,15 @@ bool IsSignInName(const std::u16string& name) {
   return true;
 }
 
+std::u16string OneLine(const std::u16string& text, size_t limit) {
+  std::u16string line;
+  for (char16_t c : text) {
+    if (line.size() == limit) break;
+    line += (c < 0x20 || c == 0x7F) ? u' ' : c;
+  }
+  // A high surrogate cut from its pair would draw as a stray box.
+  if (!line.empty() && line.back() >= 0xD800 && line.back() <= 0xDBFF) line.pop_back();
+  return line;
+}
+
 }  // namespace plat::common

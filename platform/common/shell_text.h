@@ -28,6 +28,10 @@ bool ParseShortcutText(const std::string& bytes, std::u16string* command);
 // blank that names an existing file, else everything up to the first blank.
 void SplitCommand(const std::u16string& command, std::u16string* program, std::u16string* args);
 
+// A text as one shown line: a control character becomes a blank, and it is
+// cut at `limit` characters, never between the two halves of a character.
+std::u16string OneLine(const std::u16string& text, size_t limit);
+
 // A sign-in entry's name: 1 to 64 characters, none of them \ / : * ? " < > |
 // or a control character, so that it is a file name on the device and a
 // value name on a PC alike.

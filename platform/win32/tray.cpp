@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/common/shell_text.h"
 #include "platform/ui.h"
 
 namespace {
@@ -19,7 +20,6 @@ constexpr wchar_t kNoticeClass[] = L"Velbrook_QuadrakeyNotice";
 constexpr UINT kWmIconCallback = WM_APP + 20;
 constexpr UINT kIconId = 1;
 constexpr UINT_PTR kNoticeTimer = 1;
-constexpr size_t kNoticeChars = 200;
 constexpr UINT kTakeLimitMs = 1000;
 constexpr int kNoticeMargin = 12;
 constexpr int kNoticePadding = 12;
@@ -205,17 +205,6 @@ std::u16string Drawable(HDC dc, const std::u16string& text) {
   return drawn;
 }
 
-std::u16string OneLine(const std::u16string& text, size_t limit) {
-  std::u16string line;
-  for (char16_t c : text) {
-    if (line.size() == limit) break;
-    line += (c < 0x20 || c == 0x7F) ? u' ' : c;
-  }
-  // A high surrogate cut from its pair would draw as a stray box.
-  if (!line.empty() && line.back() >= 0xD800 && line.back() <= 0xDBFF) line.pop_back();
-  return line;
-}
-
 }  // namespace
 
 namespace plat {
@@ -230,7 +219,7 @@ bool ShowTrayIcon(Window window, const std::u16string& tip, const std::vector<Tr
   for (const TrayMenuItem& item : menu)
     if (item.command > 0xFFFF) return win32::Fail(ERROR_INVALID_PARAMETER);
   icon.owner = owner;
-  icon.tip = OneLine(tip, 127);
+  icon.tip = plat::common::OneLine(tip, plat::kTrayTipChars);
   icon.menu = menu;
   // The window that hears the session end is made even when no icon can show.
   if (!MakeTrayWindow(icon)) {
@@ -260,7 +249,7 @@ bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
       process != ::GetCurrentProcessId())
     return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   if (!MakeNoticeWindow()) return false;
-  const std::u16string line = OneLine(text, kNoticeChars);
+  const std::u16string line = plat::common::OneLine(text, plat::kNoticeChars);
   // The title is the text: what a person's screen reader, and a test, find it by.
   ::SetWindowTextW(notice_window, win32::W(line));
   notice_text = line;
@@ -286,7 +275,7 @@ bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
 }
 
 bool SendWindowText(Window window, uintptr_t code, const std::u16string& text) {
-  if (text.size() > win32::kSentTextChars) return win32::Fail(ERROR_INVALID_PARAMETER);
+  if (text.size() > plat::kSentTextChars) return win32::Fail(ERROR_INVALID_PARAMETER);
   HWND target = reinterpret_cast<HWND>(window);
   if (target == nullptr || !::IsWindow(target)) return win32::Fail(ERROR_INVALID_WINDOW_HANDLE);
   COPYDATASTRUCT data = {};

@@ -26,7 +26,7 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wparam, LPARA
       // Any program of the session may send one: a text SendWindowText would
       // refuse is not taken either.
       if (proc == nullptr || data == nullptr || data->cbData % sizeof(char16_t) != 0 ||
-          data->cbData > win32::kSentTextChars * sizeof(char16_t) || (data->cbData != 0 && data->lpData == nullptr))
+          data->cbData > plat::kSentTextChars * sizeof(char16_t) || (data->cbData != 0 && data->lpData == nullptr))
         return FALSE;
       const std::u16string text(static_cast<const char16_t*>(data->lpData), data->cbData / sizeof(char16_t));
       proc(reinterpret_cast<plat::Window>(window), plat::WindowEvent::kAppText, data->dwData,

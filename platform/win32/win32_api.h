@@ -74,8 +74,6 @@ constexpr UINT kWmCapturedKey = WM_APP + 2;
 // a menu item chosen (wparam: its command), the session ending.
 constexpr UINT kWmTrayCommand = WM_APP + 3;
 constexpr UINT kWmSessionEnd = WM_APP + 4;
-// The longest text plat::SendWindowText hands over, in characters.
-constexpr size_t kSentTextChars = 1024;
 // Takes the press a launcher was started for out of its environment, so that
 // the programs it starts in turn get none; once, before the program runs.
 void TakeHandedPress();

@@ -64,17 +64,9 @@ clean_slate() {
   [[ -n $logs ]] && rm -rf "$logs"
 }
 
-finish() {
-  kill $(jobs -p) 2>/dev/null
-  # Whatever still runs in the prefix ends with its server; the tests after
-  # this one get a fresh one, without the display.
-  "$runner" --prefix "$prefix" --stop-server
-  unset DISPLAY
-  clean_slate
-  "$runner" --prefix "$prefix" --stop-server
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-  "$runner" --prefix "$prefix" --start-server
-}
+# Whatever still runs in the prefix ends with its server; the tests after
+# this one get a fresh one, without the display.
+finish() { end_display_run "$runner" "$prefix" clean_slate; }
 fail() {
   echo "FAIL: $*"
   xvfb_gone

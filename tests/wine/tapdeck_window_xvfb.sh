@@ -39,15 +39,7 @@ clean_slate() {
   [[ -n $all_menu ]] && rm -rf "$all_menu/Quadrakey test" "$all_menu/Common Tool.lnk"
 }
 
-finish() {
-  kill $(jobs -p) 2>/dev/null
-  "$runner" --prefix "$prefix" --stop-server
-  unset DISPLAY
-  clean_slate
-  "$runner" --prefix "$prefix" --stop-server
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-  "$runner" --prefix "$prefix" --start-server
-}
+finish() { end_display_run "$runner" "$prefix" clean_slate; }
 fail() {
   echo "FAIL: $*"
   xvfb_gone

@@ -71,6 +71,12 @@ HWND Sheet() {
   return main_window != nullptr ? FindDialog(main_window, L"Quadrakey") : nullptr;
 }
 
+bool IsCombo(HWND control) {
+  wchar_t name[16] = {};
+  GetClassNameW(control, name, 16);
+  return lstrcmpiW(name, L"ComboBox") == 0;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "window_driver: %s\n", what);
   return 1;
@@ -99,9 +105,7 @@ int Act(int argc, wchar_t** argv, bool last_try) {
     HWND page = nullptr;
     HWND control = PageControl(id, &page);
     if (control == nullptr) return Fail("no such control on the page in front");
-    wchar_t name[16] = {};
-    GetClassNameW(control, name, 16);
-    const bool combo = lstrcmpiW(name, L"ComboBox") == 0;
+    const bool combo = IsCombo(control);
     const std::wstring wanted = argv[3];
     LRESULT line = _wtoi(argv[3]);
     if (wanted.find_first_not_of(L"0123456789") != std::wstring::npos) {
@@ -161,9 +165,7 @@ int Act(int argc, wchar_t** argv, bool last_try) {
     HWND page = nullptr;
     HWND control = PageControl(id, &page);
     if (control == nullptr) return Fail("no such control on the page in front");
-    wchar_t name[16] = {};
-    GetClassNameW(control, name, 16);
-    const bool combo = lstrcmpiW(name, L"ComboBox") == 0;
+    const bool combo = IsCombo(control);
     const LRESULT count = SendMessageW(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
       wchar_t text[512] = {};

@@ -3,6 +3,9 @@
 # it to fd 4 once it takes clients), sets xvfb_pid and exports DISPLAY;
 # false when it did not start, with the reason in xvfb_error.
 # xvfb_gone: says so when the display has ended since (false while it runs).
+# end_display_run RUNNER PREFIX CLEANUP: a test's exit under the display:
+# ends what runs in the prefix, runs CLEANUP without the display, ends Xvfb
+# and leaves the prefix a warm server without it for the tests after.
 # wait_for SECONDS COMMAND...: true once the command is, looking ten times a
 # second. window_named TITLE_REGEX: the first shown window so titled.
 # shown TITLE_REGEX: whether one is.
@@ -55,3 +58,14 @@ wait_for() {
 
 window_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
 shown() { [[ -n $(window_named "$1") ]]; }
+
+end_display_run() {
+  local runner=$1 prefix=$2 cleanup=$3
+  kill $(jobs -p) 2>/dev/null
+  "$runner" --prefix "$prefix" --stop-server
+  unset DISPLAY
+  "$cleanup"
+  "$runner" --prefix "$prefix" --stop-server
+  [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null
+  "$runner" --prefix "$prefix" --start-server
+}

@@ -4,9 +4,11 @@
 // journal entry. A text waits in the database until its window's program
 // takes it from its queue.
 #include <errno.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "platform/common/fault_gate.h"
+#include "platform/common/shell_text.h"
 #include "platform/host/device/host_internal.h"
 #include "platform/ui.h"
 
@@ -14,9 +16,6 @@ using namespace device::internal;
 
 namespace {
 
-constexpr size_t kTipChars = 127;
-constexpr size_t kNoticeChars = 200;
-constexpr size_t kSentTextChars = 1024;
 constexpr int kTakeLimitMs = 1000;
 
 // Made on first use: devices made before icons existed lack them.
@@ -28,16 +27,9 @@ const char kCreateWindowTexts[] =
     "CREATE TABLE IF NOT EXISTS window_texts("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT, window INTEGER NOT NULL, text TEXT NOT NULL)";
 
-// One line per item: the command, a tab, the text (which holds no line break).
-std::u16string OneLine(const std::u16string& text, size_t limit) {
-  std::u16string line;
-  for (char16_t c : text) {
-    if (line.size() == limit) break;
-    line += (c < 0x20 || c == 0x7F) ? u' ' : c;
-  }
-  return line;
-}
+using plat::common::OneLine;
 
+// One line per item: the command, a tab, the text (which holds no line break).
 std::string MenuText(const std::vector<plat::TrayMenuItem>& menu) {
   std::string text;
   for (const plat::TrayMenuItem& item : menu)
@@ -54,7 +46,7 @@ std::vector<device::TrayItem> ParseMenu(const std::string& text) {
     const std::string line = text.substr(at, end - at);
     const size_t tab = line.find('\t');
     if (tab != std::string::npos)
-      items.push_back({static_cast<uintptr_t>(std::stoull("0" + line.substr(0, tab))),
+      items.push_back({static_cast<uintptr_t>(strtoull(("0" + line.substr(0, tab)).c_str(), nullptr, 10)),
                        device::FromUtf8(line.substr(tab + 1))});
     at = end + 1;
   }
@@ -152,7 +144,7 @@ bool ShowTrayIcon(Window window, const std::u16string& tip, const std::vector<Tr
     if (item.command > 0xFFFF) return Fail(kErrorInvalidParameter);
   sqlite3* db = Db();
   if (db == nullptr || !Exec(db, kCreateTrayIcons)) return false;
-  const std::u16string shown_tip = OneLine(tip, kTipChars);
+  const std::u16string shown_tip = OneLine(tip, plat::kTrayTipChars);
   const std::string items = MenuText(menu);
   Stmt put(db, "INSERT OR REPLACE INTO tray_icons(window, pid, start, program, tip, menu) VALUES (?, ?, ?, ?, ?, ?)");
   put.Bind(1, static_cast<int64_t>(window))
@@ -187,12 +179,12 @@ void RemoveTrayIcon(Window window) {
 
 bool ShowNotice(Window window, const std::u16string& text, uint32_t ms) {
   if (WindowProcess(window) != OwnPid()) return Fail(kErrorInvalidWindowHandle);
-  return device::Journal("notice", "\"text\":" + device::JsonString(OneLine(text, kNoticeChars)) +
+  return device::Journal("notice", "\"text\":" + device::JsonString(OneLine(text, plat::kNoticeChars)) +
                                        ",\"ms\":" + std::to_string(ms));
 }
 
 bool SendWindowText(Window window, uintptr_t code, const std::u16string& text) {
-  if (text.size() > kSentTextChars) return Fail(kErrorInvalidParameter);
+  if (text.size() > plat::kSentTextChars) return Fail(kErrorInvalidParameter);
   const int64_t pid = WindowProcess(window);
   if (pid <= 0 || device::ProcessStartTime(pid) < 0) return Fail(kErrorInvalidWindowHandle);
   sqlite3* db = Db();
