@@ -51,6 +51,7 @@ await() {
   sleep 1
 }
 shot() {
+  hide_wine_tray
   import -window root "$out/installer-$1.png"
   echo "  $out/installer-$1.png"
 }

@@ -60,12 +60,7 @@ await_gone() {
 }
 
 shot() {
-  # The listener tapdeck starts puts its icon in Wine's floating tray
-  # window, which a PC shows in its taskbar instead.
-  local tray
-  for tray in $(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null); do
-    xdotool windowunmap "$tray" 2>/dev/null
-  done
+  hide_wine_tray
   sleep 0.4  # let the last change paint
   import -window root "$out/tapdeck-$size-$1.png"
   echo "  $out/tapdeck-$size-$1.png"

@@ -6,6 +6,9 @@
 # end_display_run RUNNER PREFIX CLEANUP: a test's exit under the display:
 # ends what runs in the prefix, runs CLEANUP without the display, ends Xvfb
 # and leaves the prefix a warm server without it for the tests after.
+# hide_wine_tray: for pictures, unmaps the floating "Wine System Tray"
+# window in which Wine shows the listener's icon where the display has no
+# notification area; a PC shows the icon in its taskbar instead.
 # wait_for SECONDS COMMAND...: true once the command is, looking ten times a
 # second. window_named TITLE_REGEX: the first shown window so titled.
 # shown TITLE_REGEX: whether one is.
@@ -68,4 +71,11 @@ end_display_run() {
   "$runner" --prefix "$prefix" --stop-server
   [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null
   "$runner" --prefix "$prefix" --start-server
+}
+
+hide_wine_tray() {
+  local tray
+  for tray in $(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null); do
+    xdotool windowunmap "$tray" 2>/dev/null
+  done
 }
